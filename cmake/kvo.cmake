@@ -1,0 +1,30 @@
+# kvo_library(NAME DIR LIBS...): one static library from every .cpp under DIR except main.cpp files.
+function(kvo_library name dir)
+  file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARGN})
+endfunction()
+
+# kvo_program(NAME MAIN LIBS...): a deliverable program, built into build/bin/.
+function(kvo_program name main)
+  add_executable(${name} ${main})
+  target_link_libraries(${name} PRIVATE ${ARGN})
+endfunction()
+
+# kvo_test_suite(NAME DIR LIBS...): one GoogleTest program from every .cpp in DIR.
+# Suites run one after another: several of them watch the machine's process list.
+function(kvo_test_suite name dir)
+  file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  add_executable(${name} ${sources})
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARGN} kvo_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    KVO_BIN_DIR="${KVO_BIN_DIR}"
+    KVO_TEST_HELPER_DIR="${CMAKE_BINARY_DIR}/tests/helpers"
+    KVO_CORPUS_DIR="${KVO_CORPUS_DIR}"
+    KVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES RUN_SERIAL TRUE)
+endfunction()

@@ -1,0 +1,49 @@
+#pragma once
+// One interface over the two stores: SQL Server through ODBC (FreeTDS) and embedded SQLite.
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace kvo::driver {
+
+struct CycleConfig;
+
+// An error the database reported for a statement (the message is the driver's or server's).
+class DbError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A forward-only, read-only result. Fields are read by name without regard to case; NULL is
+// nullopt, told apart from "".
+class Recordset {
+public:
+    virtual ~Recordset() = default;
+    virtual bool isOpen() const = 0;
+    virtual bool eof() const = 0;          // no current row
+    virtual void moveNext() = 0;           // throws DbError
+    virtual std::optional<std::string> field(const std::string& name) const = 0;  // throws DbError for an unknown name
+    virtual void close() = 0;
+};
+
+class DbConnection {
+public:
+    virtual ~DbConnection() = default;
+    // Opens the connection (giving up after 30 seconds). Throws DbError with a clear message
+    // naming server and database (never the password) when it cannot.
+    virtual void open() = 0;
+    virtual bool isOpen() const = 0;       // the State = 1 test
+    // Runs a statement that returns no rows. Throws DbError.
+    virtual void execute(const std::string& sql) = 0;
+    // Opens a query; the first row (if any) is current. Throws DbError.
+    virtual std::unique_ptr<Recordset> query(const std::string& sql) = 0;
+    virtual void close() = 0;
+    // Which statement texts this store speaks.
+    virtual bool isSqlServer() const = 0;
+};
+
+// The store chosen by the configuration (Provider=sqlite selects SQLite, else ODBC/FreeTDS).
+std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config);
+
+}  // namespace kvo::driver

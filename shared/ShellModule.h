@@ -1,0 +1,53 @@
+#pragma once
+// Starting child programs from a command line.
+//
+// The command line is split by the Windows rules (platform/CommandLine.h); no shell is
+// involved. Every child runs in its own process group and is killed by the kernel when the
+// program that started it dies. The window style is accepted for the callers' sake and has no
+// effect; a hidden child's standard output is discarded.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <sys/types.h>
+
+namespace kvo {
+
+// The failure record of SyncShell and AsyncShell: number, source ("SyncShell"), description.
+class ShellError : public std::runtime_error {
+public:
+    ShellError(std::int32_t number, std::string source, std::string description);
+    std::int32_t number() const { return number_; }
+    const std::string& source() const { return source_; }
+    const std::string& description() const { return description_; }
+
+private:
+    std::int32_t number_;
+    std::string source_;
+    std::string description_;
+};
+
+constexpr std::int32_t kShellNoExitCode = static_cast<std::int32_t>(0x8004AA00);
+constexpr std::int32_t kShellCannotOpen = static_cast<std::int32_t>(0x8004AA01);
+constexpr std::int32_t kShellCannotStart = static_cast<std::int32_t>(0x8004AA02);
+
+constexpr int kWindowHidden = 0;
+constexpr int kWindowMinimised = 2;
+
+// Starts the program, waits for it to end and returns its exit code (128 + signal number
+// when a signal ended it). Throws ShellError(kShellCannotStart, "SyncShell",
+// "Failed to Shell child process") when the program cannot be started.
+std::int32_t SyncShell(const std::string& commandLine, int windowStyle);
+
+// Starts the program and returns at once; the child is reaped as soon as it ends (see
+// ReapChildren). Throws ShellError like SyncShell when it cannot be started.
+void AsyncShell(const std::string& commandLine, int windowStyle);
+
+// The plain program start (no wait, no error raised): returns the process id, or 0 when the
+// program could not be started. The child is reaped as soon as it ends.
+pid_t StartProgram(const std::string& commandLine, int windowStyle);
+
+// Reaps every child started by AsyncShell/StartProgram that has ended, by process id only
+// (never waitpid(-1)), so that no zombie is left and none counts as running.
+void ReapChildren();
+
+}  // namespace kvo

@@ -1,0 +1,18 @@
+#pragma once
+// Where the system's folders are on this machine.
+#include <string>
+
+namespace kvo {
+
+// The work folder shared by the programs of one chain: $TEMP when set; otherwise a private
+// folder "kvo-<uid>" under $TMPDIR (else /tmp), created with mode 0700 and refused (an
+// exception) when another user owns it. Read afresh on every call; no trailing "/".
+std::string TempFolder();
+
+// The folder of the running executable (from /proc/self/exe), no trailing "/".
+std::string AppFolder();
+
+// The folder that holds console.ini and registry.reg: $windir, else /etc/kvo.
+std::string WindowsFolder();
+
+}  // namespace kvo

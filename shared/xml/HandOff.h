@@ -1,0 +1,43 @@
+#pragma once
+// The hand-off documents "KVOFile.xml" and "KVOCurr.xml" and the names of every work file of
+// an attachment in the temporary folder.
+#include <string>
+
+namespace kvo::handoff {
+
+// Fixed names (without folder).
+inline constexpr const char* kFileOrderName = "KVOFile.xml";
+inline constexpr const char* kCurrentOrderName = "KVOCurr.xml";
+inline constexpr const char* kOcrBitmapName = "KVOOCR.bmp";
+inline constexpr const char* kOcrEngineDocName = "KVOOCR.mdi";
+inline constexpr const char* kOcrLayoutName = "KVOOCR.mdi.xml";
+inline constexpr const char* kAssembledDocName = "KVOOCR.doc";
+inline constexpr const char* kBuilderPdfName = "KVOOCR.pdf";
+
+// TempFolder() + "/" + name, read afresh.
+std::string InTemp(const std::string& name);
+
+// The base name: the path after its last "/", then cut before its last "." (a name without
+// "." stays whole; dots in folder names do not count).
+std::string BaseName(const std::string& attachmentPath);
+// The text after the last "." of the file name, upper-cased; "" when the name has no ".".
+std::string UpperExtension(const std::string& attachmentPath);
+
+// Page labels: the image splitter's six-digit frame tag ("000000" for frame 0) and the PDF
+// splitter's page number from 1.
+std::string FrameTag(int frameIndex);
+std::string ImagePageBitmap(const std::string& base, int frameIndex);  // TEMP/base+tag+".bmp"
+std::string PdfPageBitmap(const std::string& base, int pageNumber);    // TEMP/base+n+".bmp"
+std::string LayoutCopyOf(const std::string& pageBitmap);   // page bitmap + ".xml"
+std::string PageDocumentOf(const std::string& pageBitmap); // page bitmap + ".doc"
+std::string FinalResult(const std::string& base);          // TEMP/base+".pdf"
+
+// The wildcard suffixes of an attachment's page work files (after the literal base name).
+inline constexpr const char* kPageBitmapSuffix = "*.bmp";
+inline constexpr const char* kPageLayoutSuffix = "*.bmp.xml";
+inline constexpr const char* kPageDocumentSuffix = "*.bmp.doc";
+
+// Writes "KVOFile.xml" for one attachment: <KVO><File name="…" processed="0"/></KVO>.
+void WriteFileOrder(const std::string& attachmentPath);
+
+}  // namespace kvo::handoff

@@ -1,0 +1,58 @@
+#include "support/TestSupport.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kvo::test {
+
+ScratchDir::ScratchDir(const std::string& label) {
+    std::string pattern = (fs::temp_directory_path() / (label + "-XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create scratch folder " + pattern);
+    path_ = pattern;
+}
+
+ScratchDir::~ScratchDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+EnvVar::EnvVar(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    if (value) setenv(name_.c_str(), value->c_str(), 1);
+    else unsetenv(name_.c_str());
+}
+
+EnvVar::~EnvVar() {
+    if (old_) setenv(name_.c_str(), old_->c_str(), 1);
+    else unsetenv(name_.c_str());
+}
+
+void WriteFile(const fs::path& file, const std::string& content) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + file.string());
+    out << content;
+}
+
+std::string ReadFile(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+fs::path InstallProgram(const fs::path& program, const fs::path& folder, const std::string& name) {
+    fs::create_directories(folder);
+    fs::path target = folder / name;
+    fs::copy_file(program, target, fs::copy_options::overwrite_existing);
+    fs::permissions(target, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+    return target;
+}
+
+fs::path BinDir() { return KVO_BIN_DIR; }
+fs::path HelperDir() { return KVO_TEST_HELPER_DIR; }
+fs::path CorpusDir() { return KVO_CORPUS_DIR; }
+fs::path SourceDir() { return KVO_SOURCE_DIR; }
+
+}  // namespace kvo::test
