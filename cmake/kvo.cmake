@@ -1,22 +1,34 @@
-# kvo_library(NAME DIR LIBS...): one static library from every .cpp under DIR except main.cpp files.
+# kvo_library(NAME DIR LIBS...): one static library from every .cpp under DIR except main.cpp.
 function(kvo_library name dir)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-  add_library(${name} STATIC ${sources})
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${ARGN})
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${ARGN})
+  endif()
 endfunction()
 
 # kvo_program(NAME MAIN LIBS...): a deliverable program, built into build/bin/.
 function(kvo_program name main)
-  add_executable(${name} ${main})
-  target_link_libraries(${name} PRIVATE ${ARGN})
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${main})
+    add_executable(${name} ${main})
+    target_link_libraries(${name} PRIVATE ${ARGN})
+    set_property(GLOBAL APPEND PROPERTY KVO_PROGRAMS ${name})
+  endif()
 endfunction()
 
-# kvo_test_suite(NAME DIR LIBS...): one GoogleTest program from every .cpp in DIR.
-# Suites run one after another: several of them watch the machine's process list.
+# kvo_test_suite(NAME DIR LIBS...): one GoogleTest program from every .cpp in DIR, built into
+# build/tests/. Suites run one after another: several of them watch the machine's process list.
 function(kvo_test_suite name dir)
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
   add_executable(${name} ${sources})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
