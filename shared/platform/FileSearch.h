@@ -31,6 +31,10 @@ std::vector<std::string> FindFilesWithPrefix(const std::string& folder, const st
 // Case-blind wildcard match of a whole name (`*` any run, `?` one character).
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
+// Two names compared without regard to case (UTF-8 letters beyond ASCII too; bytes that are
+// not UTF-8 must match exactly).
+bool NamesEqualIgnoringCase(const std::string& a, const std::string& b);
+
 // The command interpreter's `del`: deletes every file that FindFiles(pattern) yields.
 // Returns the number deleted; a pattern that matches nothing is not an error.
 int DeleteFiles(const std::string& pattern);
@@ -38,15 +42,18 @@ int DeleteFiles(const std::string& pattern);
 int DeleteFilesWithPrefix(const std::string& folder, const std::string& literalPrefix,
                           const std::string& wildcardSuffix);
 
-// Deletes one file (resolved without regard to case). A missing file is not an error.
+// Deletes one file (resolved without regard to case). A missing file is not an error: false
+// only when an existing file could not be deleted.
 bool DeleteFile(const std::string& path);
 
 // The command interpreter's `ren`: renames the file `from` (resolved without regard to case)
-// to `newName` in the same folder. Never overwrites: fails when a file of that name (without
-// regard to case) exists. Returns true on success.
+// to `newName` in the same folder. Never overwrites: fails when an entry of that name (without
+// regard to case) exists; a change of case only is allowed. `newName` is a bare name (no "/").
+// Returns true on success.
 bool RenameFile(const std::string& from, const std::string& newName);
 
-// Copies `from` (resolved without regard to case) over `to`, replacing it. The copy is written
+// Copies `from` (resolved without regard to case) over `to`, replacing it (an existing file
+// whose name differs only in case is the one replaced; the folder of `to` must exist). The copy is written
 // to a temporary name beside `to` and renamed into place, so a reader never sees half a file.
 // Throws std::runtime_error on failure.
 void CopyFileReplace(const std::string& from, const std::string& to);

@@ -1,0 +1,73 @@
+#include "shared/platform/Clock.h"
+
+#include <ctime>
+#include <thread>
+
+namespace kvo {
+
+namespace {
+
+// The replaced clock and how far SleepMs has moved it on.
+std::function<TimePoint()>& TestSource() {
+    static std::function<TimePoint()> source;
+    return source;
+}
+std::chrono::milliseconds& TestOffset() {
+    static std::chrono::milliseconds offset{0};
+    return offset;
+}
+
+std::tm LocalTime(TimePoint when) {
+    using namespace std::chrono;
+    std::time_t t = system_clock::to_time_t(time_point<system_clock, seconds>(floor<seconds>(when)));
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local;
+}
+
+// Seconds from the local calendar's day zero to `when`, counted on the local date and clock
+// reading (so a day is always 24 hours long, whatever daylight saving does).
+long long LocalCalendarSeconds(TimePoint when) {
+    using namespace std::chrono;
+    std::tm local = LocalTime(when);
+    auto day = sys_days{year{local.tm_year + 1900} / month{static_cast<unsigned>(local.tm_mon + 1)} /
+                        std::chrono::day{static_cast<unsigned>(local.tm_mday)}};
+    return day.time_since_epoch().count() * 86400LL + local.tm_hour * 3600LL + local.tm_min * 60LL + local.tm_sec;
+}
+
+long long FloorDiv(long long value, long long unit) {
+    return value >= 0 ? value / unit : -((-value + unit - 1) / unit);
+}
+
+}  // namespace
+
+TimePoint Now() {
+    if (TestSource()) return TestSource()() + TestOffset();
+    return std::chrono::system_clock::now();
+}
+
+void SetClockForTesting(std::function<TimePoint()> source) {
+    TestSource() = std::move(source);
+    TestOffset() = std::chrono::milliseconds{0};
+}
+
+void SleepMs(int milliseconds) {
+    if (milliseconds < 0) milliseconds = 0;
+    if (TestSource()) {
+        TestOffset() += std::chrono::milliseconds{milliseconds};
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds{milliseconds});
+}
+
+long long HourCount(TimePoint earlier, TimePoint later) {
+    return FloorDiv(LocalCalendarSeconds(later), 3600) - FloorDiv(LocalCalendarSeconds(earlier), 3600);
+}
+
+long long SecondCount(TimePoint earlier, TimePoint later) {
+    return LocalCalendarSeconds(later) - LocalCalendarSeconds(earlier);
+}
+
+int LocalHour(TimePoint when) { return LocalTime(when).tm_hour; }
+
+}  // namespace kvo

@@ -1,0 +1,373 @@
+#include "shared/platform/FileSearch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <locale.h>
+#include <random>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <wctype.h>
+
+namespace kvo {
+
+namespace {
+
+// ---- case-blind names -------------------------------------------------------------------
+
+locale_t Utf8Locale() {
+    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    return locale;
+}
+
+// A byte that is not part of valid UTF-8 is kept as a value no letter folds to, so it only
+// ever matches itself.
+constexpr char32_t kRawByte = 0xDC00;
+
+char32_t Fold(char32_t c) {
+    if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+    if ((c & 0xFF00) == kRawByte || !Utf8Locale()) return c;
+    return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), Utf8Locale()));
+}
+
+// Decodes UTF-8 and folds every character to upper case.
+std::u32string Folded(const std::string& text) {
+    std::u32string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char lead = bytes[i];
+        size_t extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+        if (lead >= 0x80 && extra == 0) {
+            out.push_back(kRawByte | lead);
+            ++i;
+            continue;
+        }
+        char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+        bool valid = i + extra < text.size();
+        for (size_t k = 1; valid && k <= extra; ++k) {
+            if ((bytes[i + k] & 0xC0) != 0x80) valid = false;
+            else c = (c << 6) | (bytes[i + k] & 0x3F);
+        }
+        if (!valid) {
+            out.push_back(kRawByte | lead);
+            ++i;
+            continue;
+        }
+        out.push_back(Fold(c));
+        i += extra + 1;
+    }
+    return out;
+}
+
+bool FoldedWildcardMatch(const std::u32string& pattern, const std::u32string& name, size_t from = 0) {
+    size_t p = 0, n = from, star = std::u32string::npos, mark = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == U'*') {
+            star = p++;
+            mark = n;
+        } else if (star != std::u32string::npos) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == U'*') ++p;
+    return p == pattern.size();
+}
+
+// ---- folders and entries ----------------------------------------------------------------
+
+bool IsHidden(const std::string& name) { return !name.empty() && name[0] == '.'; }
+
+bool IsDirectory(const std::string& path) {
+    struct stat info{};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat info{};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// "" stands for the current folder of a relative path.
+std::string Join(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    if (folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+// Entry names of a folder in directory order, without "." and "..".
+std::vector<std::string> ListNames(const std::string& folder) {
+    std::vector<std::string> names;
+    DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir) return names;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    closedir(dir);
+    return names;
+}
+
+// The entry of `folder` named `name` without regard to case that satisfies `accept`: the exact
+// name when it qualifies, else the first qualifying name in byte order (so that the choice
+// does not depend on directory order).
+std::optional<std::string> ResolveEntry(const std::string& folder, const std::string& name,
+                                        const std::function<bool(const std::string&)>& accept) {
+    if (accept(name)) return name;
+    std::u32string wanted = Folded(name);
+    std::optional<std::string> best;
+    for (const std::string& candidate : ListNames(folder)) {
+        if (Folded(candidate) != wanted || !accept(candidate)) continue;
+        if (!best || candidate < *best) best = candidate;
+    }
+    return best;
+}
+
+// Resolves every component of a folder path without regard to case. "" is the current folder.
+std::optional<std::string> ResolveFolder(const std::string& folder) {
+    std::string current = !folder.empty() && folder[0] == '/' ? "/" : "";
+    size_t start = 0;
+    while (start <= folder.size()) {
+        size_t end = folder.find('/', start);
+        if (end == std::string::npos) end = folder.size();
+        std::string component = folder.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) continue;
+        auto real = ResolveEntry(current, component, [&](const std::string& candidate) {
+            return IsDirectory(Join(current, candidate));
+        });
+        if (!real) return std::nullopt;
+        current = Join(current, *real);
+    }
+    return current;
+}
+
+struct SplitPath {
+    std::string folder;  // "" for the current folder
+    std::string name;
+};
+
+SplitPath Split(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {"", path};
+    return {slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1)};
+}
+
+bool IsVisibleFile(const std::string& folder, const std::string& name) {
+    return !IsHidden(name) && IsRegularFile(Join(folder, name));
+}
+
+struct Matches {
+    std::string folder;
+    std::vector<std::string> names;
+};
+
+Matches MatchingFiles(const std::string& folder, const std::function<bool(const std::u32string&)>& matches) {
+    Matches result;
+    auto real = ResolveFolder(folder);
+    if (!real) return result;
+    result.folder = *real;
+    for (const std::string& name : ListNames(result.folder))
+        if (matches(Folded(name)) && IsVisibleFile(result.folder, name)) result.names.push_back(name);
+    return result;
+}
+
+Matches MatchingPattern(const std::string& pattern) {
+    SplitPath parts = Split(pattern);
+    std::u32string wanted = Folded(parts.name);
+    return MatchingFiles(parts.folder, [&](const std::u32string& name) { return FoldedWildcardMatch(wanted, name); });
+}
+
+Matches MatchingPrefix(const std::string& folder, const std::string& literalPrefix, const std::string& wildcardSuffix) {
+    std::u32string prefix = Folded(literalPrefix);
+    std::u32string suffix = Folded(wildcardSuffix);
+    return MatchingFiles(folder, [&](const std::u32string& name) {
+        return name.compare(0, prefix.size(), prefix) == 0 && FoldedWildcardMatch(suffix, name, prefix.size());
+    });
+}
+
+int DeleteAll(const Matches& matches) {
+    int deleted = 0;
+    for (const std::string& name : matches.names)
+        if (unlink(Join(matches.folder, name).c_str()) == 0) ++deleted;
+    return deleted;
+}
+
+// ---- whole-file writing -----------------------------------------------------------------
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
+    throw std::runtime_error(what + " " + path + ": " + std::strerror(error));
+}
+
+// Where a write to `path` lands: its folder resolved without regard to case, and the name of
+// the existing regular file that matches without regard to case (else the name as given).
+std::string ResolveTarget(const std::string& path) {
+    SplitPath parts = Split(path);
+    if (parts.name.empty() || parts.name == "." || parts.name == "..") Fail("cannot write", path, EISDIR);
+    auto folder = ResolveFolder(parts.folder);
+    if (!folder) Fail("cannot write", path, ENOENT);
+    auto existing = ResolveEntry(*folder, parts.name, [&](const std::string& candidate) {
+        return IsRegularFile(Join(*folder, candidate));
+    });
+    std::string target = Join(*folder, existing ? *existing : parts.name);
+    if (!existing && access(target.c_str(), F_OK) == 0) Fail("cannot write", path, EISDIR);
+    return target;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t written = write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        data += written;
+        size -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Writes a file whole: `fill` writes into a new hidden file beside `target`, which is then
+// flushed to disk and renamed over `target`. On any failure the temporary file is removed and
+// `target` is left as it was.
+void ReplaceWhole(const std::string& target, const std::function<bool(int fd)>& fill) {
+    static std::atomic<unsigned> counter{0};
+    static const unsigned salt = std::random_device{}();
+    SplitPath parts = Split(target);
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = Join(parts.folder, ".kvo-tmp-" + std::to_string(getpid()) + "-" + std::to_string(salt) + "-" +
+                                           std::to_string(counter++));
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) Fail("cannot write", target, errno);
+
+    struct stat old{};
+    bool ok = fill(fd);
+    int error = errno;
+    if (ok && stat(target.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
+    if (ok && fsync(fd) != 0) ok = false, error = errno;
+    if (close(fd) != 0 && ok) ok = false, error = errno;
+    if (ok && rename(temporary.c_str(), target.c_str()) != 0) ok = false, error = errno;
+    if (!ok) {
+        unlink(temporary.c_str());
+        Fail("cannot write", target, error ? error : EIO);
+    }
+    // Make the rename itself durable.
+    int folder = open(parts.folder.empty() ? "." : parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+}
+
+}  // namespace
+
+bool NamesEqualIgnoringCase(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+    return FoldedWildcardMatch(Folded(pattern), Folded(name));
+}
+
+std::optional<std::string> ResolveFile(const std::string& path) {
+    SplitPath parts = Split(path);
+    if (parts.name.empty()) return std::nullopt;
+    auto folder = ResolveFolder(parts.folder);
+    if (!folder) return std::nullopt;
+    auto name = ResolveEntry(*folder, parts.name, [&](const std::string& candidate) {
+        return IsVisibleFile(*folder, candidate);
+    });
+    if (!name) return std::nullopt;
+    return Join(*folder, *name);
+}
+
+bool FileExists(const std::string& path) { return ResolveFile(path).has_value(); }
+
+std::vector<std::string> FindFiles(const std::string& pattern) { return MatchingPattern(pattern).names; }
+
+std::vector<std::string> FindFilesWithPrefix(const std::string& folder, const std::string& literalPrefix,
+                                             const std::string& wildcardSuffix) {
+    return MatchingPrefix(folder, literalPrefix, wildcardSuffix).names;
+}
+
+int DeleteFiles(const std::string& pattern) { return DeleteAll(MatchingPattern(pattern)); }
+
+int DeleteFilesWithPrefix(const std::string& folder, const std::string& literalPrefix,
+                          const std::string& wildcardSuffix) {
+    return DeleteAll(MatchingPrefix(folder, literalPrefix, wildcardSuffix));
+}
+
+bool DeleteFile(const std::string& path) {
+    auto real = ResolveFile(path);
+    return !real || unlink(real->c_str()) == 0 || errno == ENOENT;
+}
+
+bool RenameFile(const std::string& from, const std::string& newName) {
+    if (newName.empty() || newName == "." || newName == ".." || newName.find('/') != std::string::npos) return false;
+    auto source = ResolveFile(from);
+    if (!source) return false;
+    SplitPath parts = Split(*source);
+    if (newName == parts.name) return true;
+    std::u32string wanted = Folded(newName);
+    for (const std::string& existing : ListNames(parts.folder))
+        if (existing != parts.name && Folded(existing) == wanted) return false;
+    std::string target = Join(parts.folder, newName);
+    // RENAME_NOREPLACE closes the gap between the check above and the rename.
+    if (renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing name.
+    if (Folded(parts.name) == wanted) return rename(source->c_str(), target.c_str()) == 0;
+    if (link(source->c_str(), target.c_str()) != 0) return false;
+    unlink(source->c_str());
+    return true;
+}
+
+void CopyFileReplace(const std::string& from, const std::string& to) {
+    auto source = ResolveFile(from);
+    if (!source) Fail("cannot copy", from, ENOENT);
+    std::string target = ResolveTarget(to);
+    int in = open(source->c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) Fail("cannot read", *source, errno);
+    try {
+        ReplaceWhole(target, [&](int out) {
+            std::vector<char> buffer(1 << 18);
+            for (;;) {
+                ssize_t got = read(in, buffer.data(), buffer.size());
+                if (got < 0 && errno == EINTR) continue;
+                if (got < 0) return false;
+                if (got == 0) return true;
+                if (!WriteAll(out, buffer.data(), static_cast<size_t>(got))) return false;
+            }
+        });
+    } catch (...) {
+        close(in);
+        throw;
+    }
+    close(in);
+}
+
+std::optional<std::int64_t> FileLength(const std::string& path) {
+    auto real = ResolveFile(path);
+    struct stat info{};
+    if (!real || stat(real->c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::int64_t>(info.st_size);
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& content) {
+    ReplaceWhole(ResolveTarget(path), [&](int fd) { return WriteAll(fd, content.data(), content.size()); });
+}
+
+}  // namespace kvo

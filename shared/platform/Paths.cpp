@@ -1,0 +1,71 @@
+#include "shared/platform/Paths.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kvo {
+
+namespace {
+
+// The value of an environment variable, or "" when it is unset or empty.
+std::string Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// "/a/b/" -> "/a/b"; "/" stays "/".
+std::string WithoutTrailingSlash(std::string folder) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    return folder;
+}
+
+// Creates (or checks) the private work folder: a real directory, owned by this user, that no
+// one else may enter. Anything else there is refused rather than used.
+void EnsurePrivateFolder(const std::string& folder) {
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw std::runtime_error("cannot create the work folder " + folder + ": " + std::strerror(errno));
+    struct stat info{};
+    if (lstat(folder.c_str(), &info) != 0)
+        throw std::runtime_error("cannot examine the work folder " + folder + ": " + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode))
+        throw std::runtime_error("the work folder " + folder + " is not a directory");
+    if (info.st_uid != geteuid())
+        throw std::runtime_error("the work folder " + folder + " belongs to another user");
+    if ((info.st_mode & 0777) != 0700 && chmod(folder.c_str(), 0700) != 0)
+        throw std::runtime_error("cannot make the work folder " + folder + " private: " + std::strerror(errno));
+}
+
+}  // namespace
+
+std::string TempFolder() {
+    std::string temp = Environment("TEMP");
+    if (!temp.empty()) return WithoutTrailingSlash(temp);
+    std::string base = Environment("TMPDIR");
+    if (base.empty()) base = "/tmp";
+    std::string folder = WithoutTrailingSlash(base);
+    if (folder != "/") folder += '/';
+    folder += "kvo-" + std::to_string(geteuid());
+    EnsurePrivateFolder(folder);
+    return folder;
+}
+
+std::string AppFolder() {
+    std::string buffer(4096, '\0');
+    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<size_t>(length) >= buffer.size())
+        throw std::runtime_error("cannot find the folder of the running program");
+    buffer.resize(static_cast<size_t>(length));
+    size_t slash = buffer.rfind('/');
+    return slash == 0 ? "/" : buffer.substr(0, slash);
+}
+
+std::string WindowsFolder() {
+    std::string windir = Environment("windir");
+    return windir.empty() ? "/etc/kvo" : WithoutTrailingSlash(windir);
+}
+
+}  // namespace kvo
