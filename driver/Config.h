@@ -25,4 +25,13 @@ CycleConfig ReadCycleConfig();
 // The connection string, by plain concatenation.
 std::string BuildConnectionString(const std::string& server, const std::string& database);
 
+// The data folder: console.ini's Path, else the application folder, then one trailing "/"
+// removed (only one).
+std::string DataFolderFrom(const std::string& consolePath, const std::string& appFolder);
+
+// Every key=value line of one section of a profile file's content, in file order (section name
+// compared without regard to case, blanks around key and value removed, ";" lines skipped).
+std::vector<std::pair<std::string, std::string>> ParseIniSection(const std::string& content,
+                                                                 const std::string& section);
+
 }  // namespace kvo::driver

@@ -27,7 +27,8 @@ public:
     WorkQueue(DbConnection& connection, DbConnection& updates);
 
     // Queue set-up: existence check, table creation, both fills, pending count, selection.
-    // Returns false when a query did not open (the program is to end); errors of the other
+    // Returns false when a query did not open (the program is to end; both connections are
+    // then closed and the reason is on standard error); errors of the other
     // statements are reported on standard error with the statement's name and the cycle goes on.
     bool setUp();
     int pendingCount() const;
@@ -40,9 +41,15 @@ public:
     bool markNotFound(const std::string& id);                                  // U1, status 2
     bool markAlreadySearchable(const std::string& id, const std::string& path); // U2, status 3
     bool markNoResult(const std::string& id);                                  // U3, status 5
-    bool recordNewPdf(const std::string& id, const std::string& path);          // U4, U5, then U6
+    // U4, U5, then U6; stops at the first that fails, so the row stays pending unless both
+    // host tables were updated.
+    bool recordNewPdf(const std::string& id, const std::string& path);
 
 private:
+    // Runs one statement; an error is reported with the statement's name and gives false.
+    static bool execute(DbConnection& connection, const char* statementName, const std::string& sql);
+    bool update(const char* statementName, const std::string& id, const std::string& sql);
+
     DbConnection& connection_;
     DbConnection& updates_;
     int pendingCount_ = 0;

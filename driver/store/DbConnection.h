@@ -44,6 +44,11 @@ public:
 };
 
 // The store chosen by the configuration (Provider=sqlite selects SQLite, else ODBC/FreeTDS).
+// Nothing is opened yet. Throws DbError for a Provider it does not know. A cycle makes two:
+// one for the queue selection, one for the updates sent while the selection is walked.
 std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config);
+
+// The SQLite database file: ZRT.ini's Database, absolute or relative to the data folder.
+std::string SqliteDatabasePath(const CycleConfig& config);
 
 }  // namespace kvo::driver

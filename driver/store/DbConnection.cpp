@@ -1,0 +1,29 @@
+#include "driver/store/DbConnection.h"
+
+#include <strings.h>
+
+#include "driver/Config.h"
+#include "driver/store/OdbcConnection.h"
+#include "driver/store/OdbcConnectionString.h"
+#include "driver/store/SqliteConnection.h"
+
+namespace kvo::driver {
+
+std::string SqliteDatabasePath(const CycleConfig& config) {
+    if (config.database.empty() || config.database.front() == '/') return config.database;
+    return config.dataFolder + "/" + config.database;
+}
+
+std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config) {
+    const char* provider = config.provider.c_str();
+    if (strcasecmp(provider, "sqlite") == 0) return std::make_unique<SqliteConnection>(SqliteDatabasePath(config));
+    if (config.provider.empty() || strcasecmp(provider, "sqloledb") == 0) {
+        OdbcTarget target = TranslateConnectionString(config.connectionString, config.odbcDriver);
+        return std::make_unique<OdbcConnection>(std::move(target.connectionString), std::move(target.server),
+                                                std::move(target.database), true);
+    }
+    throw DbError("unknown database provider \"" + config.provider +
+                  "\" in ZRT.ini [Database] Provider (expected sqloledb or sqlite)");
+}
+
+}  // namespace kvo::driver

@@ -1,0 +1,38 @@
+#pragma once
+// The production store: SQL Server through unixODBC and the FreeTDS driver (or another ODBC
+// driver named in ZRT.ini).
+#include <string>
+
+#include "driver/store/DbConnection.h"
+
+namespace kvo::driver {
+
+class OdbcConnection : public DbConnection {
+public:
+    static constexpr int kLoginTimeoutSeconds = 30;
+
+    // `odbcConnectionString` goes to SQLDriverConnect as it is; `server` and `database` only
+    // name the target in messages (the string itself holds the password). `sqlServer` tells
+    // which statement texts the database behind the driver speaks.
+    OdbcConnection(std::string odbcConnectionString, std::string server, std::string database, bool sqlServer);
+    ~OdbcConnection() override;
+    OdbcConnection(const OdbcConnection&) = delete;
+    OdbcConnection& operator=(const OdbcConnection&) = delete;
+
+    void open() override;
+    bool isOpen() const override;
+    void execute(const std::string& sql) override;
+    std::unique_ptr<Recordset> query(const std::string& sql) override;
+    void close() override;
+    bool isSqlServer() const override { return sqlServer_; }
+
+private:
+    std::string connectionString_;
+    std::string server_;
+    std::string database_;
+    bool sqlServer_;
+    void* environment_ = nullptr;  // SQLHENV
+    void* connection_ = nullptr;   // SQLHDBC
+};
+
+}  // namespace kvo::driver

@@ -1,0 +1,22 @@
+#pragma once
+// Translation of the driver's connection string ("Provider=sqloledb;Data Source=…;Initial
+// Catalog=…;User Id=…;Password=…") into the keywords of an ODBC driver such as FreeTDS.
+#include <string>
+
+namespace kvo::driver {
+
+inline constexpr const char* kDefaultOdbcDriver = "FreeTDS";
+
+struct OdbcTarget {
+    std::string connectionString;  // for SQLDriverConnect; holds the password
+    std::string server;            // as configured, for messages
+    std::string database;          // as configured, for messages
+};
+
+// Data Source becomes Server (and Port for "host,port"; "host\instance" is kept for the
+// driver to resolve), Initial Catalog becomes Database, User Id and Password become UID and
+// PWD, and the client character set is UTF-8. `odbcDriver` empty means FreeTDS. A value that
+// holds ";" or braces is put in braces, so it reaches the driver whole.
+OdbcTarget TranslateConnectionString(const std::string& connectionString, const std::string& odbcDriver);
+
+}  // namespace kvo::driver

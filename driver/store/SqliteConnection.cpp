@@ -1,0 +1,127 @@
+#include "driver/store/SqliteConnection.h"
+
+#include <sqlite3.h>
+
+#include "driver/store/FieldNames.h"
+
+namespace kvo::driver {
+
+namespace {
+
+std::string MessageOf(sqlite3* db) { return db ? sqlite3_errmsg(db) : "out of memory"; }
+
+class SqliteRecordset : public Recordset {
+public:
+    // Takes over a prepared statement that has not been stepped yet.
+    explicit SqliteRecordset(sqlite3_stmt* statement) : statement_(statement) {
+        std::vector<std::string> names;
+        for (int i = 0; i < sqlite3_column_count(statement_); ++i) names.emplace_back(sqlite3_column_name(statement_, i));
+        names_ = FieldNames(std::move(names));
+        step();
+    }
+    ~SqliteRecordset() override { close(); }
+
+    bool isOpen() const override { return statement_ != nullptr; }
+    bool eof() const override { return !hasRow_; }
+
+    void moveNext() override {
+        if (!statement_) throw DbError("the recordset is closed");
+        if (hasRow_) step();
+    }
+
+    std::optional<std::string> field(const std::string& name) const override {
+        const int column = names_.indexOf(name);
+        if (!statement_ || !hasRow_) throw DbError("no current row to read field " + name + " from");
+        if (sqlite3_column_type(statement_, column) == SQLITE_NULL) return std::nullopt;
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        return std::string(text ? text : "", static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)));
+    }
+
+    void close() override {
+        if (statement_) sqlite3_finalize(statement_);
+        statement_ = nullptr;
+        hasRow_ = false;
+    }
+
+private:
+    void step() {
+        const int result = sqlite3_step(statement_);
+        hasRow_ = result == SQLITE_ROW;
+        if (result != SQLITE_ROW && result != SQLITE_DONE) {
+            std::string message = MessageOf(sqlite3_db_handle(statement_));
+            close();
+            throw DbError(message);
+        }
+    }
+
+    sqlite3_stmt* statement_;
+    FieldNames names_;
+    bool hasRow_ = false;
+};
+
+}  // namespace
+
+SqliteConnection::SqliteConnection(std::string databaseFile, int busyTimeoutMs)
+    : databaseFile_(std::move(databaseFile)), busyTimeoutMs_(busyTimeoutMs) {}
+
+SqliteConnection::~SqliteConnection() { close(); }
+
+void SqliteConnection::open() {
+    close();
+    const std::string failure = "cannot open the SQLite database \"" + databaseFile_ + "\": ";
+    if (databaseFile_.empty()) throw DbError(failure + "no database file is named (ZRT.ini [Database] Database)");
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(databaseFile_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        std::string message = MessageOf(db);
+        sqlite3_close(db);
+        throw DbError(failure + message);
+    }
+    sqlite3_busy_timeout(db, busyTimeoutMs_);
+    sqlite3_extended_result_codes(db, 1);
+
+    // Write-ahead logging lets the selection keep reading its snapshot while the second
+    // connection commits updates; without it the updates would wait for the whole walk.
+    std::string mode;
+    sqlite3_stmt* pragma = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &pragma, nullptr) == SQLITE_OK &&
+        sqlite3_step(pragma) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(pragma, 0));
+        mode = text ? text : "";
+    }
+    std::string message = MessageOf(db);
+    sqlite3_finalize(pragma);
+    if (mode != "wal") {
+        sqlite3_close(db);
+        throw DbError(failure + (mode.empty() ? message : "write-ahead logging refused (journal mode " + mode + ")"));
+    }
+    db_ = db;
+}
+
+bool SqliteConnection::isOpen() const { return db_ != nullptr; }
+
+void SqliteConnection::execute(const std::string& sql) {
+    if (!db_) throw DbError("the SQLite database is not open");
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string message = error ? error : MessageOf(db_);
+        sqlite3_free(error);
+        throw DbError(message);
+    }
+}
+
+std::unique_ptr<Recordset> SqliteConnection::query(const std::string& sql) {
+    if (!db_) throw DbError("the SQLite database is not open");
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK)
+        throw DbError(MessageOf(db_));
+    if (!statement) throw DbError("the query text holds no statement");
+    return std::make_unique<SqliteRecordset>(statement);
+}
+
+void SqliteConnection::close() {
+    // close_v2 waits for recordsets still open before it lets the handle go.
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+}
+
+}  // namespace kvo::driver

@@ -1,0 +1,38 @@
+#pragma once
+// The embedded store: one SQLite database file holding the host tables and DASearchable.
+#include <string>
+
+#include "driver/store/DbConnection.h"
+
+struct sqlite3;
+
+namespace kvo::driver {
+
+class SqliteConnection : public DbConnection {
+public:
+    // How long a statement waits for a lock another connection holds before it reports the
+    // database as busy.
+    static constexpr int kDefaultBusyTimeoutMs = 30000;
+
+    explicit SqliteConnection(std::string databaseFile, int busyTimeoutMs = kDefaultBusyTimeoutMs);
+    ~SqliteConnection() override;
+    SqliteConnection(const SqliteConnection&) = delete;
+    SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+    // Opens an existing database file (a missing file is an error, nothing is created) and
+    // switches it to write-ahead logging, so that a selection being walked keeps its snapshot
+    // while another connection updates rows.
+    void open() override;
+    bool isOpen() const override;
+    void execute(const std::string& sql) override;
+    std::unique_ptr<Recordset> query(const std::string& sql) override;
+    void close() override;
+    bool isSqlServer() const override { return false; }
+
+private:
+    std::string databaseFile_;
+    int busyTimeoutMs_;
+    sqlite3* db_ = nullptr;
+};
+
+}  // namespace kvo::driver
