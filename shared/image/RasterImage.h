@@ -57,13 +57,24 @@ PixelKind Classify(const Raster& raster);
 Raster ReduceLossless(const Raster& raster);
 
 // Encodings. Throw std::runtime_error on failure.
-// Raw CCITT Group 4 data (K = -1, Columns = width, Rows = height, BlackIs1 = false, i.e. the
-// encoder's 0 bits are white), of a 1-bit raster.
+// Raw CCITT Group 4 data of a 1-bit raster (as a G4 TIFF strip: K = -1, Columns = width,
+// Rows = height, rows not byte-aligned, ending in the end-of-block code). The stream codes the
+// raster's 1 bits as black runs and its 0 bits as white runs. A decoder with BlackIs1 = false
+// (the PDF default) therefore yields 0 for black, which is what /DeviceGray at 1 bit per
+// component shows as black: embed it with /Filter /CCITTFaxDecode and
+// /DecodeParms << /K -1 /Columns w /Rows h >>, without BlackIs1 and without /Decode.
 std::vector<std::uint8_t> EncodeG4(const Raster& bilevel);
 // PNG bytes of any raster, and back.
 std::vector<std::uint8_t> EncodePng(const Raster& raster);
 Raster DecodePng(const std::vector<std::uint8_t>& png);
-// A multi-page TIFF (G4 for 1-bit pages, deflate otherwise), written whole.
+// A multi-page TIFF (G4 for 1-bit pages, deflate otherwise), written whole (a temporary file
+// in the same folder renamed over `path`). Throws std::runtime_error on failure.
 void WriteMultiPageTiff(const std::vector<Raster>& pages, const std::string& path);
+
+// One raster as a file of the given format, written whole like WriteMultiPageTiff (JPEG
+// stores a 1-bit raster as grey). Throws std::runtime_error for G3/G4 of anything but a 1-bit
+// raster, or when the file cannot be written.
+enum class FileFormat { Bmp, Png, Jpeg, Gif, Tiff, TiffG3, TiffG4, TiffDeflate };
+void WriteRasterFile(const Raster& raster, const std::string& path, FileFormat format);
 
 }  // namespace kvo::image

@@ -1,0 +1,408 @@
+#include "shared/image/RasterImage.h"
+
+#include "shared/platform/FileSearch.h"
+
+#include <leptonica/allheaders.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace kvo::image {
+
+namespace {
+
+// Leptonica reports every failure on stderr; the callers judge by results instead.
+void QuietLibrary() {
+    static const bool silenced = (setMsgSeverity(L_SEVERITY_NONE), true);
+    (void)silenced;
+}
+
+struct PixDeleter {
+    void operator()(PIX* pix) const { pixDestroy(&pix); }
+};
+using PixPtr = std::unique_ptr<PIX, PixDeleter>;
+
+struct PixaDeleter {
+    void operator()(PIXA* pixa) const { pixaDestroy(&pixa); }
+};
+
+// Bytes handed out by the library's memory writers.
+struct LeptBytesDeleter {
+    void operator()(l_uint8* data) const { lept_free(data); }
+};
+using LeptBytes = std::unique_ptr<l_uint8, LeptBytesDeleter>;
+
+std::size_t MinimumStride(int width, int bitsPerPixel) {
+    return (static_cast<std::size_t>(width) * bitsPerPixel + 7) / 8;
+}
+
+void CheckLayout(const Raster& raster) {
+    if (raster.empty()) throw std::runtime_error("empty raster");
+    if (raster.bitsPerPixel != 1 && raster.bitsPerPixel != 8 && raster.bitsPerPixel != 24)
+        throw std::runtime_error("unsupported raster depth " + std::to_string(raster.bitsPerPixel));
+    if (raster.stride < MinimumStride(raster.width, raster.bitsPerPixel) ||
+        raster.pixels.size() < raster.stride * static_cast<std::size_t>(raster.height))
+        throw std::runtime_error("raster buffer smaller than its size says");
+}
+
+Raster BlankRaster(int width, int height, int bitsPerPixel, int xDpi, int yDpi) {
+    Raster raster;
+    raster.width = width;
+    raster.height = height;
+    raster.bitsPerPixel = bitsPerPixel;
+    raster.xDpi = xDpi;
+    raster.yDpi = yDpi;
+    raster.stride = MinimumStride(width, bitsPerPixel);
+    raster.pixels.assign(raster.stride * static_cast<std::size_t>(height), 0);
+    return raster;
+}
+
+// Brings a picture to 1 bit (1 = black), 8 bits grey or 32 bits RGB, without colour map.
+PixPtr Normalise(PIX* pix) {
+    if (PIXCMAP* cmap = pixGetColormap(pix)) {
+        l_int32 hasColour = 0;
+        l_int32 blackAndWhite = 0;
+        pixcmapHasColor(cmap, &hasColour);
+        pixcmapIsBlackAndWhite(cmap, &blackAndWhite);
+        l_int32 target = hasColour                                    ? REMOVE_CMAP_TO_FULL_COLOR
+                         : (pixGetDepth(pix) == 1 && blackAndWhite) ? REMOVE_CMAP_TO_BINARY
+                                                                      : REMOVE_CMAP_TO_GRAYSCALE;
+        return PixPtr(pixRemoveColormap(pix, target));
+    }
+    switch (pixGetDepth(pix)) {
+        case 1:
+        case 8:
+        case 32: return PixPtr(pixClone(pix));
+        case 16: return PixPtr(pixConvert16To8(pix, L_MS_BYTE));
+        case 24: return PixPtr(pixConvert24To32(pix));
+        default: return PixPtr(pixConvertTo8(pix, 0));
+    }
+}
+
+// Leptonica keeps 1- and 8-bit rows as native 32-bit words whose most significant byte holds
+// the leftmost pixels; on a little-endian machine the bytes of each word must be reversed.
+void WordsToBytes(const l_uint32* words, std::size_t wordCount, std::uint8_t* out, std::size_t outBytes) {
+    std::size_t i = 0;
+    for (; i < wordCount && (i + 1) * 4 <= outBytes; ++i) {
+        l_uint32 word = words[i];
+        out[i * 4] = static_cast<std::uint8_t>(word >> 24);
+        out[i * 4 + 1] = static_cast<std::uint8_t>(word >> 16);
+        out[i * 4 + 2] = static_cast<std::uint8_t>(word >> 8);
+        out[i * 4 + 3] = static_cast<std::uint8_t>(word);
+    }
+    for (std::size_t b = i * 4; b < outBytes && i < wordCount; ++b) {
+        out[b] = static_cast<std::uint8_t>(words[i] >> (24 - 8 * (b - i * 4)));
+    }
+}
+
+void BytesToWords(const std::uint8_t* in, std::size_t inBytes, l_uint32* words, std::size_t wordCount) {
+    for (std::size_t i = 0; i < wordCount; ++i) {
+        l_uint32 word = 0;
+        for (std::size_t b = 0; b < 4; ++b) {
+            std::size_t at = i * 4 + b;
+            word = (word << 8) | (at < inBytes ? in[at] : 0u);
+        }
+        words[i] = word;
+    }
+}
+
+Raster FromPix(PIX* source) {
+    PixPtr pix = Normalise(source);
+    if (!pix) throw std::runtime_error("cannot convert the picture");
+    const int width = pixGetWidth(pix.get());
+    const int height = pixGetHeight(pix.get());
+    const int depth = pixGetDepth(pix.get());
+    Raster raster = BlankRaster(width, height, depth == 32 ? 24 : depth, pixGetXRes(pix.get()), pixGetYRes(pix.get()));
+    const l_uint32* data = pixGetData(pix.get());
+    const std::size_t wpl = static_cast<std::size_t>(pixGetWpl(pix.get()));
+    for (int y = 0; y < height; ++y) {
+        const l_uint32* line = data + wpl * y;
+        std::uint8_t* out = raster.pixels.data() + raster.stride * y;
+        if (depth == 32) {
+            for (int x = 0; x < width; ++x) {
+                l_uint32 word = line[x];
+                out[3 * x] = static_cast<std::uint8_t>(word >> L_RED_SHIFT);
+                out[3 * x + 1] = static_cast<std::uint8_t>(word >> L_GREEN_SHIFT);
+                out[3 * x + 2] = static_cast<std::uint8_t>(word >> L_BLUE_SHIFT);
+            }
+        } else {
+            WordsToBytes(line, wpl, out, raster.stride);
+        }
+        if (depth == 1 && width % 8 != 0) out[raster.stride - 1] &= static_cast<std::uint8_t>(0xFF00u >> (width % 8));
+    }
+    return raster;
+}
+
+PixPtr ToPix(const Raster& raster) {
+    CheckLayout(raster);
+    const int depth = raster.bitsPerPixel == 24 ? 32 : raster.bitsPerPixel;
+    PixPtr pix(pixCreateNoInit(raster.width, raster.height, depth));
+    if (!pix) throw std::runtime_error("out of memory for a " + std::to_string(raster.width) + "x" +
+                                       std::to_string(raster.height) + " picture");
+    pixSetResolution(pix.get(), raster.xDpi, raster.yDpi);
+    l_uint32* data = pixGetData(pix.get());
+    const std::size_t wpl = static_cast<std::size_t>(pixGetWpl(pix.get()));
+    const std::size_t rowBytes = MinimumStride(raster.width, raster.bitsPerPixel);
+    for (int y = 0; y < raster.height; ++y) {
+        l_uint32* line = data + wpl * y;
+        const std::uint8_t* in = raster.pixels.data() + raster.stride * y;
+        if (depth == 32) {
+            for (int x = 0; x < raster.width; ++x) {
+                line[x] = (l_uint32(in[3 * x]) << L_RED_SHIFT) | (l_uint32(in[3 * x + 1]) << L_GREEN_SHIFT) |
+                          (l_uint32(in[3 * x + 2]) << L_BLUE_SHIFT);
+            }
+        } else {
+            BytesToWords(in, rowBytes, line, wpl);
+        }
+    }
+    return pix;
+}
+
+// Reads a pointer-to-bytes result of a Leptonica memory writer into a vector.
+template <typename Writer>
+std::vector<std::uint8_t> EncodeWith(const char* what, Writer writer) {
+    l_uint8* data = nullptr;
+    size_t size = 0;
+    const bool failed = writer(&data, &size) != 0;
+    LeptBytes owned(data);
+    if (failed || !data) throw std::runtime_error(std::string("cannot encode the picture as ") + what);
+    return std::vector<std::uint8_t>(data, data + size);
+}
+
+void WriteWhole(const std::vector<std::uint8_t>& bytes, const std::string& path) {
+    WriteFileAtomically(path, std::string(bytes.begin(), bytes.end()));
+}
+
+// ---- the single strip of a TIFF written by the library ----
+
+class TiffReader {
+public:
+    explicit TiffReader(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {
+        if (bytes.size() < 8) throw std::runtime_error("TIFF too short");
+        if (bytes[0] == 'I' && bytes[1] == 'I') littleEndian_ = true;
+        else if (bytes[0] == 'M' && bytes[1] == 'M') littleEndian_ = false;
+        else throw std::runtime_error("not a TIFF");
+    }
+
+    std::uint32_t U16(std::size_t at) const {
+        Need(at, 2);
+        return littleEndian_ ? bytes_[at] | bytes_[at + 1] << 8 : bytes_[at] << 8 | bytes_[at + 1];
+    }
+    std::uint32_t U32(std::size_t at) const {
+        Need(at, 4);
+        return littleEndian_ ? U16(at) | U16(at + 2) << 16 : U16(at) << 16 | U16(at + 2);
+    }
+
+    // The value of a one-element SHORT or LONG tag of the first directory.
+    std::uint32_t SingleValue(std::uint32_t tag) const {
+        const std::size_t ifd = U32(4);
+        const std::uint32_t entries = U16(ifd);
+        for (std::uint32_t i = 0; i < entries; ++i) {
+            const std::size_t entry = ifd + 2 + 12 * i;
+            if (U16(entry) != tag) continue;
+            if (U32(entry + 4) != 1) throw std::runtime_error("TIFF data is not in one strip");
+            const std::uint32_t type = U16(entry + 2);
+            if (type == 3) return U16(entry + 8);
+            if (type == 4) return U32(entry + 8);
+            throw std::runtime_error("unexpected TIFF tag type");
+        }
+        throw std::runtime_error("TIFF tag missing");
+    }
+
+private:
+    void Need(std::size_t at, std::size_t count) const {
+        if (at + count > bytes_.size()) throw std::runtime_error("TIFF cut off");
+    }
+    const std::vector<std::uint8_t>& bytes_;
+    bool littleEndian_ = true;
+};
+
+constexpr std::uint32_t kTagStripOffsets = 273;
+constexpr std::uint32_t kTagStripByteCounts = 279;
+
+bool IsTiffFile(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    const bool tiff = fileFormatIsTiff(file) != 0;
+    std::fclose(file);
+    return tiff;
+}
+
+int TiffFrameCount(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return 0;
+    l_int32 count = 0;
+    if (tiffGetCount(file, &count) != 0) count = 0;
+    std::fclose(file);
+    return count;
+}
+
+l_int32 LeptonicaFormat(FileFormat format) {
+    switch (format) {
+        case FileFormat::Bmp: return IFF_BMP;
+        case FileFormat::Png: return IFF_PNG;
+        case FileFormat::Jpeg: return IFF_JFIF_JPEG;
+        case FileFormat::Gif: return IFF_GIF;
+        case FileFormat::Tiff: return IFF_TIFF;
+        case FileFormat::TiffG3: return IFF_TIFF_G3;
+        case FileFormat::TiffG4: return IFF_TIFF_G4;
+        case FileFormat::TiffDeflate: return IFF_TIFF_ZIP;
+    }
+    throw std::runtime_error("unknown file format");
+}
+
+}  // namespace
+
+// ---- RasterFile ----
+
+struct RasterFile::Impl {
+    std::string path;
+    bool tiff = false;
+    int frames = 0;
+    PixPtr single;  // the decoded picture of a one-frame file
+};
+
+RasterFile::RasterFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
+    QuietLibrary();
+    impl_->path = path;
+    impl_->tiff = IsTiffFile(path);
+    if (impl_->tiff) {
+        // Counting walks the directories only; pages are decoded when asked for.
+        impl_->frames = TiffFrameCount(path);
+    } else {
+        impl_->single.reset(pixRead(path.c_str()));
+        impl_->frames = impl_->single ? 1 : 0;
+    }
+}
+
+RasterFile::~RasterFile() = default;
+
+int RasterFile::frameCount() const { return impl_->frames; }
+
+std::optional<Raster> RasterFile::frame(int index) const {
+    if (index < 0 || index >= impl_->frames) return std::nullopt;
+    try {
+        if (!impl_->tiff) return FromPix(impl_->single.get());
+        PixPtr page(pixReadTiff(impl_->path.c_str(), index));
+        if (!page) return std::nullopt;
+        return FromPix(page.get());
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<Raster> ReadRaster(const std::string& path) { return RasterFile(path).frame(0); }
+
+// ---- conversions ----
+
+Raster ToRgb24(const Raster& raster) {
+    CheckLayout(raster);
+    if (raster.bitsPerPixel == 24) return raster;
+    Raster rgb = BlankRaster(raster.width, raster.height, 24, raster.xDpi, raster.yDpi);
+    for (int y = 0; y < raster.height; ++y) {
+        const std::uint8_t* in = raster.pixels.data() + raster.stride * y;
+        std::uint8_t* out = rgb.pixels.data() + rgb.stride * y;
+        for (int x = 0; x < raster.width; ++x) {
+            const std::uint8_t grey =
+                raster.bitsPerPixel == 8 ? in[x] : ((in[x >> 3] >> (7 - (x & 7))) & 1) ? 0 : 255;
+            out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = grey;
+        }
+    }
+    return rgb;
+}
+
+PixelKind Classify(const Raster& raster) {
+    CheckLayout(raster);
+    if (raster.bitsPerPixel == 1) return PixelKind::Bilevel;
+    bool bilevel = true;
+    for (int y = 0; y < raster.height; ++y) {
+        const std::uint8_t* row = raster.pixels.data() + raster.stride * y;
+        if (raster.bitsPerPixel == 8) {
+            for (int x = 0; x < raster.width && bilevel; ++x) bilevel = row[x] == 0 || row[x] == 255;
+            if (!bilevel) return PixelKind::Grey;
+            continue;
+        }
+        for (int x = 0; x < raster.width; ++x) {
+            const std::uint8_t r = row[3 * x];
+            if (row[3 * x + 1] != r || row[3 * x + 2] != r) return PixelKind::Colour;
+            bilevel = bilevel && (r == 0 || r == 255);
+        }
+    }
+    return bilevel ? PixelKind::Bilevel : PixelKind::Grey;
+}
+
+Raster ReduceLossless(const Raster& raster) {
+    const PixelKind kind = Classify(raster);
+    const int depth = kind == PixelKind::Bilevel ? 1 : kind == PixelKind::Grey ? 8 : 24;
+    if (depth == raster.bitsPerPixel) return raster;
+    // Only reductions happen here: a 24-bit picture to 8 or 1, an 8-bit one to 1.
+    const int step = raster.bitsPerPixel / 8;
+    Raster reduced = BlankRaster(raster.width, raster.height, depth, raster.xDpi, raster.yDpi);
+    for (int y = 0; y < raster.height; ++y) {
+        const std::uint8_t* in = raster.pixels.data() + raster.stride * y;
+        std::uint8_t* out = reduced.pixels.data() + reduced.stride * y;
+        if (depth == 8) {
+            for (int x = 0; x < raster.width; ++x) out[x] = in[step * x];
+        } else {
+            for (int x = 0; x < raster.width; ++x) {
+                if (in[step * x] == 0) out[x >> 3] |= static_cast<std::uint8_t>(0x80u >> (x & 7));
+            }
+        }
+    }
+    return reduced;
+}
+
+// ---- encodings ----
+
+std::vector<std::uint8_t> EncodeG4(const Raster& bilevel) {
+    QuietLibrary();
+    if (bilevel.bitsPerPixel != 1) throw std::runtime_error("G4 needs a 1-bit raster");
+    PixPtr pix = ToPix(bilevel);
+    const std::vector<std::uint8_t> tiff =
+        EncodeWith("G4 TIFF", [&](l_uint8** data, size_t* size) { return pixWriteMemTiff(data, size, pix.get(), IFF_TIFF_G4); });
+    TiffReader reader(tiff);
+    const std::size_t offset = reader.SingleValue(kTagStripOffsets);
+    const std::size_t length = reader.SingleValue(kTagStripByteCounts);
+    if (offset > tiff.size() || length > tiff.size() - offset) throw std::runtime_error("G4 strip outside the TIFF");
+    return std::vector<std::uint8_t>(tiff.begin() + offset, tiff.begin() + offset + length);
+}
+
+std::vector<std::uint8_t> EncodePng(const Raster& raster) {
+    QuietLibrary();
+    PixPtr pix = ToPix(raster);
+    return EncodeWith("PNG", [&](l_uint8** data, size_t* size) { return pixWriteMemPng(data, size, pix.get(), 0.0f); });
+}
+
+Raster DecodePng(const std::vector<std::uint8_t>& png) {
+    QuietLibrary();
+    PixPtr pix(pixReadMemPng(png.data(), png.size()));
+    if (!pix) throw std::runtime_error("not a readable PNG");
+    return FromPix(pix.get());
+}
+
+void WriteMultiPageTiff(const std::vector<Raster>& pages, const std::string& path) {
+    QuietLibrary();
+    if (pages.empty()) throw std::runtime_error("no pages for " + path);
+    std::unique_ptr<PIXA, PixaDeleter> pixa(pixaCreate(static_cast<l_int32>(pages.size())));
+    for (const Raster& page : pages) {
+        if (pixaAddPix(pixa.get(), ToPix(page).release(), L_INSERT) != 0)
+            throw std::runtime_error("cannot collect the pages for " + path);
+    }
+    WriteWhole(EncodeWith("multi-page TIFF",
+                          [&](l_uint8** data, size_t* size) { return pixaWriteMemMultipageTiff(data, size, pixa.get()); }),
+               path);
+}
+
+void WriteRasterFile(const Raster& raster, const std::string& path, FileFormat format) {
+    QuietLibrary();
+    if ((format == FileFormat::TiffG3 || format == FileFormat::TiffG4) && raster.bitsPerPixel != 1)
+        throw std::runtime_error("fax compression needs a 1-bit raster");
+    PixPtr pix = ToPix(raster);
+    WriteWhole(EncodeWith("the requested format",
+                          [&](l_uint8** data, size_t* size) { return pixWriteMem(data, size, pix.get(), LeptonicaFormat(format)); }),
+               path);
+}
+
+}  // namespace kvo::image
