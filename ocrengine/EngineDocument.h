@@ -1,7 +1,8 @@
 #pragma once
 // The OCR engine document: a page image with its recognition result, kept on disk as the
 // system's engine document file ("KVOOCR.mdi", hOCR with the image size). Opened from such a
-// file or from a raster image (then it holds the image and no recognition result).
+// file or from a raster image (then it holds the image and no recognition result until OCR
+// is called).
 //
 // Every accessor that cannot deliver throws EngineError, so that callers which guard each
 // step can skip exactly that step.
@@ -18,7 +19,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Font codes as the layout document's tables number them; 0 = not known.
+// Recognition was asked for a language whose data is not installed.
+class LanguageMissingError : public EngineError {
+public:
+    using EngineError::EngineError;
+};
+
+// Font codes as the layout document's tables number them; 0 = outside every table.
 struct WordFont {
     int faceStyle = 0;   // 1 normal, 2 italic, 3 bold, 4 bolditalic
     int family = 0;      // 1 Helvetica, 2 Times, 3 Century, 4 TimesCentury, 5 HelveticaCentury, 6 Default
@@ -38,6 +45,23 @@ struct Word {
     WordRect rect;
 };
 
+// A recognised page: its words in reading order and, per line, the paragraph it belongs to.
+struct PageLayout {
+    int pixelWidth = 0;   // 0 when not known
+    int pixelHeight = 0;
+    int resolution = 0;   // dots per inch the engine worked with; 0 when not known
+    std::vector<Word> words;          // lineId indexes paragraphOfLine
+    std::vector<int> paragraphOfLine; // one entry per line, non-decreasing
+};
+
+// The page text as the engine gives it: the words of a line joined by one blank, every line
+// ended by a line feed, and one more line feed after the last line of a paragraph.
+std::string LayoutTextOf(const std::vector<Word>& words, const std::vector<int>& paragraphOfLine);
+
+// File formats of SaveAs.
+inline constexpr int kFileFormatTiff = 1;
+inline constexpr int kFileFormatEngineDocument = 4;
+
 class EngineDocument {
 public:
     EngineDocument();
@@ -48,8 +72,13 @@ public:
     // Opens an engine document file or a raster image. Throws EngineError.
     void Create(const std::string& path);
 
+    // Recognises the first image of a document opened from a raster image, in the languages
+    // given as Tesseract names them ("eng", "eng+deu"). Throws LanguageMissingError when one of
+    // them is not installed, EngineError otherwise.
+    void OCR(const std::string& languages);
+
     // "Number of Lines" of the built-in document properties; nullopt when the document carries
-    // no recognition result.
+    // no recognition result. Throws EngineError when no document is open.
     std::optional<long> NumberOfLines() const;
 
     // Images(0): the page.
@@ -59,7 +88,9 @@ public:
     const Word& WordAt(int index) const;
     std::string LayoutText() const;
 
-    // Writes the document's page images as a multi-page TIFF (file format 1). Throws EngineError.
+    // kFileFormatTiff: the document's page images as a multi-page TIFF (the compression level
+    // is not used: G4 for bilevel pages, deflate otherwise). kFileFormatEngineDocument: the
+    // recognition result as an engine document file. Written whole. Throws EngineError.
     void SaveAs(const std::string& path, int fileFormat, int compressionLevel);
     // Closes without saving.
     void Close(bool saveChanges = false);

@@ -1,0 +1,132 @@
+// The one file that talks to Tesseract.
+#include "ocrengine/TesseractEngine.h"
+
+#include "ocrengine/FontCodes.h"
+
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <algorithm>
+#include <memory>
+#include <sstream>
+
+namespace kvo::ocr {
+
+namespace {
+
+// "eng+deu" -> {"eng", "deu"}; entries starting with "~" (languages excluded from loading)
+// are left out.
+std::vector<std::string> RequestedLanguages(const std::string& languages) {
+    std::vector<std::string> requested;
+    std::istringstream parts(languages);
+    std::string part;
+    while (std::getline(parts, part, '+')) {
+        if (!part.empty() && part.front() != '~') requested.push_back(part);
+    }
+    return requested;
+}
+
+void InitForLanguages(tesseract::TessBaseAPI& api, const std::string& languages) {
+    const std::vector<std::string> requested = RequestedLanguages(languages);
+    if (requested.empty()) throw LanguageMissingError("no OCR language is named");
+    // Init fails only when the first language cannot be loaded; a later one that is missing
+    // is merely left out, so the loaded list is checked as well.
+    if (api.Init(nullptr, languages.c_str(), tesseract::OEM_DEFAULT) != 0)
+        throw LanguageMissingError("OCR language \"" + requested.front() + "\" is not installed");
+    std::vector<std::string> loaded;
+    api.GetLoadedLanguagesAsVector(&loaded);
+    for (const std::string& language : requested) {
+        if (std::find(loaded.begin(), loaded.end(), language) == loaded.end())
+            throw LanguageMissingError("OCR language \"" + language + "\" is not installed");
+    }
+}
+
+// Tesseract takes raw 1-bit rows with 1 meaning white, the reverse of the raster's sense.
+std::vector<std::uint8_t> InvertedBits(const image::Raster& bilevel) {
+    std::vector<std::uint8_t> bits(bilevel.pixels.size());
+    std::transform(bilevel.pixels.begin(), bilevel.pixels.end(), bits.begin(),
+                   [](std::uint8_t byte) { return static_cast<std::uint8_t>(~byte); });
+    return bits;
+}
+
+void SetPage(tesseract::TessBaseAPI& api, const image::Raster& page) {
+    const int bytesPerLine = static_cast<int>(page.stride);
+    switch (page.bitsPerPixel) {
+    case 1: {
+        std::vector<std::uint8_t> bits = InvertedBits(page);
+        api.SetImage(bits.data(), page.width, page.height, 0, bytesPerLine);
+        break;
+    }
+    case 8:
+        api.SetImage(page.pixels.data(), page.width, page.height, 1, bytesPerLine);
+        break;
+    case 24:
+        api.SetImage(page.pixels.data(), page.width, page.height, 3, bytesPerLine);
+        break;
+    default:
+        throw EngineError("cannot recognise a page of " + std::to_string(page.bitsPerPixel) + " bits per pixel");
+    }
+    const int dpi = page.yDpi > 0 ? page.yDpi : page.xDpi;
+    if (dpi > 0) api.SetSourceResolution(dpi);
+}
+
+Word WordAtIterator(const tesseract::ResultIterator& it, std::string text, int lineId, int resolution) {
+    Word word;
+    word.text = std::move(text);
+    word.lineId = lineId;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    it.BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom);
+    word.rect = {static_cast<double>(top), static_cast<double>(left), static_cast<double>(bottom),
+                 static_cast<double>(right)};
+
+    FontFacts facts;
+    bool underlined = false, smallcaps = false;
+    int roundedPoints = 0, fontId = 0;
+    facts.known = it.WordFontAttributes(&facts.bold, &facts.italic, &underlined, &facts.monospace, &facts.serif,
+                                        &smallcaps, &roundedPoints, &fontId) != nullptr;
+    // The same measure as the rounded point size, kept in fractions of a point.
+    float rowHeight = 0, descenders = 0, ascenders = 0;
+    it.RowAttributes(&rowHeight, &descenders, &ascenders);
+    const double points = resolution > 0 ? rowHeight * 72.0 / resolution : 0.0;
+    word.font = FontCodesFor(facts, points);
+    return word;
+}
+
+}  // namespace
+
+PageLayout RecognizePage(const image::Raster& page, const std::string& languages) {
+    if (page.empty()) throw EngineError("the page image is empty");
+    tesseract::TessBaseAPI api;
+    // The engine's own notes and warnings would go to standard error.
+    api.SetVariable("debug_file", "/dev/null");
+    InitForLanguages(api, languages);
+    api.SetPageSegMode(tesseract::PSM_AUTO);
+    SetPage(api, page);
+    if (api.Recognize(nullptr) != 0) throw EngineError("recognition failed");
+
+    PageLayout layout;
+    layout.pixelWidth = page.width;
+    layout.pixelHeight = page.height;
+    layout.resolution = api.GetSourceYResolution();
+
+    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    if (!it) return layout;
+    int paragraph = -1;
+    bool startsLine = false, startsParagraph = false;
+    do {
+        startsParagraph = startsParagraph || it->IsAtBeginningOf(tesseract::RIL_PARA);
+        startsLine = startsLine || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE);
+        std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
+        if (!text || !*text.get()) continue;
+        if (startsLine || layout.paragraphOfLine.empty()) {
+            if (startsParagraph || layout.paragraphOfLine.empty()) ++paragraph;
+            layout.paragraphOfLine.push_back(paragraph);
+            startsLine = startsParagraph = false;
+        }
+        const int lineId = static_cast<int>(layout.paragraphOfLine.size()) - 1;
+        layout.words.push_back(WordAtIterator(*it, text.get(), lineId, layout.resolution));
+    } while (it->Next(tesseract::RIL_WORD));
+    return layout;
+}
+
+}  // namespace kvo::ocr

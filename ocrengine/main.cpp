@@ -1,0 +1,8 @@
+// KVOOCR: the OCR program of one page.
+#include "ocrengine/KVOOCRMod.h"
+
+int main(int, char** argv) {
+    kvo::KVOOCRMod::RunSingleThreaded(argv);
+    kvo::KVOOCRMod::Main();
+    return 0;
+}

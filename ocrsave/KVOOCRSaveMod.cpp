@@ -1,0 +1,95 @@
+#include "ocrsave/KVOOCRSaveMod.h"
+
+#include "ocrengine/EngineDocument.h"
+#include "ocrsave/LayoutGrouping.h"
+#include "ocrsave/LayoutRules.h"
+#include "shared/platform/FileSearch.h"
+#include "shared/xml/HandOff.h"
+
+#include <type_traits>
+
+namespace kvo::KVOOCRSaveMod {
+
+namespace {
+
+using ocrsave::EdgeText;
+
+// The engine's value, or nullopt when it cannot deliver it.
+template <typename Read>
+auto Guarded(Read read) -> std::optional<std::decay_t<decltype(read())>> {
+    try {
+        return read();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// One `word` element with its `font` and `RECT`. A word the engine cannot deliver still gets
+// every attribute, empty, and so belongs to no line.
+void AppendWord(xml::Node& pagewords, const ocr::EngineDocument& engine, int index, double scale) {
+    xml::Node word = pagewords.appendElement("word");
+    xml::Node font = word.appendElement("font");
+    const std::optional<ocr::Word> value = Guarded([&] { return engine.WordAt(index); });
+
+    font.setAttribute("fontstyle", value ? ocrsave::FaceStyleName(value->font.faceStyle) : "");
+    font.setAttribute("fontfamily", value ? ocrsave::FontFamilyName(value->font.family) : "");
+    font.setAttribute("fontsize", value ? ocrsave::FontSizeText(value->font.fontSize, scale) : "");
+    font.setAttribute("fontserif", value ? ocrsave::FontSerifName(value->font.serif) : "");
+    word.setAttribute("text", value ? value->text : "");
+
+    xml::Node rect = word.appendElement("RECT");
+    rect.setAttribute("line", value ? std::to_string(value->lineId) : "");
+    rect.setAttribute("top", value ? EdgeText(value->rect.top, scale) : "");
+    rect.setAttribute("left", value ? EdgeText(value->rect.left, scale) : "");
+    rect.setAttribute("bottom", value ? EdgeText(value->rect.bottom, scale) : "");
+    rect.setAttribute("right", value ? EdgeText(value->rect.right, scale) : "");
+}
+
+}  // namespace
+
+std::optional<xml::Document> BuildLayoutDocument(const ocr::EngineDocument& engine) {
+    const std::optional<std::optional<long>> lines = Guarded([&] { return engine.NumberOfLines(); });
+    if (!lines || !*lines || **lines == 0) return std::nullopt;
+
+    xml::Document layout;
+    xml::Node pagewords = layout.appendElement("pagewords");
+    xml::Node sections = pagewords.appendElement("sections");
+
+    const std::optional<int> count = Guarded([&] { return engine.WordCount(); });
+    if (!count) {
+        pagewords.setAttribute("text", "");
+        return layout;
+    }
+    const double scale = ocrsave::PageScale(Guarded([&] { return engine.PixelWidth(); }),
+                                            Guarded([&] { return engine.PixelHeight(); }));
+    for (int index = 0; index < *count; ++index) AppendWord(pagewords, engine, index, scale);
+    pagewords.setAttribute("text", Guarded([&] { return engine.LayoutText(); }).value_or(""));
+    try {
+        ocrsave::GroupIntoSections(pagewords, sections);
+    } catch (const std::exception&) {
+        // The words stay listed; the sections hold what was grouped.
+    }
+    return layout;
+}
+
+void Main() {
+    try {
+        const std::optional<std::string> enginePath = ResolveFile(handoff::InTemp(handoff::kOcrEngineDocName));
+        if (!enginePath) return;
+        DeleteFile(handoff::InTemp(handoff::kOcrLayoutName));
+
+        ocr::EngineDocument engine;
+        try {
+            engine.Create(*enginePath);
+        } catch (const std::exception&) {
+            // Then the document carries no result, and no layout document is written.
+        }
+        std::optional<xml::Document> layout = BuildLayoutDocument(engine);
+        engine.Close();
+        if (layout) layout->save(handoff::InTemp(handoff::kOcrLayoutName));
+    } catch (const std::exception&) {
+        // The callers judge the run by the presence of the layout document.
+    }
+}
+
+}  // namespace kvo::KVOOCRSaveMod

@@ -1,0 +1,59 @@
+#include "ocrsave/LayoutRules.h"
+
+#include "ocrengine/DecimalText.h"
+
+#include <array>
+#include <cmath>
+
+namespace kvo::ocrsave {
+
+namespace {
+
+constexpr double kPageWidthUnits = 2480;
+constexpr double kPageHeightUnits = 3507;
+
+template <std::size_t N>
+std::string NameOf(const std::array<const char*, N>& names, int code) {
+    return code >= 1 && static_cast<std::size_t>(code) <= N ? names[code - 1] : "";
+}
+
+}  // namespace
+
+double PageScale(std::optional<int> pixelWidth, std::optional<int> pixelHeight) {
+    if (!pixelWidth || !pixelHeight || *pixelWidth == 0 || *pixelHeight == 0) return 1.0;
+    const double byWidth = kPageWidthUnits / *pixelWidth;
+    const double byHeight = kPageHeightUnits / *pixelHeight;
+    return byHeight < byWidth ? byHeight : byWidth;
+}
+
+double RoundHalfEven(double value) {
+    const double below = std::floor(value);
+    const double fraction = value - below;
+    if (fraction > 0.5) return below + 1;
+    if (fraction < 0.5) return below;
+    return std::fmod(below, 2.0) == 0 ? below : below + 1;
+}
+
+std::string EdgeText(double pixels, double scale) { return ocr::DecimalText(RoundHalfEven(pixels * scale)); }
+
+std::string FontSizeText(double points, double scale) {
+    return ocr::DecimalText(RoundHalfEven(points * scale * 4) / 4);
+}
+
+std::string FaceStyleName(int code) {
+    static constexpr std::array<const char*, 4> kNames{"normal", "italic", "bold", "bolditalic"};
+    return NameOf(kNames, code);
+}
+
+std::string FontFamilyName(int code) {
+    static constexpr std::array<const char*, 6> kNames{"Helvetica",    "Times",            "Century",
+                                                        "TimesCentury", "HelveticaCentury", "Default"};
+    return NameOf(kNames, code);
+}
+
+std::string FontSerifName(int code) {
+    static constexpr std::array<const char*, 5> kNames{"sans", "thin", "square", "round", "unknown"};
+    return NameOf(kNames, code);
+}
+
+}  // namespace kvo::ocrsave

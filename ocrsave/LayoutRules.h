@@ -1,0 +1,27 @@
+#pragma once
+// The number and name rules of the layout document "KVOOCR.mdi.xml".
+#include <optional>
+#include <string>
+
+namespace kvo::ocrsave {
+
+// The factor that makes the page image just fit 2480 x 3507 units (A4 at 300 units per inch):
+// the smaller of 2480 / width and 3507 / height; 1 when a size is unknown or 0.
+double PageScale(std::optional<int> pixelWidth, std::optional<int> pixelHeight);
+
+// The nearest whole number, halves to the even neighbour (50.5 -> 50, 51.5 -> 52).
+double RoundHalfEven(double value);
+
+// An engine edge in layout units: edge x scale, rounded half to even, as decimal text.
+std::string EdgeText(double pixels, double scale);
+
+// The font size in layout units: size x scale in whole quarter points (halves to even), as the
+// shortest decimal text: "10", "10.5", "10.25".
+std::string FontSizeText(double points, double scale);
+
+// The font class names; a code outside a table gives "".
+std::string FaceStyleName(int code);
+std::string FontFamilyName(int code);
+std::string FontSerifName(int code);
+
+}  // namespace kvo::ocrsave
