@@ -1,0 +1,65 @@
+#include "driver/LoopRules.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace kvo::driver {
+namespace {
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool MatchesIgnoringCase(const std::string& text, std::size_t at, const std::string& pattern) {
+    if (text.size() - at < pattern.size()) return false;
+    for (std::size_t i = 0; i < pattern.size(); ++i)
+        if (AsciiUpper(text[at + i]) != AsciiUpper(pattern[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+TypeGroup GroupOfType(const std::string& upperType) {
+    if (upperType == "PDF") return TypeGroup::Pdf;
+    for (const char* image : {"BMP", "JPG", "JPEG", "GIF", "PNG", "PCX", "TIF", "TIFF", "G3N"})
+        if (upperType == image) return TypeGroup::Image;
+    return TypeGroup::Other;
+}
+
+std::string ReplaceTypeSuffix(const std::string& text, const std::string& type, const std::string& replacement) {
+    if (type.empty()) return text;
+    const std::string pattern = "." + type;
+    std::string out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        if (MatchesIgnoringCase(text, at, pattern)) {
+            out += replacement;
+            at += pattern.size();
+        } else {
+            out += text[at++];
+        }
+    }
+    return out;
+}
+
+std::string ResultName(const std::string& foundName, const std::string& type) {
+    return ReplaceTypeSuffix(foundName, type, ".PDF");
+}
+
+std::string DestinationPath(const std::string& attachmentPath, const std::string& type, TypeGroup group) {
+    return ReplaceTypeSuffix(attachmentPath, type, group == TypeGroup::Pdf ? ".PDF.PDF" : ".PDF");
+}
+
+std::string StartOfRowText(int pendingCount, int rowNumber, const std::string& filePath) {
+    const std::string pending = std::to_string(pendingCount);
+    return "Pellmoor OCR utility.\r\n\r\n" + pending + " files Found.\r\n\r\nProcessing file " +
+           std::to_string(rowNumber) + " of " + pending + ":\r\n" + filePath;
+}
+
+std::string RowReportLine(const std::string& trackReference, const std::string& path,
+                          const std::string& outcome, double seconds) {
+    char number[32];
+    auto end = std::to_chars(number, number + sizeof number, std::round(seconds * 10) / 10,
+                             std::chars_format::fixed, 1).ptr;
+    return trackReference + " " + path + ": " + outcome + " (" + std::string(number, end) + " s)";
+}
+
+}  // namespace kvo::driver

@@ -1,0 +1,82 @@
+#include "driver/PathMap.h"
+
+#include <algorithm>
+#include <filesystem>
+
+namespace kvo::driver {
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string WithoutTrailingSeparators(std::string path) {
+    while (!path.empty() && IsSeparator(path.back())) path.pop_back();
+    return path;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size()) return false;
+    return std::equal(prefix.begin(), prefix.end(), text.begin(),
+                      [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+}
+
+// True when `prefix` covers whole components of `path`: the path ends there or goes on with a
+// separator.
+bool EndsAtComponent(const std::string& path, std::size_t prefixLength) {
+    return path.size() == prefixLength || IsSeparator(path[prefixLength]);
+}
+
+bool IsWindowsPrefix(const std::string& hostPrefix) {
+    return hostPrefix.find('\\') != std::string::npos || (hostPrefix.size() >= 2 && hostPrefix[1] == ':');
+}
+
+}  // namespace
+
+std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPath) {
+    const std::pair<std::string, std::string>* best = nullptr;
+    std::size_t bestLength = 0;
+    for (const auto& entry : pathMap) {
+        std::string prefix = WithoutTrailingSeparators(entry.first);
+        if (prefix.empty() || (best && prefix.size() <= bestLength)) continue;
+        if (StartsWithIgnoringCase(hostPath, prefix) && EndsAtComponent(hostPath, prefix.size())) {
+            best = &entry;
+            bestLength = prefix.size();
+        }
+    }
+    if (!best) return hostPath;
+    std::string rest = hostPath.substr(bestLength);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    std::string local = WithoutTrailingSeparators(best->second) + rest;
+    return local.empty() ? "/" : local;
+}
+
+std::string ToHostPath(const PathMapEntries& pathMap, const std::string& localPath) {
+    const std::pair<std::string, std::string>* best = nullptr;
+    std::size_t bestLength = 0;
+    for (const auto& entry : pathMap) {
+        if (WithoutTrailingSeparators(entry.first).empty() || entry.second.empty()) continue;
+        std::string folder = WithoutTrailingSeparators(entry.second);  // "" for the root folder
+        if (best && folder.size() <= bestLength) continue;
+        if (localPath.compare(0, folder.size(), folder) == 0 && EndsAtComponent(localPath, folder.size())) {
+            best = &entry;
+            bestLength = folder.size();
+        }
+    }
+    if (!best) return localPath;
+    std::string prefix = WithoutTrailingSeparators(best->first);
+    std::string rest = localPath.substr(bestLength);
+    if (IsWindowsPrefix(prefix)) std::replace(rest.begin(), rest.end(), '/', '\\');
+    return prefix + rest;
+}
+
+PathMapEntries MissingTargets(const PathMapEntries& pathMap) {
+    PathMapEntries missing;
+    for (const auto& entry : pathMap) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(entry.second, error)) missing.push_back(entry);
+    }
+    return missing;
+}
+
+}  // namespace kvo::driver

@@ -1,0 +1,26 @@
+#pragma once
+// Host paths written by Windows machines ("D:\Docs\Scan.tif", "\\server\share\Scan.tif") and the
+// local folders they are mounted at, as listed in the [PathMap] section of ZRT.ini.
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kvo::driver {
+
+// Host path prefix -> local folder, in file order.
+using PathMapEntries = std::vector<std::pair<std::string, std::string>>;
+
+// The local path of a host path: the longest host prefix that matches without regard to case,
+// ending at a separator or at the end of the path, is replaced by its folder, and every
+// backslash after it becomes "/". A path that no entry matches is returned unchanged.
+std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPath);
+
+// The host form of a local path: the longest local folder that starts the path (whole
+// components, exact case) is replaced by its host prefix, and the remaining "/" become the
+// host's separator ("\" when the prefix is a Windows path). Unmatched paths stay unchanged.
+std::string ToHostPath(const PathMapEntries& pathMap, const std::string& localPath);
+
+// The entries whose local folder is not an existing folder (a share that is not mounted).
+PathMapEntries MissingTargets(const PathMapEntries& pathMap);
+
+}  // namespace kvo::driver

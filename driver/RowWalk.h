@@ -1,0 +1,57 @@
+#pragma once
+// The walk over the pending queue rows of one run cycle: look-up, hand-off, pipeline run,
+// result pick-up, copy and the record in the queue and the host tables.
+#include <string>
+
+#include "driver/LoopRules.h"
+#include "driver/PathMap.h"
+#include "shared/platform/Clock.h"
+
+namespace kvo::driver {
+
+class ProgressDisplay;
+class WorkQueue;
+struct QueueRow;
+
+class RowWalk {
+public:
+    enum class End {
+        SelectionDone,       // no pending row left
+        Stopped,             // the stop request was set
+        TimeLimit,           // more than one clock hour crossed since the run start
+        PipelineNotStarted,  // KVOProcessSlides could not be started; the row stays pending
+    };
+
+    RowWalk(WorkQueue& queue, ProgressDisplay& display, const bool& stopRequested,
+            const PathMapEntries& pathMap, std::string appFolder);
+
+    End run(TimePoint runStart);
+
+private:
+    // What became of one row, for the report line.
+    struct Outcome {
+        std::string text;
+        bool pipelineNotStarted = false;
+    };
+
+    Outcome handleRow(const QueueRow& row, int rowNumber);
+    Outcome handleFoundRow(const QueueRow& row, const std::string& localPath, const std::string& resolvedPath);
+    Outcome pauseAfterNotFound(const QueueRow& row);
+    bool runPipeline();
+    Outcome pickUpResult(const QueueRow& row, const std::string& localPath, const std::string& resolvedPath,
+                         TypeGroup group);
+    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& destination);
+    Outcome statusWritten(bool written, int status, const std::string& why) const;
+
+    WorkQueue& queue_;
+    ProgressDisplay& display_;
+    const bool& stopRequested_;
+    const PathMapEntries& pathMap_;
+    std::string appFolder_;
+};
+
+// Waits until the file's length stays the same over half a second (a file still being written
+// is not taken early).
+void WaitUntilStable(const std::string& path);
+
+}  // namespace kvo::driver
