@@ -1,0 +1,161 @@
+#include "imagesplit/KVOTiffSplitterMod.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "imagesplit/TemporaryName.h"
+#include "ocrengine/EngineDocument.h"
+#include "shared/ShellModule.h"
+#include "shared/platform/CommandLine.h"
+#include "shared/platform/FileSearch.h"
+#include "shared/platform/Paths.h"
+#include "shared/xml/HandOff.h"
+#include "shared/xml/XmlDocument.h"
+
+namespace kvo::KVOTiffSplitterMod {
+
+namespace {
+
+// Runs the steps of Main under its error policy: failures propagate until the fallback
+// starts; from then on a failing step is skipped and the next one runs.
+class Steps {
+public:
+    void SkipFailuresFromNowOn() { skipFailures_ = true; }
+
+    // True when the step completed.
+    template <class Step>
+    bool Run(Step&& step) {
+        if (!skipFailures_) {
+            step();
+            return true;
+        }
+        try {
+            step();
+            return true;
+        } catch (...) {
+            return false;
+        }
+    }
+
+private:
+    bool skipFailures_ = false;
+};
+
+// Runs KVOOCR on TEMP/KVOOCR.bmp; when it leaves a layout document, copies it beside the page
+// bitmap. True when a layout document was found.
+bool RecognisePage(const std::string& pageBitmap, Steps& steps) {
+    const bool ran = steps.Run([] { SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
+    // A program that did not run has not replaced an earlier page's layout document.
+    if (!ran) return false;
+    bool found = false;
+    steps.Run([&] {
+        const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);
+        if (!FileExists(layout)) return;
+        found = true;
+        CopyFileReplace(layout, handoff::LayoutCopyOf(pageBitmap));
+    });
+    return found;
+}
+
+// One pass over the frames of `source`: page bitmaps, recognition, one `image` element per
+// frame. True when some page got a layout document.
+bool SplitPages(xml::Node file, const std::string& source, const std::string& base, Steps& steps) {
+    cBitmap bitmap;
+    bitmap.LoadFromFile(source);
+    bitmap.SelectActiveFrame(0, false);  // the frame count is known only after a selection
+    bool found = false;
+    for (int frame = 0; frame < bitmap.FrameCount(); ++frame) {
+        bitmap.SelectActiveFrame(frame, false);
+        const bool written = steps.Run([&] { WritePageBitmap(bitmap, frame, base); });
+        const std::string page = handoff::ImagePageBitmap(base, frame);
+        // KVOOCR.bmp holds another page when this one could not be written.
+        if (written && IsRecognisable(bitmap.Width(), bitmap.Height()) && RecognisePage(page, steps)) found = true;
+        steps.Run([&] {
+            xml::Node image = file.appendElement("image");
+            image.setAttribute("path", page);
+            image.setAttribute("processed", "0");
+        });
+    }
+    bitmap.Dispose();
+    return found;
+}
+
+// The engine's SaveAs to a hidden name beside `target`, renamed into place only when it
+// succeeded, so that a failed save leaves no partial file under the name the second pass reads.
+void SaveTiffCopyWhole(ocr::EngineDocument& engine, const std::string& target) {
+    const std::string temporary = TemporaryNameBeside(target, ".TIFF");
+    try {
+        engine.SaveAs(temporary, 1, 1);
+        if (std::rename(temporary.c_str(), target.c_str()) != 0)
+            throw ocr::EngineError("cannot rename the TIFF copy to " + target);
+    } catch (...) {
+        std::remove(temporary.c_str());
+        throw;
+    }
+}
+
+// Has the OCR engine re-save `source` as source + ".TIFF". Every step may fail; the caller
+// judges by the file.
+void MakeTiffCopy(const std::string& source, const std::string& copy, Steps& steps) {
+    std::optional<ocr::EngineDocument> engine;
+    steps.Run([&] { engine.emplace(); });
+    if (!engine) return;
+    steps.Run([&] { engine->Create(source); });
+    // A size that cannot be read does not prevent the attempt; SaveAs then fails by itself.
+    bool wanted = true;
+    steps.Run([&] { wanted = WantsTiffCopy(engine->PixelWidth(), engine->PixelHeight()); });
+    if (wanted) steps.Run([&] { SaveTiffCopyWhole(*engine, copy); });
+    steps.Run([&] { engine->Close(false); });
+}
+
+}  // namespace
+
+bool IsRecognisable(int width, int height) { return width > 250 && height > 350; }
+
+bool WantsTiffCopy(int width, int height) { return width >= 250 && height > 350; }
+
+void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base) {
+    cDIBSection dib;
+    dib.SetDPI(kPageDpi);
+    dib.CreateFromPicture(bitmap.Picture());
+    cDIBSectionSave save;
+    save.SetColourDepth(kPageColourDepth);
+    save.SetReductionMethod(0);
+    save.Convert(dib);
+    dib.ClearUp();
+    save.Save(handoff::ImagePageBitmap(base, frameIndex));
+    save.Save(handoff::InTemp(handoff::kOcrBitmapName));
+}
+
+void Main() {
+    xml::Document order;
+    order.load(handoff::InTemp(handoff::kCurrentOrderName));
+    if (order.xml().empty()) return;
+    xml::Node file = order.selectSingleNode("File");
+    if (!file || file.attribute("processed") != "0") return;
+    const std::optional<std::string> name = file.attribute("name");
+    if (!name) return;
+
+    std::string source = *name;
+    const std::string base = handoff::BaseName(source);
+    DeleteFilesWithPrefix(TempFolder(), base, handoff::kPageBitmapSuffix);
+
+    Steps steps;
+    for (bool secondPass = false;; secondPass = true) {
+        const bool found = SplitPages(file, source, base, steps);
+        if (found || secondPass) break;
+
+        steps.SkipFailuresFromNowOn();
+        const std::string copy = source + ".TIFF";
+        MakeTiffCopy(source, copy, steps);
+        source = copy;
+        if (!FileExists(source)) break;
+    }
+
+    steps.Run([&] {
+        file.setAttribute("processed", "1");
+        order.save(handoff::InTemp(handoff::kCurrentOrderName));
+    });
+}
+
+}  // namespace kvo::KVOTiffSplitterMod

@@ -1,0 +1,17 @@
+#include "imagesplit/TemporaryName.h"
+
+#include <atomic>
+#include <filesystem>
+#include <unistd.h>
+
+namespace kvo {
+
+std::string TemporaryNameBeside(const std::string& target, const std::string& ending) {
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path path(target);
+    const std::string name = "." + path.filename().string() + "." + std::to_string(getpid()) + "." +
+                             std::to_string(counter++) + ending;
+    return (path.parent_path() / name).string();
+}
+
+}  // namespace kvo

@@ -1,0 +1,227 @@
+#include "imagesplit/cDIBSection.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <limits>
+#include <new>
+#include <unistd.h>
+
+#include "imagesplit/TemporaryName.h"
+#include "shared/platform/FileSearch.h"
+
+namespace kvo {
+
+namespace {
+
+void PutLe16(std::uint8_t* at, std::uint16_t value) {
+    at[0] = static_cast<std::uint8_t>(value);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void PutLe32(std::uint8_t* at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// The running program's file name, as the source of the writer's errors.
+std::string ExecutableName() {
+    std::error_code ec;
+    std::string name = std::filesystem::read_symlink("/proc/self/exe", ec).filename().string();
+    return name.empty() ? "KVOTiffSplitter" : name;
+}
+
+// "<program>.<class>", as the source of a raised error.
+std::string ErrorSource(const char* className) { return ExecutableName() + "." + className; }
+
+std::string WriterSource() { return ErrorSource("cDIBSection256"); }
+
+// 1 bit per pixel (1 = black) to blue-green-red: 8 pixels per source byte, 24 output bytes.
+const std::array<std::array<std::uint8_t, 24>, 256>& BilevelExpansion() {
+    static const auto table = [] {
+        std::array<std::array<std::uint8_t, 24>, 256> t{};
+        for (int byte = 0; byte < 256; ++byte)
+            for (int bit = 0; bit < 8; ++bit) {
+                const std::uint8_t level = (byte & (0x80 >> bit)) ? 0 : 255;
+                t[byte][3 * bit] = t[byte][3 * bit + 1] = t[byte][3 * bit + 2] = level;
+            }
+        return t;
+    }();
+    return table;
+}
+
+void BilevelRowToBgr(const std::uint8_t* source, int width, std::uint8_t* target) {
+    const auto& table = BilevelExpansion();
+    const int wholeBytes = width / 8;
+    for (int i = 0; i < wholeBytes; ++i, target += 24) std::memcpy(target, table[source[i]].data(), 24);
+    if (const int rest = width % 8) std::memcpy(target, table[source[wholeBytes]].data(), 3 * rest);
+}
+
+void GreyRowToBgr(const std::uint8_t* source, int width, std::uint8_t* target) {
+    for (int x = 0; x < width; ++x, target += 3) target[0] = target[1] = target[2] = source[x];
+}
+
+void RgbRowToBgr(const std::uint8_t* source, int width, std::uint8_t* target) {
+    for (int x = 0; x < width; ++x, source += 3, target += 3) {
+        target[0] = source[2];
+        target[1] = source[1];
+        target[2] = source[0];
+    }
+}
+
+// One write call; a failed or short write is a failure (errno set).
+bool WriteAll(int fd, const void* data, std::size_t size) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written == static_cast<ssize_t>(size)) return true;
+    if (written >= 0) errno = ENOSPC;
+    return false;
+}
+
+}  // namespace
+
+std::uint32_t BmpBytesPerScanLine(std::uint32_t width) { return (width * 3 + 3) / 4 * 4; }
+
+std::int32_t PixelsPerMetre(int dpi) {
+    // nearbyint rounds halves to even in the default rounding mode.
+    return static_cast<std::int32_t>(std::nearbyint(dpi / 2.54 * 100));
+}
+
+std::array<std::uint8_t, kBmpInfoHeaderSize> BmpInfoHeader(std::int32_t width, std::int32_t height, int dpi) {
+    std::array<std::uint8_t, kBmpInfoHeaderSize> header{};
+    PutLe32(&header[0], kBmpInfoHeaderSize);
+    PutLe32(&header[4], static_cast<std::uint32_t>(width));
+    PutLe32(&header[8], static_cast<std::uint32_t>(height));  // positive: bottom row first
+    PutLe16(&header[12], 1);                                    // planes
+    PutLe16(&header[14], 24);                                   // bits per pixel
+    PutLe32(&header[20], BmpBytesPerScanLine(static_cast<std::uint32_t>(width)) * static_cast<std::uint32_t>(height));
+    if (dpi != 0) {
+        const auto resolution = static_cast<std::uint32_t>(PixelsPerMetre(dpi));
+        PutLe32(&header[24], resolution);
+        PutLe32(&header[28], resolution);
+    }
+    return header;
+}
+
+std::array<std::uint8_t, kBmpFileHeaderSize> BmpFileHeader(std::uint32_t imageSize) {
+    std::array<std::uint8_t, kBmpFileHeaderSize> header{};
+    header[0] = 'B';
+    header[1] = 'M';
+    PutLe32(&header[2], imageSize + kBmpHeadersSize);
+    PutLe32(&header[10], kBmpHeadersSize);
+    return header;
+}
+
+DibError::DibError(std::int32_t number, std::string source, std::string description)
+    : std::runtime_error(source + ": " + description),
+      number_(number),
+      source_(std::move(source)),
+      description_(std::move(description)) {}
+
+std::string ApiError(int errorNumber) {
+    const char* text = std::strerror(errorNumber);
+    return text ? text : "";
+}
+
+bool cDIBSection::Create(int lWidth, int lHeight) {
+    ClearUp();
+    if (lWidth <= 0 || lHeight <= 0) return false;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(lWidth) * 3 + 3) / 4 * 4;
+    const std::uint64_t imageSize = rowBytes * static_cast<std::uint64_t>(lHeight);
+    if (imageSize + kBmpHeadersSize > std::numeric_limits<std::uint32_t>::max()) return false;
+    try {
+        bits_.assign(static_cast<std::size_t>(imageSize), 0);
+    } catch (const std::bad_alloc&) {
+        ClearUp();
+        return false;
+    }
+    width_ = lWidth;
+    height_ = lHeight;
+    bytesPerScanLine_ = static_cast<std::uint32_t>(rowBytes);
+    infoHeader_ = BmpInfoHeader(lWidth, lHeight, dpi_);
+    return true;
+}
+
+void cDIBSection::CreateFromPicture(const StdPicture& picThis) {
+    if (!picThis || picThis->empty())
+        throw DibError(kDibInvalidCall, ErrorSource("cDIBSection"), "There is no picture to copy");
+    if (!Create(picThis->width, picThis->height)) return;
+
+    const image::Raster* source = picThis.get();
+    image::Raster widened;
+    if (source->bitsPerPixel != 1 && source->bitsPerPixel != 8 && source->bitsPerPixel != 24) {
+        widened = image::ToRgb24(*source);
+        source = &widened;
+    }
+    for (int y = 0; y < height_; ++y) {
+        const std::uint8_t* row = source->pixels.data() + static_cast<std::size_t>(y) * source->stride;
+        std::uint8_t* target = bits_.data() + static_cast<std::size_t>(height_ - 1 - y) * bytesPerScanLine_;
+        switch (source->bitsPerPixel) {
+            case 1: BilevelRowToBgr(row, width_, target); break;
+            case 8: GreyRowToBgr(row, width_, target); break;
+            default: RgbRowToBgr(row, width_, target); break;
+        }
+    }
+}
+
+void cDIBSection::PaintPicture(cDIBSection& destination) const {
+    if (!Exists() || !destination.Exists()) return;
+    // Rows are stored bottom first: the top row of each is its last.
+    const int rows = std::min(height_, destination.height_);
+    const std::size_t rowBytes = std::min<std::size_t>(static_cast<std::size_t>(width_), destination.width_) * 3;
+    for (int y = 0; y < rows; ++y)
+        std::memcpy(destination.bits_.data() + static_cast<std::size_t>(destination.height_ - 1 - y) * destination.bytesPerScanLine_,
+                    bits_.data() + static_cast<std::size_t>(height_ - 1 - y) * bytesPerScanLine_, rowBytes);
+}
+
+void cDIBSection::SavePicture(const std::string& sFileName) const {
+    if (!Exists()) throw DibError(kDibInvalidCall, WriterSource(), "There is no bitmap to save");
+
+    // An existing file whose name differs only in case is the one replaced.
+    const std::string target = ResolveFile(sFileName).value_or(sFileName);
+    const std::string temporary = TemporaryNameBeside(target, ".part");
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) throw DibError(kDibCannotWriteFile, WriterSource(), ApiError(errno));
+
+    const auto fileHeader = BmpFileHeader(static_cast<std::uint32_t>(bits_.size()));
+    bool written = WriteAll(fd, fileHeader.data(), fileHeader.size()) &&
+                   WriteAll(fd, infoHeader_.data(), infoHeader_.size()) &&
+                   WriteAll(fd, bits_.data(), bits_.size());
+    int failure = written ? 0 : errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        failure = errno;
+    }
+    if (written && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        written = false;
+        failure = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+        throw DibError(kDibCannotWriteFile, WriterSource(), ApiError(failure));
+    }
+}
+
+void cDIBSection::ClearUp() {
+    std::vector<std::uint8_t>().swap(bits_);
+    width_ = height_ = 0;
+    bytesPerScanLine_ = 0;
+}
+
+void cDIBSectionSave::Convert(const cDIBSection& cDIB) {
+    converted_.reset();
+    if (colourDepth_ != kColourDepth24) return;
+    auto copy = std::make_unique<cDIBSection>();
+    copy->SetDPI(cDIB.DPI());
+    if (copy->Create(cDIB.Width(), cDIB.Height())) cDIB.PaintPicture(*copy);
+    converted_ = std::move(copy);
+}
+
+void cDIBSectionSave::Save(const std::string& sFileName) const {
+    if (colourDepth_ != kColourDepth24)
+        throw DibError(kDibInvalidCall, ErrorSource("cDIBSectionSave"), "Colour depth " + std::to_string(colourDepth_) + " is not supported");
+    if (!converted_) throw DibError(kDibInvalidCall, ErrorSource("cDIBSectionSave"), "Nothing has been converted");
+    converted_->SavePicture(sFileName);
+}
+
+}  // namespace kvo

@@ -1,0 +1,118 @@
+#pragma once
+// A 24-bit device-independent bitmap in memory and its BMP file, and the save stage in front of
+// it. The pixel buffer has the DIB row layout (blue, green, red per pixel; rows bottom first,
+// each padded to a multiple of 4 bytes), so the file's pixel data is the buffer itself.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "imagesplit/cBitmap.h"
+
+namespace kvo {
+
+// The BMP file layout: a 14-byte file header, a 40-byte information header, the pixels.
+inline constexpr std::uint32_t kBmpFileHeaderSize = 14;
+inline constexpr std::uint32_t kBmpInfoHeaderSize = 40;
+inline constexpr std::uint32_t kBmpHeadersSize = kBmpFileHeaderSize + kBmpInfoHeaderSize;
+
+// Width x 3 bytes rounded up to a multiple of 4.
+std::uint32_t BmpBytesPerScanLine(std::uint32_t width);
+// dpi / 2.54 x 100 rounded to the nearest integer, halves to the even neighbour.
+std::int32_t PixelsPerMetre(int dpi);
+// The information header of a 24-bit bottom-up bitmap; the resolution fields stay 0 when dpi
+// is 0.
+std::array<std::uint8_t, kBmpInfoHeaderSize> BmpInfoHeader(std::int32_t width, std::int32_t height, int dpi);
+// The file header: "BM", the file size (image size + 54), two reserved zeros, offset 54.
+std::array<std::uint8_t, kBmpFileHeaderSize> BmpFileHeader(std::uint32_t imageSize);
+
+// A failure raised by the bitmap writer: number, source, description.
+class DibError : public std::runtime_error {
+public:
+    DibError(std::int32_t number, std::string source, std::string description);
+    std::int32_t number() const { return number_; }
+    const std::string& source() const { return source_; }
+    const std::string& description() const { return description_; }
+
+private:
+    std::int32_t number_;
+    std::string source_;
+    std::string description_;
+};
+
+// The file cannot be created or written; the description is the system's message.
+inline constexpr std::int32_t kDibCannotWriteFile = 17;
+// Nothing to copy or to save (no picture, no bitmap, an unsupported colour depth).
+inline constexpr std::int32_t kDibInvalidCall = 5;
+
+// The system's message text for an error number (errno); "" when there is none.
+std::string ApiError(int errorNumber);
+
+class cDIBSection {
+public:
+    cDIBSection() = default;
+    cDIBSection(const cDIBSection&) = delete;
+    cDIBSection& operator=(const cDIBSection&) = delete;
+
+    // Resolution written to the file by the next Create; 0 leaves the fields at 0.
+    int DPI() const { return dpi_; }
+    void SetDPI(int dpi) { dpi_ = dpi; }
+
+    // A new zero-filled bitmap of the given size; false (and empty) when it cannot be made: a
+    // size of 0 or less, too large for the file's 32-bit fields, or no memory.
+    bool Create(int lWidth, int lHeight);
+    // A 24-bit copy of the picture, pixels unchanged (a bilevel or grey picture gives equal
+    // blue, green and red). Throws DibError when there is no picture; copies nothing when the
+    // bitmap cannot be made.
+    void CreateFromPicture(const StdPicture& picThis);
+    // Copies this bitmap into `destination` at (0, 0), as much as fits.
+    void PaintPicture(cDIBSection& destination) const;
+    // Writes the BMP file whole (a temporary name beside it, then renamed over it): headers
+    // and pixel data one write each. Throws DibError 17 with the system's message when the file
+    // cannot be created or written (nothing is left behind), 5 when there is no bitmap.
+    void SavePicture(const std::string& sFileName) const;
+    void ClearUp();
+
+    bool Exists() const { return !bits_.empty(); }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    std::uint32_t BytesPerScanLine() const { return bytesPerScanLine_; }
+    const std::uint8_t* DIBSectionBitsPtr() const { return bits_.data(); }
+    std::uint8_t* DIBSectionBitsPtr() { return bits_.data(); }
+
+private:
+    int dpi_ = 0;
+    int width_ = 0;
+    int height_ = 0;
+    std::uint32_t bytesPerScanLine_ = 0;
+    std::array<std::uint8_t, kBmpInfoHeaderSize> infoHeader_{};
+    std::vector<std::uint8_t> bits_;
+};
+
+// The save stage: converts a filled bitmap to the output colour depth and saves the result,
+// as often as wanted. Only ColourDepth 3 (24 bits per pixel) is supported.
+class cDIBSectionSave {
+public:
+    static constexpr int kColourDepth24 = 3;
+
+    int ColourDepth() const { return colourDepth_; }
+    void SetColourDepth(int depth) { colourDepth_ = depth; }
+    // How colours would be reduced at smaller depths; not consulted at 24 bits.
+    int ReductionMethod() const { return reductionMethod_; }
+    void SetReductionMethod(int method) { reductionMethod_ = method; }
+
+    // Replaces the converted copy with one of cDIB at the colour depth.
+    void Convert(const cDIBSection& cDIB);
+    // Writes the converted copy (cDIBSection::SavePicture). Throws DibError 5 when there is
+    // none or the depth is not supported.
+    void Save(const std::string& sFileName) const;
+
+private:
+    int colourDepth_ = 0;
+    int reductionMethod_ = 0;
+    std::unique_ptr<cDIBSection> converted_;
+};
+
+}  // namespace kvo

@@ -1,0 +1,17 @@
+// KVOTiffSplitter: the image page splitter. Ends with exit code 0 on every path; its caller
+// judges the run by "KVOCurr.xml" and the page files.
+#include <exception>
+#include <iostream>
+
+#include "imagesplit/KVOTiffSplitterMod.h"
+
+int main() {
+    try {
+        kvo::KVOTiffSplitterMod::Main();
+    } catch (const std::exception& error) {
+        std::cerr << "KVOTiffSplitter: " << error.what() << '\n';
+    } catch (...) {
+        std::cerr << "KVOTiffSplitter: stopped by an unknown error\n";
+    }
+    return 0;
+}
