@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace kvo::image {
@@ -239,6 +241,91 @@ int TiffFrameCount(const std::string& path) {
     return count;
 }
 
+// ---- BMP at 16 and 32 bits ----
+// Leptonica reads 16-bit BMPs as grey and gives 32-bit ones with red and blue swapped, so these
+// two depths (uncompressed or with bit-field masks) are decoded here.
+
+std::uint32_t LittleEndian(const std::string& bytes, std::size_t at, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<std::uint8_t>(bytes[at + i]);
+    return value;
+}
+
+// Scales the masked field of a pixel to 0..255.
+struct ChannelMask {
+    explicit ChannelMask(std::uint32_t mask) : mask_(mask) {
+        if (mask == 0) return;
+        shift_ = __builtin_ctz(mask);
+        max_ = (mask >> shift_) == 0xFFFFFFFFu ? 0xFFFFFFFFu : (mask >> shift_);
+    }
+    std::uint8_t operator()(std::uint32_t pixel) const {
+        if (mask_ == 0) return 0;
+        return static_cast<std::uint8_t>((static_cast<std::uint64_t>((pixel & mask_) >> shift_) * 255 + max_ / 2) / max_);
+    }
+
+private:
+    std::uint32_t mask_;
+    int shift_ = 0;
+    std::uint32_t max_ = 1;
+};
+
+bool IsDirectColourBmp(const std::string& path) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    unsigned char header[30] = {};
+    const bool complete = std::fread(header, 1, sizeof header, file) == sizeof header;
+    std::fclose(file);
+    const int bits = header[28] | header[29] << 8;
+    return complete && header[0] == 'B' && header[1] == 'M' && (bits == 16 || bits == 32);
+}
+
+std::optional<Raster> DecodeDirectColourBmp(const std::string& bytes) {
+    if (bytes.size() < 54) return std::nullopt;
+    const std::uint32_t dataAt = LittleEndian(bytes, 10, 4);
+    const std::uint32_t headerSize = LittleEndian(bytes, 14, 4);
+    const auto width = static_cast<std::int32_t>(LittleEndian(bytes, 18, 4));
+    const auto signedHeight = static_cast<std::int32_t>(LittleEndian(bytes, 22, 4));
+    const int bits = static_cast<int>(LittleEndian(bytes, 28, 2));
+    const std::uint32_t compression = LittleEndian(bytes, 30, 4);
+    if (width <= 0 || signedHeight == 0 || signedHeight == INT32_MIN || headerSize < 40) return std::nullopt;
+    const std::int64_t height = signedHeight < 0 ? -static_cast<std::int64_t>(signedHeight) : signedHeight;
+    if (static_cast<std::int64_t>(width) * height > (std::int64_t{1} << 28)) return std::nullopt;
+
+    std::uint32_t masks[3] = {0x7C00, 0x03E0, 0x001F};
+    if (bits == 32) {
+        masks[0] = 0xFF0000;
+        masks[1] = 0xFF00;
+        masks[2] = 0xFF;
+    }
+    if (compression == 3 || compression == 6) {  // bit fields, after a 40-byte header or inside a larger one
+        if (bytes.size() < 66) return std::nullopt;
+        for (int i = 0; i < 3; ++i) masks[i] = LittleEndian(bytes, 54 + 4 * i, 4);
+    } else if (compression != 0) {
+        return std::nullopt;
+    }
+    const std::size_t rowBytes = (static_cast<std::size_t>(width) * bits + 31) / 32 * 4;
+    if (dataAt > bytes.size() || rowBytes * height > bytes.size() - dataAt) return std::nullopt;
+
+    const ChannelMask red(masks[0]), green(masks[1]), blue(masks[2]);
+    const auto dpi = [&](std::size_t at) {
+        return static_cast<int>((static_cast<std::int32_t>(LittleEndian(bytes, at, 4)) * 254 + 5000) / 10000);
+    };
+    Raster raster = BlankRaster(width, static_cast<int>(height), 24, dpi(38), dpi(42));
+    const int step = bits / 8;
+    for (std::int64_t y = 0; y < height; ++y) {
+        const std::size_t stored = signedHeight > 0 ? static_cast<std::size_t>(height - 1 - y) : static_cast<std::size_t>(y);
+        const std::string::size_type rowAt = dataAt + stored * rowBytes;
+        std::uint8_t* out = raster.pixels.data() + raster.stride * y;
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t pixel = LittleEndian(bytes, rowAt + static_cast<std::size_t>(step) * x, step);
+            out[3 * x] = red(pixel);
+            out[3 * x + 1] = green(pixel);
+            out[3 * x + 2] = blue(pixel);
+        }
+    }
+    return raster;
+}
+
 l_int32 LeptonicaFormat(FileFormat format) {
     switch (format) {
         case FileFormat::Bmp: return IFF_BMP;
@@ -261,19 +348,39 @@ struct RasterFile::Impl {
     std::string path;
     bool tiff = false;
     int frames = 0;
-    PixPtr single;  // the decoded picture of a one-frame file
+    std::optional<Raster> single;  // the picture of a one-frame file
 };
+
+namespace {
+
+std::optional<Raster> ReadSingleFrame(const std::string& path) {
+    if (IsDirectColourBmp(path)) {
+        std::ifstream in(path, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return DecodeDirectColourBmp(bytes);
+    }
+    PixPtr pix(pixRead(path.c_str()));
+    if (!pix) return std::nullopt;
+    return FromPix(pix.get());
+}
+
+}  // namespace
 
 RasterFile::RasterFile(const std::string& path) : impl_(std::make_unique<Impl>()) {
     QuietLibrary();
     impl_->path = path;
     impl_->tiff = IsTiffFile(path);
-    if (impl_->tiff) {
-        // Counting walks the directories only; pages are decoded when asked for.
-        impl_->frames = TiffFrameCount(path);
-    } else {
-        impl_->single.reset(pixRead(path.c_str()));
-        impl_->frames = impl_->single ? 1 : 0;
+    try {
+        if (impl_->tiff) {
+            // Counting walks the directories only; pages are decoded when asked for.
+            impl_->frames = TiffFrameCount(path);
+        } else {
+            impl_->single = ReadSingleFrame(path);
+            impl_->frames = impl_->single ? 1 : 0;
+        }
+    } catch (const std::exception&) {
+        impl_->single.reset();
+        impl_->frames = 0;
     }
 }
 
@@ -284,7 +391,7 @@ int RasterFile::frameCount() const { return impl_->frames; }
 std::optional<Raster> RasterFile::frame(int index) const {
     if (index < 0 || index >= impl_->frames) return std::nullopt;
     try {
-        if (!impl_->tiff) return FromPix(impl_->single.get());
+        if (!impl_->tiff) return impl_->single;
         PixPtr page(pixReadTiff(impl_->path.c_str(), index));
         if (!page) return std::nullopt;
         return FromPix(page.get());

@@ -27,10 +27,13 @@ struct Raster {
 // What a page holds, for choosing how to store it.
 enum class PixelKind { Bilevel, Grey, Colour };
 
-// A raster file opened frame by frame: multi-page TIFF (CCITT G3/G4 fax included), BMP (1, 4,
-// 8, 16, 24, 32 bits), JPEG, GIF, PNG, PNM. Never throws: a file the library cannot read has
-// no frames. Frames are given at their own depth, reduced to 1, 8 or 24 bits (a colour map is
-// expanded to grey or RGB).
+// A raster file opened frame by frame: multi-page TIFF (CCITT G3/G4 fax included), BMP
+// (uncompressed 1, 4, 8, 16, 24, 32 bits; run-length compressed BMPs are not read), JPEG, GIF
+// (its first image only: animation frames are not pages), PNG, PNM. Never throws: a file that
+// cannot be read has no frames. Frames are given at their own depth, reduced to 1, 8 or 24 bits
+// (a colour map is expanded to 1 bit when it is just black and white, else to grey or RGB; an
+// alpha channel is dropped). A TIFF's frame count comes from its directories alone; its pages
+// are decoded one at a time by frame(), so a damaged page gives nullopt and spares the others.
 class RasterFile {
 public:
     explicit RasterFile(const std::string& path);

@@ -225,6 +225,23 @@ TEST(RasterImage, HandMadeBitmapsOfEveryDepthReadWithTheirDpi) {
     EXPECT_EQ(rgb->xDpi, 100);
     EXPECT_EQ(std::vector<std::uint8_t>(rgb->pixels.begin(), rgb->pixels.begin() + 6),
               (std::vector<std::uint8_t>{0x10, 0x20, 0x30, 7, 7, 7}));
+
+    // 32 bits (B, G, R, unused) and 16 bits (5-5-5) give the same colours at 24 bits.
+    WriteFile(dir / "rgb32.bmp", BmpFile(2, 1, 32, {}, {{0x30, 0x20, 0x10, 0, 7, 7, 7, 0}}, ppm300));
+    std::optional<Raster> rgb32 = ReadRaster((dir / "rgb32.bmp").string());
+    ASSERT_TRUE(rgb32);
+    EXPECT_EQ(rgb32->pixels, (std::vector<std::uint8_t>{0x10, 0x20, 0x30, 7, 7, 7}));
+    EXPECT_EQ(rgb32->yDpi, 300);
+    WriteFile(dir / "rgb16.bmp", BmpFile(3, 2, 16, {}, {{0x00, 0x7C, 0x1F, 0x00, 0xFF, 0x7F}, {0, 0, 0, 0, 0, 0}}, ppm300));
+    std::optional<Raster> rgb16 = ReadRaster((dir / "rgb16.bmp").string());
+    ASSERT_TRUE(rgb16);
+    EXPECT_EQ(rgb16->bitsPerPixel, 24);
+    EXPECT_EQ(std::vector<std::uint8_t>(rgb16->pixels.begin(), rgb16->pixels.begin() + 9),
+              (std::vector<std::uint8_t>{255, 0, 0, 0, 0, 255, 255, 255, 255}));
+    EXPECT_EQ(rgb16->pixels[9], 0) << "the second row is black";
+    const std::string whole = BmpFile(3, 2, 16, {}, {{0, 0, 0, 0, 0, 0}, {0, 0, 0, 0, 0, 0}}, 0);
+    WriteFile(dir / "cut16.bmp", whole.substr(0, whole.size() - 4));
+    EXPECT_FALSE(ReadRaster((dir / "cut16.bmp").string()));
 }
 
 TEST(RasterImage, GhostscriptBmp16PageOfTheScannedPdfMatchesTheScan) {
