@@ -1,0 +1,86 @@
+#include "pdfbuild/PageRules.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace kvo::pdfbuild {
+
+double RoundHalfEven(double value) {
+    double nearest = std::round(value);  // halves away from zero
+    if (std::fabs(value - std::trunc(value)) == 0.5) nearest = 2.0 * std::round(value / 2.0);
+    return nearest;
+}
+
+double ReadNumber(const std::string& text) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    while (first < last && std::isspace(static_cast<unsigned char>(*first))) ++first;
+    if (first < last && *first == '+') ++first;
+    double value = 0;
+    // from_chars reads the longest number at the front, independent of the locale.
+    if (std::from_chars(first, last, value).ec != std::errc()) return 0;
+    return value;
+}
+
+SheetSize SheetSizeOf(PaperSize, Orientation orientation) {
+    SheetSize a4{841.9, 595.3};
+    if (orientation == Orientation::Landscape) return {a4.width, a4.height};
+    return a4;
+}
+
+int PointsPerInch(double pageHeight) {
+    return static_cast<int>(RoundHalfEven(pageHeight / 3508.0 * 300.0));
+}
+
+LineFrame LineFrameOf(const LayoutLine& line, int pointsPerInch) {
+    const double k = pointsPerInch;
+    LineFrame frame;
+    frame.top = RoundHalfEven(line.top / 300.0 * k);
+    frame.left = RoundHalfEven(line.left / 300.0 * k);
+    frame.height = RoundHalfEven(line.bottom / 300.0 * k - frame.top);
+    frame.width = RoundHalfEven(line.right / 300.0 * k - frame.left);
+    return frame;
+}
+
+BoxFrame TextBoxFrameOf(const LineFrame& line) {
+    return {line.left, line.top, line.width * 1.1, line.height * 1.1};
+}
+
+double LineSizeOf(double layoutFontSize) { return RoundHalfEven(layoutFontSize); }
+
+double BoxFontSizeOf(double layoutFontSize) { return LineSizeOf(layoutFontSize) * 0.9; }
+
+FontChoice FontFor(const std::string& family, double currentSize) {
+    if (family == "Helvetica") return {"Arial", currentSize};
+    if (family == "Times") return {"Times New Roman", currentSize};
+    if (family == "Century" || family == "TimesCentury" || family == "HelveticaCentury") {
+        if (currentSize < 20) return {"Lucida Console", currentSize * 1.3};
+        if (currentSize < 100) return {"Century", currentSize * 0.9};
+        return {"Century", currentSize};
+    }
+    return {"Arial", currentSize};
+}
+
+FaceStyle FaceStyleFor(const std::string& style) {
+    if (style == "normal") return {false, false};
+    if (style == "bold") return {true, false};
+    if (style == "italic") return {false, true};
+    if (style == "bolditalic") return {true, true};
+    return {};
+}
+
+PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture) {
+    if (picture.width <= 0 || picture.height <= 0) return {};
+    const double ratio = picture.height / picture.width;
+    if (sheet.height / sheet.width > ratio) return {sheet.width, sheet.width * ratio};
+    return {sheet.height / ratio, sheet.height};
+}
+
+int MajorVersion(const std::string& versionText) {
+    std::string head = versionText.substr(0, versionText.find('.'));
+    return static_cast<int>(ReadNumber(head));
+}
+
+}  // namespace kvo::pdfbuild
