@@ -3,6 +3,13 @@
 // ("Windows Registry Editor Version 5.00", UTF-8 or UTF-16LE) at {WindowsFolder}/registry.reg.
 // Without that file, the Ghostscript uninstall key exists exactly when `gs` is on PATH, with
 // "Inno Setup: App Path" its folder.
+//
+// Key and value names are compared without regard to case; a key exists when it has its own
+// section or a section lies below it. Reads never change the file. A file that does not start
+// with the format's header reads as empty; a file with lines that cannot be understood is read
+// around them. Neither is ever rewritten: the writing members raise instead, so that nothing in
+// it is lost. A write without a hive file creates one holding what the reads saw (the
+// Ghostscript key when `gs` is on PATH) plus the change. Writes keep the file's encoding.
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -48,8 +55,10 @@ public:
     RegistryValue Default;
 
     bool KeyExists() const;           // never throws
-    RegistryValue Value();            // never throws; sets ValueType; Default when unreadable
-    std::string ValueText();          // Value() as text ("" for none)
+    // Never throws; sets ValueType; Default when unreadable. Text types lose one trailing
+    // terminator (a text stored without one keeps its last character); type 2 is expanded.
+    RegistryValue Value();
+    std::string ValueText();          // Value() as text ("" for none, decimal for numbers, raw bytes)
     void SetValue(const RegistryValue& value);  // throws RegistryError
     bool CreateKey();                 // throws RegistryError on failure
     bool DeleteKey();
