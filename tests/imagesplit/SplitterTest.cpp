@@ -1,5 +1,6 @@
 // KVOTiffSplitter run as a program, with the stand-in KVOOCR beside it in a private
 // application folder and a private TEMP.
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <optional>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "imagesplit/KVOTiffSplitterMod.h"
 #include "imagesplit/TestImages.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
@@ -22,6 +24,15 @@ using test::WriteFile;
 
 constexpr std::uintmax_t kA4BitmapSize = 26099574;
 const char* const kLayout = "<page>recognised text</page>";
+
+TEST(SplitterRules, SizeBounds) {
+    EXPECT_TRUE(KVOTiffSplitterMod::IsRecognisable(251, 351));
+    EXPECT_FALSE(KVOTiffSplitterMod::IsRecognisable(250, 2000));
+    EXPECT_FALSE(KVOTiffSplitterMod::IsRecognisable(2000, 350));
+    EXPECT_TRUE(KVOTiffSplitterMod::WantsTiffCopy(250, 351));
+    EXPECT_FALSE(KVOTiffSplitterMod::WantsTiffCopy(249, 2000));
+    EXPECT_FALSE(KVOTiffSplitterMod::WantsTiffCopy(2000, 350));
+}
 
 class Splitter : public ::testing::Test {
 protected:
@@ -177,18 +188,21 @@ TEST_F(Splitter, BmpJpegAndGifAttachmentsGiveOnePageEach) {
 }
 
 TEST_F(Splitter, AFileNoLibraryCanReadEndsDoneWithoutPages) {
-    const fs::path source = docs / "broken.tif";
-    WriteFile(source, "this is no image at all");
-    WriteFile(temp / "broken000000.bmp", "stale page of another run");
-    WriteOrder(source);
-    Run();
+    for (const std::string content : {"this is no image at all", ""}) {
+        SCOPED_TRACE(content.size());
+        const fs::path source = docs / "broken.tif";
+        WriteFile(source, content);
+        WriteFile(temp / "broken000000.bmp", "stale page of another run");
+        WriteOrder(source);
+        Run();
 
-    EXPECT_EQ(Processed(), "1");
-    EXPECT_TRUE(ImagePaths().empty());
-    EXPECT_FALSE(fs::exists(temp / "broken000000.bmp"));
-    EXPECT_TRUE(OcrRuns().empty());
-    // The failed copy leaves nothing beside the attachment.
-    EXPECT_EQ(Entries(docs), std::vector<std::string>{"broken.tif"});
+        EXPECT_EQ(Processed(), "1");
+        EXPECT_TRUE(ImagePaths().empty());
+        EXPECT_FALSE(fs::exists(temp / "broken000000.bmp"));
+        EXPECT_TRUE(OcrRuns().empty());
+        // The failed copy leaves nothing beside the attachment.
+        EXPECT_EQ(Entries(docs), std::vector<std::string>{"broken.tif"});
+    }
 }
 
 TEST_F(Splitter, ACopyLeftBesideAnUnreadableFileIsSplitUnderTheFirstBaseName) {
