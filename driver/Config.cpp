@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
 
@@ -20,17 +21,9 @@ std::string TrimBlanks(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
+// The profile file as the profile reader finds it: its name compared without regard to case.
 std::string ReadWholeFile(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
+    std::ifstream in(ResolveFile(file).value_or(file), std::ios::binary);
     if (!in) return "";
     std::ostringstream content;
     content << in.rdbuf();
@@ -52,7 +45,7 @@ std::vector<std::pair<std::string, std::string>> ParseIniSection(const std::stri
         if (trimmed[0] == '[') {
             const auto close = trimmed.find(']');
             inSection = close != std::string::npos &&
-                        EqualsIgnoringCase(TrimBlanks(trimmed.substr(1, close - 1)), section);
+                        NamesEqualIgnoringCase(TrimBlanks(trimmed.substr(1, close - 1)), section);
             continue;
         }
         const auto equals = trimmed.find('=');

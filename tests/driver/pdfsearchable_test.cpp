@@ -1,0 +1,214 @@
+// The PDF text-layer check on real files, with the real poppler and Ghostscript.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "driver/modPDFSearchable.h"
+#include "driver/pdftext/PdfTextExtractor.h"
+#include "driver/pdftext/ReplaceFile.h"
+#include "support/TestSupport.h"
+
+namespace kvo::test {
+namespace {
+
+using driver::CutDownExtractedText;
+using driver::ExtractPdfText;
+using driver::IsPDFSearchable;
+
+// A one-page PDF with the given information dictionary entries and page content stream.
+std::string HandMadePdf(const std::string& info, const std::string& content) {
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 5 0 R"
+        " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>",
+        "<< " + info + " >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char line[21];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        pdf += line;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R /Info 4 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+const std::string kAllInformation =
+    "/Author (Pellmoor Clerk) /Creator (Scanner) /CreationDate (D:20200101120000+01'00')"
+    " /ModDate (D:20200102120000+01'00') /Producer (Scan Producer 1.0) /Title (A title is not reported)";
+
+// PostScript that Ghostscript turns into a PDF with text, but that poppler cannot open.
+const std::string kPostScriptWithText =
+    "%!PS\n/Helvetica findfont 24 scalefont setfont\n72 720 moveto (Rewritten Text) show\nshowpage\n";
+
+class PdfTextLayer : public ::testing::Test {
+protected:
+    // A copy of a corpus file in the test's own attachment folder.
+    std::string attachment(const std::string& corpusName) {
+        fs::copy_file(CorpusDir() / corpusName, attachments_ / corpusName);
+        return (attachments_ / corpusName).string();
+    }
+
+    std::string attachment(const std::string& name, const std::string& content) {
+        WriteFile(attachments_ / name, content);
+        return (attachments_ / name).string();
+    }
+
+    bool rewriteFileLeft() const { return fs::exists(temp_ / "KVOPdfWrite.pdf"); }
+
+    // Ghostscript registered in the hive at the given folder.
+    void registerGhostscript(const std::string& folder) {
+        WriteFile(windows_ / "registry.reg",
+                  "Windows Registry Editor Version 5.00\r\n\r\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\GPL Ghostscript "
+                  "Lite_is1]\r\n\"Inno Setup: App Path\"=\"" + folder + "\"\r\n");
+    }
+
+    ScratchDir attachments_{"kvo-attachments"};
+    ScratchDir temp_{"kvo-temp"};
+    ScratchDir windows_{"kvo-windir"};
+    EnvVar tempVar_{"TEMP", temp_.str()};
+    EnvVar windir_{"windir", windows_.str()};  // no hive: Ghostscript is the gs on PATH
+};
+
+TEST_F(PdfTextLayer, TheExtractorGivesTheInformationEntriesTheFileNameAndThePageText) {
+    const std::string pdf = attachment("Letter.pdf", HandMadePdf(kAllInformation, "BT /F1 12 Tf 20 20 Td (Hello) Tj ET"));
+    EXPECT_EQ(ExtractPdfText(pdf),
+              "Author: \tPellmoor Clerk\tCreator: \tScanner\tCreationDate: \tD:20200101120000+01'00'\t"
+              "ModDate: \tD:20200102120000+01'00'\tProducer: \tScan Producer 1.0\tFilename: Letter.pdf\nHello\n\f");
+    EXPECT_EQ(ExtractPdfText((CorpusDir() / "invalid.pdf").string()), "");
+    EXPECT_EQ(ExtractPdfText(attachment("Script.pdf", kPostScriptWithText)), "");
+    EXPECT_EQ(ExtractPdfText((attachments_ / "absent.pdf").string()), "");
+}
+
+TEST_F(PdfTextLayer, APdfWithATextLayerIsSearchableAndUntouched) {
+    const std::string pdf = attachment("graph_ocred.pdf");
+    EXPECT_TRUE(IsPDFSearchable(pdf));
+    EXPECT_EQ(ReadFile(pdf), ReadFile(CorpusDir() / "graph_ocred.pdf"));
+    EXPECT_FALSE(rewriteFileLeft());
+
+    const std::string word = attachment("Word.pdf", HandMadePdf(kAllInformation, "BT /F1 12 Tf 20 20 Td (Hello) Tj ET"));
+    EXPECT_TRUE(IsPDFSearchable(word));
+}
+
+TEST_F(PdfTextLayer, AScanWithOnlyInformationEntriesIsNotSearchableAndGhostscriptIsNotStarted) {
+    EXPECT_FALSE(IsPDFSearchable(attachment("ccitt.pdf")));
+    EXPECT_FALSE(IsPDFSearchable(attachment("Info.PDF", HandMadePdf(kAllInformation, ""))));
+    EXPECT_FALSE(IsPDFSearchable(attachment("trivial.pdf")));
+    EXPECT_FALSE(rewriteFileLeft());
+}
+
+TEST_F(PdfTextLayer, NothingExtractedAndNoGhostscriptCountsAsSearchable) {
+    ScratchDir emptyPath;
+    EnvVar path("PATH", emptyPath.str());
+    EXPECT_TRUE(IsPDFSearchable(attachment("invalid.pdf")));
+    EXPECT_FALSE(rewriteFileLeft());
+
+    registerGhostscript("");
+    EXPECT_TRUE(IsPDFSearchable(attachment("Script.pdf", kPostScriptWithText)));
+    EXPECT_EQ(ReadFile(attachments_ / "Script.pdf"), kPostScriptWithText);
+}
+
+TEST_F(PdfTextLayer, ADamagedPdfIsRewrittenAndTheAnswerFollowsWhatGhostscriptLeaves) {
+    const std::string pdf = attachment("invalid.pdf");
+    const bool answer = IsPDFSearchable(pdf);
+    const bool rewriteHasText =
+        rewriteFileLeft() && !CutDownExtractedText(ExtractPdfText((temp_ / "KVOPdfWrite.pdf").string())).empty();
+    EXPECT_EQ(answer, rewriteHasText);
+    if (!answer) {
+        EXPECT_EQ(ReadFile(pdf), ReadFile(CorpusDir() / "invalid.pdf"));
+    }
+}
+
+TEST_F(PdfTextLayer, ARewriteWithTextReplacesTheAttachmentKeepingItsPermissions) {
+    const std::string pdf = attachment("Brief von O'Brien \"neu\".pdf", kPostScriptWithText);
+    ASSERT_EQ(chmod(pdf.c_str(), 0640), 0);
+    int pumped = 0;
+    EXPECT_TRUE(IsPDFSearchable(pdf, [&] { ++pumped; }));
+    EXPECT_GT(pumped, 0);
+
+    ASSERT_TRUE(rewriteFileLeft());
+    EXPECT_EQ(ReadFile(pdf), ReadFile(temp_ / "KVOPdfWrite.pdf"));
+    EXPECT_NE(ExtractPdfText(pdf).find("Rewritten Text"), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(stat(pdf.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    // Nothing else was left in the attachment's folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(attachments_.path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(PdfTextLayer, OldRewriteFilesGoFirstAndAGhostscriptThatCannotRunGivesFalse) {
+    fs::copy_file(CorpusDir() / "graph_ocred.pdf", temp_ / "kvopdfwrite.PDF");
+    ScratchDir noGhostscript;
+    registerGhostscript(noGhostscript.str());
+    const std::string pdf = attachment("Script.pdf", kPostScriptWithText);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(IsPDFSearchable(pdf));
+    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(fs::exists(temp_ / "kvopdfwrite.PDF"));
+    EXPECT_EQ(ReadFile(pdf), kPostScriptWithText);
+}
+
+TEST(CutDown, InformationEntriesFileNameAndWhiteSpaceLeaveNothing) {
+    EXPECT_EQ(CutDownExtractedText("Author: \tA B\tCreator: \tC\tCreationDate: \tD:2020'01'\tModDate: \tM\t"
+                                   "Producer: \tP\tFilename: Some Letter.PDF \r\n\t \v\f"),
+              "");
+    EXPECT_EQ(CutDownExtractedText("Filename: a.pdf\n  Hello World \n"), "HelloWorld");
+}
+
+TEST(CutDown, OnlyTheFirstOccurrenceOfAKeyIsRemoved) {
+    EXPECT_EQ(CutDownExtractedText("Author: \tOne\tAuthor: \tTwo\tFilename: x.pdf"), "Author:Two");
+}
+
+TEST(CutDown, AKeyWithoutASecondTabStays) {
+    EXPECT_EQ(CutDownExtractedText("Producer: \tDangling"), "Producer:Dangling");
+    // The key's tab pairs with a tab further on: everything up to it goes.
+    EXPECT_EQ(CutDownExtractedText("Creator: \tX Filename: a.pdf\nword\tend"), "end");
+}
+
+TEST(CutDown, ACreationDateLeftBehindGoesUpToTheFileName) {
+    // No second tab after the date: sub-step 3 removes it through its quotes up to "Filename:".
+    EXPECT_EQ(CutDownExtractedText("CreationDate: \tD:20200101120000+01'00' Filename: Scan.pdf\n"), "");
+    // Without a closing quote it stays.
+    EXPECT_EQ(CutDownExtractedText("CreationDate: \tD:2020+01'00 Filename: Scan.pdf"), "CreationDate:D:2020+01'00");
+    // "Filename:" without ".pdf" stays, and a ".PDF" is matched without regard to case.
+    EXPECT_EQ(CutDownExtractedText("Filename: scan.tif"), "Filename:scan.tif");
+    EXPECT_EQ(CutDownExtractedText("Filename: Old.PDF/x text"), "/xtext");
+}
+
+TEST(ReplaceFile, AFailedCopyLeavesTheTargetAsItWasAndNothingBehind) {
+    ScratchDir dir;
+    const fs::path target = dir / "Attachment.pdf";
+    WriteFile(target, "original");
+    fs::create_directory(dir / "source-is-a-folder");
+    EXPECT_THROW(driver::ReplaceFileKeepingPermissions((dir / "source-is-a-folder").string(), target.string()),
+                 std::runtime_error);
+    EXPECT_THROW(driver::ReplaceFileKeepingPermissions((dir / "absent").string(), target.string()), std::runtime_error);
+    EXPECT_THROW(driver::ReplaceFileKeepingPermissions(target.string(), (dir / "absent-target").string()),
+                 std::runtime_error);
+    EXPECT_EQ(ReadFile(target), "original");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST(ReplaceFile, ALinkedAttachmentIsReplacedWhereItReallyLies) {
+    ScratchDir dir;
+    WriteFile(dir / "real.pdf", "old");
+    fs::create_symlink(dir / "real.pdf", dir / "link.pdf");
+    WriteFile(dir / "new.pdf", "new content");
+    driver::ReplaceFileKeepingPermissions((dir / "new.pdf").string(), (dir / "link.pdf").string());
+    EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
+    EXPECT_EQ(ReadFile(dir / "real.pdf"), "new content");
+}
+
+}  // namespace
+}  // namespace kvo::test
