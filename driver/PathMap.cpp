@@ -15,10 +15,12 @@ std::string WithoutTrailingSeparators(std::string path) {
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool StartsWithIgnoringCase(const std::string& text, const std::string& prefix) {
+// Windows compares paths without regard to case and takes "/" for "\".
+bool StartsWithLikeWindows(const std::string& text, const std::string& prefix) {
     if (text.size() < prefix.size()) return false;
-    return std::equal(prefix.begin(), prefix.end(), text.begin(),
-                      [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+        return AsciiLower(a) == AsciiLower(b) || (IsSeparator(a) && IsSeparator(b));
+    });
 }
 
 // True when `prefix` covers whole components of `path`: the path ends there or goes on with a
@@ -39,7 +41,7 @@ std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPa
     for (const auto& entry : pathMap) {
         std::string prefix = WithoutTrailingSeparators(entry.first);
         if (prefix.empty() || (best && prefix.size() <= bestLength)) continue;
-        if (StartsWithIgnoringCase(hostPath, prefix) && EndsAtComponent(hostPath, prefix.size())) {
+        if (StartsWithLikeWindows(hostPath, prefix) && EndsAtComponent(hostPath, prefix.size())) {
             best = &entry;
             bestLength = prefix.size();
         }

@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "driver/PathMap.h"
+#include "support/TestSupport.h"
+
+namespace kvo::driver {
+namespace {
+
+const PathMapEntries kMap = {
+    {"D:\\Docs", "/srv/docs"},
+    {"D:\\Docs\\Archive\\", "/mnt/archive/"},
+    {"\\\\fileserver\\scans", "/mnt/scans"},
+    {"E:\\", "/srv/e"},
+};
+
+TEST(PathMapTranslation, HostPathsBecomeLocalByTheLongestPrefixIgnoringCase) {
+    EXPECT_EQ(ToLocalPath(kMap, "D:\\Docs\\Smith\\Scan.tif"), "/srv/docs/Smith/Scan.tif");
+    EXPECT_EQ(ToLocalPath(kMap, "d:\\DOCS\\Scan.tif"), "/srv/docs/Scan.tif");
+    EXPECT_EQ(ToLocalPath(kMap, "D:\\Docs\\Archive\\2019\\Old.pdf"), "/mnt/archive/2019/Old.pdf");
+    EXPECT_EQ(ToLocalPath(kMap, "\\\\FileServer\\Scans\\O'Brien.tif"), "/mnt/scans/O'Brien.tif");
+    EXPECT_EQ(ToLocalPath(kMap, "E:\\Letter.pdf"), "/srv/e/Letter.pdf");
+    EXPECT_EQ(ToLocalPath(kMap, "D:/Docs/Forward/Slashes.tif"), "/srv/docs/Forward/Slashes.tif");
+}
+
+TEST(PathMapTranslation, PrefixesMatchWholeComponentsOnly) {
+    EXPECT_EQ(ToLocalPath(kMap, "D:\\Docs2\\Scan.tif"), "D:\\Docs2\\Scan.tif");
+    EXPECT_EQ(ToLocalPath(kMap, "/already/local/Scan.tif"), "/already/local/Scan.tif");
+    EXPECT_EQ(ToLocalPath({}, "D:\\Docs\\Scan.tif"), "D:\\Docs\\Scan.tif");
+    EXPECT_EQ(ToHostPath(kMap, "/srv/docsx/Scan.PDF"), "/srv/docsx/Scan.PDF");
+    EXPECT_EQ(ToHostPath({}, "/srv/docs/Scan.PDF"), "/srv/docs/Scan.PDF");
+}
+
+TEST(PathMapTranslation, LocalPathsGoBackIntoTheHostsForm) {
+    EXPECT_EQ(ToHostPath(kMap, "/srv/docs/Smith/Scan.PDF"), "D:\\Docs\\Smith\\Scan.PDF");
+    EXPECT_EQ(ToHostPath(kMap, "/mnt/archive/2019/Old.PDF.PDF"), "D:\\Docs\\Archive\\2019\\Old.PDF.PDF");
+    EXPECT_EQ(ToHostPath(kMap, "/mnt/scans/O'Brien.PDF"), "\\\\fileserver\\scans\\O'Brien.PDF");
+    EXPECT_EQ(ToHostPath(kMap, "/srv/e/Letter.PDF.PDF"), "E:\\Letter.PDF.PDF");
+    // A host that writes "/" keeps it.
+    EXPECT_EQ(ToHostPath({{"/home/docs", "/srv/docs"}}, "/srv/docs/a/Scan.PDF"), "/home/docs/a/Scan.PDF");
+}
+
+TEST(PathMapTranslation, ARoundTripGivesTheHostPathBack) {
+    for (const std::string host : {"D:\\Docs\\a\\b c\\Scan.tif", "\\\\fileserver\\scans\\x.tif", "E:\\y.pdf"})
+        EXPECT_EQ(ToHostPath(kMap, ToLocalPath(kMap, host)), host);
+}
+
+TEST(PathMapTranslation, MissingTargetFoldersAreListed) {
+    test::ScratchDir dir;
+    const PathMapEntries map = {{"D:\\Docs", dir.str()}, {"\\\\nas\\gone", dir.str() + "/not-mounted"}};
+    const PathMapEntries missing = MissingTargets(map);
+    ASSERT_EQ(missing.size(), 1u);
+    EXPECT_EQ(missing[0].first, "\\\\nas\\gone");
+    EXPECT_TRUE(MissingTargets({}).empty());
+}
+
+}  // namespace
+}  // namespace kvo::driver
