@@ -105,13 +105,12 @@ struct PdfCanvas::Impl {
         for (auto& [key, face] : faces) cairo_font_face_destroy(face);
     }
 
-    // Selects the box's face; false when no face can be had (nothing is drawn then).
-    bool selectFace(const FontSettings& font) {
+    void selectFace(const FontSettings& font) {
         const bool bold = font.bold.value_or(false), italic = font.italic.value_or(false);
         if (route == ExportRoute::BuiltInFace) {
             cairo_select_font_face(cr, "@cairo:sans-serif", italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
                                    bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
-            return true;
+            return;
         }
         auto key = std::make_tuple(font.name, bold, italic);
         auto found = faces.find(key);
@@ -123,7 +122,6 @@ struct PdfCanvas::Impl {
             found = faces.emplace(key, face).first;
         }
         cairo_set_font_face(cr, found->second);
-        return true;
     }
 
     void paintSurface(cairo_surface_t* picture, int pixelWidth, int pixelHeight, const PlacedRect& where) {
@@ -164,16 +162,17 @@ void PdfCanvas::beginPage(const SheetSize& sheet) {
 void PdfCanvas::drawTextBox(const TextBoxShape& box) {
     cairo_t* cr = impl_->cr;
     const std::string text = ValidUtf8(box.text);
-    if (text.empty() || !impl_->selectFace(box.font)) return;
+    if (text.empty()) return;
+    impl_->selectFace(box.font);
     // A size the drawing library cannot scale to is taken as the smallest readable one.
     const double size = box.font.size >= 1 ? box.font.size : 1;
     cairo_set_font_size(cr, size);
     cairo_text_extents_t extents;
     cairo_text_extents(cr, text.c_str(), &extents);
-    const double room = box.width - box.marginLeft - box.marginRight;
-    if (room > 0 && extents.x_advance > room) {
+    const double narrowing = NarrowingOf(extents.x_advance, box.width - box.marginLeft - box.marginRight);
+    if (narrowing < 1) {
         cairo_matrix_t narrowed;
-        cairo_matrix_init_scale(&narrowed, size * room / extents.x_advance, size);
+        cairo_matrix_init_scale(&narrowed, size * narrowing, size);
         cairo_set_font_matrix(cr, &narrowed);
     }
     cairo_font_extents_t font;

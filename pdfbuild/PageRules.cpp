@@ -1,5 +1,6 @@
 #include "pdfbuild/PageRules.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -76,6 +77,11 @@ PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture) {
     const double ratio = picture.height / picture.width;
     if (sheet.height / sheet.width > ratio) return {sheet.width, sheet.width * ratio};
     return {sheet.height / ratio, sheet.height};
+}
+
+double NarrowingOf(double textWidth, double room) {
+    if (room <= 0 || textWidth <= room) return 1;
+    return std::max(room / textWidth, kLeastNarrowing);
 }
 
 int MajorVersion(const std::string& versionText) {

@@ -83,6 +83,13 @@ struct PictureSize {
 };
 PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture);
 
+// The horizontal scale for a line of text `textWidth` wide in a box with `room` across: 1 when
+// it fits, else narrowed to fit, but never below half its width. Text reader programs take a
+// letter drawn almost on top of the same letter for a bold-effect copy and drop it, so a
+// harder squeeze would lose letters; such a line runs past the box's edge instead.
+double NarrowingOf(double textWidth, double room);
+inline constexpr double kLeastNarrowing = 0.5;
+
 // The major version of a version text: the text before its first "." (all of it when there is
 // none), read as a whole number; 0 when it holds none.
 int MajorVersion(const std::string& versionText);

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include "pdfbuild/DocumentFile.h"
+#include "pdfbuild/KvoEngine.h"
+#include "pdfbuild/PageBuilder.h"
+#include "pdfbuild/PdfBuildFixtures.h"
+#include "shared/image/RasterImage.h"
+
+namespace kvo::pdfbuild {
+namespace {
+
+using test::LayoutLine;
+
+class PageDocumentTest : public ::testing::Test {
+protected:
+    // Builds the page document of a bitmap (and its layout, when lines are given) and reads it
+    // back from its file.
+    PageDocument Build(const std::string& name, const std::vector<LayoutLine>* lines) {
+        std::string bitmap = (dir / name).string();
+        if (!std::filesystem::exists(bitmap)) test::WriteBilevelPage(bitmap, 248, 351);
+        if (lines) test::WriteLayout(bitmap + ".xml", *lines);
+        BuildPageDocument(engine, bitmap, bitmap + ".xml", bitmap + ".doc");
+        return engine.openPageDocument(bitmap + ".doc");
+    }
+
+    test::ScratchDir dir{"kvo-pagedoc"};
+    KvoEngine engine;
+};
+
+TEST_F(PageDocumentTest, TextBoxesTakeTheLineGeometryInPointsTenPercentLarger) {
+    std::vector<LayoutLine> lines = {
+        {300, 150, 340, 1200, "first line"},
+        {1000, 150, 1040, 1150, "second line"},
+    };
+    PageDocument page = Build("Geo000000.bmp", &lines);
+    ASSERT_EQ(page.textBoxes.size(), 2u);
+    const TextBoxShape& first = page.textBoxes[0];
+    EXPECT_EQ(first.top, 72);
+    EXPECT_EQ(first.left, 36);
+    EXPECT_DOUBLE_EQ(first.height, 10 * 1.1);    // round(81.6 - 72)
+    EXPECT_DOUBLE_EQ(first.width, 252 * 1.1);    // round(288 - 36)
+    const TextBoxShape& second = page.textBoxes[1];
+    EXPECT_EQ(second.top, 240);
+    EXPECT_DOUBLE_EQ(second.height, 11);
+    EXPECT_EQ(second.text, "second line");
+    for (const TextBoxShape& box : page.textBoxes) {
+        EXPECT_FALSE(box.fillVisible);
+        EXPECT_FALSE(box.lineVisible);
+        EXPECT_EQ(box.font.colour, 0xFFFFFFu);
+        EXPECT_EQ(box.marginLeft + box.marginRight + box.marginTop + box.marginBottom, 0);
+        EXPECT_TRUE(box.behindText);
+    }
+    EXPECT_EQ(page.setup.paper, PaperSize::A4);
+    EXPECT_EQ(page.setup.orientation, Orientation::Portrait);
+    EXPECT_EQ(page.setup.topMargin + page.setup.bottomMargin + page.setup.leftMargin + page.setup.rightMargin, 0);
+}
+
+TEST_F(PageDocumentTest, FontSizesNamesAndStylesFollowTheTables) {
+    std::vector<LayoutLine> lines = {
+        {100, 100, 140, 900, "a", "10.5", "Helvetica", "normal"},
+        {200, 100, 240, 900, "b", "11.5", "Times", "bold"},
+        {300, 100, 340, 900, "c", "12", "Century", ""},
+        {400, 100, 540, 900, "d", "30", "Century", "italic"},
+        {600, 100, 640, 900, "e", "8", "Default", "bolditalic"},
+        {700, 100, 740, 900, "f", "x", "Arial", "heavy"},
+    };
+    PageDocument page = Build("Font000000.bmp", &lines);
+    ASSERT_EQ(page.textBoxes.size(), 6u);
+    const auto& boxes = page.textBoxes;
+    EXPECT_EQ(boxes[0].font.name, "Arial");
+    EXPECT_DOUBLE_EQ(boxes[0].font.size, 9);
+    EXPECT_EQ(boxes[0].font.bold, false);
+    EXPECT_EQ(boxes[0].font.italic, false);
+    EXPECT_EQ(boxes[1].font.name, "Times New Roman");
+    EXPECT_DOUBLE_EQ(boxes[1].font.size, 10.8);
+    EXPECT_EQ(boxes[1].font.bold, true);
+    EXPECT_EQ(boxes[1].font.italic, false);
+    // Century at 12: 10.8 is the current size, below 20, so Lucida Console at 10.8 x 1.3.
+    EXPECT_EQ(boxes[2].font.name, "Lucida Console");
+    EXPECT_DOUBLE_EQ(boxes[2].font.size, 14.04);
+    EXPECT_FALSE(boxes[2].font.bold.has_value());
+    EXPECT_FALSE(boxes[2].font.italic.has_value());
+    EXPECT_EQ(boxes[3].font.name, "Century");
+    EXPECT_DOUBLE_EQ(boxes[3].font.size, 24.3);
+    EXPECT_EQ(boxes[3].font.italic, true);
+    EXPECT_EQ(boxes[4].font.name, "Arial");
+    EXPECT_EQ(boxes[4].font.bold, true);
+    EXPECT_EQ(boxes[4].font.italic, true);
+    // An unreadable size still gives a box; an unknown style sets neither.
+    EXPECT_EQ(boxes[5].font.size, 0);
+    EXPECT_FALSE(boxes[5].font.bold.has_value());
+}
+
+TEST_F(PageDocumentTest, PicturesSitAtTheTopLeftFittedToTheSheet) {
+    // 600 x 1000 pixels at 300 dpi: narrower than A4 in proportion, so fitted to the height.
+    test::WriteBilevelPage(dir / "Tall000000.bmp", 600, 1000);
+    PageDocument tall = Build("Tall000000.bmp", nullptr);
+    ASSERT_TRUE(tall.picture);
+    EXPECT_EQ(tall.picture->left, 0);
+    EXPECT_EQ(tall.picture->top, 0);
+    EXPECT_DOUBLE_EQ(tall.picture->height, 841.9);
+    EXPECT_NEAR(tall.picture->width, 841.9 * 0.6, 1e-9);
+    EXPECT_TRUE(tall.textBoxes.empty());
+
+    // A landscape scan is fitted to the width.
+    test::WriteBilevelPage(dir / "Wide000000.bmp", 1000, 600);
+    PageDocument wide = Build("Wide000000.bmp", nullptr);
+    ASSERT_TRUE(wide.picture);
+    EXPECT_DOUBLE_EQ(wide.picture->width, 595.3);
+    EXPECT_NEAR(wide.picture->height, 595.3 * 0.6, 1e-9);
+}
+
+TEST_F(PageDocumentTest, PicturesAreKeptLosslesslyAtTheirLeastDepthInsideTheDocument) {
+    struct Case {
+        const char* name;
+        test::Rgb (*pixel)(int, int);
+        int bits;
+    } cases[] = {
+        {"Bw000000.bmp", [](int x, int) { return x % 7 ? test::Rgb{255, 255, 255} : test::Rgb{0, 0, 0}; }, 1},
+        {"Grey000000.bmp", [](int x, int y) { auto v = static_cast<unsigned char>(x * 3 + y); return test::Rgb{v, v, v}; }, 8},
+        {"Colour000000.bmp", [](int x, int y) { return test::Rgb{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 40}; }, 24},
+    };
+    for (const Case& c : cases) {
+        std::string bitmap = (dir / c.name).string();
+        test::WriteBmp24(bitmap, 90, 70, c.pixel);
+        auto original = image::ReadRaster(bitmap);
+        ASSERT_TRUE(original);
+        BuildPageDocument(engine, bitmap, bitmap + ".xml", bitmap + ".doc");
+        // The page document does not need its bitmap any more.
+        std::filesystem::remove(bitmap);
+        PageDocument page = engine.openPageDocument(bitmap + ".doc");
+        ASSERT_TRUE(page.picture) << c.name;
+        EXPECT_EQ(page.picture->bitsPerPixel, c.bits) << c.name;
+        image::Raster stored = image::ToRgb24(image::DecodePng(page.picture->png));
+        image::Raster expected = image::ToRgb24(*original);
+        EXPECT_EQ(stored.pixels, expected.pixels) << c.name;
+    }
+}
+
+TEST_F(PageDocumentTest, MissingOrUnreadableLayoutGivesThePictureAlone) {
+    PageDocument missing = Build("NoXml000000.bmp", nullptr);
+    EXPECT_TRUE(missing.picture);
+    EXPECT_TRUE(missing.textBoxes.empty());
+
+    test::WriteBilevelPage(dir / "BadXml000000.bmp", 248, 351);
+    test::WriteFile(dir / "BadXml000000.bmp.xml", "<pagewords><sections>");
+    PageDocument broken = Build("BadXml000000.bmp", nullptr);
+    EXPECT_TRUE(broken.picture);
+    EXPECT_TRUE(broken.textBoxes.empty());
+}
+
+TEST_F(PageDocumentTest, DocumentFilesAreWrittenWholeAndDamagedOnesRefused) {
+    std::vector<LayoutLine> lines = {{300, 150, 340, 1200, "Grüße & <Zeichen> \"€\""}};
+    PageDocument page = Build("File000000.bmp", &lines);
+    EXPECT_EQ(page.textBoxes.at(0).text, "Grüße & <Zeichen> \"€\"");
+    // Nothing but the files themselves in the folder: no temporary left behind.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 3);
+
+    std::string content = test::ReadFile(dir / "File000000.bmp.doc");
+    test::WriteFile(dir / "Cut.doc", content.substr(0, content.size() - 20));
+    EXPECT_THROW(engine.openPageDocument((dir / "Cut.doc").string()), EngineError);
+    test::WriteFile(dir / "Long.doc", content + "x");
+    EXPECT_THROW(engine.openPageDocument((dir / "Long.doc").string()), EngineError);
+    test::WriteFile(dir / "Other.doc", "{\\rtf1 something else}");
+    EXPECT_THROW(engine.openPageDocument((dir / "Other.doc").string()), EngineError);
+    EXPECT_THROW(engine.openPageDocument((dir / "Absent.doc").string()), EngineError);
+    // A failed save leaves no file at all.
+    EXPECT_THROW(engine.savePageDocument(page, (dir / "no-such-folder" / "x.doc").string()), EngineError);
+}
+
+TEST_F(PageDocumentTest, AssembledDocumentKeepsPagesAndBreaksAcrossSaveAndReopen) {
+    PageDocument page = Build("Join000000.bmp", nullptr);
+    std::string path = (dir / "KVOOCR.doc").string();
+    AssembledDocument document = engine.newAssembledDocument(path);
+    engine.appendPage(document, page);
+    engine.save(document);
+    engine.insertPageBreak(document);
+    engine.appendPage(document, page);
+    // Reopened before the second save: only what was saved is there.
+    int items = 0;
+    DocumentReader before(path);
+    while (before.next()) ++items;
+    EXPECT_EQ(items, 1);
+    engine.save(document);
+    AssembledDocument reopened = engine.openAssembledDocument(path);
+    DocumentReader after(reopened.path);
+    std::vector<bool> isBreak;
+    while (auto item = after.next()) isBreak.push_back(std::holds_alternative<PageBreak>(*item));
+    EXPECT_EQ(isBreak, (std::vector<bool>{false, true, false}));
+}
+
+}  // namespace
+}  // namespace kvo::pdfbuild

@@ -1,0 +1,39 @@
+#pragma once
+// Inputs of the builder written by hand: page bitmaps, layout documents, the page list; and the
+// poppler tools that read its PDF back.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace kvo::test {
+
+struct Rgb {
+    unsigned char r, g, b;
+};
+
+// A 24-bit uncompressed BMP at `dpi`, every pixel from `pixel(x, y)` (y from the top).
+void WriteBmp24(const fs::path& file, int width, int height, const std::function<Rgb(int, int)>& pixel, int dpi = 300);
+// A white page with black bars: a bilevel scan.
+void WriteBilevelPage(const fs::path& file, int width, int height);
+
+struct LayoutLine {
+    int top, left, bottom, right;
+    std::string text;
+    std::string fontsize = "10";
+    std::string fontfamily = "Helvetica";
+    std::string fontstyle = "normal";
+};
+// A layout document with one section holding the lines.
+void WriteLayout(const fs::path& file, const std::vector<LayoutLine>& lines);
+
+// "KVOCurr.xml" in `folder` listing the page bitmaps in order.
+void WritePageList(const fs::path& folder, const std::vector<std::string>& pageBitmaps);
+
+// Runs a command through the shell and gives its standard output.
+std::string CommandOutput(const std::string& command);
+std::string PdfText(const fs::path& pdf);
+int PdfPageCount(const fs::path& pdf);
+
+}  // namespace kvo::test
