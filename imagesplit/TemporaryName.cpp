@@ -9,7 +9,8 @@ namespace kvo {
 std::string TemporaryNameBeside(const std::string& target, const std::string& ending) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path path(target);
-    const std::string name = "." + path.filename().string() + "." + std::to_string(getpid()) + "." +
+    // The target's name is shortened so that a name near the file system's limit still fits.
+    const std::string name = "." + path.filename().string().substr(0, 100) + "." + std::to_string(getpid()) + "." +
                              std::to_string(counter++) + ending;
     return (path.parent_path() / name).string();
 }

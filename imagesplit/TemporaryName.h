@@ -5,7 +5,8 @@
 
 namespace kvo {
 
-// A fresh hidden name in the folder of `target`: "." + file name + "." + pid + "." + n + ending.
+// A fresh hidden name in the folder of `target`: "." + file name (its first 100 bytes) + "." +
+// pid + "." + n + ending.
 std::string TemporaryNameBeside(const std::string& target, const std::string& ending);
 
 }  // namespace kvo

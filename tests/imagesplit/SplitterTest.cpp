@@ -270,6 +270,17 @@ TEST_F(Splitter, StaleBitmapsAreRemovedByTheLiteralBaseName) {
                                                        "other.bmp"}));
 }
 
+TEST_F(Splitter, ANameNearTheFileSystemLimitStillGivesItsPage) {
+    const std::string base(236, 'n');  // the page's ".bmp.xml" copy has 250 characters
+    const fs::path source = docs / (base + ".tif");
+    image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20)}, source.string());
+    WriteOrder(source);
+    Run();
+
+    EXPECT_EQ(ImagePaths(), std::vector<std::string>{Page(base + "000000.bmp")});
+    EXPECT_EQ(ReadFile(Page(base + "000000.bmp.xml")), kLayout);
+}
+
 TEST_F(Splitter, APageBitmapThatCannotBeWrittenStopsTheRunBeforeTheFallback) {
     const fs::path source = docs / "stop.tif";
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(600, 800, 40)}, source.string());
