@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <stdexcept>
 
 #include "imagesplit/TemporaryName.h"
 #include "ocrengine/EngineDocument.h"
@@ -87,7 +88,7 @@ void SaveTiffCopyWhole(ocr::EngineDocument& engine, const std::string& target) {
     try {
         engine.SaveAs(temporary, 1, 1);
         if (std::rename(temporary.c_str(), target.c_str()) != 0)
-            throw ocr::EngineError("cannot rename the TIFF copy to " + target);
+            throw std::runtime_error("cannot rename the TIFF copy to " + target);
     } catch (...) {
         std::remove(temporary.c_str());
         throw;

@@ -1,5 +1,6 @@
 #include "imagesplit/cDIBSection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
