@@ -1,0 +1,10 @@
+// KVOPDFSplitter: renders the pages of the PDF ordered in TEMP/KVOCurr.xml and has them recognised.
+#include "pdfsplit/KVOPDFSplitterMod.h"
+
+int main() {
+    try {
+        kvo::KVOPDFSplitterMod::Main();
+    } catch (...) {
+    }
+    return 0;
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The per-document pipeline: runs every pending order of "KVOFile.xml" through the page
+// splitter that suits the file type, the searchable-PDF builder and the clean-up of the work
+// files, and marks the order done.
+#include <optional>
+#include <string>
+
+namespace kvo::KVOProcessSlidesMod {
+
+// A child program of the pipeline: its file name in the application folder and the image name
+// by which the process list is watched for it.
+struct ChildProgram {
+    const char* fileName;
+    const char* imageName;
+};
+
+inline constexpr ChildProgram kTiffSplitter{"KVOTiffSplitter", "KVOTIFFSPLITTER.EXE"};
+inline constexpr ChildProgram kPdfSplitter{"KVOPDFSplitter", "KVOPDFSPLITTER.EXE"};
+inline constexpr ChildProgram kBuilder{"KVOOCRWrd", "KVOOCRWRD.EXE"};
+// Ended together with the builder when the builder times out: it drives the word processor.
+inline constexpr const char* kWordProcessorImage = "WINWORD.EXE";
+
+inline constexpr int kWatchPollMs = 200;
+
+// The splitter for an upper-case extension, or nullopt when no splitter handles it.
+std::optional<ChildProgram> SplitterFor(const std::string& upperExtension);
+
+enum class WatchEnd { Ended, TimedOut };
+
+// Waits while a process with the image name runs, polling every 200 ms. When more than one
+// clock-hour boundary has passed since the start, ends every process of that name and reports
+// the time-out.
+WatchEnd WatchChild(const std::string& imageName);
+
+// Removes what an earlier, failed or interrupted run may have left under this attachment's
+// names: the result {TEMP}/{base}.pdf, the builder's "KVOOCR.pdf" and "KVOOCR.doc", and the page
+// work files {base}*.bmp, *.bmp.xml, *.bmp.doc. The attachment itself is never removed, even when
+// it lies in the temporary folder under a matching name.
+void RemoveStaleWork(const std::string& base, const std::string& attachmentPath);
+
+// The clean-up after the builder, in this order: the page documents, layout copies and page
+// bitmaps of the base name (by prefix), "KVOOCR.mdi.xml", "KVOOCR.mdi", the rename of
+// "KVOOCR.pdf" to {base}.pdf (never over an existing file), "KVOOCR.doc". A failing action does
+// not stop the later ones.
+void CleanUp(const std::string& base, const std::string& attachmentPath);
+
+// Handles every pending order of {TEMP}/KVOFile.xml with the children found in appFolder.
+void ProcessOrders(const std::string& appFolder);
+
+// The program's run: ProcessOrders with the folder of the running program. Never throws.
+void Main();
+
+}  // namespace kvo::KVOProcessSlidesMod

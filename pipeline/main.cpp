@@ -1,0 +1,10 @@
+// KVOProcessSlides: runs the attachments ordered in TEMP/KVOFile.xml through the OCR chain.
+#include "pipeline/KVOProcessSlidesMod.h"
+
+int main() {
+    try {
+        kvo::KVOProcessSlidesMod::Main();
+    } catch (...) {
+    }
+    return 0;
+}

@@ -1,0 +1,236 @@
+// The PDF splitter with real Ghostscript and a stand-in OCR program.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <set>
+#include <sstream>
+
+#include "TestPdf.h"
+#include "pdfsplit/KVOPDFSplitterMod.h"
+#include "shared/ShellModule.h"
+#include "shared/platform/CommandLine.h"
+#include "shared/xml/XmlDocument.h"
+#include "support/TestSupport.h"
+
+namespace kvo::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+namespace mod = KVOPDFSplitterMod;
+
+std::uint32_t LittleEndianAt(const std::string& bytes, std::size_t offset, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes.at(offset + i));
+    return value;
+}
+
+struct BitmapHeader {
+    std::uint32_t width, height, bitsPerPixel, pixelsPerMetre;
+};
+
+BitmapHeader ReadBitmapHeader(const fs::path& file) {
+    const std::string bytes = ReadFile(file);
+    EXPECT_EQ(bytes.substr(0, 2), "BM") << file;
+    return {LittleEndianAt(bytes, 18, 4), LittleEndianAt(bytes, 22, 4), LittleEndianAt(bytes, 28, 2),
+            LittleEndianAt(bytes, 38, 4)};
+}
+
+class PdfSplitterTest : public ::testing::Test {
+protected:
+    PdfSplitterTest() {
+        InstallProgram(HelperDir() / "stand_in_ocr", app_.path(), "KVOOCR");
+        WriteFile(layout_, "<pagewords><sections/></pagewords>");
+    }
+
+    // KVOCurr.xml as the pipeline writes it for this attachment.
+    void OrderPdf(const std::string& attachment) {
+        xml::Document current;
+        xml::Node file = current.appendElement("File");
+        file.setAttribute("name", attachment);
+        file.setAttribute("processed", "0");
+        current.save(Temp("KVOCurr.xml").string());
+    }
+
+    fs::path CopyFromCorpus(const std::string& name) {
+        fs::copy_file(CorpusDir() / name, docs_ / name);
+        return docs_ / name;
+    }
+
+    fs::path WriteDocument(const std::string& name, const std::string& content) {
+        WriteFile(docs_ / name, content);
+        return docs_ / name;
+    }
+
+    // The `path` of every listed page, and the processed mark of File.
+    std::vector<std::string> ListedPages() const {
+        xml::Document current;
+        current.load(Temp("KVOCurr.xml").string());
+        std::vector<std::string> paths;
+        for (const xml::Node& image : current.selectNodes("File/image")) {
+            EXPECT_EQ(image.attribute("processed"), "0");
+            paths.push_back(image.attribute("path").value_or(""));
+        }
+        return paths;
+    }
+    std::string OrderMark() const {
+        xml::Document current;
+        current.load(Temp("KVOCurr.xml").string());
+        return current.selectSingleNode("File").attribute("processed").value_or("-");
+    }
+
+    // The size of KVOOCR.bmp at each OCR call.
+    std::vector<std::uintmax_t> OcrInputSizes() const {
+        std::vector<std::uintmax_t> sizes;
+        std::istringstream log(ReadFile(ocrLog_));
+        for (std::string line; std::getline(log, line);) sizes.push_back(std::stoull(line));
+        return sizes;
+    }
+
+    fs::path Temp(const std::string& name) const { return temp_ / name; }
+    std::string TempPath(const std::string& name) const { return (temp_ / name).string(); }
+
+    ScratchDir app_{"kvo-pdfsplit-app"};
+    ScratchDir temp_{"kvo pdfsplit temp"};  // a blank in the work folder's path, too
+    ScratchDir docs_{"kvo-pdfsplit-docs"};
+    ScratchDir logs_{"kvo-pdfsplit-logs"};
+    fs::path layout_ = logs_ / "layout.xml";
+    fs::path ocrLog_ = logs_ / "ocr.log";
+    EnvVar tempVar_{"TEMP", temp_.str()};
+    EnvVar layoutVar_{"KVO_STANDIN_LAYOUT", layout_.string()};
+    EnvVar ocrLogVar_{"KVO_STANDIN_OCR_LOG", ocrLog_.string()};
+};
+
+TEST_F(PdfSplitterTest, AScannedPageIsRenderedRecognisedAndListed) {
+    OrderPdf(CopyFromCorpus("ccitt.pdf").string());
+    mod::SplitCurrentOrder(app_.str());
+
+    EXPECT_THAT(ListedPages(), ElementsAre(TempPath("ccitt1.bmp")));
+    EXPECT_EQ(OrderMark(), "1");
+    const BitmapHeader page = ReadBitmapHeader(Temp("ccitt1.bmp"));
+    EXPECT_EQ(page.width, 2550u);
+    EXPECT_EQ(page.height, 3300u);
+    EXPECT_EQ(page.bitsPerPixel, 8u);
+    EXPECT_EQ(page.pixelsPerMetre, 11811u);
+    EXPECT_EQ(ReadFile(Temp("ccitt1.bmp.xml")), ReadFile(layout_));
+    EXPECT_EQ(ReadFile(Temp("KVOOCR.bmp")), ReadFile(Temp("ccitt1.bmp")));
+    EXPECT_THAT(OcrInputSizes(), ElementsAre(fs::file_size(Temp("ccitt1.bmp"))));
+}
+
+TEST_F(PdfSplitterTest, TheInstalledProgramSplitsAnIllustratedPage) {
+    InstallProgram(BinDir() / "KVOPDFSplitter", app_.path(), "KVOPDFSplitter");
+    fs::remove(layout_);  // the OCR program finds nothing to read: the page is listed all the same
+    OrderPdf(CopyFromCorpus("c02-22.pdf").string());
+    EXPECT_EQ(SyncShell(QuoteArgument((app_ / "KVOPDFSplitter").string()), kWindowHidden), 0);
+
+    EXPECT_THAT(ListedPages(), ElementsAre(TempPath("c02-221.bmp")));
+    EXPECT_EQ(OrderMark(), "1");
+    EXPECT_EQ(ReadBitmapHeader(Temp("c02-221.bmp")).bitsPerPixel, 8u);
+    // A grey scan keeps its grey levels; a 16-colour halftone of it would hide every word.
+    const std::string bytes = ReadFile(Temp("c02-221.bmp"));
+    const std::set<char> levels(bytes.begin() + LittleEndianAt(bytes, 10, 4), bytes.end());
+    EXPECT_GT(levels.size(), 100u);
+    EXPECT_FALSE(fs::exists(Temp("c02-221.bmp.xml")));
+    EXPECT_THAT(OcrInputSizes(), SizeIs(1));
+}
+
+TEST_F(PdfSplitterTest, TwelvePagesAreRecognisedAndListedInNumericOrder) {
+    std::vector<int> widths;
+    for (int page = 1; page <= 12; ++page) widths.push_back(100 + 10 * page);
+    OrderPdf(WriteDocument("Twelve.pdf", MakePdf(widths, 12 * 10000)).string());
+    mod::SplitCurrentOrder(app_.str());
+
+    std::vector<std::string> expected;
+    std::vector<std::uintmax_t> sizes;
+    for (int page = 1; page <= 12; ++page) {
+        const std::string bitmap = "Twelve" + std::to_string(page) + ".bmp";
+        expected.push_back(TempPath(bitmap));
+        sizes.push_back(fs::file_size(Temp(bitmap)));
+        widths[page - 1] = static_cast<int>(ReadBitmapHeader(Temp(bitmap)).width);
+        EXPECT_TRUE(fs::exists(Temp(bitmap + ".xml"))) << bitmap;
+    }
+    EXPECT_TRUE(std::is_sorted(widths.begin(), widths.end()) && widths.front() < widths.back());
+    EXPECT_EQ(ListedPages(), expected);
+    EXPECT_EQ(OcrInputSizes(), sizes);  // the pages differ in width, so their sizes tell them apart
+}
+
+TEST_F(PdfSplitterTest, FewerThan10000BytesPerPageAfterRoundingLeavesTheOrderUntouched) {
+    OrderPdf(WriteDocument("Thin.pdf", MakePdf({150, 160, 170}, 29998)).string());
+    const std::string before = ReadFile(Temp("KVOCurr.xml"));
+    mod::SplitCurrentOrder(app_.str());
+
+    EXPECT_EQ(ReadFile(Temp("KVOCurr.xml")), before);
+    EXPECT_TRUE(fs::exists(Temp("Thin3.bmp")));  // rendered, but not recognised
+    EXPECT_THAT(OcrInputSizes(), IsEmpty());
+
+    OrderPdf(WriteDocument("Half.pdf", MakePdf({150, 160}, 19999)).string());
+    mod::SplitCurrentOrder(app_.str());
+    EXPECT_THAT(ListedPages(), ElementsAre(TempPath("Half1.bmp"), TempPath("Half2.bmp")));
+    EXPECT_THAT(OcrInputSizes(), SizeIs(2));
+}
+
+TEST_F(PdfSplitterTest, WithoutGhostscriptNothingIsRenderedAndEarlierPagesAreGone) {
+    ScratchDir windows("kvo-pdfsplit-windows");  // no registry hive in it
+    EnvVar windir("windir", windows.str());
+    EnvVar path("PATH", "/nonexistent");
+    for (const char* stale : {"Doc1.bmp", "Doc1.bmp.xml", "Doc17.bmp"}) WriteFile(Temp(stale), "earlier run");
+    OrderPdf(WriteDocument("Doc.pdf", MakePdf({150}, 20000)).string());
+    const std::string before = ReadFile(Temp("KVOCurr.xml"));
+    mod::SplitCurrentOrder(app_.str());
+
+    EXPECT_EQ(ReadFile(Temp("KVOCurr.xml")), before);
+    for (const char* stale : {"Doc1.bmp", "Doc1.bmp.xml", "Doc17.bmp"}) EXPECT_FALSE(fs::exists(Temp(stale))) << stale;
+    EXPECT_THAT(OcrInputSizes(), IsEmpty());
+}
+
+TEST_F(PdfSplitterTest, AwkwardNamesReachGhostscriptIntact) {
+    fs::create_directories(docs_ / "client's \"files\"");
+    const std::string base = "Brief 50%d an Müller's \"Büro\" 100%";
+    OrderPdf(WriteDocument("client's \"files\"/" + base + ".pdf", MakePdf({150, 160}, 20000)).string());
+    mod::SplitCurrentOrder(app_.str());
+    EXPECT_THAT(ListedPages(), ElementsAre(TempPath(base + "1.bmp"), TempPath(base + "2.bmp")));
+    EXPECT_TRUE(fs::exists(Temp(base + "2.bmp.xml")));
+
+    // A relative name with a leading "-" is a file, not a switch.
+    const fs::path oldDirectory = fs::current_path();
+    fs::current_path(docs_.path());
+    WriteDocument("-dFirstPage=2.pdf", MakePdf({150, 160}, 20000));
+    OrderPdf("-dFirstPage=2.pdf");
+    mod::SplitCurrentOrder(app_.str());
+    fs::current_path(oldDirectory);
+    EXPECT_THAT(ListedPages(), ElementsAre(TempPath("-dFirstPage=21.bmp"), TempPath("-dFirstPage=22.bmp")));
+}
+
+TEST_F(PdfSplitterTest, OrdersItCannotOrNeedNotRenderEndWithoutPages) {
+    // Already split.
+    OrderPdf(CopyFromCorpus("trivial.pdf").string());
+    WriteFile(Temp("KVOCurr.xml"), "<File name=\"" + (docs_ / "trivial.pdf").string() + "\" processed=\"1\"/>");
+    mod::SplitCurrentOrder(app_.str());
+    EXPECT_FALSE(fs::exists(Temp("trivial1.bmp")));
+
+    // One empty page of 515 bytes: rendered, below the size test.
+    OrderPdf((docs_ / "trivial.pdf").string());
+    mod::SplitCurrentOrder(app_.str());
+    EXPECT_TRUE(fs::exists(Temp("trivial1.bmp")));
+    EXPECT_EQ(OrderMark(), "0");
+
+    // A damaged PDF: Ghostscript writes no page.
+    OrderPdf(CopyFromCorpus("invalid.pdf").string());
+    mod::SplitCurrentOrder(app_.str());
+    EXPECT_THAT(ListedPages(), IsEmpty());
+    EXPECT_EQ(OrderMark(), "0");
+    EXPECT_FALSE(fs::exists(Temp("invalid1.bmp")));
+
+    // A PDF that is not there cannot be measured: an unexpected failure, the order stays as it was.
+    OrderPdf((docs_ / "missing.pdf").string());
+    EXPECT_THROW(mod::SplitCurrentOrder(app_.str()), std::exception);
+    EXPECT_EQ(OrderMark(), "0");
+    EXPECT_THAT(OcrInputSizes(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace kvo::test

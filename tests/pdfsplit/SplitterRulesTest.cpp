@@ -1,0 +1,69 @@
+// The PDF splitter's pure rules: the Ghostscript command line, the size test, the page order.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "pdfsplit/KVOPDFSplitterMod.h"
+#include "shared/platform/CommandLine.h"
+
+namespace kvo::KVOPDFSplitterMod {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+TEST(GhostscriptCommandLine, RendersEveryPageAt300DpiInGrey) {
+    EXPECT_THAT(SplitCommandLine(GhostscriptCommandLine("/usr/bin", "/tmp/work", "Scan", "/docs/Scan.pdf")),
+                ElementsAre("/usr/bin/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=bmpgray", "-sOutputFile=/tmp/work/Scan%d.bmp",
+                            "-r300", "/docs/Scan.pdf"));
+}
+
+TEST(GhostscriptCommandLine, AwkwardNamesStaySingleIntactArguments) {
+    const std::string folder = "/opt/Ghost Script \"10\"";
+    const std::string temp = "/tmp/it's a \"work\" folder\\";
+    const std::string base = "-Brief 50%d an Müller's \"Büro\"";
+    const std::string pdf = "/my docs/" + base + ".pdf";
+    EXPECT_THAT(SplitCommandLine(GhostscriptCommandLine(folder, temp, base, pdf)),
+                ElementsAre(folder + "/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=bmpgray",
+                            "-sOutputFile=/tmp/it's a \"work\" folder\\/-Brief 50%%d an Müller's \"Büro\"%d.bmp",
+                            "-r300", pdf));
+}
+
+TEST(GhostscriptCommandLine, ARelativeNameIsNeverTakenForASwitchOrADevice) {
+    const std::vector<std::string> dash = SplitCommandLine(GhostscriptCommandLine("/usr/bin", "/t", "-dSAFER", "-dSAFER.pdf"));
+    EXPECT_EQ(dash.back(), "./-dSAFER.pdf");
+    const std::vector<std::string> device = SplitCommandLine(GhostscriptCommandLine("/usr/bin", "/t", "x", "%pipe%x.pdf"));
+    EXPECT_EQ(device.back(), "./%pipe%x.pdf");
+}
+
+TEST(EscapePercent, DoublesEveryPercentSign) {
+    EXPECT_EQ(EscapePercent(""), "");
+    EXPECT_EQ(EscapePercent("plain"), "plain");
+    EXPECT_EQ(EscapePercent("%d%%x%"), "%%d%%%%x%%");
+}
+
+TEST(TooFewBytesPerPage, RoundsTheSizePerPageHalfToEvenAgainst10000) {
+    EXPECT_TRUE(TooFewBytesPerPage(29998, 3));   // 9999.33 -> 9999
+    EXPECT_FALSE(TooFewBytesPerPage(19999, 2));  // 9999.5 -> 10000
+    EXPECT_FALSE(TooFewBytesPerPage(29999, 3));  // 9999.67 -> 10000
+    EXPECT_TRUE(TooFewBytesPerPage(19997, 2));   // 9998.5 -> 9998
+    EXPECT_TRUE(TooFewBytesPerPage(9999, 1));
+    EXPECT_FALSE(TooFewBytesPerPage(10000, 1));
+    EXPECT_TRUE(TooFewBytesPerPage(0, 1));
+    EXPECT_TRUE(TooFewBytesPerPage(515, 1));
+    EXPECT_FALSE(TooFewBytesPerPage(5'000'000'000LL, 3));  // beyond 32 bits
+    EXPECT_TRUE(TooFewBytesPerPage(5'000'000'000LL, 500'100));
+}
+
+TEST(RenderedPageNumbers, OnlyGhostscriptsNamesCountInNumericOrder) {
+    EXPECT_THAT(RenderedPageNumbers({"Scan10.bmp", "Scan2.bmp", "Scan1.bmp", "SCAN3.BMP", "Scan12.bmp", "Scan11.bmp"}, "Scan"),
+                ElementsAre(1, 2, 3, 10, 11, 12));
+    // Another attachment's pages, layout copies, leading zeros, no number, an impossible number.
+    EXPECT_THAT(RenderedPageNumbers({"Scanner1.bmp", "Scan1.bmp.xml", "Scan01.bmp", "Scan.bmp", "Scan1x.bmp",
+                                     "Scan-1.bmp", "Scan99999999999.bmp", "Sca1.bmp", "x.bmp"},
+                                    "Scan"),
+                IsEmpty());
+    EXPECT_THAT(RenderedPageNumbers({"a*b7.bmp", "50%d1.bmp"}, "a*b"), ElementsAre(7));
+}
+
+}  // namespace
+}  // namespace kvo::KVOPDFSplitterMod

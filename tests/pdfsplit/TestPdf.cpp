@@ -1,0 +1,72 @@
+#include "TestPdf.h"
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace kvo::test {
+namespace {
+
+// Exactly `length` bytes of PDF comment lines.
+std::string Padding(std::size_t length) {
+    std::string padding;
+    while (length > 0) {
+        const std::size_t line = length < 100 ? length : 100;
+        padding += line == 1 ? std::string("\n") : "%" + std::string(line - 2, 'x') + "\n";
+        length -= line;
+    }
+    return padding;
+}
+
+std::string BuildPdf(const std::vector<int>& pageWidths, std::size_t paddingLength) {
+    const int pages = static_cast<int>(pageWidths.size());
+    const int fontObject = 3 + 2 * pages;
+    std::vector<std::string> objects;
+    std::string kids;
+    for (int page = 0; page < pages; ++page) kids += std::to_string(3 + 2 * page) + " 0 R ";
+    objects.push_back("<< /Type /Catalog /Pages 2 0 R >>");
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>");
+    for (int page = 0; page < pages; ++page) {
+        const std::string content = "0.5 g 10 10 40 40 re f 0 g BT /F1 18 Tf 10 60 Td (Page " +
+                                    std::to_string(page + 1) + ") Tj ET";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + std::to_string(pageWidths[page]) +
+                          " 100] /Contents " + std::to_string(4 + 2 * page) + " 0 R /Resources << /Font << /F1 " +
+                          std::to_string(fontObject) + " 0 R >> >> >>");
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    }
+    objects.push_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+
+    std::string pdf = "%PDF-1.4\n" + Padding(paddingLength);
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+}  // namespace
+
+std::string MakePdf(const std::vector<int>& pageWidths, std::size_t exactSize) {
+    std::string pdf = BuildPdf(pageWidths, 0);
+    if (exactSize == 0) return pdf;
+    if (exactSize <= pdf.size()) throw std::invalid_argument("the PDF is larger than the size asked for");
+    std::size_t padding = exactSize - pdf.size();
+    // The padding moves the cross-reference table, whose offset may gain a digit.
+    for (int attempt = 0; attempt < 4 && pdf.size() != exactSize; ++attempt) {
+        pdf = BuildPdf(pageWidths, padding);
+        padding = padding + exactSize - pdf.size();
+    }
+    if (pdf.size() != exactSize) throw std::logic_error("cannot pad the PDF to the exact size");
+    return pdf;
+}
+
+}  // namespace kvo::test

@@ -1,0 +1,218 @@
+// The pipeline's run over KVOFile.xml with stand-in splitters and builder.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <memory>
+
+#include "PipelineFixture.h"
+#include "pipeline/KVOProcessSlidesMod.h"
+#include "shared/AppTester.h"
+#include "shared/ShellModule.h"
+#include "shared/platform/Clock.h"
+#include "shared/platform/CommandLine.h"
+
+namespace kvo::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+namespace mod = KVOProcessSlidesMod;
+
+TEST(SplitterTable, ImageTypesGoToTheImageSplitterAndPdfToThePdfSplitter) {
+    for (const char* type : {"BMP", "JPG", "JPEG", "GIF", "PCX", "TIF", "TIFF", "G3N"}) {
+        ASSERT_TRUE(mod::SplitterFor(type)) << type;
+        EXPECT_STREQ(mod::SplitterFor(type)->fileName, "KVOTiffSplitter") << type;
+        EXPECT_STREQ(mod::SplitterFor(type)->imageName, "KVOTIFFSPLITTER.EXE") << type;
+    }
+    ASSERT_TRUE(mod::SplitterFor("PDF"));
+    EXPECT_STREQ(mod::SplitterFor("PDF")->fileName, "KVOPDFSplitter");
+    EXPECT_STREQ(mod::SplitterFor("PDF")->imageName, "KVOPDFSPLITTER.EXE");
+    for (const char* type : {"", "PNG", "pdf", "TIF ", "DOC", "PDFX"}) EXPECT_FALSE(mod::SplitterFor(type)) << type;
+}
+
+TEST_F(PipelineTest, EveryPendingOrderRunsItsSplitterThenTheBuilderAndIsMarkedDone) {
+    WriteOrders({{"/docs/a.tif", "0"},
+                 {"/docs/b.PdF", "0"},
+                 {"/docs/c.Jpeg", "0"},
+                 {"/docs/no_extension", "0"},
+                 {"/docs/e.png", "0"},
+                 {"/docs/done.pdf", "1"}});
+    mod::ProcessOrders(app_.str());
+
+    EXPECT_THAT(ChildPrograms(), ElementsAre("KVOTiffSplitter", "KVOOCRWrd", "KVOPDFSplitter", "KVOOCRWrd",
+                                             "KVOTiffSplitter", "KVOOCRWrd", "KVOOCRWrd", "KVOOCRWrd"));
+    // Each child saw KVOCurr.xml written for its own order.
+    std::vector<std::string> ordered;
+    for (const ChildRun& run : ChildRuns()) ordered.push_back(run.orderedAttachment);
+    EXPECT_THAT(ordered, ElementsAre("/docs/a.tif", "/docs/a.tif", "/docs/b.PdF", "/docs/b.PdF", "/docs/c.Jpeg",
+                                     "/docs/c.Jpeg", "/docs/no_extension", "/docs/e.png"));
+    EXPECT_THAT(OrderMarks(), ElementsAre("1", "1", "1", "1", "1", "1"));
+    // KVOCurr.xml is left as written for the last handled order, marks still "0".
+    EXPECT_EQ(ReadFile(Temp("KVOCurr.xml")), "<File name=\"/docs/e.png\" processed=\"0\"/>");
+}
+
+TEST_F(PipelineTest, AnOrderWithoutItsMarkEndsTheRun) {
+    WriteOrders({{"/docs/a.tif", "0"}, {"/docs/b.tif", std::nullopt}, {"/docs/c.tif", "0"}});
+    mod::ProcessOrders(app_.str());
+    EXPECT_THAT(ChildPrograms(), ElementsAre("KVOTiffSplitter", "KVOOCRWrd"));
+    EXPECT_THAT(OrderMarks(), ElementsAre("1", "-", "0"));
+
+    WriteOrders({{"/docs/d.tif", std::nullopt}, {"/docs/e.tif", "0"}});
+    const std::string untouched = ReadFile(Temp("KVOFile.xml"));
+    mod::ProcessOrders(app_.str());
+    EXPECT_THAT(ChildPrograms(), ElementsAre("KVOTiffSplitter", "KVOOCRWrd"));
+    EXPECT_EQ(ReadFile(Temp("KVOFile.xml")), untouched);
+}
+
+TEST_F(PipelineTest, NoUsableOrderDocumentMeansNothingRuns) {
+    mod::ProcessOrders(app_.str());  // no KVOFile.xml at all
+    WriteFile(Temp("KVOFile.xml"), "");
+    mod::ProcessOrders(app_.str());
+    WriteFile(Temp("KVOFile.xml"), "<Orders><File name=\"/docs/a.tif\" processed=\"0\"/></Orders>");
+    mod::ProcessOrders(app_.str());
+    WriteFile(Temp("KVOFile.xml"), "<KVO><File name=\"/docs/a.tif\" processed=\"0\">");
+    mod::ProcessOrders(app_.str());
+
+    EXPECT_THAT(ChildPrograms(), IsEmpty());
+    EXPECT_FALSE(fs::exists(Temp("KVOCurr.xml")));
+}
+
+TEST_F(PipelineTest, AnOrderWithoutAFileNameRunsNothingButIsMarkedDone) {
+    WriteFile(Temp("KVOFile.xml"), "<KVO><File processed=\"0\"/><File name=\"/docs/.pdf\" processed=\"0\"/></KVO>");
+    WriteFile(Temp("unrelated.bmp"), "keep");
+    WriteFile(Temp("KVOOCR.pdf"), "keep");
+    mod::ProcessOrders(app_.str());
+
+    EXPECT_THAT(ChildPrograms(), IsEmpty());
+    EXPECT_THAT(OrderMarks(), ElementsAre("1", "1"));
+    EXPECT_TRUE(fs::exists(Temp("unrelated.bmp")));
+    EXPECT_TRUE(fs::exists(Temp("KVOOCR.pdf")));
+}
+
+TEST_F(PipelineTest, AnEarlierRunsWorkFilesAreGoneBeforeTheSplitterStarts) {
+    // Left by another attachment of the same base name (another folder) whose run was cut short.
+    for (const char* stale : {"Scan.pdf", "KVOOCR.pdf", "KVOOCR.doc", "Scan1.bmp", "Scan1.bmp.xml",
+                              "Scan000000.bmp.doc", "SCAN2.BMP"})
+        WriteFile(Temp(stale), "stale");
+    WriteFile(Temp("Other1.bmp"), "another attachment's page");
+    WriteFile(Temp("KVOOCR.bmp"), "last page");
+    WriteOrders({{"/clients/b/Scan.tif", "0"}});
+    mod::ProcessOrders(app_.str());
+
+    const std::vector<ChildRun> runs = ChildRuns();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_THAT(runs[0].tempFiles, ElementsAre("KVOCurr.xml", "KVOFile.xml", "KVOOCR.bmp", "Other1.bmp"));
+    // The builder left no result, so none is there for the driver to take as this one's.
+    EXPECT_FALSE(fs::exists(Temp("Scan.pdf")));
+    EXPECT_TRUE(fs::exists(Temp("Other1.bmp")));
+}
+
+TEST_F(PipelineTest, AnAttachmentInsideTheTemporaryFolderIsNeverRemoved) {
+    WriteFile(Temp("Scan.bmp"), "the attachment");
+    EnvVar result("KVO_PIPE_RESULT", "%PDF-result");
+    EnvVar pages("KVO_PIPE_PAGES", "2");
+    WriteOrders({{Temp("Scan.bmp").string(), "0"}});
+    mod::ProcessOrders(app_.str());
+
+    EXPECT_EQ(ReadFile(Temp("Scan.bmp")), "the attachment");
+    EXPECT_EQ(ReadFile(Temp("Scan.pdf")), "%PDF-result");
+    EXPECT_FALSE(fs::exists(Temp("Scan1.bmp")));
+    EXPECT_FALSE(fs::exists(Temp("Scan.bmp.doc")));
+}
+
+// A clock that runs 1200 times faster than the real one from 10:00:00 local time, so that an
+// hour limit passes in seconds while children that end at once still end before it.
+class FastClock {
+public:
+    FastClock() {
+        std::tm start{};
+        start.tm_year = 126;
+        start.tm_mon = 11;
+        start.tm_mday = 7;
+        start.tm_hour = 10;
+        start.tm_isdst = -1;
+        const TimePoint fakeStart = std::chrono::system_clock::from_time_t(std::mktime(&start));
+        const auto realStart = std::chrono::steady_clock::now();
+        SetClockForTesting([=] { return fakeStart + (std::chrono::steady_clock::now() - realStart) * 1200; });
+    }
+    ~FastClock() { SetClockForTesting(nullptr); }
+};
+
+TEST_F(PipelineTest, ASplitterThatNeverEndsIsEndedAfterTheHourLimitAndTheBuilderStillRuns) {
+    EnvVar hang("KVO_PIPE_HANG", "KVOPDFSplitter");
+    WriteOrders({{"/docs/Report.pdf", "0"}});
+    {
+        FastClock clock;
+        mod::ProcessOrders(app_.str());
+    }
+    EXPECT_THAT(ChildPrograms(), ElementsAre("KVOPDFSplitter", "KVOOCRWrd"));
+    EXPECT_FALSE(IsAppRunning("KVOPDFSplitter"));
+    EXPECT_THAT(OrderMarks(), ElementsAre("1"));
+}
+
+TEST_F(PipelineTest, ABuilderThatNeverEndsIsEndedWithEveryWordProcessor) {
+    EnvVar hang("KVO_PIPE_HANG", "KVOOCRWrd,WINWORD");
+    ASSERT_NE(StartProgram(QuoteArgument((app_ / "WINWORD").string()), kWindowHidden), 0);
+    for (int wait = 0; wait < 100 && ChildRuns().empty(); ++wait) SleepMs(50);
+    WriteOrders({{"/docs/page.png", "0"}});
+    {
+        FastClock clock;
+        mod::ProcessOrders(app_.str());
+    }
+    EXPECT_THAT(ChildPrograms(), ElementsAre("WINWORD", "KVOOCRWrd"));
+    EXPECT_FALSE(IsAppRunning("KVOOCRWrd.exe"));
+    EXPECT_FALSE(IsAppRunning("winword.exe"));
+    EXPECT_THAT(OrderMarks(), ElementsAre("1"));
+}
+
+TEST(WatchChild, TheLimitCountsHourBoundariesNotElapsedTime) {
+    ScratchDir app("kvo-pipe-watch");
+    InstallProgram(HelperDir() / "pipe_standin", app.path(), "KVOPDFSplitter");
+    EnvVar hang("KVO_PIPE_HANG", "KVOPDFSplitter");
+    EnvVar log("KVO_PIPE_LOG", std::nullopt);
+    ASSERT_NE(StartProgram(QuoteArgument((app / "KVOPDFSplitter").string()), kWindowHidden), 0);
+
+    // Started at 10:59:30; the first check comes at 11:59:59.8, more than an hour later but
+    // past one boundary only; the next, after the 200 ms sleep, at 12:00:00.
+    std::tm start{};
+    start.tm_year = 126;
+    start.tm_mon = 11;
+    start.tm_mday = 7;
+    start.tm_hour = 10;
+    start.tm_min = 59;
+    start.tm_sec = 30;
+    start.tm_isdst = -1;
+    const TimePoint startTime = std::chrono::system_clock::from_time_t(std::mktime(&start));
+    auto calls = std::make_shared<int>(0);
+    SetClockForTesting([=] { return (*calls)++ == 0 ? startTime : startTime + std::chrono::milliseconds(3629800); });
+    const mod::WatchEnd end = mod::WatchChild("KVOPDFSPLITTER.EXE");
+    const auto polled = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - startTime);
+    SetClockForTesting(nullptr);
+
+    EXPECT_EQ(end, mod::WatchEnd::TimedOut);
+    EXPECT_EQ(polled.count(), 3630 * 1000);
+    EXPECT_FALSE(IsAppRunning("KVOPDFSplitter"));
+    EXPECT_EQ(mod::WatchChild("KVOPDFSPLITTER.EXE"), mod::WatchEnd::Ended);
+}
+
+TEST_F(PipelineTest, TheInstalledProgramRunsTheChainAndLeavesOnlyTheResult) {
+    InstallProgram(BinDir() / "KVOProcessSlides", app_.path(), "KVOProcessSlides");
+    EnvVar result("KVO_PIPE_RESULT", "%PDF-searchable");
+    EnvVar pages("KVO_PIPE_PAGES", "3");
+    WriteOrders({{"/docs/Letter 12.pdf", "0"}});
+    EXPECT_EQ(SyncShell(QuoteArgument((app_ / "KVOProcessSlides").string()), kWindowHidden), 0);
+
+    EXPECT_THAT(ChildPrograms(), ElementsAre("KVOPDFSplitter", "KVOOCRWrd"));
+    EXPECT_EQ(ReadFile(Temp("Letter 12.pdf")), "%PDF-searchable");
+    std::vector<std::string> left;
+    for (const fs::directory_entry& entry : fs::directory_iterator(temp_.path())) left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_THAT(left, ElementsAre("KVOCurr.xml", "KVOFile.xml", "Letter 12.pdf"));
+    EXPECT_THAT(OrderMarks(), ElementsAre("1"));
+}
+
+}  // namespace
+}  // namespace kvo::test
