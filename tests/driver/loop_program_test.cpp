@@ -1,0 +1,143 @@
+// The program KVOProcess as an operator or a service manager runs it, without a display.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "loop_test_support.h"
+#include "shared/AppTester.h"
+
+extern char** environ;
+
+namespace kvo::test {
+namespace {
+
+// A started KVOProcess with its standard output and error in files.
+class Program {
+public:
+    Program(const fs::path& program, const std::vector<std::string>& arguments, const fs::path& outputFolder)
+        : out_(outputFolder / "stdout.txt"), err_(outputFolder / "stderr.txt") {
+        std::vector<std::string> argv{program.string()};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> pointers;
+        for (auto& argument : argv) pointers.push_back(argument.data());
+        pointers.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, pointers.data(), environ) != 0) pid_ = 0;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~Program() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    pid_t pid() const { return pid_; }
+    // The exit status, or -1 after a signal or a minute without end.
+    int wait() {
+        for (int i = 0; i < 600; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return -1;
+    }
+    std::string out() const { return ReadFile(out_); }
+    std::string err() const { return ReadFile(err_); }
+
+private:
+    fs::path out_, err_;
+    pid_t pid_ = 0;
+    bool exited_ = false;
+};
+
+class LoopProgram : public ::testing::Test {
+protected:
+    LoopProgram() { program = InstallProgram(BinDir() / "KVOProcess", world.app, "KVOProcess"); }
+    std::string doc(const std::string& name) const { return (world.docs / name).string(); }
+
+    LoopWorld world;
+    fs::path program;
+};
+
+TEST_F(LoopProgram, HelpDescribesBothWaysOfRunning) {
+    Program help(program, {"--help"}, world.data);
+    ASSERT_GT(help.pid(), 0);
+    EXPECT_EQ(help.wait(), 0);
+    EXPECT_NE(help.out().find("--once"), std::string::npos);
+    EXPECT_NE(help.out().find("(no argument)"), std::string::npos);
+
+    Program wrong(program, {"--twice"}, world.data);
+    EXPECT_EQ(wrong.wait(), 2);
+    EXPECT_NE(wrong.err().find("unknown argument '--twice'"), std::string::npos);
+}
+
+TEST_F(LoopProgram, AnUnreachableDatabaseIsOneClearLineAndStatusOne) {
+    WriteFile(world.data / "ZRT.ini", "[Database]\r\nProvider=sqlite\r\nServer=nowhere\r\nDatabase=" +
+                                          (world.data / "absent" / "host.db").string() + "\r\n");
+    Program run(program, {"--once"}, world.data);
+    EXPECT_EQ(run.wait(), 1);
+    const std::string err = run.err();
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find((world.data / "absent" / "host.db").string()), std::string::npos) << err;
+    EXPECT_EQ(err.find("7owl3"), std::string::npos);
+    EXPECT_NE(run.out().find("Pellmoor OCR utility. Preparing for OCR."), std::string::npos);
+}
+
+TEST_F(LoopProgram, OnceConvertsThePendingRowsAndEnds) {
+    world.addAttachment(12, "TIF", doc("Scan.tif"));
+    world.addDocument("Scan.tif");
+    world.planResult("Scan", "graph_ocred.pdf");
+    Program run(program, {"--once"}, world.data);
+    EXPECT_EQ(run.wait(), 0);
+    EXPECT_EQ(world.status(12), 2);
+    EXPECT_TRUE(fs::exists(world.docs / "Scan.PDF"));
+    EXPECT_NE(run.out().find("Processing file 1 of 1:\n" + doc("Scan.tif") + "\n\nIn progress. Please wait."),
+              std::string::npos)
+        << run.out();
+    EXPECT_NE(run.err().find("12 " + doc("Scan.tif") + ": status 2, converted to " + doc("Scan.PDF")),
+              std::string::npos)
+        << run.err();
+}
+
+TEST_F(LoopProgram, TerminateDuringAPipelineRunLetsTheRowFinish) {
+    world.addAttachment(1, "TIF", doc("First.tif"));
+    world.addAttachment(2, "TIF", doc("Second.tif"));
+    world.addDocument("First.tif");
+    world.addDocument("Second.tif");
+    world.planResult("First", "graph_ocred.pdf");
+    world.planResult("Second", "graph_ocred.pdf");
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "2500");
+
+    Program run(program, {}, world.data);  // the endless way: only the stop ends it
+    ASSERT_GT(run.pid(), 0);
+    bool started = false;
+    for (int i = 0; i < 200 && !started; ++i) {
+        started = IsAppRunning("KVOProcessSlides.exe");
+        if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(started) << run.err();
+    kill(run.pid(), SIGTERM);
+    EXPECT_EQ(run.wait(), 0) << run.err();
+
+    EXPECT_EQ(world.status(1), 2) << "the row in progress is completed and recorded";
+    EXPECT_EQ(world.status(2), 0) << "the next row waits for the next run";
+    EXPECT_TRUE(fs::exists(world.docs / "First.PDF"));
+    EXPECT_NE(run.out().find("In progress. Please wait.\nSTOPPING. Please wait"), std::string::npos) << run.out();
+    EXPECT_NE(run.out().find("Wait until 18:00 to re-start."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kvo::test
