@@ -86,7 +86,7 @@ bool SplitPages(xml::Node file, const std::string& source, const std::string& ba
 void SaveTiffCopyWhole(ocr::EngineDocument& engine, const std::string& target) {
     const std::string temporary = TemporaryNameBeside(target, ".TIFF");
     try {
-        engine.SaveAs(temporary, 1, 1);
+        engine.SaveAs(temporary, ocr::kFileFormatTiff, 1);
         if (std::rename(temporary.c_str(), target.c_str()) != 0)
             throw std::runtime_error("cannot rename the TIFF copy to " + target);
     } catch (...) {
