@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+
+#include "pdfbuild/CairoPdfCanvas.h"
+#include "pdfbuild/KVOOCRWrdMod.h"
+#include "pdfbuild/KvoEngine.h"
+#include "pdfbuild/PageBuilder.h"
+#include "pdfbuild/PdfBuildFixtures.h"
+#include "shared/image/RasterImage.h"
+
+namespace kvo::pdfbuild {
+namespace {
+
+namespace fs = std::filesystem;
+using test::LayoutLine;
+using test::Rgb;
+
+Rgb BilevelPixel(int x, int y) { return ((x / 9 + y / 13) % 4 == 0) ? Rgb{0, 0, 0} : Rgb{255, 255, 255}; }
+Rgb GreyPixel(int x, int y) {
+    auto v = static_cast<unsigned char>((x * 7 + y * 3) % 256);
+    return {v, v, v};
+}
+Rgb ColourPixel(int x, int y) {
+    return {static_cast<unsigned char>(x % 256), static_cast<unsigned char>(y % 256), static_cast<unsigned char>((x + y) % 256)};
+}
+
+class PdfOutputTest : public ::testing::Test {
+protected:
+    std::string Page(const std::string& name, int width, int height, Rgb (*pixel)(int, int),
+                     const std::vector<LayoutLine>& lines) {
+        fs::path bitmap = dir / name;
+        test::WriteBmp24(bitmap, width, height, pixel);
+        test::WriteLayout(bitmap.string() + ".xml", lines);
+        return bitmap.string();
+    }
+
+    // Runs the builder over the pages and gives the path of its PDF.
+    fs::path BuildPdf(const std::vector<std::string>& pages) {
+        test::WritePageList(dir.path(), pages);
+        KVOOCRWrdMod::Run(StartKvoEngine);
+        return dir / "KVOOCR.pdf";
+    }
+
+    // The same pages exported without their text boxes.
+    fs::path BuildPdfWithoutText(const std::vector<std::string>& pages) {
+        KvoEngine engine;
+        fs::path docPath = dir / "bare.doc";
+        AssembledDocument bare = engine.newAssembledDocument(docPath.string());
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            PageDocument page = engine.openPageDocument(pages[i] + ".doc");
+            page.textBoxes.clear();
+            if (i > 0) engine.insertPageBreak(bare);
+            engine.appendPage(bare, page);
+        }
+        engine.save(bare);
+        fs::path pdf = dir / "bare.pdf";
+        engine.exportPdf(bare, pdf.string(), ExportRoute::MappedFaces);
+        return pdf;
+    }
+
+    std::string Render(const fs::path& pdf, int page) {
+        fs::path out = dir / ("render-" + pdf.stem().string() + "-" + std::to_string(page));
+        test::CommandOutput("pdftoppm -r 40 -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                            " -singlefile '" + pdf.string() + "' '" + out.string() + "'");
+        return test::ReadFile(out.string() + ".ppm");
+    }
+
+    std::string PageText(const fs::path& pdf, int page) {
+        return test::CommandOutput("pdftotext -enc UTF-8 -f " + std::to_string(page) + " -l " + std::to_string(page) +
+                                   " '" + pdf.string() + "' -");
+    }
+
+    test::ScratchDir dir{"kvo-pdfout"};
+    test::EnvVar temp{"TEMP", dir.str()};
+};
+
+TEST_F(PdfOutputTest, EveryLineOfEveryPageIsExtractableOnA4PagesInOrder) {
+    std::vector<std::vector<LayoutLine>> layouts = {
+        {{300, 150, 340, 1500, "Rechnung für Herrn Müller", "10", "Helvetica", "normal"},
+         {400, 150, 440, 1500, "Straße 12, café résumé", "11.5", "Times", "bold"},
+         {500, 150, 540, 1500, "Betrag: 1.250,00 €", "12", "Century", ""}},
+        {{300, 150, 420, 2300, "Überschrift groß", "30", "Century", "italic"},
+         {600, 150, 640, 1500, "plain & <escaped> \"text\"", "9", "Default", "bolditalic"}},
+        {{300, 150, 340, 1500, "third page line", "10", "HelveticaCentury", "bold"}},
+    };
+    std::vector<std::string> pages;
+    for (std::size_t i = 0; i < layouts.size(); ++i)
+        pages.push_back(Page("Doc00000" + std::to_string(i) + ".bmp", 620, 877, BilevelPixel, layouts[i]));
+    fs::path pdf = BuildPdf(pages);
+
+    ASSERT_EQ(test::PdfPageCount(pdf), 3);
+    std::string info = test::CommandOutput("pdfinfo -f 1 -l 3 '" + pdf.string() + "'");
+    for (int page = 1; page <= 3; ++page)
+        EXPECT_NE(info.find("Page    " + std::to_string(page) + " size:  595.3 x 841.9 pts (A4)"), std::string::npos) << info;
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        std::string text = PageText(pdf, static_cast<int>(i) + 1);
+        for (const LayoutLine& line : layouts[i]) EXPECT_NE(text.find(line.text), std::string::npos) << line.text << "\n" << text;
+    }
+}
+
+TEST_F(PdfOutputTest, TextLayerIsInvisibleOnEveryKindOfPage) {
+    std::vector<LayoutLine> lines = {{300, 150, 340, 1500, "hidden words here", "10", "Helvetica", "normal"},
+                                     {2500, 150, 2540, 1500, "below a landscape picture", "10", "Times", "bold"}};
+    std::vector<std::string> pages = {
+        Page("Ink000000.bmp", 620, 877, BilevelPixel, lines),
+        Page("Ink000001.bmp", 620, 877, GreyPixel, lines),
+        Page("Ink000002.bmp", 877, 620, ColourPixel, lines),  // landscape: the lower sheet is empty
+    };
+    fs::path withText = BuildPdf(pages);
+    fs::path withoutText = BuildPdfWithoutText(pages);
+    ASSERT_NE(PageText(withText, 3).find("below a landscape picture"), std::string::npos);
+    for (int page = 1; page <= 3; ++page) {
+        std::string shown = Render(withText, page);
+        ASSERT_FALSE(shown.empty());
+        EXPECT_TRUE(shown == Render(withoutText, page)) << "page " << page;
+    }
+}
+
+TEST_F(PdfOutputTest, PicturesAreEmbeddedLosslesslyAtTheDepthTheirContentNeeds) {
+    std::vector<std::string> pages = {
+        Page("Kind000000.bmp", 300, 200, BilevelPixel, {}),
+        Page("Kind000001.bmp", 300, 200, GreyPixel, {}),
+        Page("Kind000002.bmp", 300, 200, ColourPixel, {}),
+    };
+    fs::path pdf = BuildPdf(pages);
+    std::string list = test::CommandOutput("pdfimages -list '" + pdf.string() + "'");
+    EXPECT_NE(list.find("gray    1   1  ccitt"), std::string::npos) << list;
+    EXPECT_NE(list.find("gray    1   8  image"), std::string::npos) << list;
+    EXPECT_NE(list.find("rgb     3   8  image"), std::string::npos) << list;
+
+    test::CommandOutput("pdfimages -png '" + pdf.string() + "' '" + (dir / "extracted").string() + "'");
+    for (int i = 0; i < 3; ++i) {
+        auto extracted = image::ReadRaster((dir / ("extracted-00" + std::to_string(i) + ".png")).string());
+        auto original = image::ReadRaster(pages[i]);
+        ASSERT_TRUE(extracted && original) << i;
+        EXPECT_TRUE(image::ToRgb24(*extracted).pixels == image::ToRgb24(*original).pixels) << "page " << i + 1;
+    }
+}
+
+TEST_F(PdfOutputTest, LineWiderThanItsBoxIsNarrowedAndStillWhollyExtractable) {
+    std::vector<LayoutLine> lines = {
+        // A box about two thirds as wide as the text needs.
+        {300, 150, 340, 900, "This recognised line is rather wider than its box", "12", "Helvetica", "normal"},
+        // Far too narrow: narrowed as far as allowed, then it runs past the box.
+        {500, 150, 540, 300, "A very long line in a tiny box with all letters kept", "12", "Century", ""},
+    };
+    fs::path pdf = BuildPdf({Page("Wide000000.bmp", 620, 877, BilevelPixel, lines)});
+    std::string text = test::PdfText(pdf);
+    for (const LayoutLine& line : lines) EXPECT_NE(text.find(line.text), std::string::npos) << text;
+}
+
+TEST_F(PdfOutputTest, FontNamesMapToInstalledFacesThatAreEmbedded) {
+    EXPECT_NE(InstalledFaceOf("Arial", false, false).find("Liberation Sans"), std::string::npos);
+    EXPECT_NE(InstalledFaceOf("Arial", true, false).find("Bold"), std::string::npos);
+    EXPECT_NE(InstalledFaceOf("Times New Roman", false, true).find("Liberation Serif"), std::string::npos);
+    EXPECT_NE(InstalledFaceOf("Lucida Console", false, false).find("Mono"), std::string::npos);
+    EXPECT_NE(InstalledFaceOf("Century", false, false).find("C059"), std::string::npos);
+
+    std::vector<LayoutLine> lines = {{300, 150, 340, 1500, "sans", "10", "Helvetica", "normal"},
+                                     {400, 150, 440, 1500, "serif", "10", "Times", "bold"},
+                                     {500, 150, 540, 1500, "mono", "12", "Century", ""}};
+    fs::path pdf = BuildPdf({Page("Fonts000000.bmp", 620, 877, BilevelPixel, lines)});
+    std::string fonts = test::CommandOutput("pdffonts '" + pdf.string() + "'");
+    EXPECT_NE(fonts.find("LiberationSans"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("LiberationSerif-Bold"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("LiberationMono"), std::string::npos) << fonts;
+}
+
+TEST_F(PdfOutputTest, PlainerRouteStillCarriesEveryWord) {
+    std::vector<LayoutLine> lines = {{300, 150, 340, 1500, "Grüße aus Köln für 20 €", "10", "Helvetica", "bold"}};
+    std::string bitmap = Page("Plain000000.bmp", 620, 877, BilevelPixel, lines);
+    KvoEngine engine;
+    BuildPageDocument(engine, bitmap, bitmap + ".xml", bitmap + ".doc");
+    AssembledDocument document = engine.newAssembledDocument((dir / "plain.doc").string());
+    engine.appendPage(document, engine.openPageDocument(bitmap + ".doc"));
+    engine.save(document);
+    engine.exportPdf(document, (dir / "plain.pdf").string(), ExportRoute::BuiltInFace);
+    EXPECT_NE(test::PdfText(dir / "plain.pdf").find(lines[0].text), std::string::npos);
+}
+
+TEST_F(PdfOutputTest, EmptyDocumentGivesNoPdf) {
+    KvoEngine engine;
+    AssembledDocument document = engine.newAssembledDocument((dir / "empty.doc").string());
+    EXPECT_THROW(engine.exportPdf(document, (dir / "empty.pdf").string(), ExportRoute::MappedFaces), EngineError);
+    EXPECT_FALSE(fs::exists(dir / "empty.pdf"));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 1);  // no temporary left
+}
+
+}  // namespace
+}  // namespace kvo::pdfbuild
