@@ -5,7 +5,9 @@
 
 #include "driver/modPDFSearchable.h"
 #include "driver/pdftext/PdfTextExtractor.h"
+#include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
+#include "shared/platform/CommandLine.h"
 #include "support/TestSupport.h"
 
 namespace kvo::test {
@@ -184,6 +186,18 @@ TEST(CutDown, ACreationDateLeftBehindGoesUpToTheFileName) {
     // "Filename:" without ".pdf" stays, and a ".PDF" is matched without regard to case.
     EXPECT_EQ(CutDownExtractedText("Filename: scan.tif"), "Filename:scan.tif");
     EXPECT_EQ(CutDownExtractedText("Filename: Old.PDF/x text"), "/xtext");
+}
+
+TEST(PdfWriteCommand, EveryPathReachesGhostscriptAsOneIntactArgument) {
+    const std::vector<std::string> expected = {
+        "/opt/gs 10/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite", "-sOutputFile=/tmp/100%% \"x\"/KVOPdfWrite.pdf",
+        "-r300", "/docs/O'Brien \"neu\" 50% \\.pdf"};
+    EXPECT_EQ(SplitCommandLine(driver::BuildPdfWriteCommandLine("/opt/gs 10", "/tmp/100% \"x\"",
+                                                                "/docs/O'Brien \"neu\" 50% \\.pdf")),
+              expected);
+    // A relative name that looks like an option or an argument file stays a file name.
+    EXPECT_EQ(SplitCommandLine(driver::BuildPdfWriteCommandLine("/usr/bin", "/tmp", "-dFOO.pdf")).back(), "./-dFOO.pdf");
+    EXPECT_EQ(SplitCommandLine(driver::BuildPdfWriteCommandLine("/usr/bin", "/tmp", "@list.pdf")).back(), "./@list.pdf");
 }
 
 TEST(ReplaceFile, AFailedCopyLeavesTheTargetAsItWasAndNothingBehind) {
