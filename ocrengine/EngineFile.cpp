@@ -4,6 +4,8 @@
 #include "shared/xml/XmlDocument.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -65,9 +67,16 @@ std::string BoxText(const WordRect& rect) {
 
 Properties TitleOf(const xml::Node& node) { return ParseTitle(node.attribute("title").value_or("")); }
 
+// A whole number that fits an int, else nullopt.
+std::optional<int> WholeNumber(std::optional<double> value) {
+    if (!value || *value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max() ||
+        *value != std::floor(*value))
+        return std::nullopt;
+    return static_cast<int>(*value);
+}
+
 int CodeProperty(const Properties& properties, const std::string& name) {
-    std::optional<double> code = NumberProperty(properties, name);
-    return code && *code == static_cast<int>(*code) ? static_cast<int>(*code) : 0;
+    return WholeNumber(NumberProperty(properties, name)).value_or(0);
 }
 
 // ---- writing ----
@@ -163,11 +172,11 @@ EngineFile ReadEngineFile(const std::string& path) {
     EngineFile file;
     Properties pageTitle = TitleOf(div);
     if (std::optional<WordRect> box = BoxProperty(pageTitle)) {
-        file.page.pixelWidth = static_cast<int>(box->right - box->left);
-        file.page.pixelHeight = static_cast<int>(box->bottom - box->top);
+        file.page.pixelWidth = WholeNumber(box->right - box->left).value_or(0);
+        file.page.pixelHeight = WholeNumber(box->bottom - box->top).value_or(0);
     }
     if (auto found = pageTitle.find("scan_res"); found != pageTitle.end() && !found->second.empty())
-        file.page.resolution = static_cast<int>(ParseDecimal(found->second.front()).value_or(0));
+        file.page.resolution = WholeNumber(ParseDecimal(found->second.front())).value_or(0);
 
     // A paragraph ends with the last line among its siblings.
     const std::vector<xml::Node> lines = div.selectNodes(kLineQuery);

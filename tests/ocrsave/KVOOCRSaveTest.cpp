@@ -148,8 +148,8 @@ TEST_F(KVOOCRSaveRun, ScalesBoxesAndSizesToTheA4Box) {
     EXPECT_EQ(Box(word.selectSingleNode("RECT")), "52 50 54 52");
     EXPECT_EQ(word.selectSingleNode("font").attribute("fontsize"), "10.5") << "41.5 quarters go to 42";
 
-    // Size unknown: scale 1. Font codes outside the tables leave the values empty.
-    layout = Run(Page(Line(Word("c", 101, 103, 105, 107, "; x_fsize 10.125; x_fstyle 9")), "ppageno 0"));
+    // A size that is no whole number: scale 1. Codes outside the tables leave the values empty.
+    layout = Run(Page(Line(Word("c", 101, 103, 105, 107, "; x_fsize 10.125; x_fstyle 1e300")), "bbox 0 0 1e300 3507"));
     word = layout.selectSingleNode("pagewords/word");
     EXPECT_EQ(Box(word.selectSingleNode("RECT")), "103 101 107 105");
     EXPECT_EQ(word.selectSingleNode("font").attribute("fontsize"), "10");
