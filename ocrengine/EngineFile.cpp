@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <sstream>
 
