@@ -17,10 +17,17 @@ bool IsAppRunning(const std::string& imageName);
 // the process list first, then killed in that order; a process that vanished is skipped.
 void KillAppByName(const std::string& imageName);
 
-// Ends one process (SIGKILL). True when the signal was delivered.
+// Ends one process (SIGKILL; the exit code has no counterpart and is not used). True when the
+// signal was delivered. Ids below 1 (a process group, every process) are refused.
 bool KillProcessById(pid_t processId, std::int32_t exitCode);
 
 // The image name of a process as compared above ("" when it cannot be read).
 std::string ImageNameOf(pid_t processId);
+
+// The name comparison itself: without regard to case, a trailing ".exe" ignored on both sides.
+bool ImageNamesMatch(const std::string& a, const std::string& b);
+
+// The name without a trailing ".exe" (in any case).
+std::string WithoutExeSuffix(const std::string& name);
 
 }  // namespace kvo

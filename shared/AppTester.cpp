@@ -1,0 +1,132 @@
+#include "shared/AppTester.h"
+
+#include "shared/ShellModule.h"
+#include "shared/platform/FileSearch.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <functional>
+#include <sys/syscall.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kvo {
+
+namespace {
+
+// Process descriptors, called directly: this glibc's header declares them without C linkage.
+int OpenPidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+void SendKill(int pidfd) { syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0); }
+
+std::string ProcPath(pid_t pid, const char* entry) { return "/proc/" + std::to_string(pid) + "/" + entry; }
+
+// A zombie (or a process already torn down) has ended, whatever /proc still shows of it.
+bool HasEnded(pid_t pid) {
+    int fd = open(ProcPath(pid, "stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char buffer[512];
+    ssize_t got = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    if (got <= 0) return true;
+    std::string stat(buffer, static_cast<size_t>(got));
+    size_t nameEnd = stat.rfind(')');  // the command name in parentheses may hold anything
+    if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size()) return true;
+    char state = stat[nameEnd + 2];
+    return state == 'Z' || state == 'X' || state == 'x';
+}
+
+pid_t ParsePid(const char* name) {
+    char* end = nullptr;
+    long value = std::strtol(name, &end, 10);
+    return (*name >= '1' && *name <= '9' && *end == '\0' && value > 0) ? static_cast<pid_t>(value) : 0;
+}
+
+// Visits every live process of this user whose image name matches `imageName`, in the order
+// of the process list, until `visit` returns false.
+void ForEachMatch(const std::string& imageName, const std::function<bool(pid_t)>& visit) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return;
+    const uid_t me = geteuid();
+    while (dirent* entry = readdir(proc)) {
+        pid_t pid = ParsePid(entry->d_name);
+        struct stat info{};
+        if (pid == 0 || fstatat(dirfd(proc), entry->d_name, &info, 0) != 0 || info.st_uid != me) continue;
+        std::string image = ImageNameOf(pid);
+        if (image.empty() || !ImageNamesMatch(image, imageName) || HasEnded(pid)) continue;
+        if (!visit(pid)) break;
+    }
+    closedir(proc);
+}
+
+}  // namespace
+
+std::string WithoutExeSuffix(const std::string& name) {
+    if (name.size() >= 4 && NamesEqualIgnoringCase(name.substr(name.size() - 4), ".exe"))
+        return name.substr(0, name.size() - 4);
+    return name;
+}
+
+bool ImageNamesMatch(const std::string& a, const std::string& b) {
+    return NamesEqualIgnoringCase(WithoutExeSuffix(a), WithoutExeSuffix(b));
+}
+
+std::string ImageNameOf(pid_t processId) {
+    if (processId <= 0) return "";
+    std::string target(4096, '\0');
+    ssize_t length = readlink(ProcPath(processId, "exe").c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<size_t>(length) >= target.size()) return "";
+    target.resize(static_cast<size_t>(length));
+    const std::string deleted = " (deleted)";
+    if (target.size() > deleted.size() && target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0)
+        target.resize(target.size() - deleted.size());
+    return target.substr(target.rfind('/') + 1);
+}
+
+bool IsAppRunning(const std::string& imageName) {
+    ReapChildren();
+    bool running = false;
+    ForEachMatch(imageName, [&](pid_t) {
+        running = true;
+        return false;
+    });
+    return running;
+}
+
+void KillAppByName(const std::string& imageName) {
+    ReapChildren();
+    // A process descriptor pins each process found, so that a process id reused between the
+    // walk and the kill never hits an unrelated program.
+    struct Target {
+        pid_t pid;
+        int pidfd;
+    };
+    std::vector<Target> targets;
+    ForEachMatch(imageName, [&](pid_t pid) {
+        int pidfd = OpenPidfd(pid);
+        if (pidfd < 0 && errno != ENOSYS) return true;  // it has ended already
+        if (pidfd >= 0 && !ImageNamesMatch(ImageNameOf(pid), imageName)) {
+            close(pidfd);  // the id now belongs to another program
+            return true;
+        }
+        targets.push_back({pid, pidfd});
+        return true;
+    });
+    for (const Target& target : targets) {
+        if (target.pidfd < 0) {
+            KillProcessById(target.pid, 0);
+            continue;
+        }
+        SendKill(target.pidfd);  // fails quietly when it has ended by itself
+        close(target.pidfd);
+    }
+}
+
+bool KillProcessById(pid_t processId, std::int32_t /*exitCode*/) {
+    return processId > 0 && kill(processId, SIGKILL) == 0;
+}
+
+}  // namespace kvo

@@ -1,0 +1,173 @@
+#include "shared/ShellModule.h"
+
+#include "shared/AppTester.h"
+#include "shared/platform/CommandLine.h"
+#include "shared/platform/FileSearch.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kvo {
+
+ShellError::ShellError(std::int32_t number, std::string source, std::string description)
+    : std::runtime_error(description), number_(number), source_(std::move(source)), description_(std::move(description)) {}
+
+namespace {
+
+const char* const kSource = "SyncShell";
+
+// Children started without waiting, reaped by ReapChildren.
+std::vector<pid_t>& UnwaitedChildren() {
+    static std::vector<pid_t> children;
+    return children;
+}
+
+[[noreturn]] void ThrowCannotStart() { throw ShellError(kShellCannotStart, kSource, "Failed to Shell child process"); }
+
+// The file to execute. A name without a folder is searched on PATH by exec itself; a path is
+// found without regard to case, and a program named the Windows way ("KVOOCR.exe") is found
+// as the file without ".exe".
+std::string ProgramPath(const std::string& name) {
+    if (name.find('/') == std::string::npos || access(name.c_str(), F_OK) == 0) return name;
+    if (auto real = ResolveFile(name)) return *real;
+    if (std::string bare = WithoutExeSuffix(name); bare != name)
+        if (auto real = ResolveFile(bare)) return *real;
+    return name;
+}
+
+bool IsGhostscript(const std::string& program) {
+    std::string image = program.substr(program.rfind('/') + 1);
+    return ImageNamesMatch(image, "gs") || ImageNamesMatch(image, "gswin32c");
+}
+
+// Moves a new descriptor above the standard ones, so that the child's redirections never
+// overwrite it (the parent may run with a standard descriptor closed).
+int AboveStdio(int fd) {
+    if (fd < 0 || fd > 2) return fd;
+    int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    close(fd);
+    return moved;
+}
+
+struct ChildSetup {
+    const char* program;
+    char* const* argv;
+    int devNull;
+    int report;  // write end of the close-on-exec pipe that carries an exec failure
+    bool discardStdout;
+    bool discardStderr;
+    pid_t parent;
+};
+
+// In the child between fork and exec: only async-signal-safe calls.
+[[noreturn]] void RunChild(const ChildSetup& setup) {
+    setpgid(0, 0);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The parent may have died before the line above took effect.
+    if (getppid() != setup.parent) _exit(127);
+
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int signalNumber : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGCHLD}) signal(signalNumber, SIG_DFL);
+
+    // A child in its own process group that read the terminal would be stopped for good.
+    dup2(setup.devNull, STDIN_FILENO);
+    if (setup.discardStdout) dup2(setup.devNull, STDOUT_FILENO);
+    if (setup.discardStderr) dup2(setup.devNull, STDERR_FILENO);
+    // Descriptors the parent left inheritable (database sockets, open files) stay with it.
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+
+    execvp(setup.program, setup.argv);
+    int error = errno;
+    ssize_t ignored = write(setup.report, &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+}
+
+// Starts the program of the command line; the process id, or -1 when it could not be started
+// (nothing is left behind then).
+pid_t Launch(const std::string& commandLine, int windowStyle) {
+    std::vector<std::string> arguments = SplitCommandLine(commandLine);
+    if (arguments.empty() || arguments[0].empty()) return -1;
+    std::string program = ProgramPath(arguments[0]);
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    int devNull = AboveStdio(open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (devNull < 0) return -1;
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        close(devNull);
+        return -1;
+    }
+    report[0] = AboveStdio(report[0]);
+    report[1] = AboveStdio(report[1]);
+    ChildSetup setup{program.c_str(), argv.data(), devNull, report[1], windowStyle == kWindowHidden,
+                     IsGhostscript(program), getpid()};
+
+    pid_t pid = report[0] < 0 || report[1] < 0 ? -1 : fork();
+    if (pid == 0) RunChild(setup);
+    close(report[1]);
+    close(devNull);
+    if (pid < 0) {
+        close(report[0]);
+        return -1;
+    }
+    setpgid(pid, pid);  // also from this side, so the group exists before anyone signals it
+
+    int childError = 0;
+    ssize_t got;
+    do got = read(report[0], &childError, sizeof childError);
+    while (got < 0 && errno == EINTR);
+    close(report[0]);
+    if (got != 0) {  // exec failed (or the pipe broke): collect the child that exited
+        while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return -1;
+    }
+    return pid;
+}
+
+}  // namespace
+
+std::int32_t SyncShell(const std::string& commandLine, int windowStyle) {
+    pid_t pid = Launch(commandLine, windowStyle);
+    if (pid < 0) ThrowCannotStart();
+    int status = 0;
+    pid_t waited;
+    do waited = waitpid(pid, &status, 0);
+    while (waited < 0 && errno == EINTR);
+    if (waited != pid)
+        throw ShellError(kShellNoExitCode, kSource, "Failed to retrieve exit code, error " + std::to_string(errno));
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return WEXITSTATUS(status);
+}
+
+void AsyncShell(const std::string& commandLine, int windowStyle) {
+    if (StartProgram(commandLine, windowStyle) == 0) ThrowCannotStart();
+}
+
+pid_t StartProgram(const std::string& commandLine, int windowStyle) {
+    ReapChildren();
+    pid_t pid = Launch(commandLine, windowStyle);
+    if (pid < 0) return 0;
+    UnwaitedChildren().push_back(pid);
+    return pid;
+}
+
+void ReapChildren() {
+    std::erase_if(UnwaitedChildren(), [](pid_t pid) {
+        pid_t reaped = waitpid(pid, nullptr, WNOHANG);
+        return reaped == pid || (reaped < 0 && errno == ECHILD);
+    });
+}
+
+}  // namespace kvo

@@ -1,0 +1,117 @@
+#include "shared/AppTester.h"
+
+#include "ProcessTestSupport.h"
+#include "shared/ShellModule.h"
+#include "shared/platform/CommandLine.h"
+
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kvo {
+namespace {
+
+using test::Helper;
+using test::InstallProgram;
+using test::ScratchDir;
+using test::WaitUntil;
+namespace fs = std::filesystem;
+
+TEST(ImageNamesMatch, IgnoresCaseAndATrailingExe) {
+    EXPECT_TRUE(ImageNamesMatch("winword.exe", "WINWORD.EXE"));
+    EXPECT_TRUE(ImageNamesMatch("KVOProcessSlides.exe", "KVOProcessSlides"));
+    EXPECT_TRUE(ImageNamesMatch("x.exe", "X"));
+    EXPECT_TRUE(ImageNamesMatch("gs", "GS.EXE"));
+    EXPECT_FALSE(ImageNamesMatch("KVOProcessSlide", "KVOProcessSlides"));
+    EXPECT_FALSE(ImageNamesMatch("/usr/bin/gs", "gs"));
+    EXPECT_FALSE(ImageNamesMatch("gs.exe.exe", "gs"));
+    EXPECT_EQ(WithoutExeSuffix("a.EXE"), "a");
+    EXPECT_EQ(WithoutExeSuffix(".exe"), "");
+    EXPECT_EQ(WithoutExeSuffix("exe"), "exe");
+}
+
+class AppTesterTest : public ::testing::Test {
+protected:
+    ScratchDir app{"kvo-apptester"};
+    std::string Install(const std::string& name) { return InstallProgram(Helper("proc_sleeper"), app.path(), name).string(); }
+    void TearDown() override {
+        for (const char* name : {"KVOProcessSlides", "x.exe", "KVOGoneProgram", "KVOOtherUser"}) KillAppByName(name);
+        WaitUntil([] {
+            ReapChildren();
+            return waitpid(-1, nullptr, WNOHANG) < 0;
+        });
+    }
+};
+
+TEST_F(AppTesterTest, TwoInstancesUnderALongNameAreSeenAndBothEnded) {
+    std::string program = Install("KVOProcessSlides");
+    EXPECT_FALSE(IsAppRunning("KVOProcessSlides.exe"));
+    KillAppByName("KVOProcessSlides.exe");  // nothing to end: no effect
+
+    pid_t first = StartProgram(QuoteArgument(program), kWindowHidden);
+    pid_t second = StartProgram(QuoteArgument(program), kWindowHidden);
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    EXPECT_EQ(ImageNameOf(first), "KVOProcessSlides");
+    EXPECT_TRUE(IsAppRunning("KVOProcessSlides.exe"));
+    EXPECT_TRUE(IsAppRunning("kvoprocessslides"));
+    EXPECT_FALSE(IsAppRunning("KVOProcessSlide"));  // the kernel's cut-down name is not the image name
+    EXPECT_FALSE(IsAppRunning(program));             // a name with a folder never matches
+
+    KillAppByName("KVOPROCESSSLIDES.EXE");
+    for (pid_t pid : {first, second}) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+    EXPECT_FALSE(IsAppRunning("KVOProcessSlides.exe"));
+}
+
+TEST_F(AppTesterTest, AnExeNameMatchesTheBareName) {
+    pid_t pid = StartProgram(QuoteArgument(Install("x.exe")), kWindowHidden);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(IsAppRunning("X"));
+    EXPECT_TRUE(IsAppRunning("x.EXE"));
+    KillAppByName("X");
+    EXPECT_TRUE(WaitUntil([] { return !IsAppRunning("x"); }));
+}
+
+TEST_F(AppTesterTest, AProgramWhoseFileWasDeletedKeepsItsName) {
+    std::string program = Install("KVOGoneProgram");
+    pid_t pid = StartProgram(QuoteArgument(program), kWindowHidden);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitUntil([&] { return ImageNameOf(pid) == "KVOGoneProgram"; }));
+    fs::remove(program);
+    EXPECT_EQ(ImageNameOf(pid), "KVOGoneProgram");
+    EXPECT_TRUE(IsAppRunning("KVOGoneProgram.exe"));
+}
+
+TEST_F(AppTesterTest, OtherUsersProgramsAreNeitherSeenNorEnded) {
+    if (geteuid() != 0) GTEST_SKIP() << "starting a program as another user needs root";
+    std::string program = Install("KVOOtherUser");
+    chmod(app.str().c_str(), 0755);
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (setgid(4242) == 0 && setuid(4242) == 0) execl(program.c_str(), program.c_str(), "600", nullptr);
+        _exit(127);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return ImageNameOf(pid) == "KVOOtherUser"; }));
+    EXPECT_FALSE(IsAppRunning("KVOOtherUser"));
+    KillAppByName("KVOOtherUser");
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), 0);  // still running
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+}
+
+TEST(KillProcessById, RefusesGroupsAndUnknownIds) {
+    EXPECT_FALSE(KillProcessById(0, 0));
+    EXPECT_FALSE(KillProcessById(-1, 0));
+    EXPECT_FALSE(KillProcessById(0x3FFFFFFF, 0));
+    EXPECT_EQ(ImageNameOf(0x3FFFFFFF), "");
+    EXPECT_EQ(ImageNameOf(getpid()), "kvo_shared_tests");
+}
+
+}  // namespace
+}  // namespace kvo
