@@ -123,18 +123,25 @@ TEST_F(PipelineTest, AnAttachmentInsideTheTemporaryFolderIsNeverRemoved) {
     EXPECT_FALSE(fs::exists(Temp("Scan.bmp.doc")));
 }
 
+// A time of 7 December 2026 on the local clock.
+TimePoint LocalTimeOfDay(int hour, int minute, int second) {
+    std::tm local{};
+    local.tm_year = 126;
+    local.tm_mon = 11;
+    local.tm_mday = 7;
+    local.tm_hour = hour;
+    local.tm_min = minute;
+    local.tm_sec = second;
+    local.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&local));
+}
+
 // A clock that runs 1200 times faster than the real one from 10:00:00 local time, so that an
 // hour limit passes in seconds while children that end at once still end before it.
 class FastClock {
 public:
     FastClock() {
-        std::tm start{};
-        start.tm_year = 126;
-        start.tm_mon = 11;
-        start.tm_mday = 7;
-        start.tm_hour = 10;
-        start.tm_isdst = -1;
-        const TimePoint fakeStart = std::chrono::system_clock::from_time_t(std::mktime(&start));
+        const TimePoint fakeStart = LocalTimeOfDay(10, 0, 0);
         const auto realStart = std::chrono::steady_clock::now();
         SetClockForTesting([=] { return fakeStart + (std::chrono::steady_clock::now() - realStart) * 1200; });
     }
@@ -177,15 +184,7 @@ TEST(WatchChild, TheLimitCountsHourBoundariesNotElapsedTime) {
 
     // Started at 10:59:30; the first check comes at 11:59:59.8, more than an hour later but
     // past one boundary only; the next, after the 200 ms sleep, at 12:00:00.
-    std::tm start{};
-    start.tm_year = 126;
-    start.tm_mon = 11;
-    start.tm_mday = 7;
-    start.tm_hour = 10;
-    start.tm_min = 59;
-    start.tm_sec = 30;
-    start.tm_isdst = -1;
-    const TimePoint startTime = std::chrono::system_clock::from_time_t(std::mktime(&start));
+    const TimePoint startTime = LocalTimeOfDay(10, 59, 30);
     auto calls = std::make_shared<int>(0);
     SetClockForTesting([=] { return (*calls)++ == 0 ? startTime : startTime + std::chrono::milliseconds(3629800); });
     const mod::WatchEnd end = mod::WatchChild("KVOPDFSPLITTER.EXE");
