@@ -12,8 +12,6 @@ namespace kvo::KVOOCRSaveMod {
 
 namespace {
 
-using ocrsave::EdgeText;
-
 // The engine's value, or nullopt when it cannot deliver it.
 template <typename Read>
 auto Guarded(Read read) -> std::optional<std::decay_t<decltype(read())>> {
@@ -39,10 +37,10 @@ void AppendWord(xml::Node& pagewords, const ocr::EngineDocument& engine, int ind
 
     xml::Node rect = word.appendElement("RECT");
     rect.setAttribute("line", value ? std::to_string(value->lineId) : "");
-    rect.setAttribute("top", value ? EdgeText(value->rect.top, scale) : "");
-    rect.setAttribute("left", value ? EdgeText(value->rect.left, scale) : "");
-    rect.setAttribute("bottom", value ? EdgeText(value->rect.bottom, scale) : "");
-    rect.setAttribute("right", value ? EdgeText(value->rect.right, scale) : "");
+    rect.setAttribute("top", value ? ocrsave::EdgeText(value->rect.top, scale) : "");
+    rect.setAttribute("left", value ? ocrsave::EdgeText(value->rect.left, scale) : "");
+    rect.setAttribute("bottom", value ? ocrsave::EdgeText(value->rect.bottom, scale) : "");
+    rect.setAttribute("right", value ? ocrsave::EdgeText(value->rect.right, scale) : "");
 }
 
 }  // namespace
