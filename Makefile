@@ -17,14 +17,18 @@ configure:
 build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
-test: deps build
+# Packages first, then the build, then the tests, one after another even under make -j.
+test: deps
+	@$(MAKE) --no-print-directory build
 	@cd $(BUILD) && ctest --output-on-failure --timeout 900
 
-demo: deps build
+demo: deps
+	@$(MAKE) --no-print-directory build
 	@scripts/demo
 
-bench: deps build
+bench: deps
 	@scripts/install-deps --bench
+	@$(MAKE) --no-print-directory build
 	@bench/run
 
 clean:
