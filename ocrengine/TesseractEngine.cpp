@@ -14,24 +14,32 @@ namespace kvo::ocr {
 
 namespace {
 
-// "eng+deu" -> {"eng", "deu"}; entries starting with "~" (languages excluded from loading)
-// are left out.
-std::vector<std::string> RequestedLanguages(const std::string& languages) {
-    std::vector<std::string> requested;
-    std::istringstream parts(languages);
+// "eng + deu" -> {"eng", "deu"}: the parts between the "+" signs, blanks and empty parts left
+// out.
+std::vector<std::string> LanguageParts(const std::string& languages) {
+    std::vector<std::string> parts;
+    std::istringstream text(languages);
     std::string part;
-    while (std::getline(parts, part, '+')) {
-        if (!part.empty() && part.front() != '~') requested.push_back(part);
+    while (std::getline(text, part, '+')) {
+        const std::size_t first = part.find_first_not_of(" \t");
+        if (first == std::string::npos) continue;
+        parts.push_back(part.substr(first, part.find_last_not_of(" \t") - first + 1));
     }
-    return requested;
+    return parts;
 }
 
 void InitForLanguages(tesseract::TessBaseAPI& api, const std::string& languages) {
-    const std::vector<std::string> requested = RequestedLanguages(languages);
-    if (requested.empty()) throw LanguageMissingError("no OCR language is named");
+    const std::vector<std::string> parts = LanguageParts(languages);
+    std::string joined;
+    std::vector<std::string> requested;  // without the parts "~xyz", which exclude a language
+    for (const std::string& part : parts) {
+        joined += (joined.empty() ? "" : "+") + part;
+        if (part.front() != '~') requested.push_back(part);
+    }
+    if (requested.empty()) throw LanguageMissingError("no OCR language is named in \"" + languages + "\"");
     // Init fails only when the first language cannot be loaded; a later one that is missing
     // is merely left out, so the loaded list is checked as well.
-    if (api.Init(nullptr, languages.c_str(), tesseract::OEM_DEFAULT) != 0)
+    if (api.Init(nullptr, joined.c_str(), tesseract::OEM_DEFAULT) != 0)
         throw LanguageMissingError("OCR language \"" + requested.front() + "\" is not installed");
     std::vector<std::string> loaded;
     api.GetLoadedLanguagesAsVector(&loaded);

@@ -125,7 +125,7 @@ TEST_F(KVOOCRProgram, RecognisesTheCorpusPageAsWellAsTheTesseractCommand) {
 TEST_F(KVOOCRProgram, AMissingLanguageIsReportedOnOneLineAndLeavesNoResult) {
     image::Raster blank{400, 400, 8, 300, 300, 400, std::vector<std::uint8_t>(400 * 400, 255)};
     test::WriteBmp24(blank, temp / "KVOOCR.bmp", 300);
-    WriteFile(windows / "console.ini", "[OCR]\r\nLanguages=eng+kvoxx\r\n");
+    WriteFile(windows / "console.ini", "[OCR]\r\nLanguages=eng + kvoxx\r\n");
     WriteStaleResults();
 
     const std::string message = RunOcr();
