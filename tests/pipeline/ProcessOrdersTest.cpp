@@ -213,5 +213,24 @@ TEST_F(PipelineTest, TheInstalledProgramRunsTheChainAndLeavesOnlyTheResult) {
     EXPECT_THAT(OrderMarks(), ElementsAre("1"));
 }
 
+TEST_F(PipelineTest, ThePdfSplitterHandsItsPagesToTheBuilder) {
+    InstallProgram(BinDir() / "KVOPDFSplitter", app_.path(), "KVOPDFSplitter");
+    InstallProgram(HelperDir() / "stand_in_ocr", app_.path(), "KVOOCR");
+    ScratchDir docs("kvo-pipe-docs");
+    fs::copy_file(CorpusDir() / "ccitt.pdf", docs / "ccitt.pdf");
+    EnvVar layout("KVO_STANDIN_LAYOUT", (docs / "ccitt.pdf").string());  // any file will do
+    EnvVar result("KVO_PIPE_RESULT", "%PDF-searchable");
+    WriteOrders({{(docs / "ccitt.pdf").string(), "0"}});
+    mod::ProcessOrders(app_.str());
+
+    const std::vector<ChildRun> runs = ChildRuns();
+    ASSERT_EQ(runs.size(), 1u);  // the real splitter writes no log line
+    EXPECT_EQ(runs[0].program, "KVOOCRWrd");
+    EXPECT_THAT(runs[0].tempFiles, ::testing::IsSupersetOf({"ccitt1.bmp", "ccitt1.bmp.xml", "KVOOCR.bmp"}));
+    EXPECT_EQ(ReadFile(Temp("ccitt.pdf")), "%PDF-searchable");
+    EXPECT_FALSE(fs::exists(Temp("ccitt1.bmp")));
+    EXPECT_FALSE(fs::exists(Temp("ccitt1.bmp.xml")));
+}
+
 }  // namespace
 }  // namespace kvo::test
