@@ -138,10 +138,11 @@ void Run(const EngineStarter& startEngine) {
 
     // Phase 1: a page document for every page that has a bitmap and no document yet.
     for (const std::string& bitmap : *pages) {
-        if (!engine || bitmap.empty() || !FileExists(bitmap) || FileExists(handoff::PageDocumentOf(bitmap))) continue;
-        Attempt([&] {
-            BuildPageDocument(*engine, bitmap, handoff::LayoutCopyOf(bitmap), handoff::PageDocumentOf(bitmap));
-        });
+        if (!engine || bitmap.empty() || FileExists(handoff::PageDocumentOf(bitmap))) continue;
+        // The document goes beside the bitmap as it is named on disk, whatever the list's case.
+        const auto real = ResolveFile(bitmap);
+        if (!real) continue;
+        Attempt([&] { BuildPageDocument(*engine, *real, handoff::LayoutCopyOf(bitmap), handoff::PageDocumentOf(*real)); });
     }
     // Every page document is complete on disk once saved: no wait for it to stop growing.
     engine.reset();

@@ -158,6 +158,19 @@ TEST_F(BuilderFlowTest, PagesWithoutBitmapOrPathAreSkipped) {
     EXPECT_EQ(Assembled(), "page 1|break|page 3");
 }
 
+TEST_F(BuilderFlowTest, OddNamesAndListedNamesInAnotherCaseAreFound) {
+    fs::path folder = dir / "Sub Folder";
+    fs::create_directory(folder);
+    fs::path bitmap = folder / "Brief an O'Neil & \"Söhne\" 1000000.bmp";
+    test::WriteBilevelPage(bitmap, 248, 351);
+    test::WriteLayout(bitmap.string() + ".xml", {{300, 150, 340, 1200, "odd name"}});
+    test::WritePageList(dir.path(), {(dir / "SUB FOLDER" / "BRIEF AN O'NEIL & \"SÖHNE\" 1000000.BMP").string()});
+    Run();
+    EXPECT_TRUE(fs::exists(bitmap.string() + ".doc"));
+    EXPECT_EQ(Assembled(), "odd name");
+    EXPECT_EQ(test::PdfPageCount(dir / "KVOOCR.pdf"), 1);
+}
+
 TEST_F(BuilderFlowTest, SecondOfThreePagesFailingOnceLandsAfterABreak) {
     MakePages(3);
     // Fails after the break went in: the restarted engine reopens the saved document, which has
