@@ -7,6 +7,7 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <tuple>
@@ -14,6 +15,12 @@
 namespace kvo::pdfbuild {
 
 namespace {
+
+// Font sizes a word processor accepts; anything outside is taken as the nearest of them.
+constexpr double kSmallestFontSize = 1;
+constexpr double kLargestFontSize = 1638;
+// PDF's implementation limit for a page's size, in points.
+constexpr double kFarthestPoint = 14400;
 
 // Families tried for a font name, best first: the name itself when it is installed, then the
 // metric-compatible or closest free face.
@@ -162,10 +169,11 @@ void PdfCanvas::beginPage(const SheetSize& sheet) {
 void PdfCanvas::drawTextBox(const TextBoxShape& box) {
     cairo_t* cr = impl_->cr;
     const std::string text = ValidUtf8(box.text);
-    if (text.empty()) return;
+    // A box beyond the largest page PDF allows shows nowhere; drawing it would only put the
+    // drawing library into an error state that loses the whole document.
+    if (text.empty() || !(std::fabs(box.left) <= kFarthestPoint && std::fabs(box.top) <= kFarthestPoint)) return;
     impl_->selectFace(box.font);
-    // A size the drawing library cannot scale to is taken as the smallest readable one.
-    const double size = box.font.size >= 1 ? box.font.size : 1;
+    const double size = std::clamp(std::isfinite(box.font.size) ? box.font.size : 0, kSmallestFontSize, kLargestFontSize);
     cairo_set_font_size(cr, size);
     cairo_text_extents_t extents;
     cairo_text_extents(cr, text.c_str(), &extents);

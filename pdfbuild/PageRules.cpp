@@ -21,7 +21,7 @@ double ReadNumber(const std::string& text) {
     if (first < last && *first == '+') ++first;
     double value = 0;
     // from_chars reads the longest number at the front, independent of the locale.
-    if (std::from_chars(first, last, value).ec != std::errc()) return 0;
+    if (std::from_chars(first, last, value).ec != std::errc() || !std::isfinite(value)) return 0;
     return value;
 }
 

@@ -10,7 +10,7 @@ namespace kvo::pdfbuild {
 double RoundHalfEven(double value);
 
 // A number read from an attribute text in the "C" locale: leading blanks, a sign, digits and
-// one "." are read as far as they go; a text that does not start with a number gives 0.
+// one "." are read as far as they go; a text that does not start with a finite number gives 0.
 double ReadNumber(const std::string& text);
 
 enum class PaperSize { A4 };

@@ -21,6 +21,9 @@ TEST(PageRules, ReadsAttributeNumbersInTheCLocaleAndUnreadableOnesAsZero) {
     EXPECT_EQ(ReadNumber("10,5"), 10);
     EXPECT_EQ(ReadNumber(""), 0);
     EXPECT_EQ(ReadNumber("abc"), 0);
+    EXPECT_EQ(ReadNumber("nan"), 0);
+    EXPECT_EQ(ReadNumber("-inf"), 0);
+    EXPECT_EQ(ReadNumber("1e999"), 0);
 }
 
 TEST(PageRules, A4SheetGivesSeventyTwoPointsPerInch) {

@@ -148,6 +148,23 @@ TEST_F(PdfOutputTest, LineWiderThanItsBoxIsNarrowedAndStillWhollyExtractable) {
     for (const LayoutLine& line : lines) EXPECT_NE(text.find(line.text), std::string::npos) << text;
 }
 
+TEST_F(PdfOutputTest, AbsurdLineValuesCostOnlyTheirOwnLine) {
+    std::vector<LayoutLine> lines = {
+        {300, 150, 340, 1500, "before the odd lines", "10", "Helvetica", "normal"},
+        {400, 150, 440, 1500, "huge size", "1e308", "Helvetica", "normal"},
+        {500, 150, 540, 1500, "no size", "nan", "Times", "bold"},
+        {600, 150, 640, 1500, "infinite size", "-inf", "Century", ""},
+        {-400000000, -900000000, 2000000000, 2100000000, "far away", "10", "Helvetica", "normal"},
+        {700, 150, 740, 1500, std::string("control \x01\x02 bytes and \xff\xfe broken UTF-8"), "10", "Helvetica", "normal"},
+        {800, 150, 840, 1500, "after the odd lines", "10", "Helvetica", "normal"},
+    };
+    fs::path pdf = BuildPdf({Page("Odd000000.bmp", 620, 877, BilevelPixel, lines)});
+    std::string text = test::PdfText(pdf);
+    EXPECT_NE(text.find("before the odd lines"), std::string::npos) << text;
+    EXPECT_NE(text.find("after the odd lines"), std::string::npos) << text;
+    EXPECT_NE(text.find("broken UTF-8"), std::string::npos) << text;
+}
+
 TEST_F(PdfOutputTest, FontNamesMapToInstalledFacesThatAreEmbedded) {
     EXPECT_NE(InstalledFaceOf("Arial", false, false).find("Liberation Sans"), std::string::npos);
     EXPECT_NE(InstalledFaceOf("Arial", true, false).find("Bold"), std::string::npos);
