@@ -65,6 +65,15 @@ struct Assembly {
     bool firstPage = true;
 };
 
+// Ends the run without outputs.
+void GiveUp(Assembly& assembly) {
+    assembly.document.reset();
+    assembly.engine.reset();
+    KillAppByName(kWordProcessorImage);
+    DeleteOutputs();
+    KillAppByName(kWordProcessorImage);
+}
+
 // Copies the page document into the assembled document, restarting the engine and reopening
 // the saved assembled document after every failure. False when the document had to be given
 // up (the outputs are deleted then).
@@ -90,10 +99,7 @@ bool CopyPage(Assembly& assembly, const std::string& pageDocumentPath) {
                 Attempt([&] { assembly.document = assembly.engine->openAssembledDocument(AssembledPath()); });
         }
         if (!assembly.document) {
-            assembly.engine.reset();
-            KillAppByName(kWordProcessorImage);
-            DeleteOutputs();
-            KillAppByName(kWordProcessorImage);
+            GiveUp(assembly);
             return false;
         }
     }
@@ -156,7 +162,12 @@ void Run(const EngineStarter& startEngine) {
         const std::string pageDocument = handoff::PageDocumentOf(bitmap);
         if (!FileExists(pageDocument)) continue;
         if (!CopyPage(assembly, pageDocument)) return;
-        Attempt([&] { assembly.engine->save(*assembly.document); });
+        // A restart reopens the document as last saved: after a failed save it would go on
+        // without this page and the PDF would silently lack it, so the document is given up.
+        if (!Attempt([&] { assembly.engine->save(*assembly.document); })) {
+            GiveUp(assembly);
+            return;
+        }
     }
     assembly.document.reset();
     assembly.engine.reset();

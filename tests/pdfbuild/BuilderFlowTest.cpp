@@ -18,6 +18,7 @@ struct Plan {
     std::map<std::string, int> openFailures;    // page document file name -> failures left
     std::map<std::string, int> appendFailures;  // page marker text -> failures left
     bool reopenFails = false;
+    int saveFailures = 0;
     std::string version = "12.0";
     bool mappedExportFails = false;
     bool builtInExportFails = false;
@@ -57,6 +58,14 @@ public:
     void appendPage(AssembledDocument& document, const PageDocument& page) override {
         if (ConsumeFailure(plan_.appendFailures, MarkerOf(page))) throw EngineError("paste fails");
         KvoEngine::appendPage(document, page);
+    }
+
+    void save(AssembledDocument& document) override {
+        if (plan_.saveFailures > 0) {
+            --plan_.saveFailures;
+            throw EngineError("disk full");
+        }
+        KvoEngine::save(document);
     }
 
     void exportPdf(const AssembledDocument& document, const std::string& pdfPath, ExportRoute route) override {
@@ -222,6 +231,17 @@ TEST_F(BuilderFlowTest, AssembledDocumentThatCannotBeReopenedEndsTheRunWithoutOu
     EXPECT_FALSE(Exists("KVOOCR.pdf"));
     EXPECT_EQ(plan.pageOpens, 2);  // the third page is never tried
     EXPECT_TRUE(plan.exports.empty());
+}
+
+TEST_F(BuilderFlowTest, FailedSaveOfTheAssembledDocumentGivesNoPdfRatherThanOneLackingAPage) {
+    MakePages(3);
+    PlantStaleOutputs();
+    plan.saveFailures = 1;
+    Run();
+    EXPECT_FALSE(Exists("KVOOCR.doc"));
+    EXPECT_FALSE(Exists("KVOOCR.mdi"));
+    EXPECT_FALSE(Exists("KVOOCR.pdf"));
+    EXPECT_EQ(plan.pageOpens, 1);
 }
 
 TEST_F(BuilderFlowTest, PageThatNeverOpensIsGivenUpAfterTheRestartLimit) {
