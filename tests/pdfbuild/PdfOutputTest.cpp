@@ -194,6 +194,17 @@ TEST_F(PdfOutputTest, PlainerRouteStillCarriesEveryWord) {
     EXPECT_NE(test::PdfText(dir / "plain.pdf").find(lines[0].text), std::string::npos);
 }
 
+TEST_F(PdfOutputTest, ProgramWritesThePdfSilentlyAndExitsZero) {
+    const std::string program = (test::BinDir() / "KVOOCRWrd").string();
+    EXPECT_EQ(test::CommandOutput("TEMP='" + dir.str() + "' '" + program + "'; echo \"exit $?\""), "exit 0\n");
+    EXPECT_FALSE(fs::exists(dir / "KVOOCR.pdf"));
+
+    std::vector<LayoutLine> lines = {{300, 150, 340, 1500, "from the program", "10", "Helvetica", "normal"}};
+    test::WritePageList(dir.path(), {Page("Prog000000.bmp", 620, 877, BilevelPixel, lines)});
+    EXPECT_EQ(test::CommandOutput("TEMP='" + dir.str() + "' '" + program + "'; echo \"exit $?\""), "exit 0\n");
+    EXPECT_NE(test::PdfText(dir / "KVOOCR.pdf").find("from the program"), std::string::npos);
+}
+
 TEST_F(PdfOutputTest, EmptyDocumentGivesNoPdf) {
     KvoEngine engine;
     AssembledDocument document = engine.newAssembledDocument((dir / "empty.doc").string());
