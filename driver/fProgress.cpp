@@ -10,7 +10,10 @@
 #include <FL/x.H>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <vector>
 
 #include "driver/StopSignals.h"
@@ -27,8 +30,17 @@ constexpr int kProgressFontPixels = 13;
 
 constexpr const char* kCaption = "Document OCR tool progress";
 
-struct DisplayRefused {};
-[[noreturn]] void RefuseDisplay(const char*, ...) { throw DisplayRefused{}; }
+struct DisplayRefused {
+    std::string reason;
+};
+[[noreturn]] void RefuseDisplay(const char* format, ...) {
+    char reason[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(reason, sizeof reason, format, arguments);
+    va_end(arguments);
+    throw DisplayRefused{reason};
+}
 
 bool EnvironmentNamesDisplay() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
@@ -41,15 +53,16 @@ bool EnvironmentNamesDisplay() {
 // Opens the toolkit's display connection once per process. The toolkit ends the program when
 // the server refuses, so its fatal-error hook is turned into an exception for the attempt.
 bool DisplayOpen() {
+    if (!EnvironmentNamesDisplay()) return false;
     static int opened = -1;
     if (opened >= 0) return opened == 1;
-    if (!EnvironmentNamesDisplay()) return false;
     auto previousFatal = Fl::fatal;
     Fl::fatal = RefuseDisplay;
     try {
         fl_open_display();
         opened = 1;
-    } catch (const DisplayRefused&) {
+    } catch (const DisplayRefused& refused) {
+        std::cerr << "KVOProcess: " << refused.reason << "; progress goes to standard output" << std::endl;
         opened = 0;
     }
     Fl::fatal = previousFatal;
