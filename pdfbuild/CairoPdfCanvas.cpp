@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 #include <map>
 #include <tuple>
 
@@ -22,20 +23,21 @@ constexpr double kLargestFontSize = 1638;
 // PDF's implementation limit for a page's size, in points.
 constexpr double kFarthestPoint = 14400;
 
-// Families tried for a font name, best first: the name itself when it is installed, then the
-// metric-compatible or closest free face.
-std::vector<std::string> FamiliesFor(const std::string& fontName) {
-    if (fontName == "Arial") return {"Arial", "Liberation Sans", "sans-serif"};
-    if (fontName == "Times New Roman") return {"Times New Roman", "Liberation Serif", "serif"};
-    if (fontName == "Lucida Console") return {"Lucida Console", "Liberation Mono", "monospace"};
-    if (fontName == "Century") return {"Century", "C059", "Century Schoolbook", "serif"};
-    return {fontName, "sans-serif"};
+// Free faces standing in for a font name that is not installed, best first. Their widths are
+// those of the named faces (Arial and Helvetica share theirs, as do Times New Roman and Times;
+// Lucida Console is monospaced like Courier). URW's faces come first: their compact outlines
+// keep the embedded subsets of the invisible text small. Liberation's are next.
+std::vector<std::string> StandInsFor(const std::string& fontName) {
+    if (fontName == "Arial") return {"Nimbus Sans", "Liberation Sans", "sans-serif"};
+    if (fontName == "Times New Roman") return {"Nimbus Roman", "Liberation Serif", "serif"};
+    if (fontName == "Lucida Console") return {"Nimbus Mono PS", "Liberation Mono", "monospace"};
+    if (fontName == "Century") return {"C059", "Century Schoolbook", "serif"};
+    return {"sans-serif"};
 }
 
-// The matched fontconfig pattern for a font; the caller destroys it. nullptr when none.
-FcPattern* MatchFace(const std::string& fontName, bool bold, bool italic) {
+FcPattern* Match(const std::vector<std::string>& families, bool bold, bool italic) {
     FcPattern* pattern = FcPatternCreate();
-    for (const std::string& family : FamiliesFor(fontName))
+    for (const std::string& family : families)
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     FcPatternAddInteger(pattern, FC_WEIGHT, bold ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
     FcPatternAddInteger(pattern, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -51,6 +53,16 @@ std::string PatternString(FcPattern* pattern, const char* object) {
     FcChar8* value = nullptr;
     if (FcPatternGetString(pattern, object, 0, &value) != FcResultMatch || !value) return "";
     return reinterpret_cast<const char*>(value);
+}
+
+// The matched fontconfig pattern for a font: the named face when it is installed, else its
+// stand-in. The caller destroys it; nullptr when there is none.
+FcPattern* MatchFace(const std::string& fontName, bool bold, bool italic) {
+    if (FcPattern* named = Match({fontName}, bold, italic)) {
+        if (strcasecmp(PatternString(named, FC_FAMILY).c_str(), fontName.c_str()) == 0) return named;
+        FcPatternDestroy(named);
+    }
+    return Match(StandInsFor(fontName), bold, italic);
 }
 
 // The text with every byte sequence that is not UTF-8 replaced by U+FFFD: cairo refuses the

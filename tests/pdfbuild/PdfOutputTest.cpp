@@ -166,20 +166,23 @@ TEST_F(PdfOutputTest, AbsurdLineValuesCostOnlyTheirOwnLine) {
 }
 
 TEST_F(PdfOutputTest, FontNamesMapToInstalledFacesThatAreEmbedded) {
-    EXPECT_NE(InstalledFaceOf("Arial", false, false).find("Liberation Sans"), std::string::npos);
-    EXPECT_NE(InstalledFaceOf("Arial", true, false).find("Bold"), std::string::npos);
-    EXPECT_NE(InstalledFaceOf("Times New Roman", false, true).find("Liberation Serif"), std::string::npos);
-    EXPECT_NE(InstalledFaceOf("Lucida Console", false, false).find("Mono"), std::string::npos);
+    // None of the named faces is installed here: URW's faces of the same widths stand in.
+    EXPECT_NE(InstalledFaceOf("Arial", false, false).find("Nimbus Sans Regular"), std::string::npos);
+    EXPECT_NE(InstalledFaceOf("Arial", true, false).find("Nimbus Sans Bold"), std::string::npos);
+    EXPECT_NE(InstalledFaceOf("Times New Roman", false, true).find("Nimbus Roman Italic"), std::string::npos);
+    EXPECT_NE(InstalledFaceOf("Lucida Console", false, false).find("Nimbus Mono PS"), std::string::npos);
     EXPECT_NE(InstalledFaceOf("Century", false, false).find("C059"), std::string::npos);
+    // An installed face is used under its own name.
+    EXPECT_NE(InstalledFaceOf("DejaVu Sans", false, false).find("DejaVu Sans"), std::string::npos);
 
     std::vector<LayoutLine> lines = {{300, 150, 340, 1500, "sans", "10", "Helvetica", "normal"},
                                      {400, 150, 440, 1500, "serif", "10", "Times", "bold"},
                                      {500, 150, 540, 1500, "mono", "12", "Century", ""}};
     fs::path pdf = BuildPdf({Page("Fonts000000.bmp", 620, 877, BilevelPixel, lines)});
     std::string fonts = test::CommandOutput("pdffonts '" + pdf.string() + "'");
-    EXPECT_NE(fonts.find("LiberationSans"), std::string::npos) << fonts;
-    EXPECT_NE(fonts.find("LiberationSerif-Bold"), std::string::npos) << fonts;
-    EXPECT_NE(fonts.find("LiberationMono"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("NimbusSans-Regular"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("NimbusRoman-Bold"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("NimbusMonoPS-Regular"), std::string::npos) << fonts;
 }
 
 TEST_F(PdfOutputTest, PlainerRouteStillCarriesEveryWord) {
