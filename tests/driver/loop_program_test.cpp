@@ -1,18 +1,13 @@
 // The program KVOProcess as an operator or a service manager runs it, without a display.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <thread>
 
 #include "loop_test_support.h"
 #include "shared/AppTester.h"
-
-extern char** environ;
 
 namespace kvo::test {
 namespace {
@@ -24,16 +19,7 @@ public:
         : out_(outputFolder / "stdout.txt"), err_(outputFolder / "stderr.txt") {
         std::vector<std::string> argv{program.string()};
         argv.insert(argv.end(), arguments.begin(), arguments.end());
-        std::vector<char*> pointers;
-        for (auto& argument : argv) pointers.push_back(argument.data());
-        pointers.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, pointers.data(), environ) != 0) pid_ = 0;
-        posix_spawn_file_actions_destroy(&actions);
+        pid_ = Spawn(argv, out_.string(), err_.string());
     }
     ~Program() {
         if (pid_ > 0 && !exited_) {

@@ -3,6 +3,9 @@
 // KVOProcessSlides, a private TEMP, console.ini and ZRT.ini naming an embedded host database,
 // a documents folder, and a progress display that records what the loop shows.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -19,7 +22,26 @@
 #include "shared/platform/Clock.h"
 #include "support/TestSupport.h"
 
+extern char** environ;
+
 namespace kvo::test {
+
+// Starts a program with standard input from /dev/null and its output into the given files
+// ("/dev/null" to drop it). Returns the process id, 0 when it cannot start.
+inline pid_t Spawn(std::vector<std::string> argv, const std::string& outFile, const std::string& errFile) {
+    std::vector<char*> pointers;
+    for (auto& argument : argv) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers.data(), environ) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
 
 // What the loop showed, with the (possibly replaced) clock reading at each change.
 struct DisplayLog {

@@ -9,19 +9,14 @@
 #include <FL/Fl_Return_Button.H>
 #include <FL/Fl_Window.H>
 #include <FL/fl_draw.H>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <fstream>
 
 #include "driver/fProgress.h"
 #include "loop_test_support.h"
-
-extern char** environ;
 
 namespace kvo::test {
 namespace {
@@ -115,19 +110,11 @@ public:
         int pipeEnds[2];
         ASSERT_EQ(pipe(pipeEnds), 0);
         const std::string fd = std::to_string(pipeEnds[1]);
-        std::vector<std::string> argv{"Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"};
-        std::vector<char*> pointers;
-        for (auto& argument : argv) pointers.push_back(argument.data());
-        pointers.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-        const int spawned = posix_spawn(&server, "/usr/bin/Xvfb", &actions, nullptr, pointers.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
+        std::vector<std::string> argv{"/usr/bin/Xvfb", "-displayfd", fd, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"};
+        // The pipe's write end is inherited: the server writes its display number into it.
+        server = Spawn(argv, "/dev/null", "/dev/null");
         close(pipeEnds[1]);
-        ASSERT_EQ(spawned, 0);
+        ASSERT_GT(server, 0);
         pollfd ready{pipeEnds[0], POLLIN, 0};
         char number[16] = {};
         if (poll(&ready, 1, 20000) == 1 && read(pipeEnds[0], number, sizeof number - 1) > 0)
