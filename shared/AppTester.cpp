@@ -4,6 +4,8 @@
 #include "shared/platform/FileSearch.h"
 
 #include <cerrno>
+#include <chrono>
+#include <poll.h>
 #include <csignal>
 #include <cstdlib>
 #include <dirent.h>
@@ -116,13 +118,20 @@ void KillAppByName(const std::string& imageName) {
         return true;
     });
     for (const Target& target : targets) {
-        if (target.pidfd < 0) {
-            KillProcessById(target.pid, 0);
-            continue;
-        }
-        SendKill(target.pidfd);  // fails quietly when it has ended by itself
+        if (target.pidfd < 0) KillProcessById(target.pid, 0);
+        else SendKill(target.pidfd);  // fails quietly when it has ended by itself
+    }
+    // The kernel ends a killed process a moment later: wait (briefly) until each has, so that
+    // a caller looking at the process list right away no longer sees it.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (const Target& target : targets) {
+        if (target.pidfd < 0) continue;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd ended{target.pidfd, POLLIN, 0};
+        if (left.count() > 0) poll(&ended, 1, static_cast<int>(left.count()));
         close(target.pidfd);
     }
+    ReapChildren();
 }
 
 bool KillProcessById(pid_t processId, std::int32_t /*exitCode*/) {

@@ -44,7 +44,7 @@ std::u32string Folded(const std::string& text) {
     size_t i = 0;
     while (i < text.size()) {
         unsigned char lead = bytes[i];
-        size_t extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
+        size_t extra = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
         if (lead >= 0x80 && extra == 0) {
             out.push_back(kRawByte | lead);
             ++i;
