@@ -2,9 +2,12 @@
 // Starting child programs from a command line.
 //
 // The command line is split by the Windows rules (platform/CommandLine.h); no shell is
-// involved. Every child runs in its own process group and is killed by the kernel when the
-// program that started it dies. The window style is accepted for the callers' sake and has no
-// effect; a hidden child's standard output is discarded.
+// involved. A program named without a folder is searched on PATH; a program path is found
+// without regard to case, and "X.exe" names the program X. Every child runs in its own process
+// group and is killed by the kernel when the program that started it dies. The window style is
+// accepted for the callers' sake and has no effect; a hidden child's standard output is
+// discarded, and so is Ghostscript's ("gs") standard error. Standard input is /dev/null, and
+// no other descriptor of the caller is inherited.
 #include <cstdint>
 #include <stdexcept>
 #include <string>

@@ -37,7 +37,7 @@ protected:
     ScratchDir app{"kvo-apptester"};
     std::string Install(const std::string& name) { return InstallProgram(Helper("proc_sleeper"), app.path(), name).string(); }
     void TearDown() override {
-        for (const char* name : {"KVOProcessSlides", "x.exe", "KVOGoneProgram", "KVOOtherUser"}) KillAppByName(name);
+        for (const char* name : {"KVOShellSleeperLong", "x.exe", "KVOGoneProgram", "KVOOtherUser"}) KillAppByName(name);
         WaitUntil([] {
             ReapChildren();
             return waitpid(-1, nullptr, WNOHANG) < 0;
@@ -45,24 +45,26 @@ protected:
     }
 };
 
+// A name longer than the kernel's 15-character command name, like "KVOProcessSlides", but
+// one that no other test on this machine starts.
 TEST_F(AppTesterTest, TwoInstancesUnderALongNameAreSeenAndBothEnded) {
-    std::string program = Install("KVOProcessSlides");
-    EXPECT_FALSE(IsAppRunning("KVOProcessSlides.exe"));
-    KillAppByName("KVOProcessSlides.exe");  // nothing to end: no effect
+    std::string program = Install("KVOShellSleeperLong");
+    EXPECT_FALSE(IsAppRunning("KVOShellSleeperLong.exe"));
+    KillAppByName("KVOShellSleeperLong.exe");  // nothing to end: no effect
 
     pid_t first = StartProgram(QuoteArgument(program), kWindowHidden);
     pid_t second = StartProgram(QuoteArgument(program), kWindowHidden);
     ASSERT_GT(first, 0);
     ASSERT_GT(second, 0);
-    EXPECT_EQ(ImageNameOf(first), "KVOProcessSlides");
-    EXPECT_TRUE(IsAppRunning("KVOProcessSlides.exe"));
-    EXPECT_TRUE(IsAppRunning("kvoprocessslides"));
-    EXPECT_FALSE(IsAppRunning("KVOProcessSlide"));  // the kernel's cut-down name is not the image name
+    EXPECT_EQ(ImageNameOf(first), "KVOShellSleeperLong");
+    EXPECT_TRUE(IsAppRunning("KVOShellSleeperLong.exe"));
+    EXPECT_TRUE(IsAppRunning("kvoshellsleeperlong"));
+    EXPECT_FALSE(IsAppRunning("KVOShellSleeper"));  // the kernel's cut-down name is not the image name
     EXPECT_FALSE(IsAppRunning(program));             // a name with a folder never matches
 
-    KillAppByName("KVOPROCESSSLIDES.EXE");
+    KillAppByName("KVOSHELLSLEEPERLONG.EXE");
     // Both have ended (and, being our children, been reaped) by the time it returns.
-    EXPECT_FALSE(IsAppRunning("KVOProcessSlides.exe"));
+    EXPECT_FALSE(IsAppRunning("KVOShellSleeperLong.exe"));
     EXPECT_EQ(ImageNameOf(first), "");
     EXPECT_EQ(ImageNameOf(second), "");
     EXPECT_EQ(waitpid(first, nullptr, WNOHANG), -1);

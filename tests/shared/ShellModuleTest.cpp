@@ -67,6 +67,13 @@ TEST(SyncShell, ReturnsTheChildsExitCode) {
     EXPECT_TRUE(NoChildLeft());
 }
 
+TEST(SyncShell, TheChildInheritsNoDescriptorOfTheCaller) {
+    int leaked = open("/dev/null", O_RDONLY);  // deliberately inheritable
+    ASSERT_GE(leaked, 0);
+    EXPECT_EQ(SyncShell(Helper("proc_exit_with") + " fds", kWindowHidden), 0);
+    close(leaked);
+}
+
 TEST(SyncShell, FindsProgramsOnPathAndByWindowsName) {
     ScratchDir app;
     InstallProgram(Helper("proc_exit_with"), app.path(), "KVOOCR");
