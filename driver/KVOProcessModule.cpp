@@ -169,7 +169,12 @@ int Main(int argc, char** argv) {
             return kExitUsage;
         }
     }
-    return Run(options);
+    try {
+        return Run(options);
+    } catch (const std::exception& error) {
+        Report(std::string("stopped by an unexpected error: ") + error.what());
+        return kExitFailure;
+    }
 }
 
 }  // namespace kvo::driver::KVOProcessModule

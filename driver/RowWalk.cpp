@@ -8,6 +8,7 @@
 #include "driver/ProgressDisplay.h"
 #include "driver/modPDFSearchable.h"
 #include "driver/queue/WorkQueue.h"
+#include "driver/store/DbConnection.h"
 #include "shared/AppTester.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
@@ -60,7 +61,16 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
         if (stopRequested_) return End::Stopped;
         ++rowNumber;
         const TimePoint rowStart = Now();
-        const Outcome outcome = handleRow(*row, rowNumber);
+        Outcome outcome;
+        try {
+            outcome = handleRow(*row, rowNumber);
+        } catch (const DbError&) {
+            throw;  // the store is gone: the cycle cannot go on
+        } catch (const std::exception& error) {
+            // A file-system failure (the work folder, a length read, a deletion) spoils this
+            // row only; it stays pending for a later cycle.
+            outcome.text = std::string("left pending, ") + error.what();
+        }
         std::cerr << RowReportLine(row->trackReference, row->filePath.value_or("(no path)"), outcome.text,
                                    SecondsBetween(rowStart, Now()))
                   << std::endl;

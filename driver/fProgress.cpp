@@ -181,7 +181,7 @@ fProgress::fProgress(std::unique_ptr<Form> form) : form_(std::move(form)) {}
 
 fProgress::~fProgress() {
     form_->window->hide();
-    Fl::check();
+    Fl::flush();  // takes the window off the screen without handling any event
 }
 
 std::string fProgress::text() const { return form_->text; }

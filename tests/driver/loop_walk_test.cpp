@@ -198,6 +198,19 @@ TEST_F(LoopWalk, WithoutThePipelineProgramTheRowStaysPendingAndTheCycleEnds) {
     EXPECT_FALSE(log.showed("Processing file 2 of 2"));
 }
 
+TEST_F(LoopWalk, AnUnusableWorkFolderLeavesTheRowPending) {
+    EnvVar gone("TEMP", (world.temp / "missing").string());
+    world.addAttachment(1, "TIF", doc("Scan.tif"));
+    world.addDocument("Scan.tif");
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(world.run(log), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(world.status(1), 0);
+    EXPECT_NE(report.find("1 " + doc("Scan.tif") + ": left pending, cannot write KVOFile.xml"), std::string::npos)
+        << report;
+    EXPECT_EQ(slidesLog(), "");
+}
+
 TEST_F(LoopWalk, PathMapTranslatesBothWays) {
     world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.docs.string() + "\r\n");
     world.addAttachment(1, "TIF", "D:\\Docs\\Smith\\Scan.tif");
