@@ -43,9 +43,10 @@ constexpr const char* kUsage =
     "  --help         show this text\n"
     "\n"
     "The database is named in ZRT.ini in the data folder (console.ini [console] Path,\n"
-    "else the program's folder); progress goes to a window when a display is\n"
-    "available, else to standard output; one report line per file goes to standard\n"
-    "error.\n";
+    "else the program's folder); its optional [PathMap] section maps host path\n"
+    "prefixes to local folders (D:\\Docs=/srv/docs). Progress goes to a window\n"
+    "when a display is available, else to standard output; one report line per\n"
+    "file goes to standard error.\n";
 
 void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
