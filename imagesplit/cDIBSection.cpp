@@ -113,12 +113,6 @@ std::array<std::uint8_t, kBmpFileHeaderSize> BmpFileHeader(std::uint32_t imageSi
     return header;
 }
 
-DibError::DibError(std::int32_t number, std::string source, std::string description)
-    : std::runtime_error(source + ": " + description),
-      number_(number),
-      source_(std::move(source)),
-      description_(std::move(description)) {}
-
 std::string ApiError(int errorNumber) {
     const char* text = std::strerror(errorNumber);
     return text ? text : "";

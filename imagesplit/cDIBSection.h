@@ -5,9 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "shared/NumberedError.h"
 
 #include "imagesplit/cBitmap.h"
 
@@ -29,17 +30,9 @@ std::array<std::uint8_t, kBmpInfoHeaderSize> BmpInfoHeader(std::int32_t width, s
 std::array<std::uint8_t, kBmpFileHeaderSize> BmpFileHeader(std::uint32_t imageSize);
 
 // A failure raised by the bitmap writer: number, source, description.
-class DibError : public std::runtime_error {
+class DibError : public NumberedError {
 public:
-    DibError(std::int32_t number, std::string source, std::string description);
-    std::int32_t number() const { return number_; }
-    const std::string& source() const { return source_; }
-    const std::string& description() const { return description_; }
-
-private:
-    std::int32_t number_;
-    std::string source_;
-    std::string description_;
+    using NumberedError::NumberedError;
 };
 
 // The file cannot be created or written; the description is the system's message.

@@ -15,9 +15,6 @@
 
 namespace kvo {
 
-ShellError::ShellError(std::int32_t number, std::string source, std::string description)
-    : std::runtime_error(description), number_(number), source_(std::move(source)), description_(std::move(description)) {}
-
 namespace {
 
 const char* const kSource = "SyncShell";

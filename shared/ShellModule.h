@@ -9,24 +9,17 @@
 // discarded, and so is Ghostscript's ("gs") standard error. Standard input is /dev/null, and
 // no other descriptor of the caller is inherited.
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <sys/types.h>
+
+#include "shared/NumberedError.h"
 
 namespace kvo {
 
 // The failure record of SyncShell and AsyncShell: number, source ("SyncShell"), description.
-class ShellError : public std::runtime_error {
+class ShellError : public NumberedError {
 public:
-    ShellError(std::int32_t number, std::string source, std::string description);
-    std::int32_t number() const { return number_; }
-    const std::string& source() const { return source_; }
-    const std::string& description() const { return description_; }
-
-private:
-    std::int32_t number_;
-    std::string source_;
-    std::string description_;
+    using NumberedError::NumberedError;
 };
 
 constexpr std::int32_t kShellNoExitCode = static_cast<std::int32_t>(0x8004AA00);

@@ -592,9 +592,6 @@ bool SaveHive(const LoadedHive& loaded) {
 
 }  // namespace
 
-RegistryError::RegistryError(std::int32_t number, std::string source, std::string description)
-    : std::runtime_error(description), number_(number), source_(std::move(source)), description_(std::move(description)) {}
-
 clsRegistry::clsRegistry(std::string hiveFile)
     : hiveFile_(hiveFile.empty() ? WindowsFolder() + "/registry.reg" : std::move(hiveFile)) {}
 

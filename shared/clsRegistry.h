@@ -11,10 +11,11 @@
 // it is lost. A write without a hive file creates one holding what the reads saw (the
 // Ghostscript key when `gs` is on PATH) plus the change. Writes keep the file's encoding.
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "shared/NumberedError.h"
 
 namespace kvo {
 
@@ -30,17 +31,9 @@ inline constexpr const char* kGhostscriptAppPathValue = "Inno Setup: App Path";
 using RegistryValue = std::variant<std::monostate, std::string, std::int32_t, std::vector<std::uint8_t>>;
 
 // A numbered error raised by the writing members.
-class RegistryError : public std::runtime_error {
+class RegistryError : public NumberedError {
 public:
-    RegistryError(std::int32_t number, std::string source, std::string description);
-    std::int32_t number() const { return number_; }
-    const std::string& source() const { return source_; }
-    const std::string& description() const { return description_; }
-
-private:
-    std::int32_t number_;
-    std::string source_;
-    std::string description_;
+    using NumberedError::NumberedError;
 };
 
 class clsRegistry {
