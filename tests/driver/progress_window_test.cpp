@@ -134,7 +134,18 @@ protected:
     void SetUp() override {
         if (access("/usr/bin/Xvfb", X_OK) != 0) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
         ASSERT_FALSE(display.empty()) << "Xvfb did not report its display";
+        displayVar_ = std::make_unique<EnvVar>("DISPLAY", display);
     }
+
+    // A progress window showing `text`, its stop request in `stop`.
+    std::unique_ptr<driver::fProgress> openShowing(const std::string& text) {
+        auto window = driver::fProgress::Open(stop);
+        if (window) window->setText(text);
+        return window;
+    }
+
+    bool stop = false;
+    std::unique_ptr<EnvVar> displayVar_;
 
     static inline pid_t server = 0;
     static inline int numberPipe = -1;
@@ -142,9 +153,7 @@ protected:
 };
 
 TEST_F(ProgressWindowTest, OpensWithItsLayoutAndShowsTheTexts) {
-    EnvVar x("DISPLAY", display);
-    bool stop = false;
-    auto window = driver::fProgress::Open(stop);
+    auto window = openShowing("");
     ASSERT_NE(window, nullptr);
     Fl_Window* form = ProgressWindow();
     ASSERT_NE(form, nullptr);
@@ -180,11 +189,8 @@ TEST_F(ProgressWindowTest, OpensWithItsLayoutAndShowsTheTexts) {
 }
 
 TEST_F(ProgressWindowTest, StopAnsweredNoChangesNothing) {
-    EnvVar x("DISPLAY", display);
-    bool stop = false;
-    auto window = driver::fProgress::Open(stop);
+    auto window = openShowing("Processing");
     ASSERT_NE(window, nullptr);
-    window->setText("Processing");
     DialogueLog dialogues;
     dialogues.answer = "No";
     ClickStop(&dialogues);
@@ -197,11 +203,8 @@ TEST_F(ProgressWindowTest, StopAnsweredNoChangesNothing) {
 }
 
 TEST_F(ProgressWindowTest, StopAnsweredYesAsksThenInformsThenStops) {
-    EnvVar x("DISPLAY", display);
-    bool stop = false;
-    auto window = driver::fProgress::Open(stop);
+    auto window = openShowing("Processing");
     ASSERT_NE(window, nullptr);
-    window->setText("Processing");
     DialogueLog dialogues;
     dialogues.stop = &stop;
     ClickStop(&dialogues);
@@ -230,7 +233,7 @@ void SampleText(void* data) {
 }
 
 TEST_F(ProgressWindowTest, AConfirmedStopEndsTheProgramAfterTheCurrentRow) {
-    LoopWorld world;
+    LoopWorld world;  // it clears DISPLAY: the window needs it back
     EnvVar x("DISPLAY", display);
     EnvVar slow("LOOP_SLIDES_SLEEP_MS", "4500");
     // One cycle at most, whatever happens to the stop.
