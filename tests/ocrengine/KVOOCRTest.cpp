@@ -2,6 +2,7 @@
 #include "TestBitmap.h"
 #include "ocrengine/EngineDocument.h"
 #include "shared/xml/XmlDocument.h"
+#include "support/PdfTools.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -21,34 +22,9 @@ using kvo::test::ReadFile;
 using kvo::test::ScratchDir;
 using kvo::test::WriteFile;
 
-using WordBag = std::map<std::string, int>;
-
-// Case-folded runs of letters and digits, counted.
-WordBag WordsOf(const std::string& text) {
-    WordBag bag;
-    std::string word;
-    for (char c : text + " ") {
-        if (std::isalnum(static_cast<unsigned char>(c))) {
-            word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        } else if (!word.empty()) {
-            ++bag[word];
-            word.clear();
-        }
-    }
-    return bag;
-}
-
-// The share of the reference's words (with multiplicity) that the text holds.
-double Recall(const WordBag& reference, const std::string& text) {
-    const WordBag found = WordsOf(text);
-    int total = 0, matched = 0;
-    for (const auto& [word, count] : reference) {
-        total += count;
-        auto hit = found.find(word);
-        if (hit != found.end()) matched += std::min(count, hit->second);
-    }
-    return total ? static_cast<double>(matched) / total : 0;
-}
+using kvo::test::Recall;
+using kvo::test::WordBag;
+using kvo::test::WordsOf;
 
 class KVOOCRProgram : public ::testing::Test {
 protected:

@@ -89,22 +89,4 @@ void WritePageList(const fs::path& folder, const std::vector<std::string>& pageB
     doc.save((folder / "KVOCurr.xml").string());
 }
 
-std::string CommandOutput(const std::string& command) {
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot run " + command);
-    std::string output;
-    char buffer[4096];
-    while (std::size_t got = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
-    pclose(pipe);
-    return output;
-}
-
-std::string PdfText(const fs::path& pdf) { return CommandOutput("pdftotext -enc UTF-8 '" + pdf.string() + "' - 2>/dev/null"); }
-
-int PdfPageCount(const fs::path& pdf) {
-    std::string info = CommandOutput("pdfinfo '" + pdf.string() + "' 2>/dev/null");
-    auto at = info.find("Pages:");
-    return at == std::string::npos ? 0 : std::stoi(info.substr(at + 6));
-}
-
 }  // namespace kvo::test

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/PdfTools.h"
 #include "support/TestSupport.h"
 
 namespace kvo::test {
@@ -31,9 +32,5 @@ void WriteLayout(const fs::path& file, const std::vector<LayoutLine>& lines);
 // "KVOCurr.xml" in `folder` listing the page bitmaps in order.
 void WritePageList(const fs::path& folder, const std::vector<std::string>& pageBitmaps);
 
-// Runs a command through the shell and gives its standard output.
-std::string CommandOutput(const std::string& command);
-std::string PdfText(const fs::path& pdf);
-int PdfPageCount(const fs::path& pdf);
 
 }  // namespace kvo::test

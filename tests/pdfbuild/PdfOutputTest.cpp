@@ -64,10 +64,6 @@ protected:
         return test::ReadFile(out.string() + ".ppm");
     }
 
-    std::string PageText(const fs::path& pdf, int page) {
-        return test::CommandOutput("pdftotext -enc UTF-8 -f " + std::to_string(page) + " -l " + std::to_string(page) +
-                                   " '" + pdf.string() + "' -");
-    }
 
     test::ScratchDir dir{"kvo-pdfout"};
     test::EnvVar temp{"TEMP", dir.str()};
@@ -92,7 +88,7 @@ TEST_F(PdfOutputTest, EveryLineOfEveryPageIsExtractableOnA4PagesInOrder) {
     for (int page = 1; page <= 3; ++page)
         EXPECT_NE(info.find("Page    " + std::to_string(page) + " size:  595.3 x 841.9 pts (A4)"), std::string::npos) << info;
     for (std::size_t i = 0; i < layouts.size(); ++i) {
-        std::string text = PageText(pdf, static_cast<int>(i) + 1);
+        std::string text = test::PdfText(pdf, static_cast<int>(i) + 1);
         for (const LayoutLine& line : layouts[i]) EXPECT_NE(text.find(line.text), std::string::npos) << line.text << "\n" << text;
     }
 }
@@ -107,7 +103,7 @@ TEST_F(PdfOutputTest, TextLayerIsInvisibleOnEveryKindOfPage) {
     };
     fs::path withText = BuildPdf(pages);
     fs::path withoutText = BuildPdfWithoutText(pages);
-    ASSERT_NE(PageText(withText, 3).find("below a landscape picture"), std::string::npos);
+    ASSERT_NE(test::PdfText(withText, 3).find("below a landscape picture"), std::string::npos);
     for (int page = 1; page <= 3; ++page) {
         std::string shown = Render(withText, page);
         ASSERT_FALSE(shown.empty());
