@@ -1,0 +1,147 @@
+// The whole system on real documents: one batch cycle of the real driver over an embedded host
+// database, with the real pipeline, splitters, Tesseract, Ghostscript and PDF builder.
+#include <gtest/gtest.h>
+
+#include "E2eWorld.h"
+
+namespace kvo::test {
+namespace {
+
+constexpr int kFax = 1, kJpeg = 2, kScannedPdf = 3, kSearchablePdf = 4, kDamagedPdf = 5, kEmptyTiff = 6,
+              kMissing = 7, kPng = 8;
+
+// One cycle over every kind of attachment, shared by the tests below: the chain takes minutes
+// of recognition, the checks take none.
+class Chain : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        world_ = new E2eWorld("kvo-e2e");
+        E2eWorld& w = *world_;
+        // The road of one attachment: a three-page fax in a folder with blanks, an apostrophe and
+        // letters beyond ASCII, listed by both host tables.
+        const fs::path fax = w.makeG4Tiff("Dossier Müller/O'Brien fax.tif", {"ccitt.pdf", "francais.pdf", "ccitt.pdf"});
+        w.addAttachment("DiaryAttachments", kFax, "tif", fax);
+        w.addAttachment("CloseDiaryAttachments", kFax, "TIF", fax);
+        w.addAttachment("CloseDiaryAttachments", kJpeg, "JPEG", w.makeJpeg("Photo of letter.jpeg", "francais.pdf"));
+        w.addAttachment("DiaryAttachments", kScannedPdf, "PDF", w.copyDocument("Product sheet.pdf", "ccitt.pdf"));
+        w.addAttachment("DiaryAttachments", kSearchablePdf, "PDF", w.copyDocument("Chart.pdf", "graph_ocred.pdf"));
+        w.addAttachment("DiaryAttachments", kDamagedPdf, "PDF", w.copyDocument("Damaged.pdf", "invalid.pdf"));
+        WriteFile(w.docPath("Empty.tif"), "");
+        w.addAttachment("DiaryAttachments", kEmptyTiff, "TIF", w.docPath("Empty.tif"));
+        w.addAttachment("DiaryAttachments", kMissing, "TIF", w.docPath("Lost.tif"));
+        w.addAttachment("DiaryAttachments", kPng, "PNG", w.copyDocument("Scan.png", "linn.png"));
+        originals_ = new std::map<std::string, std::string>;
+        for (const char* name : {"Dossier Müller/O'Brien fax.tif", "Chart.pdf", "Damaged.pdf", "Empty.tif"})
+            (*originals_)[name] = ReadFile(w.docPath(name));
+        exitStatus_ = w.runOnce(&report_);
+    }
+    static void TearDownTestSuite() {
+        delete world_;
+        delete originals_;
+    }
+
+    static const E2eWorld& world() { return *world_; }
+    static std::optional<int> status(int id) {
+        auto rows = world_->rows();
+        return rows.count(id) ? rows[id].processed : std::nullopt;
+    }
+    static bool unchanged(const std::string& name) { return ReadFile(world_->docPath(name)) == originals_->at(name); }
+    static double LinnRecall(const std::string& text) {
+        return Recall(WordsOf(ReadFile(CorpusDir() / "linn.txt")), text);
+    }
+
+    static E2eWorld* world_;
+    static std::map<std::string, std::string>* originals_;
+    static std::string report_;
+    static int exitStatus_;
+};
+
+E2eWorld* Chain::world_ = nullptr;
+std::map<std::string, std::string>* Chain::originals_ = nullptr;
+std::string Chain::report_;
+int Chain::exitStatus_ = -1;
+
+TEST_F(Chain, TheCycleEndsNormallyAndReportsEveryRow) {
+    EXPECT_EQ(exitStatus_, 0) << report_;
+    for (int id : {kFax, kJpeg, kScannedPdf, kSearchablePdf, kDamagedPdf, kEmptyTiff, kMissing})
+        EXPECT_NE(report_.find(std::to_string(id) + " "), std::string::npos) << id << " missing in\n" << report_;
+}
+
+TEST_F(Chain, AFaxBecomesAThreePageSearchablePdfBesideItAndBothHostTablesPointAtIt) {
+    const fs::path result = world().docPath("Dossier Müller/O'Brien fax.PDF");
+    ASSERT_TRUE(fs::exists(result)) << report_;
+    EXPECT_EQ(status(kFax), 2);
+    EXPECT_TRUE(unchanged("Dossier Müller/O'Brien fax.tif"));
+    for (const char* table : {"DiaryAttachments", "CloseDiaryAttachments", "DASearchable"}) {
+        HostRow row = world().rows(table).at(kFax);
+        EXPECT_EQ(row.type, "PDF") << table;
+        EXPECT_EQ(row.filePath.value_or(""), result.string()) << table;
+    }
+
+    ASSERT_EQ(PdfPageCount(result), 3);
+    const std::string sizes = CommandOutput("pdfinfo -f 1 -l 3 " + ShellQuoted(result.string()));
+    std::size_t a4Pages = 0;
+    for (std::size_t at = sizes.find("(A4)"); at != std::string::npos; at = sizes.find("(A4)", at + 1)) ++a4Pages;
+    EXPECT_EQ(a4Pages, 3u) << sizes;
+    // The pages keep their order: the product sheet, the French letter, the product sheet.
+    EXPECT_GE(LinnRecall(PdfText(result, 1)), 0.95);
+    EXPECT_LT(LinnRecall(PdfText(result, 2)), 0.2);
+    EXPECT_NE(PdfText(result, 2).find("whisky"), std::string::npos);
+    EXPECT_GE(LinnRecall(PdfText(result, 3)), 0.95);
+}
+
+TEST_F(Chain, AScannedPdfGetsItsTextLayerAsADoubleSuffixedCopy) {
+    const fs::path result = world().docPath("Product sheet.PDF.PDF");
+    ASSERT_TRUE(fs::exists(result)) << report_;
+    EXPECT_EQ(status(kScannedPdf), 2);
+    EXPECT_EQ(world().rows("DiaryAttachments").at(kScannedPdf).filePath.value_or(""), result.string());
+    EXPECT_TRUE(fs::exists(world().docPath("Product sheet.pdf")));
+    EXPECT_EQ(PdfPageCount(result), 1);
+    EXPECT_GE(LinnRecall(PdfText(result)), 0.95);
+}
+
+TEST_F(Chain, AJpegIsConverted) {
+    const fs::path result = world().docPath("Photo of letter.PDF");
+    ASSERT_TRUE(fs::exists(result)) << report_;
+    EXPECT_EQ(status(kJpeg), 2);
+    EXPECT_EQ(world().rows("CloseDiaryAttachments").at(kJpeg).filePath.value_or(""), result.string());
+    EXPECT_NE(PdfText(result).find("whisky"), std::string::npos) << PdfText(result);
+}
+
+TEST_F(Chain, AnAlreadySearchablePdfIsLeftAsItIs) {
+    EXPECT_EQ(status(kSearchablePdf), 3);
+    EXPECT_TRUE(unchanged("Chart.pdf"));
+    EXPECT_FALSE(fs::exists(world().docPath("Chart.PDF.PDF")));
+    EXPECT_EQ(world().rows("DiaryAttachments").at(kSearchablePdf).type, "PDF");
+}
+
+TEST_F(Chain, DamagedInputGetsAClearOutcomeAndIsNeverTouched) {
+    EXPECT_EQ(status(kDamagedPdf), 5);
+    EXPECT_EQ(status(kEmptyTiff), 5);
+    EXPECT_TRUE(unchanged("Damaged.pdf"));
+    EXPECT_TRUE(unchanged("Empty.tif"));
+    for (const char* name : {"Damaged.PDF.PDF", "Empty.PDF", "Empty.tif.TIFF"})
+        EXPECT_FALSE(fs::exists(world().docPath(name))) << name;
+    EXPECT_EQ(world().rows("DiaryAttachments").at(kDamagedPdf).filePath.value_or(""),
+              world().docPath("Damaged.pdf").string());
+}
+
+TEST_F(Chain, AMissingAttachmentIsFinishedAndAPngIsNeverQueued) {
+    EXPECT_EQ(status(kMissing), 2);
+    EXPECT_EQ(world().rows("DiaryAttachments").at(kMissing).type, "TIF");
+    EXPECT_EQ(status(kPng), 5);
+    EXPECT_FALSE(fs::exists(world().docPath("Scan.PDF")));
+}
+
+TEST_F(Chain, TheWorkFolderKeepsNoPageFilesOrResults) {
+    for (const std::string& name : world().tempFiles()) {
+        const bool pageWork = name.find(".bmp") != std::string::npos && name != "KVOOCR.bmp";
+        EXPECT_FALSE(pageWork) << name;
+        EXPECT_NE(name, "KVOOCR.pdf");
+        EXPECT_NE(name, "KVOOCR.doc");
+        EXPECT_FALSE(name.size() > 4 && name.substr(name.size() - 4) == ".pdf" && name != "KVOPdfWrite.pdf") << name;
+    }
+}
+
+}  // namespace
+}  // namespace kvo::test
