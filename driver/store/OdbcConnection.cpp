@@ -23,8 +23,10 @@ std::string Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
         SQLSMALLINT length = 0;
         if (!Succeeded(SQLGetDiagRec(handleType, handle, record, state, &nativeError, message, sizeof message, &length)))
             break;
+        const std::string text = reinterpret_cast<const char*>(message);
+        if (joined.find(text) != std::string::npos) continue;  // drivers repeat themselves
         if (!joined.empty()) joined += "; ";
-        joined += reinterpret_cast<const char*>(message);
+        joined += text;
     }
     for (char& c : joined)
         if (c == '\n' || c == '\r') c = ' ';
@@ -118,11 +120,12 @@ private:
 }  // namespace
 
 OdbcConnection::OdbcConnection(std::string odbcConnectionString, std::string server, std::string database,
-                               bool sqlServer)
+                               bool sqlServer, int loginTimeoutSeconds)
     : connectionString_(std::move(odbcConnectionString)),
       server_(std::move(server)),
       database_(std::move(database)),
-      sqlServer_(sqlServer) {}
+      sqlServer_(sqlServer),
+      loginTimeoutSeconds_(loginTimeoutSeconds) {}
 
 OdbcConnection::~OdbcConnection() { close(); }
 
@@ -143,7 +146,8 @@ void OdbcConnection::open() {
     }
     connection_ = connection;
     // A server that does not answer must not hang the driver; statements keep no time limit.
-    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+    SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT,
+                      reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(loginTimeoutSeconds_)), 0);
     SQLSetConnectAttr(connection, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(0), 0);
     SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
 

@@ -14,7 +14,8 @@ public:
     // `odbcConnectionString` goes to SQLDriverConnect as it is; `server` and `database` only
     // name the target in messages (the string itself holds the password). `sqlServer` tells
     // which statement texts the database behind the driver speaks.
-    OdbcConnection(std::string odbcConnectionString, std::string server, std::string database, bool sqlServer);
+    OdbcConnection(std::string odbcConnectionString, std::string server, std::string database, bool sqlServer,
+                   int loginTimeoutSeconds = kLoginTimeoutSeconds);
     ~OdbcConnection() override;
     OdbcConnection(const OdbcConnection&) = delete;
     OdbcConnection& operator=(const OdbcConnection&) = delete;
@@ -31,6 +32,7 @@ private:
     std::string server_;
     std::string database_;
     bool sqlServer_;
+    int loginTimeoutSeconds_;
     void* environment_ = nullptr;  // SQLHENV
     void* connection_ = nullptr;   // SQLHDBC
 };

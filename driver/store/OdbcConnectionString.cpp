@@ -88,6 +88,10 @@ OdbcTarget TranslateConnectionString(const std::string& connectionString, const 
     out += ";Database=" + OdbcValue(target.database);
     out += ";UID=" + OdbcValue(values["user id"]) + ";PWD=" + OdbcValue(values["password"]);
     out += ";ClientCharset=UTF-8";
+    // FreeTDS's automatic version probe never gives up on a server that accepts the connection
+    // but does not answer, login timeout or not; SQL Server answers a 7.4 login with the
+    // version it speaks itself.
+    if (strcasecmp(driver.c_str(), kDefaultOdbcDriver) == 0) out += ";TDS_Version=7.4";
     return target;
 }
 

@@ -15,7 +15,8 @@ struct OdbcTarget {
 
 // Data Source becomes Server (and Port for "host,port"; "host\instance" is kept for the
 // driver to resolve), Initial Catalog becomes Database, User Id and Password become UID and
-// PWD, and the client character set is UTF-8. `odbcDriver` empty means FreeTDS. A value that
+// PWD, and the client character set is UTF-8; FreeTDS is asked for TDS 7.4 (a fixed version,
+// so that its login timeout holds). `odbcDriver` empty means FreeTDS. A value that
 // holds ";" or braces is put in braces, so it reaches the driver whole.
 OdbcTarget TranslateConnectionString(const std::string& connectionString, const std::string& odbcDriver);
 

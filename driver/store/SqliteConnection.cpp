@@ -76,6 +76,11 @@ void SqliteConnection::open() {
         sqlite3_close(db);
         throw DbError(failure + message);
     }
+    // Without write access every outcome would be lost and each attachment done again.
+    if (sqlite3_db_readonly(db, "main") == 1) {
+        sqlite3_close(db);
+        throw DbError(failure + "the database file can only be read");
+    }
     sqlite3_busy_timeout(db, busyTimeoutMs_);
     sqlite3_extended_result_codes(db, 1);
 

@@ -14,30 +14,35 @@ std::string Translated(const std::string& server, const std::string& database, c
 
 TEST(ConnectionString, TheServerFormsBecomeFreeTdsKeywords) {
     EXPECT_EQ(Translated("dbhost", "Practice"),
-              "Driver={FreeTDS};Server=dbhost;Database=Practice;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8");
+              "Driver={FreeTDS};Server=dbhost;Database=Practice;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8;"
+              "TDS_Version=7.4");
     EXPECT_EQ(Translated("dbhost\\SQLEXPRESS", "Practice"),
               "Driver={FreeTDS};Server=dbhost\\SQLEXPRESS;Database=Practice;UID=pellmoor;PWD=7owl3;"
-              "ClientCharset=UTF-8");
+              "ClientCharset=UTF-8;TDS_Version=7.4");
     EXPECT_EQ(Translated("10.0.0.5, 1444", "Practice"),
               "Driver={FreeTDS};Server=10.0.0.5;Port=1444;Database=Practice;UID=pellmoor;PWD=7owl3;"
-              "ClientCharset=UTF-8");
+              "ClientCharset=UTF-8;TDS_Version=7.4");
     // A port wins over an instance name.
     EXPECT_EQ(Translated("dbhost\\SQLEXPRESS,1444", "P"),
-              "Driver={FreeTDS};Server=dbhost;Port=1444;Database=P;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8");
+              "Driver={FreeTDS};Server=dbhost;Port=1444;Database=P;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8;"
+              "TDS_Version=7.4");
 }
 
 TEST(ConnectionString, EmptyValuesStayEmptyAndOddValuesReachTheDriverWhole) {
-    EXPECT_EQ(Translated("", ""), "Driver={FreeTDS};Server=;Database=;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8");
+    EXPECT_EQ(Translated("", ""),
+              "Driver={FreeTDS};Server=;Database=;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8;TDS_Version=7.4");
     const OdbcTarget target = TranslateConnectionString(BuildConnectionString("db;host", "Pr;act}ice"), "");
     EXPECT_EQ(target.server, "db;host");
     EXPECT_EQ(target.database, "Pr;act}ice");
     EXPECT_EQ(target.connectionString,
-              "Driver={FreeTDS};Server={db;host};Database={Pr;act}}ice};UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8");
+              "Driver={FreeTDS};Server={db;host};Database={Pr;act}}ice};UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8;"
+              "TDS_Version=7.4");
 }
 
 TEST(ConnectionString, ZrtIniMayNameAnotherDriver) {
     EXPECT_EQ(Translated("h", "d", "ODBC Driver 18 for SQL Server"),
               "Driver={ODBC Driver 18 for SQL Server};Server=h;Database=d;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8");
+    EXPECT_NE(Translated("h", "d", "freetds").find(";TDS_Version=7.4"), std::string::npos);
 }
 
 TEST(ConnectionString, TheProviderChoosesTheStore) {

@@ -2,6 +2,11 @@
 // is needed), and the failure of a FreeTDS connection that cannot be made.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 
 #include "driver/Config.h"
@@ -117,6 +122,30 @@ TEST(OdbcStore, AServerThatCannotBeReachedIsReportedWithoutThePassword) {
     }
     EXPECT_FALSE(connection->isOpen());
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(40));
+}
+
+TEST(OdbcStore, AServerThatAcceptsButNeverAnswersIsGivenUpAfterTheLoginTimeout) {
+    // A listening socket that nobody serves: the connection is made, the login never answered.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string server = "127.0.0.1," + std::to_string(ntohs(address.sin_port));
+
+    const auto target = driver::TranslateConnectionString(driver::BuildConnectionString(server, "Practice"), "");
+    OdbcConnection connection(target.connectionString, target.server, target.database, true, 2);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THROW(connection.open(), DbError);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    close(listener);
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));
+    EXPECT_LT(waited, std::chrono::seconds(20));
+    EXPECT_FALSE(connection.isOpen());
 }
 
 TEST(OdbcStore, AnUnknownOdbcDriverIsReported) {
