@@ -50,50 +50,49 @@ bool WorkQueue::setUp() {
     closeSelection();
     pendingCount_ = 0;
 
-    // The program is to end: the connections go first.
-    auto endProgram = [this](const char* statementName, const std::string& why) {
-        Report(statementName, why);
-        closeSelection();
-        connection_.close();
-        updates_.close();
-        return false;
-    };
-
-    // S1; the recordset is closed before S2 runs, as drivers allow one active statement.
-    std::int32_t tables = 0;
-    try {
-        auto existence = connection_.query(sql.existence);
-        if (!existence->isOpen()) return endProgram("S1", "the query did not open");
-        if (existence->eof()) return endProgram("S1", "the query returned no row");
-        tables = TotalOf(*existence);
-        existence->close();
-    } catch (const DbError& error) {
-        return endProgram("S1", error.what());
-    }
-    if (tables == 0) {
+    // S1; its recordset is closed before S2 runs, as drivers allow one active statement.
+    const std::optional<int> tables = countOf("S1", sql.existence);
+    if (!tables) return endProgram();
+    if (*tables == 0) {
         execute(connection_, "S2", sql.createTable);
         execute(connection_, "S3", sql.primaryKey);
     }
     execute(connection_, "S4", sql.fillOpen);
     execute(connection_, "S5", sql.fillClosed);
 
-    try {
-        auto pending = connection_.query(sql.pendingCount);
-        if (!pending->isOpen()) return endProgram("S6", "the query did not open");
-        if (pending->eof()) return endProgram("S6", "the query returned no row");
-        pendingCount_ = TotalOf(*pending);
-        pending->close();
-    } catch (const DbError& error) {
-        return endProgram("S6", error.what());
-    }
+    const std::optional<int> pending = countOf("S6", sql.pendingCount);
+    if (!pending) return endProgram();
+    pendingCount_ = *pending;
 
     try {
         selection_ = connection_.query(sql.selection);
-        if (!selection_->isOpen()) return endProgram("S7", "the query did not open");
+        if (!selection_->isOpen()) throw DbError("the query did not open");
     } catch (const DbError& error) {
-        return endProgram("S7", error.what());
+        Report("S7", error.what());
+        return endProgram();
     }
     return true;
+}
+
+std::optional<int> WorkQueue::countOf(const char* statementName, const std::string& sql) {
+    try {
+        auto counted = connection_.query(sql);
+        if (!counted->isOpen()) throw DbError("the query did not open");
+        if (counted->eof()) throw DbError("the query returned no row");
+        const std::int32_t total = TotalOf(*counted);
+        counted->close();
+        return total;
+    } catch (const DbError& error) {
+        Report(statementName, error.what());
+        return std::nullopt;
+    }
+}
+
+bool WorkQueue::endProgram() {
+    closeSelection();
+    connection_.close();
+    updates_.close();
+    return false;
 }
 
 int WorkQueue::pendingCount() const { return pendingCount_; }

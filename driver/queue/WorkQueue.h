@@ -46,6 +46,10 @@ public:
     bool recordNewPdf(const std::string& id, const std::string& path);
 
 private:
+    // The Total of a count query; nullopt (reported) when it did not open or gave no row.
+    std::optional<int> countOf(const char* statementName, const std::string& sql);
+    // A query did not open: both connections are closed and the program is to end.
+    bool endProgram();
     // Runs one statement; an error is reported with the statement's name and gives false.
     static bool execute(DbConnection& connection, const char* statementName, const std::string& sql);
     bool update(const char* statementName, const std::string& id, const std::string& sql);
