@@ -2,6 +2,10 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
+#include <iostream>
+#include <thread>
+
 #include "driver/store/FieldNames.h"
 
 namespace kvo::driver {
@@ -81,7 +85,7 @@ void SqliteConnection::open() {
         sqlite3_close(db);
         throw DbError(failure + "the database file can only be read");
     }
-    sqlite3_busy_timeout(db, busyTimeoutMs_);
+    sqlite3_busy_handler(db, &SqliteConnection::WaitWhileLocked, this);
     sqlite3_extended_result_codes(db, 1);
 
     // Write-ahead logging lets the selection keep reading its snapshot while the second
@@ -100,6 +104,23 @@ void SqliteConnection::open() {
         throw DbError(failure + (mode.empty() ? message : "write-ahead logging refused (journal mode " + mode + ")"));
     }
     db_ = db;
+}
+
+int SqliteConnection::WaitWhileLocked(void* self, int attempt) {
+    // Another connection holds the lock: wait in short steps, tell the operator once per
+    // statement when the wait gets noticeable, and give up (the statement then fails) when the
+    // connection's time is up.
+    constexpr int kStepMs = 50;
+    constexpr int kReportAfterMs = 1000;
+    const auto& connection = *static_cast<const SqliteConnection*>(self);
+    const int waited = attempt * kStepMs;
+    if (waited >= connection.busyTimeoutMs_) return 0;
+    if (waited == kReportAfterMs)
+        std::cerr << "KVOProcess: the database \"" << connection.databaseFile_
+                  << "\" is locked by another connection; waiting up to " << connection.busyTimeoutMs_ / 1000
+                  << " s" << std::endl;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
+    return 1;
 }
 
 bool SqliteConnection::isOpen() const { return db_ != nullptr; }

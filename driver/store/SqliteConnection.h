@@ -30,6 +30,8 @@ public:
     bool isSqlServer() const override { return false; }
 
 private:
+    static int WaitWhileLocked(void* self, int attempt);
+
     std::string databaseFile_;
     int busyTimeoutMs_;
     sqlite3* db_ = nullptr;
