@@ -8,6 +8,7 @@
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
 #include "shared/platform/CommandLine.h"
+#include "support/PdfAssembly.h"
 #include "support/TestSupport.h"
 
 namespace kvo::test {
@@ -27,22 +28,7 @@ std::string HandMadePdf(const std::string& info, const std::string& content) {
         "<< " + info + " >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char line[21];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        pdf += line;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R /Info 4 0 R >>\nstartxref\n" +
-           std::to_string(xref) + "\n%%EOF\n";
-    return pdf;
+    return AssemblePdf(objects, "", "/Info 4 0 R");
 }
 
 const std::string kAllInformation =
