@@ -22,9 +22,14 @@ function(kvo_program name main)
   endif()
 endfunction()
 
-# kvo_test_suite(NAME DIR LIBS...): one GoogleTest program from every .cpp in DIR, built into
-# build/tests/. Suites run one after another: several of them watch the machine's process list.
+# kvo_test_suite(NAME DIR [WHOLE] LIBS...): one GoogleTest program from every .cpp in DIR, built
+# into build/tests/. Each test is its own ctest test, unless WHOLE asks for the program to run as
+# one (for suites whose tests share an expensive set-up). Suites run one after another: several
+# of them watch the machine's process list.
 function(kvo_test_suite name dir)
+  set(libs ${ARGN})
+  list(FIND libs WHOLE whole)
+  list(REMOVE_ITEM libs WHOLE)
   file(GLOB sources CONFIGURE_DEPENDS ${dir}/*.cpp)
   if(NOT sources)
     return()
@@ -32,11 +37,16 @@ function(kvo_test_suite name dir)
   add_executable(${name} ${sources})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-  target_link_libraries(${name} PRIVATE ${ARGN} kvo_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${libs} kvo_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     KVO_BIN_DIR="${KVO_BIN_DIR}"
     KVO_TEST_HELPER_DIR="${CMAKE_BINARY_DIR}/tests/helpers"
     KVO_CORPUS_DIR="${KVO_CORPUS_DIR}"
     KVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES RUN_SERIAL TRUE)
+  if(whole GREATER -1)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endfunction()
