@@ -479,6 +479,9 @@ std::vector<std::uint8_t> EncodeG4(const Raster& bilevel) {
 std::vector<std::uint8_t> EncodePng(const Raster& raster) {
     QuietLibrary();
     PixPtr pix = ToPix(raster);
+    // The fastest zlib level: these pictures live only until the page is in the PDF, which
+    // compresses them again.
+    pixSetSpecial(pix.get(), 10 + 1);
     return EncodeWith("PNG", [&](l_uint8** data, size_t* size) { return pixWriteMemPng(data, size, pix.get(), 0.0f); });
 }
 

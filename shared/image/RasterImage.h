@@ -67,7 +67,8 @@ Raster ReduceLossless(const Raster& raster);
 // component shows as black: embed it with /Filter /CCITTFaxDecode and
 // /DecodeParms << /K -1 /Columns w /Rows h >>, without BlackIs1 and without /Decode.
 std::vector<std::uint8_t> EncodeG4(const Raster& bilevel);
-// PNG bytes of any raster, and back.
+// PNG bytes of any raster (fast, lightly compressed: for pictures held on the way to a PDF, which
+// compresses them again), and back.
 std::vector<std::uint8_t> EncodePng(const Raster& raster);
 Raster DecodePng(const std::vector<std::uint8_t>& png);
 // A multi-page TIFF (G4 for 1-bit pages, deflate otherwise), written whole (a temporary file
