@@ -51,7 +51,11 @@ std::string DialogueText(Fl_Window* dialog) {
 
 // Saves what the window shows as a PPM picture under the build folder (a test artefact).
 void SaveScreenshot(Fl_Window* window, const std::string& name) {
-    for (int i = 0; i < 5; ++i) Fl::check();
+    // The server maps and exposes the window in its own time: give it a moment, then draw
+    // once more so the picture is the window's current state.
+    for (int i = 0; i < 10; ++i) Fl::wait(0.05);
+    window->redraw();
+    Fl::flush();
     window->make_current();
     uchar* pixels = fl_read_image(nullptr, 0, 0, window->w(), window->h());
     ASSERT_NE(pixels, nullptr);
