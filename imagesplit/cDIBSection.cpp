@@ -12,6 +12,7 @@
 
 #include "imagesplit/TemporaryName.h"
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/Paths.h"
 
 namespace kvo {
 
@@ -24,13 +25,6 @@ void PutLe16(std::uint8_t* at, std::uint16_t value) {
 
 void PutLe32(std::uint8_t* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-// The running program's file name, as the source of the writer's errors.
-std::string ExecutableName() {
-    std::error_code ec;
-    std::string name = std::filesystem::read_symlink("/proc/self/exe", ec).filename().string();
-    return name.empty() ? "KVOTiffSplitter" : name;
 }
 
 // "<program>.<class>", as the source of a raised error.

@@ -482,17 +482,6 @@ Hive HiveWithoutFile() {
     return hive;
 }
 
-std::string ExecutableName() {
-    std::string buffer(4096, '\0');
-    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length <= 0) return "";
-    buffer.resize(static_cast<std::size_t>(length));
-    const std::string deleted = " (deleted)";
-    if (buffer.size() > deleted.size() && buffer.compare(buffer.size() - deleted.size(), deleted.size(), deleted) == 0)
-        buffer.resize(buffer.size() - deleted.size());
-    return buffer.substr(buffer.rfind('/') + 1);
-}
-
 [[noreturn]] void Raise(std::int32_t number, const std::string& description) {
     throw RegistryError(number, ExecutableName() + ".cRegistry", description);
 }

@@ -53,14 +53,32 @@ std::string TempFolder() {
     return folder;
 }
 
-std::string AppFolder() {
+namespace {
+
+// The running executable's path; "" when it cannot be read.
+std::string ExecutablePath() {
     std::string buffer(4096, '\0');
-    ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (length <= 0 || static_cast<size_t>(length) >= buffer.size())
-        throw std::runtime_error("cannot find the folder of the running program");
+    const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (length <= 0 || static_cast<size_t>(length) >= buffer.size()) return "";
     buffer.resize(static_cast<size_t>(length));
-    size_t slash = buffer.rfind('/');
-    return slash == 0 ? "/" : buffer.substr(0, slash);
+    const std::string deleted = " (deleted)";
+    if (buffer.size() > deleted.size() && buffer.compare(buffer.size() - deleted.size(), deleted.size(), deleted) == 0)
+        buffer.resize(buffer.size() - deleted.size());
+    return buffer;
+}
+
+}  // namespace
+
+std::string AppFolder() {
+    const std::string path = ExecutablePath();
+    if (path.empty()) throw std::runtime_error("cannot find the folder of the running program");
+    const size_t slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string ExecutableName() {
+    const std::string path = ExecutablePath();
+    return path.substr(path.rfind('/') + 1);
 }
 
 std::string WindowsFolder() {

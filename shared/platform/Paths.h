@@ -12,6 +12,10 @@ std::string TempFolder();
 // The folder of the running executable (from /proc/self/exe), no trailing "/".
 std::string AppFolder();
 
+// The file name of the running executable, as error records name their source; "" when it
+// cannot be read.
+std::string ExecutableName();
+
 // The folder that holds console.ini and registry.reg: $windir, else /etc/kvo.
 std::string WindowsFolder();
 
