@@ -1,6 +1,7 @@
 #include "imagesplit/KVOTiffSplitterMod.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 
@@ -109,6 +110,19 @@ void MakeTiffCopy(const std::string& source, const std::string& copy, Steps& ste
     steps.Run([&] { engine->Close(false); });
 }
 
+// Deletes the page bitmaps an earlier run left under the base name. The attachment itself may
+// lie in TEMP under a matching name ("Scan.bmp" for the base "Scan"); it is the run's input and
+// is kept.
+void RemoveStaleBitmaps(const std::string& base, const std::string& attachment) {
+    const std::string folder = TempFolder();
+    const std::optional<std::string> source = ResolveFile(attachment);
+    for (const std::string& name : FindFilesWithPrefix(folder, base, handoff::kPageBitmapSuffix)) {
+        const std::string bitmap = folder + "/" + name;
+        std::error_code unknown;
+        if (!source || !std::filesystem::equivalent(bitmap, *source, unknown)) DeleteFile(bitmap);
+    }
+}
+
 }  // namespace
 
 bool IsRecognisable(int width, int height) { return width > 250 && height > 350; }
@@ -139,7 +153,7 @@ void Main() {
 
     std::string source = *name;
     const std::string base = handoff::BaseName(source);
-    DeleteFilesWithPrefix(TempFolder(), base, handoff::kPageBitmapSuffix);
+    RemoveStaleBitmaps(base, source);
 
     Steps steps;
     for (bool secondPass = false;; secondPass = true) {

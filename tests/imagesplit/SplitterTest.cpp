@@ -270,6 +270,21 @@ TEST_F(Splitter, StaleBitmapsAreRemovedByTheLiteralBaseName) {
                                                        "other.bmp"}));
 }
 
+TEST_F(Splitter, AnAttachmentInTempUnderTheBaseNameIsNotTakenForAStaleBitmap) {
+    const fs::path source = temp / "Scan.bmp";
+    image::WriteRasterFile(test::BilevelPage(600, 800, 20), source.string(), image::FileFormat::Bmp);
+    const std::string attachment = ReadFile(source);
+    WriteFile(temp / "Scan000007.bmp", "stale page of an earlier run");
+    WriteOrder(source);
+    Run();
+
+    EXPECT_TRUE(fs::exists(source) && ReadFile(source) == attachment);  // the input is kept, unchanged
+    EXPECT_FALSE(fs::exists(temp / "Scan000007.bmp"));
+    EXPECT_EQ(Processed(), "1");
+    EXPECT_EQ(ImagePaths(), std::vector<std::string>{Page("Scan000000.bmp")});
+    EXPECT_EQ(ReadFile(Page("Scan000000.bmp.xml")), kLayout);
+}
+
 TEST_F(Splitter, ANameNearTheFileSystemLimitStillGivesItsPage) {
     const std::string base(236, 'n');  // the page's ".bmp.xml" copy has 250 characters
     const fs::path source = docs / (base + ".tif");
