@@ -63,11 +63,20 @@ WatchEnd RunChild(const std::string& appFolder, const ChildProgram& child, int w
 }
 
 void HandleOrder(const xml::Node& order, const std::string& appFolder) {
+    bool orderWritten = false;
     RunStep("writing KVOCurr.xml", [&] {
         xml::Document current;
         current.appendCopy(order);
         current.save(InTemp(kCurrentOrderName));
+        orderWritten = true;
     });
+    if (!orderWritten) {
+        // The splitter and the builder would take an earlier attachment's order from the old
+        // KVOCurr.xml and build that document under this attachment's name.
+        RunStep("removing the earlier KVOCurr.xml", [] { DeleteFile(InTemp(kCurrentOrderName)); });
+        Report("order", "KVOCurr.xml could not be written; nothing to run");
+        return;
+    }
 
     const std::string attachment = order.attribute("name").value_or("");
     const std::string base = BaseName(attachment);

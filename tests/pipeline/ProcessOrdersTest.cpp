@@ -92,6 +92,17 @@ TEST_F(PipelineTest, AnOrderWithoutAFileNameRunsNothingButIsMarkedDone) {
     EXPECT_TRUE(fs::exists(Temp("KVOOCR.pdf")));
 }
 
+TEST_F(PipelineTest, AnOrderThatCannotBeHandedOnRunsNothingButIsMarkedDone) {
+    // KVOCurr.xml cannot be replaced (a folder stands in its place): neither child may start,
+    // or it would read whatever order stood there before.
+    fs::create_directory(Temp("KVOCurr.xml"));
+    WriteOrders({{"/docs/a.tif", "0"}});
+    mod::ProcessOrders(app_.str());
+
+    EXPECT_THAT(ChildPrograms(), IsEmpty());
+    EXPECT_THAT(OrderMarks(), ElementsAre("1"));
+}
+
 TEST_F(PipelineTest, AnEarlierRunsWorkFilesAreGoneBeforeTheSplitterStarts) {
     // Left by another attachment of the same base name (another folder) whose run was cut short.
     for (const char* stale : {"Scan.pdf", "KVOOCR.pdf", "KVOOCR.doc", "Scan1.bmp", "Scan1.bmp.xml",
