@@ -29,10 +29,6 @@ bool EndsAtComponent(const std::string& path, std::size_t prefixLength) {
     return path.size() == prefixLength || IsSeparator(path[prefixLength]);
 }
 
-bool IsWindowsPrefix(const std::string& hostPrefix) {
-    return hostPrefix.find('\\') != std::string::npos || (hostPrefix.size() >= 2 && hostPrefix[1] == ':');
-}
-
 }  // namespace
 
 std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPath) {
@@ -51,25 +47,6 @@ std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPa
     std::replace(rest.begin(), rest.end(), '\\', '/');
     std::string local = WithoutTrailingSeparators(best->second) + rest;
     return local.empty() ? "/" : local;
-}
-
-std::string ToHostPath(const PathMapEntries& pathMap, const std::string& localPath) {
-    const std::pair<std::string, std::string>* best = nullptr;
-    std::size_t bestLength = 0;
-    for (const auto& entry : pathMap) {
-        if (WithoutTrailingSeparators(entry.first).empty() || entry.second.empty()) continue;
-        std::string folder = WithoutTrailingSeparators(entry.second);  // "" for the root folder
-        if (best && folder.size() <= bestLength) continue;
-        if (localPath.compare(0, folder.size(), folder) == 0 && EndsAtComponent(localPath, folder.size())) {
-            best = &entry;
-            bestLength = folder.size();
-        }
-    }
-    if (!best) return localPath;
-    std::string prefix = WithoutTrailingSeparators(best->first);
-    std::string rest = localPath.substr(bestLength);
-    if (IsWindowsPrefix(prefix)) std::replace(rest.begin(), rest.end(), '/', '\\');
-    return prefix + rest;
 }
 
 PathMapEntries MissingTargets(const PathMapEntries& pathMap) {

@@ -15,11 +15,6 @@ using PathMapEntries = std::vector<std::pair<std::string, std::string>>;
 // backslash after it becomes "/". A path that no entry matches is returned unchanged.
 std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPath);
 
-// The host form of a local path: the longest local folder that starts the path (whole
-// components, exact case) is replaced by its host prefix, and the remaining "/" become the
-// host's separator ("\" when the prefix is a Windows path). Unmatched paths stay unchanged.
-std::string ToHostPath(const PathMapEntries& pathMap, const std::string& localPath);
-
 // The entries whose local folder is not an existing folder (a share that is not mounted).
 PathMapEntries MissingTargets(const PathMapEntries& pathMap);
 

@@ -181,7 +181,10 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& l
     WaitUntilStable(resultPath);
 
     Outcome outcome;
-    const std::string destination = DestinationPath(localPath, row.type, group);
+    // The destination is the row's own FilePath with "." + type replaced: the host tables get
+    // that text, in the host's own spelling, and the copy goes to its local form.
+    const std::string hostDestination = DestinationPath(*row.filePath, row.type, group);
+    const std::string destination = ToLocalPath(pathMap_, hostDestination);
     if (group == TypeGroup::Image && !IsPDFSearchable(resultPath, [this] { display_.processMessages(); })) {
         outcome = statusWritten(queue_.markNoResult(row.trackReference), kNoResult, "the result carries no text");
     } else if (destination == localPath || ResolveFile(destination) == resolvedPath) {
@@ -189,14 +192,14 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& l
         outcome = statusWritten(queue_.markNoResult(row.trackReference), kNoResult,
                                 "the destination would replace the attachment");
     } else {
-        outcome = copyAndRecord(row, resultPath, destination);
+        outcome = copyAndRecord(row, resultPath, destination, hostDestination);
     }
     DeleteFile(resultPath);
     return outcome;
 }
 
 RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& resultPath,
-                                        const std::string& destination) {
+                                        const std::string& destination, const std::string& hostDestination) {
     try {
         CopyFileReplace(resultPath, destination);
     } catch (const std::exception& error) {
@@ -206,7 +209,6 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
     if (!FileExists(destination)) SleepMs(kFileWaitMs);
     if (!FileExists(destination)) return {"left pending, the copy to " + destination + " is not visible"};
     WaitUntilStable(destination);
-    const std::string hostDestination = ToHostPath(pathMap_, destination);
     return statusWritten(queue_.recordNewPdf(row.trackReference, hostDestination), kFinished,
                          "converted to " + hostDestination);
 }

@@ -40,7 +40,8 @@ private:
     bool runPipeline();
     Outcome pickUpResult(const QueueRow& row, const std::string& localPath, const std::string& resolvedPath,
                          TypeGroup group);
-    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& destination);
+    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& destination,
+                          const std::string& hostDestination);
     Outcome statusWritten(bool written, int status, const std::string& why) const;
 
     WorkQueue& queue_;

@@ -13,8 +13,10 @@ std::string BuildPdfWriteCommandLine(const std::string& ghostscriptFolder, const
         if (c == '%') outputFile += '%';
     }
     const std::string input = (!pdfPath.empty() && pdfPath.front() == '/') ? pdfPath : "./" + pdfPath;
-    return QuoteArgument(ghostscriptFolder + "/gs") + " -dNOPAUSE -dBATCH -sDEVICE=pdfwrite " +
-           QuoteArgument("-sOutputFile=" + outputFile) + " -r300 " + QuoteArgument(input);
+    // The output path's quotation marks stand after "-sOutputFile=", as in every command line
+    // the system builds for Ghostscript.
+    return QuoteArgument(ghostscriptFolder + "/gs") + " -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=" +
+           QuoteArgument(outputFile) + " -r300 " + QuoteArgument(input);
 }
 
 }  // namespace kvo::driver

@@ -9,8 +9,8 @@ namespace kvo::driver {
 inline constexpr const char* kRewriteFileWritten = "KVOPdfWrite.pdf";
 inline constexpr const char* kRewriteFileLookedUp = "KVOPDFWrite.pdf";
 
-// "{folder}/gs" -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile={temp}/KVOPdfWrite.pdf -r300
-// {pdf}, each path one intact argument whatever it holds. A relative input path is prefixed
+// "{folder}/gs" -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile="{temp}/KVOPdfWrite.pdf" -r300
+// "{pdf}", each path one intact argument whatever it holds. A relative input path is prefixed
 // with "./" so that a name beginning with "-" or "@" is not taken for an option.
 std::string BuildPdfWriteCommandLine(const std::string& ghostscriptFolder, const std::string& tempFolder,
                                      const std::string& pdfPath);

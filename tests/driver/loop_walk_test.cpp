@@ -236,6 +236,38 @@ TEST_F(LoopWalk, PathMapTranslatesBothWays) {
     EXPECT_TRUE(log.showed("Processing file 1 of 3:\r\nD:\\Docs\\Smith\\Scan.tif"));
 }
 
+// The destination is the row's FilePath with "." + type replaced. The host tables get
+// that text in the host's own spelling, and a mapped folder whose own name holds "." + type is
+// not touched by the replacement.
+TEST_F(LoopWalk, TheDestinationIsTheRowsOwnPathWithTheTypeReplaced) {
+    const fs::path store = world.docs / "Store.tif";
+    const fs::path files = world.docs / "files";
+    world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + store.string() + "\r\nE:\\Files=" + files.string() + "\r\n");
+    world.addAttachment(1, "TIF", "d:\\docs\\Scan.tif");
+    world.addAttachment(1, "TIF", "d:\\docs\\Scan.tif", "CloseDiaryAttachments");
+    world.addAttachment(2, "TIF", (files / "Local.tif").string());
+    world.addDocument("Store.tif/Scan.tif");
+    world.addDocument("files/Local.tif");
+    world.planResult("Scan", "graph_ocred.pdf");
+    world.planResult("Local", "graph_ocred.pdf");
+
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(world.run(log), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+
+    auto queue = world.rows();
+    EXPECT_EQ(queue[1].processed, 2) << report;
+    EXPECT_EQ(queue[1].filePath, "d:\\docs\\Scan.PDF");
+    for (const char* table : {"DiaryAttachments", "CloseDiaryAttachments"})
+        EXPECT_EQ(world.rows(table)[1].filePath, "d:\\docs\\Scan.PDF") << table;
+    EXPECT_TRUE(fs::exists(store / "Scan.PDF"));
+    // A row the host wrote in the local form keeps that form.
+    EXPECT_EQ(queue[2].processed, 2) << report;
+    EXPECT_EQ(queue[2].filePath, (files / "Local.PDF").string());
+    EXPECT_EQ(world.rows("DiaryAttachments")[2].filePath, (files / "Local.PDF").string());
+    EXPECT_TRUE(fs::exists(files / "Local.PDF"));
+}
+
 TEST_F(LoopWalk, AMissingMappedFolderEndsTheCycleWithoutTouchingARow) {
     world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.docs.string() + "\r\n\\\\nas\\scans=" +
                       (world.docs / "not-mounted").string() + "\r\n");

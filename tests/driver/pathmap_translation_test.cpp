@@ -26,22 +26,6 @@ TEST(PathMapTranslation, PrefixesMatchWholeComponentsOnly) {
     EXPECT_EQ(ToLocalPath(kMap, "D:\\Docs2\\Scan.tif"), "D:\\Docs2\\Scan.tif");
     EXPECT_EQ(ToLocalPath(kMap, "/already/local/Scan.tif"), "/already/local/Scan.tif");
     EXPECT_EQ(ToLocalPath({}, "D:\\Docs\\Scan.tif"), "D:\\Docs\\Scan.tif");
-    EXPECT_EQ(ToHostPath(kMap, "/srv/docsx/Scan.PDF"), "/srv/docsx/Scan.PDF");
-    EXPECT_EQ(ToHostPath({}, "/srv/docs/Scan.PDF"), "/srv/docs/Scan.PDF");
-}
-
-TEST(PathMapTranslation, LocalPathsGoBackIntoTheHostsForm) {
-    EXPECT_EQ(ToHostPath(kMap, "/srv/docs/Smith/Scan.PDF"), "D:\\Docs\\Smith\\Scan.PDF");
-    EXPECT_EQ(ToHostPath(kMap, "/mnt/archive/2019/Old.PDF.PDF"), "D:\\Docs\\Archive\\2019\\Old.PDF.PDF");
-    EXPECT_EQ(ToHostPath(kMap, "/mnt/scans/O'Brien.PDF"), "\\\\fileserver\\scans\\O'Brien.PDF");
-    EXPECT_EQ(ToHostPath(kMap, "/srv/e/Letter.PDF.PDF"), "E:\\Letter.PDF.PDF");
-    // A host that writes "/" keeps it.
-    EXPECT_EQ(ToHostPath({{"/home/docs", "/srv/docs"}}, "/srv/docs/a/Scan.PDF"), "/home/docs/a/Scan.PDF");
-}
-
-TEST(PathMapTranslation, ARoundTripGivesTheHostPathBack) {
-    for (const std::string host : {"D:\\Docs\\a\\b c\\Scan.tif", "\\\\fileserver\\scans\\x.tif", "E:\\y.pdf"})
-        EXPECT_EQ(ToHostPath(kMap, ToLocalPath(kMap, host)), host);
 }
 
 TEST(PathMapTranslation, MissingTargetFoldersAreListed) {

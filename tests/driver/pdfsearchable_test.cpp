@@ -174,6 +174,13 @@ TEST(CutDown, ACreationDateLeftBehindGoesUpToTheFileName) {
     EXPECT_EQ(CutDownExtractedText("Filename: Old.PDF/x text"), "/xtext");
 }
 
+// Each of the three paths between quotation marks, the output path's after "-sOutputFile=".
+TEST(PdfWriteCommand, PlainPathsStandBetweenQuotationMarks) {
+    EXPECT_EQ(driver::BuildPdfWriteCommandLine("/usr/bin", "/tmp/kvo", "/docs/Letter.pdf"),
+              "\"/usr/bin/gs\" -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=\"/tmp/kvo/KVOPdfWrite.pdf\" -r300 "
+              "\"/docs/Letter.pdf\"");
+}
+
 TEST(PdfWriteCommand, EveryPathReachesGhostscriptAsOneIntactArgument) {
     const std::vector<std::string> expected = {
         "/opt/gs 10/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite", "-sOutputFile=/tmp/100%% \"x\"/KVOPdfWrite.pdf",

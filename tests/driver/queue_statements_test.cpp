@@ -55,6 +55,33 @@ TEST(QueueStatements, TheClosedMattersFillDiffersFromTheOpenOneOnlyInItsHostTabl
     EXPECT_TRUE(sql.fillOpen.ends_with("\r\n where DS.[TrackReference] is null"));
 }
 
+// The set-up statements, every line with its leading blanks.
+TEST(QueueStatements, TheSetUpStatementsAreWordForWord) {
+    const QueueStatements& sql = SqlServerStatements();
+    EXPECT_EQ(sql.existence,
+              "select count(1) As Total\r\n"
+              "  from sysusers SU\r\n"
+              "       inner join sysobjects SO\r\n"
+              "               on SO.[uid] = SU.[uid]\r\n"
+              "              and SO.[xtype] = 'U'\r\n"
+              "              and SO.[name] = 'DASearchable'\r\n"
+              " where SU.[name] = 'dbo'");
+    EXPECT_EQ(sql.createTable,
+              "Create Table\r\n"
+              "       [dbo].[DASearchable]\r\n"
+              "      ([TrackReference]          int not null,\r\n"
+              "       [Type]                    char(3) not null,\r\n"
+              "       [FilePath]                char(255),\r\n"
+              "       [Processed]               int)");
+    EXPECT_EQ(sql.primaryKey,
+              "Alter Table\r\n"
+              "      [dbo].[DASearchable]\r\n"
+              "  ADD CONSTRAINT [PK_DASearchable]\r\n"
+              "                 PRIMARY KEY CLUSTERED\r\n"
+              "                ([TrackReference] ASC)\r\n"
+              "  ON [PRIMARY]");
+}
+
 TEST(QueueStatements, TheSelectionNamesTheFieldsTheWalkReads) {
     EXPECT_EQ(SqlServerStatements().selection,
               "SELECT IsNull(Convert(varchar(12), TrackReference), '0') As TrackReference,\r\n"
