@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -12,6 +11,7 @@
 
 #include "imagesplit/TemporaryName.h"
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/Numbers.h"
 #include "shared/platform/Paths.h"
 
 namespace kvo {
@@ -78,8 +78,7 @@ bool WriteAll(int fd, const void* data, std::size_t size) {
 std::uint32_t BmpBytesPerScanLine(std::uint32_t width) { return (width * 3 + 3) / 4 * 4; }
 
 std::int32_t PixelsPerMetre(int dpi) {
-    // nearbyint rounds halves to even in the default rounding mode.
-    return static_cast<std::int32_t>(std::nearbyint(dpi / 2.54 * 100));
+    return static_cast<std::int32_t>(RoundHalfEven(dpi / 2.54 * 100));
 }
 
 std::array<std::uint8_t, kBmpInfoHeaderSize> BmpInfoHeader(std::int32_t width, std::int32_t height, int dpi) {

@@ -3,7 +3,6 @@
 #include "ocrengine/DecimalText.h"
 
 #include <array>
-#include <cmath>
 
 namespace kvo::ocrsave {
 
@@ -24,14 +23,6 @@ double PageScale(std::optional<int> pixelWidth, std::optional<int> pixelHeight) 
     const double byWidth = kPageWidthUnits / *pixelWidth;
     const double byHeight = kPageHeightUnits / *pixelHeight;
     return byHeight < byWidth ? byHeight : byWidth;
-}
-
-double RoundHalfEven(double value) {
-    const double below = std::floor(value);
-    const double fraction = value - below;
-    if (fraction > 0.5) return below + 1;
-    if (fraction < 0.5) return below;
-    return std::fmod(below, 2.0) == 0 ? below : below + 1;
 }
 
 std::string EdgeText(double pixels, double scale) { return ocr::DecimalText(RoundHalfEven(pixels * scale)); }

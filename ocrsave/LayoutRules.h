@@ -3,14 +3,13 @@
 #include <optional>
 #include <string>
 
+#include "shared/platform/Numbers.h"
+
 namespace kvo::ocrsave {
 
 // The factor that makes the page image just fit 2480 x 3507 units (A4 at 300 units per inch):
 // the smaller of 2480 / width and 3507 / height; 1 when a size is unknown or 0.
 double PageScale(std::optional<int> pixelWidth, std::optional<int> pixelHeight);
-
-// The nearest whole number, halves to the even neighbour (50.5 -> 50, 51.5 -> 52).
-double RoundHalfEven(double value);
 
 // An engine edge in layout units: edge x scale, rounded half to even, as decimal text.
 std::string EdgeText(double pixels, double scale);

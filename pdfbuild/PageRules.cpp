@@ -8,12 +8,6 @@
 
 namespace kvo::pdfbuild {
 
-double RoundHalfEven(double value) {
-    double nearest = std::round(value);  // halves away from zero
-    if (std::fabs(value - std::trunc(value)) == 0.5) nearest = 2.0 * std::round(value / 2.0);
-    return nearest;
-}
-
 double ReadNumber(const std::string& text) {
     const char* first = text.data();
     const char* last = first + text.size();

@@ -4,10 +4,9 @@
 #include <optional>
 #include <string>
 
-namespace kvo::pdfbuild {
+#include "shared/platform/Numbers.h"
 
-// Rounds to the nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
-double RoundHalfEven(double value);
+namespace kvo::pdfbuild {
 
 // A number read from an attribute text in the "C" locale: leading blanks, a sign, digits and
 // one "." are read as far as they go; a text that does not start with a finite number gives 0.

@@ -20,16 +20,6 @@ TEST(PageScale, IsOneWhenASizeIsUnknownOrZero) {
     EXPECT_DOUBLE_EQ(PageScale(1240, 0), 1.0);
 }
 
-TEST(RoundHalfEven, GoesToTheEvenNeighbourOnlyAtHalves) {
-    EXPECT_EQ(RoundHalfEven(50.5), 50);
-    EXPECT_EQ(RoundHalfEven(51.5), 52);
-    EXPECT_EQ(RoundHalfEven(50.500001), 51);
-    EXPECT_EQ(RoundHalfEven(49.4999), 49);
-    EXPECT_EQ(RoundHalfEven(-2.5), -2);
-    EXPECT_EQ(RoundHalfEven(-3.5), -4);
-    EXPECT_EQ(RoundHalfEven(0.5), 0);
-}
-
 TEST(EdgeText, ScalesAndRoundsEngineEdges) {
     EXPECT_EQ(EdgeText(101, 0.5), "50");
     EXPECT_EQ(EdgeText(103, 0.5), "52");

@@ -5,14 +5,6 @@
 namespace kvo::pdfbuild {
 namespace {
 
-TEST(PageRules, RoundsHalvesToTheEvenNeighbour) {
-    EXPECT_EQ(RoundHalfEven(10.5), 10);
-    EXPECT_EQ(RoundHalfEven(11.5), 12);
-    EXPECT_EQ(RoundHalfEven(-2.5), -2);
-    EXPECT_EQ(RoundHalfEven(9.6), 10);
-    EXPECT_EQ(RoundHalfEven(249.6 - 240), 10);
-}
-
 TEST(PageRules, ReadsAttributeNumbersInTheCLocaleAndUnreadableOnesAsZero) {
     EXPECT_EQ(ReadNumber("10.25"), 10.25);
     EXPECT_EQ(ReadNumber(" -3"), -3);
