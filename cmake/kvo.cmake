@@ -1,7 +1,13 @@
-# kvo_library(NAME DIR LIBS...): one static library from every .cpp under DIR except main.cpp.
+# kvo_library(NAME DIR LIBS...): one static library from every .cpp under DIR except main.cpp
+# and the folders below DIR that are libraries of their own (they hold a CMakeLists.txt).
 function(kvo_library name dir)
   file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${dir}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  file(GLOB_RECURSE own_lists CONFIGURE_DEPENDS ${dir}/*/CMakeLists.txt)
+  foreach(own ${own_lists})
+    get_filename_component(own_dir ${own} DIRECTORY)
+    list(FILTER sources EXCLUDE REGEX "^${own_dir}/")
+  endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})

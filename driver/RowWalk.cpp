@@ -9,7 +9,7 @@
 #include "driver/modPDFSearchable.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
-#include "shared/AppTester.h"
+#include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
@@ -152,20 +152,18 @@ bool RowWalk::runPipeline() {
         return false;
     }
     TimePoint lastDot = Now();
-    while (IsAppRunning(kPipelineImageName)) {
-        SleepMs(kPollMs);
-        ReapChildren();
-        if (stopRequested_) {
-            if (SecondCount(lastDot, Now()) >= 2) {
-                display_.appendText(kStoppingDot);
-                lastDot = Now();
-            }
-        } else {
-            display_.setStopEnabled(true);
-        }
-        display_.processMessages();
-    }
-    ReapChildren();
+    // No time limit here: the pipeline limits each of its own children.
+    WatchProgram(kPipelineImageName, {.pollMs = kPollMs, .hourLimit = false, .onPoll = [&] {
+                     if (stopRequested_) {
+                         if (SecondCount(lastDot, Now()) >= 2) {
+                             display_.appendText(kStoppingDot);
+                             lastDot = Now();
+                         }
+                     } else {
+                         display_.setStopEnabled(true);
+                     }
+                     display_.processMessages();
+                 }});
     return true;
 }
 

@@ -8,10 +8,9 @@
 #include "driver/pdftext/PdfTextExtractor.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
-#include "shared/AppTester.h"
+#include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
 #include "shared/clsRegistry.h"
-#include "shared/platform/Clock.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 
@@ -51,16 +50,7 @@ std::optional<std::string> RewriteWithGhostscript(const std::string& ghostscript
                   << std::endl;
         return std::nullopt;
     }
-    const TimePoint start = Now();
-    while (IsAppRunning(kGhostscriptImage)) {
-        if (HourCount(start, Now()) > 1) {
-            KillAppByName(kGhostscriptImage);
-            break;
-        }
-        if (pumpMessages) pumpMessages();
-        SleepMs(kGhostscriptPollMs);
-        ReapChildren();
-    }
+    WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs, .onPoll = pumpMessages});
     return ResolveFile(temp + "/" + kRewriteFileLookedUp);
 }
 

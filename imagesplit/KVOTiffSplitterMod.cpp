@@ -5,7 +5,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "imagesplit/TemporaryName.h"
+#include "shared/platform/WholeFile.h"
 #include "ocrengine/EngineDocument.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
@@ -85,15 +85,9 @@ bool SplitPages(xml::Node file, const std::string& source, const std::string& ba
 // The engine's SaveAs to a hidden name beside `target`, renamed into place only when it
 // succeeded, so that a failed save leaves no partial file under the name the second pass reads.
 void SaveTiffCopyWhole(ocr::EngineDocument& engine, const std::string& target) {
-    const std::string temporary = TemporaryNameBeside(target, ".TIFF");
-    try {
-        engine.SaveAs(temporary, ocr::kFileFormatTiff, 1);
-        if (std::rename(temporary.c_str(), target.c_str()) != 0)
-            throw std::runtime_error("cannot rename the TIFF copy to " + target);
-    } catch (...) {
-        std::remove(temporary.c_str());
-        throw;
-    }
+    WholeFileWriter copy(target);
+    engine.SaveAs(copy.temporaryPath(), ocr::kFileFormatTiff, 1);
+    copy.commit();
 }
 
 // Has the OCR engine re-save `source` as source + ".TIFF". Every step may fail; the caller

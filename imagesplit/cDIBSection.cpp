@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <limits>
 #include <new>
-#include <unistd.h>
+#include <system_error>
 
-#include "imagesplit/TemporaryName.h"
+#include "shared/platform/WholeFile.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Numbers.h"
 #include "shared/platform/Paths.h"
@@ -63,14 +62,6 @@ void RgbRowToBgr(const std::uint8_t* source, int width, std::uint8_t* target) {
         target[1] = source[1];
         target[2] = source[0];
     }
-}
-
-// One write call; a failed or short write is a failure (errno set).
-bool WriteAll(int fd, const void* data, std::size_t size) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written == static_cast<ssize_t>(size)) return true;
-    if (written >= 0) errno = ENOSPC;
-    return false;
 }
 
 }  // namespace
@@ -167,26 +158,16 @@ void cDIBSection::SavePicture(const std::string& sFileName) const {
 
     // An existing file whose name differs only in case is the one replaced.
     const std::string target = ResolveFile(sFileName).value_or(sFileName);
-    const std::string temporary = TemporaryNameBeside(target, ".part");
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) throw DibError(kDibCannotWriteFile, WriterSource(), ApiError(errno));
-
-    const auto fileHeader = BmpFileHeader(static_cast<std::uint32_t>(bits_.size()));
-    bool written = WriteAll(fd, fileHeader.data(), fileHeader.size()) &&
-                   WriteAll(fd, infoHeader_.data(), infoHeader_.size()) &&
-                   WriteAll(fd, bits_.data(), bits_.size());
-    int failure = written ? 0 : errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        failure = errno;
-    }
-    if (written && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        written = false;
-        failure = errno;
-    }
-    if (!written) {
-        ::unlink(temporary.c_str());
-        throw DibError(kDibCannotWriteFile, WriterSource(), ApiError(failure));
+    try {
+        // Page bitmaps are large and short-lived: whole, but not flushed to disk.
+        WholeFileWriter file(target, Durability::Plain);
+        const auto fileHeader = BmpFileHeader(static_cast<std::uint32_t>(bits_.size()));
+        file.write(fileHeader.data(), fileHeader.size());
+        file.write(infoHeader_.data(), infoHeader_.size());
+        file.write(bits_.data(), bits_.size());
+        file.commit();
+    } catch (const std::system_error& error) {
+        throw DibError(kDibCannotWriteFile, WriterSource(), ApiError(error.code().value()));
     }
 }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "pdfbuild/AtomicOutput.h"
+#include "shared/platform/WholeFile.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/XmlDocument.h"
 
@@ -152,7 +152,7 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
     return page;
 }
 
-DocumentWriter::DocumentWriter(const std::string& target) : out_(std::make_unique<AtomicOutput>(target)) {
+DocumentWriter::DocumentWriter(const std::string& target) : out_(std::make_unique<WholeFileWriter>(target)) {
     out_->write(kHeader, kDocumentHeaderSize);
 }
 

@@ -7,7 +7,7 @@
 //   "BRK."   a page break: the next page starts a new sheet
 //   "END."   the end mark (empty); a file without it, or with bytes after it, is refused
 // A page document holds one page; the assembled document any sequence of pages and breaks.
-// Files are written whole (AtomicOutput) and read one page at a time.
+// Files are written whole (WholeFileWriter) and read one page at a time.
 #include <cstdint>
 #include <fstream>
 #include <memory>
@@ -17,10 +17,10 @@
 #include <variant>
 
 #include "pdfbuild/PageDocument.h"
+#include "shared/platform/WholeFile.h"
 
 namespace kvo::pdfbuild {
 
-class AtomicOutput;
 
 class DocumentFileError : public std::runtime_error {
 public:
@@ -43,7 +43,7 @@ public:
 
 private:
     void writeRecord(const char (&tag)[5], const void* data, std::uint64_t size);
-    std::unique_ptr<AtomicOutput> out_;
+    std::unique_ptr<WholeFileWriter> out_;
 };
 
 class DocumentReader {

@@ -1,6 +1,6 @@
 #include "pdfbuild/KvoEngine.h"
 
-#include "pdfbuild/AtomicOutput.h"
+#include "shared/platform/WholeFile.h"
 #include "pdfbuild/CairoPdfCanvas.h"
 #include "shared/image/RasterImage.h"
 #include "shared/platform/FileSearch.h"
@@ -141,7 +141,7 @@ void KvoEngine::save(AssembledDocument& document) {
 
 void KvoEngine::exportPdf(const AssembledDocument& document, const std::string& pdfPath, ExportRoute route) {
     Engine("cannot export " + pdfPath, [&] {
-        AtomicOutput out(pdfPath);
+        WholeFileWriter out(pdfPath);
         PdfCanvas canvas([&out](const unsigned char* data, std::size_t size) { out.write(data, size); }, route);
         PageSequence sequence(canvas);
         DocumentReader saved(document.path);

@@ -5,7 +5,7 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "shared/AppTester.h"
+#include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
 #include "shared/clsRegistry.h"
 #include "shared/platform/Clock.h"
@@ -37,19 +37,6 @@ char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
-
-// Waits while Ghostscript runs; past the hour limit every process of its name is ended, and the
-// pages written so far are used.
-void WatchGhostscript() {
-    const TimePoint start = Now();
-    while (IsAppRunning(kGhostscriptImage)) {
-        if (HourCount(start, Now()) > 1) {
-            KillAppByName(kGhostscriptImage);
-            return;
-        }
-        SleepMs(kGhostscriptPollMs);
-    }
 }
 
 std::vector<int> ListRenderedPages(const std::string& base) {
@@ -143,7 +130,8 @@ void SplitCurrentOrder(const std::string& appFolder) {
     const std::string commandLine = GhostscriptCommandLine(gsFolder, TempFolder(), base, *pdf);
     DeleteFilesWithPrefix(TempFolder(), base, kPageBitmapSuffix);
     AsyncShell(commandLine, kWindowHidden);
-    WatchGhostscript();
+    // Past the hour limit every process of its name is ended, and the pages written so far are used.
+    WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
 
     const std::vector<int> pages = ListRenderedPages(base);
     if (pages.empty() || TooFewBytesPerPage(*pdfSize, static_cast<std::int64_t>(pages.size()))) return;

@@ -6,8 +6,8 @@
 #include <iostream>
 
 #include "shared/AppTester.h"
+#include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
-#include "shared/platform/Clock.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
@@ -59,7 +59,7 @@ constexpr std::array<const char*, 3> kPageWorkSuffixes{kPageDocumentSuffix, kPag
 WatchEnd RunChild(const std::string& appFolder, const ChildProgram& child, int windowStyle) {
     // A program that cannot be started leaves nothing running, so the watch ends at once.
     StartProgram(QuoteArgument(appFolder + "/" + child.fileName), windowStyle);
-    return WatchChild(child.imageName);
+    return WatchProgram(child.imageName, {.pollMs = kWatchPollMs});
 }
 
 void HandleOrder(const xml::Node& order, const std::string& appFolder) {
@@ -103,18 +103,6 @@ std::optional<ChildProgram> SplitterFor(const std::string& upperExtension) {
         if (upperExtension == imageType) return kTiffSplitter;
     if (upperExtension == "PDF") return kPdfSplitter;
     return std::nullopt;
-}
-
-WatchEnd WatchChild(const std::string& imageName) {
-    const TimePoint start = Now();
-    while (IsAppRunning(imageName)) {
-        if (HourCount(start, Now()) > 1) {
-            KillAppByName(imageName);
-            return WatchEnd::TimedOut;
-        }
-        SleepMs(kWatchPollMs);
-    }
-    return WatchEnd::Ended;
 }
 
 void RemoveStaleWork(const std::string& base, const std::string& attachmentPath) {

@@ -25,13 +25,6 @@ inline constexpr int kWatchPollMs = 200;
 // The splitter for an upper-case extension, or nullopt when no splitter handles it.
 std::optional<ChildProgram> SplitterFor(const std::string& upperExtension);
 
-enum class WatchEnd { Ended, TimedOut };
-
-// Waits while a process with the image name runs, polling every 200 ms. When more than one
-// clock-hour boundary has passed since the start, ends every process of that name and reports
-// the time-out.
-WatchEnd WatchChild(const std::string& imageName);
-
 // Removes what an earlier, failed or interrupted run may have left under this attachment's
 // names: the result {TEMP}/{base}.pdf, the builder's "KVOOCR.pdf" and "KVOOCR.doc", and the page
 // work files {base}*.bmp, *.bmp.xml, *.bmp.doc. The attachment itself is never removed, even when

@@ -25,6 +25,13 @@ std::vector<pid_t>& UnwaitedChildren() {
     return children;
 }
 
+// The exit statuses of the latest reaped children, for ExitStatusOf.
+constexpr std::size_t kRememberedExits = 64;
+std::vector<std::pair<pid_t, int>>& EndedChildren() {
+    static std::vector<std::pair<pid_t, int>> ended;
+    return ended;
+}
+
 [[noreturn]] void ThrowCannotStart() { throw ShellError(kShellCannotStart, kSource, "Failed to Shell child process"); }
 
 // The file to execute. A name without a folder is searched on PATH by exec itself; a path is
@@ -148,23 +155,40 @@ std::int32_t SyncShell(const std::string& commandLine, int windowStyle) {
     return WEXITSTATUS(status);
 }
 
-void AsyncShell(const std::string& commandLine, int windowStyle) {
-    if (StartProgram(commandLine, windowStyle) == 0) ThrowCannotStart();
+pid_t AsyncShell(const std::string& commandLine, int windowStyle) {
+    const pid_t pid = StartProgram(commandLine, windowStyle);
+    if (pid == 0) ThrowCannotStart();
+    return pid;
 }
 
 pid_t StartProgram(const std::string& commandLine, int windowStyle) {
     ReapChildren();
     pid_t pid = Launch(commandLine, windowStyle);
     if (pid < 0) return 0;
+    // A reused id must not report the exit of the child that had it before.
+    std::erase_if(EndedChildren(), [pid](const auto& ended) { return ended.first == pid; });
     UnwaitedChildren().push_back(pid);
     return pid;
 }
 
 void ReapChildren() {
     std::erase_if(UnwaitedChildren(), [](pid_t pid) {
-        pid_t reaped = waitpid(pid, nullptr, WNOHANG);
+        int status = 0;
+        const pid_t reaped = waitpid(pid, &status, WNOHANG);
+        if (reaped == pid) {
+            auto& ended = EndedChildren();
+            if (ended.size() >= kRememberedExits) ended.erase(ended.begin());
+            ended.emplace_back(pid, WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status));
+        }
         return reaped == pid || (reaped < 0 && errno == ECHILD);
     });
+}
+
+std::optional<int> ExitStatusOf(pid_t pid) {
+    ReapChildren();
+    for (auto it = EndedChildren().rbegin(); it != EndedChildren().rend(); ++it)
+        if (it->first == pid) return it->second;
+    return std::nullopt;
 }
 
 }  // namespace kvo

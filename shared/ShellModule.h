@@ -9,6 +9,7 @@
 // discarded, and so is Ghostscript's ("gs") standard error. Standard input is /dev/null, and
 // no other descriptor of the caller is inherited.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -34,9 +35,9 @@ constexpr int kWindowMinimised = 2;
 // "Failed to Shell child process") when the program cannot be started.
 std::int32_t SyncShell(const std::string& commandLine, int windowStyle);
 
-// Starts the program and returns at once; the child is reaped as soon as it ends (see
-// ReapChildren). Throws ShellError like SyncShell when it cannot be started.
-void AsyncShell(const std::string& commandLine, int windowStyle);
+// Starts the program and returns its process id at once; the child is reaped as soon as it
+// ends (see ReapChildren). Throws ShellError like SyncShell when it cannot be started.
+pid_t AsyncShell(const std::string& commandLine, int windowStyle);
 
 // The plain program start (no wait, no error raised): returns the process id, or 0 when the
 // program could not be started. The child is reaped as soon as it ends.
@@ -45,5 +46,9 @@ pid_t StartProgram(const std::string& commandLine, int windowStyle);
 // Reaps every child started by AsyncShell/StartProgram that has ended, by process id only
 // (never waitpid(-1)), so that no zombie is left and none counts as running.
 void ReapChildren();
+
+// The exit status of a child started by AsyncShell or StartProgram once it has ended (128 +
+// signal number when a signal ended it); nullopt while it runs, or for an unknown id.
+std::optional<int> ExitStatusOf(pid_t processId);
 
 }  // namespace kvo

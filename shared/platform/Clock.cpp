@@ -12,6 +12,10 @@ std::function<TimePoint()>& TestSource() {
     static std::function<TimePoint()> source;
     return source;
 }
+std::function<SteadyPoint()>& TestSteadySource() {
+    static std::function<SteadyPoint()> source;
+    return source;
+}
 std::chrono::milliseconds& TestOffset() {
     static std::chrono::milliseconds offset{0};
     return offset;
@@ -46,8 +50,15 @@ TimePoint Now() {
     return std::chrono::system_clock::now();
 }
 
-void SetClockForTesting(std::function<TimePoint()> source) {
+SteadyPoint SteadyNow() {
+    if (TestSteadySource()) return TestSteadySource()() + TestOffset();
+    if (TestSource()) return SteadyPoint(std::chrono::duration_cast<SteadyPoint::duration>(Now().time_since_epoch()));
+    return std::chrono::steady_clock::now();
+}
+
+void SetClockForTesting(std::function<TimePoint()> source, std::function<SteadyPoint()> steadySource) {
     TestSource() = std::move(source);
+    TestSteadySource() = std::move(steadySource);
     TestOffset() = std::chrono::milliseconds{0};
 }
 
@@ -69,5 +80,19 @@ long long SecondCount(TimePoint earlier, TimePoint later) {
 }
 
 int LocalHour(TimePoint when) { return LocalTime(when).tm_hour; }
+
+double SecondsSince(SteadyPoint start) { return std::chrono::duration<double>(SteadyNow() - start).count(); }
+
+HourLimit::HourLimit() {
+    using namespace std::chrono;
+    const TimePoint start = Now();
+    // Time into the current clock hour, with the fraction of its second.
+    const auto intoSecond = start.time_since_epoch() - floor<seconds>(start.time_since_epoch());
+    const long long calendar = LocalCalendarSeconds(start);
+    const auto intoHour = seconds(calendar - FloorDiv(calendar, 3600) * 3600) + intoSecond;
+    deadline_ = SteadyNow() + duration_cast<SteadyPoint::duration>(hours(2) - intoHour);
+}
+
+bool HourLimit::reached() const { return SteadyNow() >= deadline_; }
 
 }  // namespace kvo

@@ -1,7 +1,7 @@
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/WholeFile.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <functional>
 #include <locale.h>
-#include <random>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,53 +226,6 @@ std::string ResolveTarget(const std::string& path) {
     return target;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// Writes a file whole: `fill` writes into a new hidden file beside `target`, which is then
-// flushed to disk and renamed over `target`. On any failure the temporary file is removed and
-// `target` is left as it was.
-void ReplaceWhole(const std::string& target, const std::function<bool(int fd)>& fill) {
-    static std::atomic<unsigned> counter{0};
-    static const unsigned salt = std::random_device{}();
-    SplitPath parts = Split(target);
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = Join(parts.folder, ".kvo-tmp-" + std::to_string(getpid()) + "-" + std::to_string(salt) + "-" +
-                                           std::to_string(counter++));
-        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) Fail("cannot write", target, errno);
-
-    struct stat old{};
-    bool ok = fill(fd);
-    int error = errno;
-    if (ok && stat(target.c_str(), &old) == 0) fchmod(fd, old.st_mode & 07777);
-    if (ok && fsync(fd) != 0) ok = false, error = errno;
-    if (close(fd) != 0 && ok) ok = false, error = errno;
-    if (ok && rename(temporary.c_str(), target.c_str()) != 0) ok = false, error = errno;
-    if (!ok) {
-        unlink(temporary.c_str());
-        Fail("cannot write", target, error ? error : EIO);
-    }
-    // Make the rename itself durable.
-    int folder = open(parts.folder.empty() ? "." : parts.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
-    }
-}
-
 }  // namespace
 
 bool NamesEqualIgnoringCase(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
@@ -338,25 +290,9 @@ bool RenameFile(const std::string& from, const std::string& newName) {
 void CopyFileReplace(const std::string& from, const std::string& to) {
     auto source = ResolveFile(from);
     if (!source) Fail("cannot copy", from, ENOENT);
-    std::string target = ResolveTarget(to);
-    int in = open(source->c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) Fail("cannot read", *source, errno);
-    try {
-        ReplaceWhole(target, [&](int out) {
-            std::vector<char> buffer(1 << 18);
-            for (;;) {
-                ssize_t got = read(in, buffer.data(), buffer.size());
-                if (got < 0 && errno == EINTR) continue;
-                if (got < 0) return false;
-                if (got == 0) return true;
-                if (!WriteAll(out, buffer.data(), static_cast<size_t>(got))) return false;
-            }
-        });
-    } catch (...) {
-        close(in);
-        throw;
-    }
-    close(in);
+    WholeFileWriter copy(ResolveTarget(to));
+    copy.copyWholeFile(*source);
+    copy.commit();
 }
 
 std::optional<std::int64_t> FileLength(const std::string& path) {
@@ -367,7 +303,9 @@ std::optional<std::int64_t> FileLength(const std::string& path) {
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& content) {
-    ReplaceWhole(ResolveTarget(path), [&](int fd) { return WriteAll(fd, content.data(), content.size()); });
+    WholeFileWriter file(ResolveTarget(path));
+    file.write(content.data(), content.size());
+    file.commit();
 }
 
 }  // namespace kvo

@@ -186,28 +186,6 @@ TEST_F(PipelineTest, ABuilderThatNeverEndsIsEndedWithEveryWordProcessor) {
     EXPECT_THAT(OrderMarks(), ElementsAre("1"));
 }
 
-TEST(WatchChild, TheLimitCountsHourBoundariesNotElapsedTime) {
-    ScratchDir app("kvo-pipe-watch");
-    InstallProgram(HelperDir() / "pipe_standin", app.path(), "KVOPDFSplitter");
-    EnvVar hang("KVO_PIPE_HANG", "KVOPDFSplitter");
-    EnvVar log("KVO_PIPE_LOG", std::nullopt);
-    ASSERT_NE(StartProgram(QuoteArgument((app / "KVOPDFSplitter").string()), kWindowHidden), 0);
-
-    // Started at 10:59:30; the first check comes at 11:59:59.8, more than an hour later but
-    // past one boundary only; the next, after the 200 ms sleep, at 12:00:00.
-    const TimePoint startTime = LocalTimeOfDay(10, 59, 30);
-    auto calls = std::make_shared<int>(0);
-    SetClockForTesting([=] { return (*calls)++ == 0 ? startTime : startTime + std::chrono::milliseconds(3629800); });
-    const mod::WatchEnd end = mod::WatchChild("KVOPDFSPLITTER.EXE");
-    const auto polled = std::chrono::duration_cast<std::chrono::milliseconds>(Now() - startTime);
-    SetClockForTesting(nullptr);
-
-    EXPECT_EQ(end, mod::WatchEnd::TimedOut);
-    EXPECT_EQ(polled.count(), 3630 * 1000);
-    EXPECT_FALSE(IsAppRunning("KVOPDFSplitter"));
-    EXPECT_EQ(mod::WatchChild("KVOPDFSPLITTER.EXE"), mod::WatchEnd::Ended);
-}
-
 TEST_F(PipelineTest, TheInstalledProgramRunsTheChainAndLeavesOnlyTheResult) {
     InstallProgram(BinDir() / "KVOProcessSlides", app_.path(), "KVOProcessSlides");
     EnvVar result("KVO_PIPE_RESULT", "%PDF-searchable");

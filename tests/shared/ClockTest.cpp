@@ -73,5 +73,31 @@ TEST_F(ClockTest, AReplacedClockIsAdvancedBySleeping) {
     EXPECT_LT(abs(duration_cast<seconds>(Now() - system_clock::now()).count()), 5);
 }
 
+// The limit takes the time left to the second clock-hour boundary from the wall clock at the
+// start, then counts elapsed time: the clocks going forward one hour (London, 30 March 2025,
+// 01:00 -> 02:00) neither fires it one second after a start at 00:59:59 nor later.
+TEST_F(ClockTest, TheHourLimitCountsElapsedTimeFromTheStartsPlaceInTheHour) {
+    struct Case {
+        TimePoint start;
+        double elapsedSeconds;
+        bool reached;
+    } cases[] = {
+        {Local(2024, 3, 5, 10, 59, 30), 3629.9, false},
+        {Local(2024, 3, 5, 10, 59, 30), 3630.0, true},
+        {Local(2024, 3, 5, 10, 0, 0), 7199.9, false},
+        {Local(2024, 3, 5, 10, 0, 0), 7200.0, true},
+        {Local(2025, 3, 30, 0, 59, 59), 1.0, false},
+        {Local(2025, 3, 30, 0, 59, 59), 3600.9, false},
+        {Local(2025, 3, 30, 0, 59, 59), 3601.0, true},
+    };
+    for (const Case& c : cases) {
+        SteadyPoint steady{};
+        SetClockForTesting([&] { return c.start; }, [&] { return steady; });
+        const HourLimit limit;
+        steady += duration_cast<SteadyPoint::duration>(duration<double>(c.elapsedSeconds));
+        EXPECT_EQ(limit.reached(), c.reached) << c.elapsedSeconds << " s after a start at " << system_clock::to_time_t(c.start);
+    }
+}
+
 }  // namespace
 }  // namespace kvo

@@ -1,0 +1,229 @@
+#include "shared/platform/WholeFile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kvo {
+
+namespace {
+
+constexpr const char* kMarker = ".kvotmp.";
+// A name near the file system's limit still leaves room for the marker and the writer.
+constexpr std::size_t kKeptNameBytes = 100;
+
+[[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
+    throw std::system_error(error ? error : EIO, std::generic_category(), what + " " + path);
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    std::string host(name);
+    std::replace(host.begin(), host.end(), '/', '_');
+    return host;
+}
+
+const std::string& ThisHost() {
+    static const std::string host = HostName();
+    return host;
+}
+
+struct TemporaryOwner {
+    std::string host;
+    pid_t pid = 0;
+};
+
+bool AllDigits(const std::string& text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// ".{name}.kvotmp.{host}.{pid}.{n}": the host may itself hold dots, so it is read from the ends.
+std::optional<TemporaryOwner> OwnerOf(const std::string& fileName) {
+    if (fileName.empty() || fileName[0] != '.') return std::nullopt;
+    const std::size_t marker = fileName.rfind(kMarker);
+    if (marker == std::string::npos || marker == 0) return std::nullopt;
+    const std::string rest = fileName.substr(marker + std::strlen(kMarker));
+    const std::size_t lastDot = rest.rfind('.');
+    if (lastDot == std::string::npos || lastDot == 0) return std::nullopt;
+    const std::size_t pidDot = rest.rfind('.', lastDot - 1);
+    if (pidDot == std::string::npos || pidDot == 0) return std::nullopt;
+    const std::string counter = rest.substr(lastDot + 1);
+    const std::string pid = rest.substr(pidDot + 1, lastDot - pidDot - 1);
+    if (!AllDigits(counter) || !AllDigits(pid) || pid.size() > 9) return std::nullopt;
+    return TemporaryOwner{rest.substr(0, pidDot), static_cast<pid_t>(std::stol(pid))};
+}
+
+bool ProcessRuns(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+void WriteAll(int fd, const char* data, std::size_t size, const std::string& path) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) Fail("cannot write", path, written < 0 ? errno : ENOSPC);
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+}  // namespace
+
+WholeFileWriter::WholeFileWriter(std::string target, Durability durability)
+    : target_(std::move(target)), durability_(durability) {
+    static std::atomic<unsigned> counter{0};
+    const std::filesystem::path path(target_);
+    const std::string prefix = "." + path.filename().string().substr(0, kKeptNameBytes) + kMarker + ThisHost() + "." +
+                               std::to_string(getpid()) + ".";
+    for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
+        temporary_ = (path.parent_path() / (prefix + std::to_string(counter++))).string();
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ < 0) {
+        const int error = errno;
+        temporary_.clear();
+        Fail("cannot write", target_, error);
+    }
+}
+
+WholeFileWriter::~WholeFileWriter() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+void WholeFileWriter::write(const void* data, std::size_t size) {
+    WriteAll(fd_, static_cast<const char*>(data), size, target_);
+}
+
+void WholeFileWriter::copyFrom(const std::string& source, std::uint64_t offset, std::uint64_t length) {
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) Fail("cannot read", source, errno);
+    off_t from = static_cast<off_t>(offset);
+    int error = 0;
+    while (length > 0 && error == 0) {
+        ssize_t copied = copy_file_range(in, &from, fd_, nullptr, length, 0);
+        if (copied < 0 && errno == EINTR) continue;
+        if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+            // A file system without in-kernel copies: through a buffer instead.
+            char buffer[1 << 16];
+            copied = pread(in, buffer, std::min<std::uint64_t>(sizeof buffer, length), from);
+            if (copied > 0) {
+                try {
+                    write(buffer, static_cast<std::size_t>(copied));
+                } catch (...) {
+                    ::close(in);
+                    throw;
+                }
+                from += copied;
+            }
+        }
+        if (copied < 0) error = errno;
+        else if (copied == 0) error = EIO;  // the source is shorter than asked
+        else length -= static_cast<std::uint64_t>(copied);
+    }
+    ::close(in);
+    if (error) Fail("cannot copy", source, error);
+}
+
+void WholeFileWriter::copyWholeFile(const std::string& source) {
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0) Fail("cannot read", source, errno);
+    if (!S_ISREG(info.st_mode)) Fail("cannot read", source, EISDIR);
+    copyFrom(source, 0, static_cast<std::uint64_t>(info.st_size));
+}
+
+void WholeFileWriter::copyAttributesFrom(const std::string& file) {
+    struct stat original {};
+    if (::stat(file.c_str(), &original) != 0) Fail("cannot examine", file, errno);
+    if (::fchmod(fd_, original.st_mode & 07777) != 0) Fail("cannot set the permissions of", temporary_, errno);
+    struct stat made {};
+    if (::fstat(fd_, &made) != 0) Fail("cannot examine", temporary_, errno);
+    if ((made.st_uid != original.st_uid || made.st_gid != original.st_gid) &&
+        ::fchown(fd_, original.st_uid, original.st_gid) != 0)
+        Fail("cannot give the owner of " + file + " to", temporary_, errno);
+    // fchown may clear set-id bits: the mode once more.
+    if (::fchmod(fd_, original.st_mode & 07777) != 0) Fail("cannot set the permissions of", temporary_, errno);
+    attributesCopied_ = true;
+}
+
+void WholeFileWriter::finish() {
+    struct stat old {};
+    if (!attributesCopied_ && ::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        ::fchmod(fd_, old.st_mode & 07777);
+    if (durability_ == Durability::Flushed && ::fsync(fd_) != 0) Fail("cannot write", target_, errno);
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0) Fail("cannot write", target_, errno);
+}
+
+void WholeFileWriter::flushFolder() const {
+    if (durability_ != Durability::Flushed) return;
+    const std::string folder = std::filesystem::path(target_).parent_path().string();
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+void WholeFileWriter::commit() {
+    finish();
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0) Fail("cannot write", target_, errno);
+    temporary_.clear();
+    flushFolder();
+}
+
+bool WholeFileWriter::commitIfAbsent() {
+    finish();
+    const auto refused = [this] {
+        ::unlink(temporary_.c_str());
+        temporary_.clear();
+        return false;
+    };
+    if (renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
+        if (errno == EEXIST) return refused();
+        if (errno != EINVAL && errno != ENOSYS) Fail("cannot write", target_, errno);
+        // File systems without RENAME_NOREPLACE: a hard link also refuses an existing name.
+        if (::link(temporary_.c_str(), target_.c_str()) != 0) {
+            if (errno == EEXIST) return refused();
+            Fail("cannot write", target_, errno);
+        }
+        ::unlink(temporary_.c_str());
+    }
+    temporary_.clear();
+    flushFolder();
+    return true;
+}
+
+bool IsOurTemporaryName(const std::string& fileName) { return OwnerOf(fileName).has_value(); }
+
+int RemoveStaleTemporaries(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return 0;
+    const auto now = std::chrono::system_clock::now();
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        const std::optional<TemporaryOwner> owner = OwnerOf(name);
+        if (!owner) continue;
+        const std::string path = folder + "/" + name;
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+        const auto modified = std::chrono::system_clock::from_time_t(info.st_mtime);
+        const bool writerGone = owner->host == ThisHost() && owner->pid != getpid() && !ProcessRuns(owner->pid);
+        if ((writerGone || now - modified > kLongestRun) && ::unlink(path.c_str()) == 0) ++removed;
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+}  // namespace kvo

@@ -1,0 +1,69 @@
+#pragma once
+// Files written whole: the bytes go to a hidden temporary name beside the target, which
+// replaces the target only on commit, so no reader (and no folder listing) ever sees half a
+// file. The temporary names carry the host name and process id of their writer, so that the
+// leftovers of a killed writer can be told from everything else and removed.
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kvo {
+
+enum class Durability {
+    Flushed,  // file and folder flushed to disk: results, documents, a client's file
+    Plain,    // no flush: large short-lived work files
+};
+
+// Longer than any run of one attachment through the chain; a temporary of ours older than
+// this is a leftover even when its writer's process id has been reused.
+inline constexpr std::chrono::hours kLongestRun{6};
+
+class WholeFileWriter {
+public:
+    // Creates the temporary file beside `target` (which is used as given: callers resolve
+    // names first). Throws std::system_error when the folder cannot take a new file.
+    explicit WholeFileWriter(std::string target, Durability durability = Durability::Flushed);
+    // Without a commit the temporary file is removed.
+    ~WholeFileWriter();
+    WholeFileWriter(const WholeFileWriter&) = delete;
+    WholeFileWriter& operator=(const WholeFileWriter&) = delete;
+
+    // The open temporary file; another writer may also write to temporaryPath() by name.
+    int fd() const { return fd_; }
+    const std::string& temporaryPath() const { return temporary_; }
+    const std::string& target() const { return target_; }
+
+    // Each throws std::system_error on failure (a full disk, an unreadable source).
+    void write(const void* data, std::size_t size);
+    void copyFrom(const std::string& source, std::uint64_t offset, std::uint64_t length);
+    void copyWholeFile(const std::string& source);
+    // Gives the new file the permission bits, owner and group of `file`.
+    void copyAttributesFrom(const std::string& file);
+
+    // Renames the file over the target. Unless attributes were copied, an existing target's
+    // permission bits are kept. Throws std::system_error; the target is then unchanged.
+    void commit();
+    // Like commit, but never replaces an existing entry: false (and the temporary removed)
+    // when one is there.
+    bool commitIfAbsent();
+
+private:
+    void finish();
+    void flushFolder() const;
+
+    std::string target_;
+    std::string temporary_;
+    Durability durability_;
+    int fd_ = -1;
+    bool attributesCopied_ = false;
+};
+
+// True for a name that WholeFileWriter gives its temporary files.
+bool IsOurTemporaryName(const std::string& fileName);
+
+// Removes the temporaries of ours in `folder` that are leftovers: their writer on this host no
+// longer runs, or they are older than kLongestRun. Nothing else is touched. Returns how many.
+int RemoveStaleTemporaries(const std::string& folder);
+
+}  // namespace kvo
