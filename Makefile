@@ -1,10 +1,12 @@
 # make        build every program into build/bin/
 # make test   install missing Debian packages, build, run the whole test suite
 # make demo   install, build, and run one batch cycle on a demo database
+# make install PREFIX=/opt/kvo   the programs, the service unit and sample configuration
 BUILD ?= build
+PREFIX ?= /opt/kvo
 JOBS  ?= $(shell nproc)
 
-.PHONY: all build test demo deps configure clean bench
+.PHONY: all build test demo deps configure clean bench install
 
 all: build
 
@@ -30,6 +32,10 @@ bench: deps
 	@scripts/install-deps --bench
 	@$(MAKE) --no-print-directory build
 	@bench/run
+
+# The programs, the service unit and sample configuration under $(PREFIX) only.
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)
