@@ -1,5 +1,10 @@
 #include "shared/xml/HandOff.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/xml/XmlDocument.h"
 
@@ -11,6 +16,34 @@ namespace {
 std::string FileNamePart(const std::string& path) {
     std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The longest page number the PDF splitter takes; the image splitter's tags have six digits.
+constexpr std::size_t kMaxPageDigits = 9;
+constexpr std::size_t kFrameTagDigits = 6;
+
+bool IsPageLabel(const std::string& label) {
+    if (label.empty() || !std::all_of(label.begin(), label.end(), IsDigit)) return false;
+    return label.size() == kFrameTagDigits || (label.front() != '0' && label.size() <= kMaxPageDigits);
+}
+
+// The name without one of the page endings, or nullopt when it has none.
+std::optional<std::string> WithoutPageEnding(const std::string& fileName) {
+    for (const std::string ending : {".bmp", ".bmp.xml", ".bmp.doc"}) {
+        if (fileName.size() <= ending.size()) continue;
+        const std::string::size_type at = fileName.size() - ending.size();
+        if (NamesEqualIgnoringCase(fileName.substr(at), ending)) return fileName.substr(0, at);
+    }
+    return std::nullopt;
+}
+
+bool IsOneOf(const std::string& path, const std::vector<std::string>& files) {
+    std::error_code unknown;
+    return std::any_of(files.begin(), files.end(), [&](const std::string& file) {
+        return std::filesystem::equivalent(path, ResolveFile(file).value_or(file), unknown);
+    });
 }
 
 }  // namespace
@@ -55,6 +88,29 @@ std::string LayoutCopyOf(const std::string& pageBitmap) { return pageBitmap + ".
 std::string PageDocumentOf(const std::string& pageBitmap) { return pageBitmap + ".doc"; }
 
 std::string FinalResult(const std::string& base) { return InTemp(base + ".pdf"); }
+
+bool IsPageWorkFileOf(const std::string& fileName, const std::string& base) {
+    const std::optional<std::string> stem = WithoutPageEnding(fileName);
+    if (!stem) return false;
+    if (base.empty()) return false;
+    // A base name may end in digits itself ("Brief 1" + "000000"): every split of the final
+    // run of digits is tried.
+    for (std::string::size_type labelStart = stem->size(); labelStart > 0 && IsDigit((*stem)[labelStart - 1]);) {
+        --labelStart;
+        if (IsPageLabel(stem->substr(labelStart)) && NamesEqualIgnoringCase(stem->substr(0, labelStart), base)) return true;
+    }
+    return false;
+}
+
+int RemovePageWorkFiles(const std::string& base, const std::vector<std::string>& spared) {
+    const std::string folder = TempFolder();
+    int removed = 0;
+    for (const std::string& name : FindFilesWithPrefix(folder, base, "*.bmp*")) {
+        const std::string path = folder + "/" + name;
+        if (IsPageWorkFileOf(name, base) && !IsOneOf(path, spared) && DeleteFile(path)) ++removed;
+    }
+    return removed;
+}
 
 void WriteFileOrder(const std::string& attachmentPath) {
     xml::Document order;

@@ -2,6 +2,7 @@
 // The hand-off documents "KVOFile.xml" and "KVOCurr.xml" and the names of every work file of
 // an attachment in the temporary folder.
 #include <string>
+#include <vector>
 
 namespace kvo::handoff {
 
@@ -36,6 +37,15 @@ std::string FinalResult(const std::string& base);          // TEMP/base+".pdf"
 inline constexpr const char* kPageBitmapSuffix = "*.bmp";
 inline constexpr const char* kPageLayoutSuffix = "*.bmp.xml";
 inline constexpr const char* kPageDocumentSuffix = "*.bmp.doc";
+
+// True when `fileName` is one of the page work files of `base`: the base name (without regard
+// to case), a page label of either splitter (six digits, or a number without leading zeros) and
+// ".bmp", ".bmp.xml" or ".bmp.doc". Another file that merely begins with the base name is not.
+bool IsPageWorkFileOf(const std::string& fileName, const std::string& base);
+
+// Deletes the page work files of `base` in the temporary folder, except the files named in
+// `spared` (attachments may lie there under such names). Returns the number deleted.
+int RemovePageWorkFiles(const std::string& base, const std::vector<std::string>& spared);
 
 // Writes "KVOFile.xml" for one attachment: <KVO><File name="…" processed="0"/></KVO>.
 void WriteFileOrder(const std::string& attachmentPath);

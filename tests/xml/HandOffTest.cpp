@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 namespace kvo::handoff {
 namespace {
 
@@ -51,6 +54,43 @@ TEST(HandOffNames, PageAndWorkFileNames) {
     ScratchDir other;
     EnvVar changed("TEMP", other.str());
     EXPECT_EQ(InTemp(kBuilderPdfName), other.str() + "/KVOOCR.pdf");
+}
+
+TEST(HandOffNames, PageWorkFilesAreTheBaseNameAPageLabelAndAPageEnding) {
+    const struct {
+        const char* name;
+        bool pageWork;
+    } cases[] = {
+        {"Scan000000.bmp", true},      {"Scan000012.bmp.xml", true}, {"Scan12.bmp.doc", true},
+        {"scan7.BMP", true},           {"SCAN000001.Bmp.XML", true}, {"Scan123456789.bmp", true},
+        {"Scan.bmp", false},           {"Scan.pdf", false},          {"Scanner7.bmp", false},
+        {"Scan-old.bmp", false},       {"Scan07.bmp", false},        {"Scan0.bmp", false},
+        {"Scan1.bmp.bak", false},      {"Scan1.png", false},         {"Scan 1.bmp", false},
+        {"Scan00001.bmp", false},      {"Other1.bmp", false},        {"Scan1234567890.bmp", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(IsPageWorkFileOf(c.name, "Scan"), c.pageWork) << c.name;
+    EXPECT_TRUE(IsPageWorkFileOf("Müller Brief000003.bmp", "MÜLLER BRIEF"));
+    EXPECT_TRUE(IsPageWorkFileOf("a*b1.bmp", "a*b"));
+    EXPECT_TRUE(IsPageWorkFileOf("Brief 1000000.bmp", "Brief 1"));
+    EXPECT_TRUE(IsPageWorkFileOf("Brief 112.bmp.xml", "Brief 1"));
+    EXPECT_FALSE(IsPageWorkFileOf("axb1.bmp", "a*b")) << "the base name is literal";
+    EXPECT_FALSE(IsPageWorkFileOf("1.bmp", ""));
+}
+
+TEST(HandOffWorkFiles, OnlyPageWorkFilesGoAndNeverAnAttachment) {
+    ScratchDir dir;
+    EnvVar temp("TEMP", dir.str());
+    for (const char* name : {"Scan000000.bmp", "Scan000000.bmp.xml", "Scan3.bmp.doc", "Scan000001.bmp",
+                             "Scan2.bmp", "Scan.bmp", "Scanner7.bmp", "Scan-old.bmp", "Scan.pdf", "Other1.bmp"})
+        test::WriteFile(dir / name, name);
+    // Two attachments lie in the work folder under page work names.
+    EXPECT_EQ(RemovePageWorkFiles("SCAN", {dir.str() + "/scan000001.BMP", "/elsewhere/Scan.tif", dir.str() + "/Scan2.bmp"}), 3);
+
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.push_back(entry.path().filename());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"Other1.bmp", "Scan-old.bmp", "Scan.bmp", "Scan.pdf", "Scan000001.bmp",
+                                              "Scan2.bmp", "Scanner7.bmp"}));
 }
 
 TEST(HandOffFileOrder, WritesOneFileWithNameThenProcessedAndReplacesTheOldOrder) {
