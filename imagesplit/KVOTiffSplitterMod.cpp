@@ -1,9 +1,9 @@
 #include "imagesplit/KVOTiffSplitterMod.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include "shared/platform/WholeFile.h"
 #include "ocrengine/EngineDocument.h"
@@ -44,39 +44,32 @@ private:
 };
 
 // Runs KVOOCR on TEMP/KVOOCR.bmp; when it leaves a layout document, copies it beside the page
-// bitmap. True when a layout document was found.
+// bitmap. True when a layout document was found. A copy that cannot be written ends the run: the
+// page would silently lose its text.
 bool RecognisePage(const std::string& pageBitmap, Steps& steps) {
     const bool ran = steps.Run([] { SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
     // A program that did not run has not replaced an earlier page's layout document.
     if (!ran) return false;
-    bool found = false;
-    steps.Run([&] {
-        const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);
-        if (!FileExists(layout)) return;
-        found = true;
-        CopyFileReplace(layout, handoff::LayoutCopyOf(pageBitmap));
-    });
-    return found;
+    const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);
+    if (!FileExists(layout)) return false;
+    CopyFileReplace(layout, handoff::LayoutCopyOf(pageBitmap));
+    return true;
 }
 
-// One pass over the frames of `source`: page bitmaps, recognition, one `image` element per
-// frame. True when some page got a layout document.
-bool SplitPages(xml::Node file, const std::string& source, const std::string& base, Steps& steps) {
+// One pass over the frames of `source`: page bitmaps and their recognition. Puts the pass's
+// page bitmaps into `pages` and returns true when some page got a layout document. A page that
+// cannot be written ends the run in either pass: the list would lack it.
+bool SplitPages(const std::string& source, const std::string& base, Steps& steps, std::vector<std::string>& pages) {
     cBitmap bitmap;
     bitmap.LoadFromFile(source);
     bitmap.SelectActiveFrame(0, false);  // the frame count is known only after a selection
     bool found = false;
     for (int frame = 0; frame < bitmap.FrameCount(); ++frame) {
         bitmap.SelectActiveFrame(frame, false);
-        const bool written = steps.Run([&] { WritePageBitmap(bitmap, frame, base); });
+        WritePageBitmap(bitmap, frame, base);
         const std::string page = handoff::ImagePageBitmap(base, frame);
-        // KVOOCR.bmp holds another page when this one could not be written.
-        if (written && IsRecognisable(bitmap.Width(), bitmap.Height()) && RecognisePage(page, steps)) found = true;
-        steps.Run([&] {
-            xml::Node image = file.appendElement("image");
-            image.setAttribute("path", page);
-            image.setAttribute("processed", "0");
-        });
+        if (IsRecognisable(bitmap.Width(), bitmap.Height()) && RecognisePage(page, steps)) found = true;
+        pages.push_back(page);
     }
     bitmap.Dispose();
     return found;
@@ -102,19 +95,6 @@ void MakeTiffCopy(const std::string& source, const std::string& copy, Steps& ste
     steps.Run([&] { wanted = WantsTiffCopy(engine->PixelWidth(), engine->PixelHeight()); });
     if (wanted) steps.Run([&] { SaveTiffCopyWhole(*engine, copy); });
     steps.Run([&] { engine->Close(false); });
-}
-
-// Deletes the page bitmaps an earlier run left under the base name. The attachment itself may
-// lie in TEMP under a matching name ("Scan.bmp" for the base "Scan"); it is the run's input and
-// is kept.
-void RemoveStaleBitmaps(const std::string& base, const std::string& attachment) {
-    const std::string folder = TempFolder();
-    const std::optional<std::string> source = ResolveFile(attachment);
-    for (const std::string& name : FindFilesWithPrefix(folder, base, handoff::kPageBitmapSuffix)) {
-        const std::string bitmap = folder + "/" + name;
-        std::error_code unknown;
-        if (!source || !std::filesystem::equivalent(bitmap, *source, unknown)) DeleteFile(bitmap);
-    }
 }
 
 }  // namespace
@@ -147,11 +127,17 @@ void Main() {
 
     std::string source = *name;
     const std::string base = handoff::BaseName(source);
-    RemoveStaleBitmaps(base, source);
+    // The attachment itself may lie in TEMP under a page name; it is the run's input.
+    handoff::RemovePageWorkFiles(base, {source});
 
     Steps steps;
+    std::vector<std::string> pages;
     for (bool secondPass = false;; secondPass = true) {
-        const bool found = SplitPages(file, source, base, steps);
+        std::vector<std::string> passPages;
+        const bool found = SplitPages(source, base, steps, passPages);
+        // The second pass's pages stand in place of the first pass's; a copy that gives no page
+        // leaves the first pass's pages as they are.
+        if (!passPages.empty()) pages = std::move(passPages);
         if (found || secondPass) break;
 
         steps.SkipFailuresFromNowOn();
@@ -161,10 +147,13 @@ void Main() {
         if (!FileExists(source)) break;
     }
 
-    steps.Run([&] {
-        file.setAttribute("processed", "1");
-        order.save(handoff::InTemp(handoff::kCurrentOrderName));
-    });
+    for (const std::string& page : pages) {
+        xml::Node image = file.appendElement("image");
+        image.setAttribute("path", page);
+        image.setAttribute("processed", "0");
+    }
+    file.setAttribute("processed", "1");
+    order.save(handoff::InTemp(handoff::kCurrentOrderName));
 }
 
 }  // namespace kvo::KVOTiffSplitterMod

@@ -25,8 +25,9 @@ bool WantsTiffCopy(int width, int height);
 // written either) or the frame has no pixels.
 void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base);
 
-// The whole run over TEMP/KVOCurr.xml. Before the fallback any failure propagates and leaves
-// "KVOCurr.xml" as it was; from the fallback on a failing step is skipped.
+// The whole run over TEMP/KVOCurr.xml. A page that cannot be written, a layout copy that cannot
+// be kept and a failure before the fallback propagate and leave "KVOCurr.xml" as it was; from
+// the fallback on, a failing step of the engine copy is skipped.
 void Main();
 
 }  // namespace kvo::KVOTiffSplitterMod

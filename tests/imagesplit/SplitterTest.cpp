@@ -220,7 +220,7 @@ TEST_F(Splitter, ACopyLeftBesideAnUnreadableFileIsSplitUnderTheFirstBaseName) {
     EXPECT_EQ(Entries(docs), (std::vector<std::string>{"fax.g3n", "fax.g3n.TIFF"}));
 }
 
-TEST_F(Splitter, PagesWithoutAnyOcrResultAreSplitAgainFromTheEngineCopy) {
+TEST_F(Splitter, PagesWithoutAnyOcrResultAreSplitAgainFromTheEngineCopyAndListedOnce) {
     fs::remove(layout);  // the OCR program leaves no layout document
     const fs::path source = docs / "nolayout.tif";
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(700, 900, 40)}, source.string());
@@ -229,7 +229,8 @@ TEST_F(Splitter, PagesWithoutAnyOcrResultAreSplitAgainFromTheEngineCopy) {
 
     EXPECT_EQ(Processed(), "1");
     const std::string first = Page("nolayout000000.bmp"), second = Page("nolayout000001.bmp");
-    EXPECT_EQ(ImagePaths(), (std::vector<std::string>{first, second, first, second}));
+    // The second pass's pages replace the first pass's: two pages, not four.
+    EXPECT_EQ(ImagePaths(), (std::vector<std::string>{first, second}));
     EXPECT_EQ(OcrRuns().size(), 4u);
     EXPECT_EQ(test::ReadBmp(second).width, 700);
     EXPECT_FALSE(fs::exists(first + ".xml"));
@@ -255,7 +256,7 @@ TEST_F(Splitter, AnOrderAlreadyDoneOrWithoutMarkIsLeftAlone) {
     EXPECT_TRUE(OcrRuns().empty());
 }
 
-TEST_F(Splitter, StaleBitmapsAreRemovedByTheLiteralBaseName) {
+TEST_F(Splitter, StalePagesAreRemovedByTheLiteralBaseNameAndAPageLabel) {
     // A name without a dot, with a wildcard character and an apostrophe, in a folder with dots.
     const fs::path source = docs / "it's a*b";
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20)}, source.string());
@@ -265,9 +266,10 @@ TEST_F(Splitter, StaleBitmapsAreRemovedByTheLiteralBaseName) {
     Run();
 
     EXPECT_EQ(ImagePaths(), std::vector<std::string>{Page("it's a*b000000.bmp")});
+    // "it's a*bold.bmp" only shares the prefix: it is no page of this attachment.
     EXPECT_EQ(Entries(temp), (std::vector<std::string>{"KVOCurr.xml", "KVOOCR.bmp", "KVOOCR.mdi.xml", "it's a*b.bmp.xml",
-                                                       "it's a*b000000.bmp", "it's a*b000000.bmp.xml", "it's axb1.bmp",
-                                                       "other.bmp"}));
+                                                       "it's a*b000000.bmp", "it's a*b000000.bmp.xml", "it's a*bold.bmp",
+                                                       "it's axb1.bmp", "other.bmp"}));
 }
 
 TEST_F(Splitter, AnAttachmentInTempUnderTheBaseNameIsNotTakenForAStaleBitmap) {
@@ -275,11 +277,13 @@ TEST_F(Splitter, AnAttachmentInTempUnderTheBaseNameIsNotTakenForAStaleBitmap) {
     image::WriteRasterFile(test::BilevelPage(600, 800, 20), source.string(), image::FileFormat::Bmp);
     const std::string attachment = ReadFile(source);
     WriteFile(temp / "Scan000007.bmp", "stale page of an earlier run");
+    WriteFile(temp / "Scan-2019.bmp", "another attachment sharing the prefix");
     WriteOrder(source);
     Run();
 
     EXPECT_TRUE(fs::exists(source) && ReadFile(source) == attachment);  // the input is kept, unchanged
     EXPECT_FALSE(fs::exists(temp / "Scan000007.bmp"));
+    EXPECT_EQ(ReadFile(temp / "Scan-2019.bmp"), "another attachment sharing the prefix");
     EXPECT_EQ(Processed(), "1");
     EXPECT_EQ(ImagePaths(), std::vector<std::string>{Page("Scan000000.bmp")});
     EXPECT_EQ(ReadFile(Page("Scan000000.bmp.xml")), kLayout);
@@ -296,7 +300,7 @@ TEST_F(Splitter, ANameNearTheFileSystemLimitStillGivesItsPage) {
     EXPECT_EQ(ReadFile(Page(base + "000000.bmp.xml")), kLayout);
 }
 
-TEST_F(Splitter, APageBitmapThatCannotBeWrittenStopsTheRunBeforeTheFallback) {
+TEST_F(Splitter, APageThatCannotBeWrittenEndsTheRunWithoutAPageListInEitherPass) {
     const fs::path source = docs / "stop.tif";
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(600, 800, 40)}, source.string());
     fs::create_directory(temp / "stop000001.bmp");  // no file can take this name
@@ -309,6 +313,16 @@ TEST_F(Splitter, APageBitmapThatCannotBeWrittenStopsTheRunBeforeTheFallback) {
     EXPECT_EQ(OcrRuns().size(), 1u);
     EXPECT_EQ(Entries(docs), std::vector<std::string>{"stop.tif"});  // no fallback
     for (const std::string& name : Entries(temp)) EXPECT_NE(name[0], '.') << name;
+
+    // In the second pass, over the copy of an unreadable fax, just the same.
+    WriteFile(docs / "fax.g3n", "unreadable fax");
+    image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(600, 800, 40)},
+                              (docs / "fax.g3n.TIFF").string());
+    fs::create_directory(temp / "fax000001.bmp");
+    WriteOrder(docs / "fax.g3n");
+    const std::string faxOrder = ReadFile(temp / "KVOCurr.xml");
+    Run();
+    EXPECT_EQ(ReadFile(temp / "KVOCurr.xml"), faxOrder);
 }
 
 }  // namespace
