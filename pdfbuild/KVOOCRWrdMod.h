@@ -13,8 +13,9 @@ inline constexpr const char* kWordProcessorImage = "WinWord.exe";
 // fails again and again would otherwise hold the builder until the pipeline's time limit.
 inline constexpr int kRestartsPerPage = 3;
 
-// The whole run with engines from `startEngine`. Failures of single steps are skipped; the
-// result is judged by "KVOOCR.pdf" alone.
+// The whole run with engines from `startEngine`. A listed page that cannot be built or placed
+// ends the run without a PDF (the reason on the error stream); other failing steps are skipped.
+// The result is judged by "KVOOCR.pdf" alone, which is marked as made for the order's attachment.
 void Run(const pdfbuild::EngineStarter& startEngine);
 
 // The PDF from the saved assembled document: the engine's own export when its major version is

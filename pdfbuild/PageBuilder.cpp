@@ -56,17 +56,14 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     const SheetSize sheet = page.setup.sheet();
     const int pointsPerInch = PointsPerInch(sheet.height);
 
-    try {
-        PictureShape picture = engine.loadPicture(bitmapPath);
-        const PictureSize fitted = FitPicture(sheet, {picture.width, picture.height});
-        picture.left = 0;
-        picture.top = 0;
-        picture.width = fitted.width;
-        picture.height = fitted.height;
-        page.picture = std::move(picture);
-    } catch (const std::exception&) {
-        // The page keeps its text without the picture, as a failed insertion leaves it.
-    }
+    // A page without its picture would stand in for the scan while showing nothing of it.
+    PictureShape picture = engine.loadPicture(bitmapPath);
+    const PictureSize fitted = FitPicture(sheet, {picture.width, picture.height});
+    picture.left = 0;
+    picture.top = 0;
+    picture.width = fitted.width;
+    picture.height = fitted.height;
+    page.picture = std::move(picture);
 
     xml::Document layout;
     if (auto real = ResolveFile(layoutPath)) layout.load(*real);

@@ -11,8 +11,8 @@ namespace kvo::pdfbuild {
 // The text box for a `line` element of a layout document, at `pointsPerInch`.
 TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch);
 
-// Builds the page document and saves it at `documentPath`. A picture that cannot be inserted
-// and a missing or unreadable layout document leave that part out; only a failing save throws.
+// Builds the page document and saves it at `documentPath`. A missing or unreadable layout
+// document leaves the text out; a picture that cannot be inserted and a failing save throw.
 void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
                        const std::string& documentPath);
 

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <iterator>
 #include <map>
+#include <set>
 
 #include "pdfbuild/KVOOCRWrdMod.h"
 #include "pdfbuild/KvoEngine.h"
 #include "pdfbuild/PageBuilder.h"
 #include "pdfbuild/PdfBuildFixtures.h"
+#include "shared/pdf/PdfFile.h"
 
 namespace kvo::pdfbuild {
 namespace {
@@ -22,6 +26,7 @@ struct Plan {
     std::string version = "12.0";
     bool mappedExportFails = false;
     bool builtInExportFails = false;
+    std::set<std::string> unsavedPages;  // page documents "saved" without a file
 
     int starts = 0;
     int pageOpens = 0;
@@ -48,6 +53,10 @@ public:
         ++plan_.pageOpens;
         if (ConsumeFailure(plan_.openFailures, fs::path(path).filename().string())) throw EngineError("open fails");
         return KvoEngine::openPageDocument(path);
+    }
+
+    void savePageDocument(const PageDocument& page, const std::string& path) override {
+        if (!plan_.unsavedPages.count(fs::path(path).filename().string())) KvoEngine::savePageDocument(page, path);
     }
 
     AssembledDocument openAssembledDocument(const std::string& path) override {
@@ -129,6 +138,11 @@ TEST_F(BuilderFlowTest, JoinsThePagesWithBreaksBetweenThemAndWritesThePdf) {
     Run();
     EXPECT_EQ(Assembled(), "page 1|break|page 2|break|page 3");
     EXPECT_EQ(test::PdfPageCount(dir / "KVOOCR.pdf"), 3);
+    // Marked as made for the attachment the order names, and for no other.
+    const auto facts = pdf::InspectPdf((dir / "KVOOCR.pdf").string());
+    ASSERT_TRUE(facts);
+    EXPECT_TRUE(pdf::IsResultFor(*facts, (dir / "Scan.tif").string()));
+    EXPECT_FALSE(pdf::IsResultFor(*facts, (dir / "Scan2.tif").string()));
     // One engine per phase and one for the PDF, which the engine exports itself.
     EXPECT_EQ(plan.starts, 3);
     EXPECT_EQ(plan.exports, std::vector<ExportRoute>{ExportRoute::MappedFaces});
@@ -157,14 +171,25 @@ TEST_F(BuilderFlowTest, ExistingPageDocumentsAreLeftAsTheyAreAndUsed) {
     EXPECT_EQ(test::PdfPageCount(dir / "KVOOCR.pdf"), 2);
 }
 
-TEST_F(BuilderFlowTest, PagesWithoutBitmapOrPathAreSkipped) {
-    auto pages = MakePages(3);
-    fs::remove(pages[1]);
-    pages.insert(pages.begin(), "");
-    test::WritePageList(dir.path(), pages);
-    Run();
-    EXPECT_FALSE(Exists("Scan000001.bmp.doc"));
-    EXPECT_EQ(Assembled(), "page 1|break|page 3");
+TEST_F(BuilderFlowTest, AListedPageThatCannotBeBuiltOrPlacedGivesNoPdf) {
+    const std::function<void(std::vector<std::string>&)> faults[] = {
+        [](std::vector<std::string>& pages) { pages.insert(pages.begin() + 1, ""); },
+        [](std::vector<std::string>& pages) { fs::remove(pages[1]); },
+        [](std::vector<std::string>& pages) { test::WriteFile(pages[1], "BM cut short"); },
+        [this](std::vector<std::string>&) { plan.unsavedPages.insert("Scan000001.bmp.doc"); },
+    };
+    for (std::size_t fault = 0; fault < std::size(faults); ++fault) {
+        SCOPED_TRACE(fault);
+        for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
+        auto pages = MakePages(3);
+        faults[fault](pages);
+        test::WritePageList(dir.path(), pages);
+        PlantStaleOutputs();
+        Run();
+        EXPECT_FALSE(Exists("KVOOCR.pdf"));
+        EXPECT_FALSE(Exists("KVOOCR.doc"));
+        plan.unsavedPages.clear();
+    }
 }
 
 TEST_F(BuilderFlowTest, OddNamesAndListedNamesInAnotherCaseAreFound) {
