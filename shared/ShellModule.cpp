@@ -8,7 +8,9 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -18,6 +20,8 @@ namespace kvo {
 namespace {
 
 const char* const kSource = "SyncShell";
+// Longest wait for a child that is already tearing itself down.
+constexpr int kExitingChildMs = 5000;
 
 // Children started without waiting, reaped by ReapChildren.
 std::vector<pid_t>& UnwaitedChildren() {
@@ -186,6 +190,17 @@ void ReapChildren() {
 
 std::optional<int> ExitStatusOf(pid_t pid) {
     ReapChildren();
+    // A child on its way out gives up its program image a moment before it can be collected:
+    // a watch by image name no longer sees it, so its end is waited for here, briefly.
+    if (std::ranges::find(UnwaitedChildren(), pid) != UnwaitedChildren().end() && ImageNameOf(pid).empty()) {
+        const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+        if (pidfd >= 0) {
+            pollfd ended{pidfd, POLLIN, 0};
+            poll(&ended, 1, kExitingChildMs);
+            close(pidfd);
+        }
+        ReapChildren();
+    }
     for (auto it = EndedChildren().rbegin(); it != EndedChildren().rend(); ++it)
         if (it->first == pid) return it->second;
     return std::nullopt;
