@@ -287,10 +287,10 @@ bool RenameFile(const std::string& from, const std::string& newName) {
     return true;
 }
 
-void CopyFileReplace(const std::string& from, const std::string& to) {
+void CopyFileReplace(const std::string& from, const std::string& to, Durability durability) {
     auto source = ResolveFile(from);
     if (!source) Fail("cannot copy", from, ENOENT);
-    WholeFileWriter copy(ResolveTarget(to));
+    WholeFileWriter copy(ResolveTarget(to), durability);
     copy.copyWholeFile(*source);
     copy.commit();
 }

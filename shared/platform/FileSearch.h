@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "shared/platform/WholeFile.h"
+
 namespace kvo {
 
 // Resolves every component of an absolute or relative path to the existing entry whose name
@@ -55,8 +57,8 @@ bool RenameFile(const std::string& from, const std::string& newName);
 // Copies `from` (resolved without regard to case) over `to`, replacing it (an existing file
 // whose name differs only in case is the one replaced; the folder of `to` must exist). The copy is written
 // to a temporary name beside `to` and renamed into place, so a reader never sees half a file.
-// Throws std::runtime_error on failure.
-void CopyFileReplace(const std::string& from, const std::string& to);
+// Throws std::runtime_error on failure. Page bitmaps are copied with Durability::Plain.
+void CopyFileReplace(const std::string& from, const std::string& to, Durability durability = Durability::Flushed);
 
 // Length in bytes of the resolved file, or nullopt.
 std::optional<std::int64_t> FileLength(const std::string& path);
