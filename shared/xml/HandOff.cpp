@@ -112,6 +112,10 @@ int RemovePageWorkFiles(const std::string& base, const std::vector<std::string>&
     return removed;
 }
 
+void DeleteWorkFile(const std::string& path, const std::vector<std::string>& spared) {
+    if (const std::optional<std::string> real = ResolveFile(path); real && !IsOneOf(*real, spared)) DeleteFile(*real);
+}
+
 void WriteFileOrder(const std::string& attachmentPath) {
     xml::Document order;
     xml::Node file = order.appendElement("KVO").appendElement("File");

@@ -47,6 +47,10 @@ bool IsPageWorkFileOf(const std::string& fileName, const std::string& base);
 // `spared` (attachments may lie there under such names). Returns the number deleted.
 int RemovePageWorkFiles(const std::string& base, const std::vector<std::string>& spared);
 
+// Deletes the work file (resolved without regard to case) unless it is one of the files named
+// in `spared`. A missing file is not an error.
+void DeleteWorkFile(const std::string& path, const std::vector<std::string>& spared);
+
 // Writes "KVOFile.xml" for one attachment: <KVO><File name="…" processed="0"/></KVO>.
 void WriteFileOrder(const std::string& attachmentPath);
 
