@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
 #include <iostream>
 #include <stdexcept>
 
 #include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
 #include "shared/clsRegistry.h"
-#include "shared/platform/Clock.h"
+#include "shared/pdf/PdfFile.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
@@ -23,8 +24,6 @@ using namespace kvo::handoff;
 
 // Ghostscript needs one of the two cores: the watch yields this long between checks.
 constexpr int kGhostscriptPollMs = 10;
-// Page files may show up a moment after Ghostscript has gone: wait this many second boundaries.
-constexpr long long kLatePagesSeconds = 2;
 constexpr int kMaxPageDigits = 9;
 // 256 grey levels: the 16-colour device dithers grey scans into a halftone in which the OCR
 // finds no word at all, while bilevel scans come out as pure black and white either way.
@@ -39,21 +38,35 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
-std::vector<int> ListRenderedPages(const std::string& base) {
-    const std::string folder = TempFolder();
-    std::vector<int> pages = RenderedPageNumbers(FindFilesWithPrefix(folder, base, kPageBitmapSuffix), base);
-    if (pages.empty()) {
-        const TimePoint start = Now();
-        while (SecondCount(start, Now()) < kLatePagesSeconds) SleepMs(kGhostscriptPollMs);
-        pages = RenderedPageNumbers(FindFilesWithPrefix(folder, base, kPageBitmapSuffix), base);
+// The run ends without a page list. It runs hidden: the reason goes to the error stream.
+void EndWithoutPages(const std::string& reason) { std::cerr << "KVOPDFSplitter: " << reason << "; no page listed\n"; }
+
+// Why Ghostscript's rendering cannot be used, or "" when it ended by itself with status 0
+// after writing exactly the document's pages, each of them whole.
+std::string FaultOfRendering(pid_t ghostscript, WatchEnd end, const std::string& base, int pageCount,
+                             const std::vector<int>& pages) {
+    if (end == WatchEnd::TimedOut) return "Ghostscript was ended at the hour limit";
+    const std::optional<int> status = ExitStatusOf(ghostscript);
+    if (!status) return "Ghostscript's end is unknown";
+    if (*status != 0) return "Ghostscript ended with status " + std::to_string(*status);
+    if (!RenderedEveryPage(pages, pageCount))
+        return "Ghostscript wrote " + std::to_string(pages.size()) + " of " + std::to_string(pageCount) + " pages";
+    for (int page : pages) {
+        const std::string bitmap = PdfPageBitmap(base, page);
+        std::ifstream file(bitmap, std::ios::binary);
+        std::string firstBytes(kBmpSizeBytes, '\0');
+        file.read(firstBytes.data(), static_cast<std::streamsize>(firstBytes.size()));
+        firstBytes.resize(static_cast<std::size_t>(file.gcount()));
+        if (!IsWholeBitmap(firstBytes, static_cast<std::uint64_t>(FileLength(bitmap).value_or(0))))
+            return "the page bitmap " + bitmap + " is cut short";
     }
-    return pages;
+    return "";
 }
 
 // Copies the page to the OCR program's input, runs it and keeps its layout document beside
 // the page; then lists the page, with or without a layout document.
 void RecognisePage(xml::Node& order, const std::string& appFolder, const std::string& pageBitmap) {
-    CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName));
+    CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
     SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
     if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
         CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
@@ -81,6 +94,20 @@ std::string GhostscriptCommandLine(const std::string& gsFolder, const std::strin
     const std::string input = pdfPath.starts_with('/') ? pdfPath : "./" + pdfPath;
     return QuoteArgument(gsFolder + "/gs") + " -dNOPAUSE -dBATCH -sDEVICE=" + kPageDevice + " -sOutputFile=" +
            QuoteArgument(EscapePercent(tempFolder + "/" + base) + "%d.bmp") + " -r300 " + QuoteArgument(input);
+}
+
+bool RenderedEveryPage(const std::vector<int>& pageNumbers, int pageCount) {
+    if (pageNumbers.size() != static_cast<std::size_t>(pageCount)) return false;
+    for (std::size_t i = 0; i < pageNumbers.size(); ++i)
+        if (pageNumbers[i] != static_cast<int>(i) + 1) return false;
+    return true;
+}
+
+bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength) {
+    if (firstBytes.size() < kBmpSizeBytes || firstBytes.substr(0, 2) != "BM") return false;
+    std::uint32_t declared = 0;
+    for (int i = 5; i >= 2; --i) declared = declared << 8 | static_cast<unsigned char>(firstBytes[i]);
+    return declared == fileLength;
 }
 
 bool TooFewBytesPerPage(std::int64_t pdfSize, std::int64_t pageCount) {
@@ -122,18 +149,26 @@ void SplitCurrentOrder(const std::string& appFolder) {
     const std::string base = BaseName(*pdf);
     // With an empty base name the page patterns would take every bitmap in the folder.
     if (base.empty()) return;
-    DeleteFilesWithPrefix(TempFolder(), base, kPageBitmapSuffix);
-    DeleteFilesWithPrefix(TempFolder(), base, kPageLayoutSuffix);
+    RemovePageWorkFiles(base, {*pdf});
 
     const std::string gsFolder = GhostscriptFolder();
     if (gsFolder.empty()) return;
-    const std::string commandLine = GhostscriptCommandLine(gsFolder, TempFolder(), base, *pdf);
-    DeleteFilesWithPrefix(TempFolder(), base, kPageBitmapSuffix);
-    AsyncShell(commandLine, kWindowHidden);
-    // Past the hour limit every process of its name is ended, and the pages written so far are used.
-    WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
+    // The document's own page count tells a whole rendering from one that stopped early.
+    std::string unreadable;
+    const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(ResolveFile(*pdf).value_or(*pdf), &unreadable);
+    if (!facts) {
+        EndWithoutPages("cannot count the pages of " + *pdf + ": " + unreadable);
+        return;
+    }
+    const pid_t ghostscript = AsyncShell(GhostscriptCommandLine(gsFolder, TempFolder(), base, *pdf), kWindowHidden);
+    const WatchEnd end = WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
 
-    const std::vector<int> pages = ListRenderedPages(base);
+    const std::vector<int> pages =
+        RenderedPageNumbers(FindFilesWithPrefix(TempFolder(), base, kPageBitmapSuffix), base);
+    if (const std::string fault = FaultOfRendering(ghostscript, end, base, facts->pageCount, pages); !fault.empty()) {
+        EndWithoutPages(fault);
+        return;
+    }
     if (pages.empty() || TooFewBytesPerPage(*pdfSize, static_cast<std::int64_t>(pages.size()))) return;
     for (int page : pages) RecognisePage(order, appFolder, PdfPageBitmap(base, page));
 

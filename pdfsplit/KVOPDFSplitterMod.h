@@ -3,6 +3,7 @@
 // has each page recognised by the OCR program and lists the pages in "KVOCurr.xml".
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kvo::KVOPDFSplitterMod {
@@ -28,8 +29,20 @@ bool TooFewBytesPerPage(std::int64_t pdfSize, std::int64_t pageCount);
 // of {base}*.bmp: only names of the form base, a number without leading zeros, ".bmp".
 std::vector<int> RenderedPageNumbers(const std::vector<std::string>& listing, const std::string& base);
 
-// Handles {TEMP}/KVOCurr.xml with the OCR program found in appFolder. Quiet ends return
-// normally; an unexpected failure throws and leaves "KVOCurr.xml" as it was.
+// True when the page numbers are exactly 1 to pageCount: Ghostscript wrote every page.
+bool RenderedEveryPage(const std::vector<int>& pageNumbers, int pageCount);
+
+// A BMP file starts with "BM" and the file length it was written with.
+inline constexpr std::size_t kBmpSizeBytes = 6;
+// True when a page file's first bytes declare the length it has: a file cut short by a full
+// disk or a killed writer does not.
+bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength);
+
+// Handles {TEMP}/KVOCurr.xml with the OCR program found in appFolder. Pages are listed only
+// from a whole rendering: Ghostscript ended by itself with status 0 inside the hour limit, after
+// writing every page of the document whole; otherwise the run ends with its reason on the error
+// stream. Quiet ends return normally; an unexpected failure (a page or layout copy that cannot
+// be written among them) throws and leaves "KVOCurr.xml" as it was.
 void SplitCurrentOrder(const std::string& appFolder);
 
 // The program's run: SplitCurrentOrder with the folder of the running program. Never throws.

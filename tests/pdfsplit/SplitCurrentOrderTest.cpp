@@ -10,7 +10,9 @@
 
 #include "TestPdf.h"
 #include "pdfsplit/KVOPDFSplitterMod.h"
+#include "shared/AppTester.h"
 #include "shared/ShellModule.h"
+#include "shared/platform/Clock.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/xml/XmlDocument.h"
 #include "support/TestSupport.h"
@@ -185,6 +187,46 @@ TEST_F(PdfSplitterTest, WithoutGhostscriptNothingIsRenderedAndEarlierPagesAreGon
     EXPECT_EQ(ReadFile(Temp("KVOCurr.xml")), before);
     for (const char* stale : {"Doc1.bmp", "Doc1.bmp.xml", "Doc17.bmp"}) EXPECT_FALSE(fs::exists(Temp(stale))) << stale;
     EXPECT_THAT(OcrInputSizes(), IsEmpty());
+}
+
+TEST_F(PdfSplitterTest, ARenderingThatIsNotWholeListsNoPage) {
+    const fs::path realGhostscript = "/usr/bin/gs";
+    ASSERT_TRUE(fs::exists(realGhostscript));
+    ScratchDir gsFolder("kvo-pdfsplit-gs");
+    InstallProgram(HelperDir() / "gs_faults", gsFolder.path(), "gs");
+    ScratchDir windows("kvo-pdfsplit-windows");  // no registry hive: gs is taken from PATH
+    EnvVar windir("windir", windows.str());
+    EnvVar path("PATH", gsFolder.str());
+    EnvVar real("KVO_GS_REAL", realGhostscript.string());
+    const fs::path document = WriteDocument("Doc.pdf", MakePdf({150, 160}, 20000));
+
+    const std::string faults[] = {"status 1", "signal 9", "remove " + TempPath("Doc2.bmp"), "cut " + TempPath("Doc2.bmp"),
+                                  "hang"};
+    for (const std::string& fault : faults) {
+        SCOPED_TRACE(fault);
+        EnvVar faultVar("KVO_GS_FAULT", fault);
+        OrderPdf(document.string());
+        const std::string before = ReadFile(Temp("KVOCurr.xml"));
+        if (fault == "hang") {
+            // The monotonic clock runs three hours a look: the first look is past the limit.
+            SteadyPoint steady{};
+            SetClockForTesting([] { return std::chrono::system_clock::now(); },
+                               [&] { return steady += std::chrono::hours(3); });
+            mod::SplitCurrentOrder(app_.str());
+            SetClockForTesting(nullptr);
+        } else {
+            mod::SplitCurrentOrder(app_.str());
+        }
+        EXPECT_EQ(ReadFile(Temp("KVOCurr.xml")), before);
+        EXPECT_FALSE(IsAppRunning("gs"));
+    }
+    EXPECT_THAT(OcrInputSizes(), IsEmpty());
+
+    // The same Ghostscript without a fault: both pages.
+    EnvVar noFault("KVO_GS_FAULT", "");
+    OrderPdf(document.string());
+    mod::SplitCurrentOrder(app_.str());
+    EXPECT_THAT(ListedPages(), ElementsAre(TempPath("Doc1.bmp"), TempPath("Doc2.bmp")));
 }
 
 TEST_F(PdfSplitterTest, AwkwardNamesReachGhostscriptIntact) {

@@ -1,4 +1,5 @@
-// The PDF splitter's pure rules: the Ghostscript command line, the size test, the page order.
+// The PDF splitter's pure rules: the Ghostscript command line, the size test, the page order,
+// what makes a rendering whole.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -63,6 +64,23 @@ TEST(RenderedPageNumbers, OnlyGhostscriptsNamesCountInNumericOrder) {
                                     "Scan"),
                 IsEmpty());
     EXPECT_THAT(RenderedPageNumbers({"a*b7.bmp", "50%d1.bmp"}, "a*b"), ElementsAre(7));
+}
+
+TEST(WholeRendering, EveryPageOfTheDocumentAndEachFileAsLongAsItsHeaderSays) {
+    EXPECT_TRUE(RenderedEveryPage({1, 2, 3}, 3));
+    EXPECT_TRUE(RenderedEveryPage({}, 0));
+    EXPECT_FALSE(RenderedEveryPage({1, 2}, 3));
+    EXPECT_FALSE(RenderedEveryPage({1, 3, 4}, 3));
+    EXPECT_FALSE(RenderedEveryPage({2, 3}, 2));
+    EXPECT_FALSE(RenderedEveryPage({1, 2, 3, 4}, 3));
+
+    const std::string header("BM\x36\x04\x01\x00", 6);  // 66614 bytes
+    EXPECT_TRUE(IsWholeBitmap(header, 66614));
+    EXPECT_FALSE(IsWholeBitmap(header, 33307));
+    EXPECT_FALSE(IsWholeBitmap(header, 66615));
+    EXPECT_FALSE(IsWholeBitmap(header.substr(0, 5), 66614));
+    EXPECT_FALSE(IsWholeBitmap("", 0));
+    EXPECT_FALSE(IsWholeBitmap(std::string("PK\x36\x04\x01\x00", 6), 66614));
 }
 
 }  // namespace
