@@ -1,16 +1,17 @@
 #include "pipeline/KVOProcessSlidesMod.h"
 
-#include <array>
 #include <exception>
-#include <filesystem>
 #include <iostream>
+#include <vector>
 
 #include "shared/AppTester.h"
 #include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
+#include "shared/pdf/PdfFile.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/WholeFile.h"
 #include "shared/xml/HandOff.h"
 #include "shared/xml/XmlDocument.h"
 
@@ -37,32 +38,42 @@ void RunStep(const char* step, Action&& action) {
     }
 }
 
-// True when path names the attachment file itself (which may lie in the temporary folder).
-bool IsAttachment(const std::string& path, const std::string& attachmentPath) {
-    std::error_code ignored;
-    return std::filesystem::equivalent(path, ResolveFile(attachmentPath).value_or(attachmentPath), ignored);
+// How a watched child ended: `fault` is "" when it ended by itself with status 0, else why its
+// work cannot be trusted.
+struct ChildEnd {
+    WatchEnd watch = WatchEnd::Ended;
+    std::string fault;
+};
+
+ChildEnd RunChild(const std::string& appFolder, const ChildProgram& child, int windowStyle) {
+    const pid_t pid = StartProgram(QuoteArgument(appFolder + "/" + child.fileName), windowStyle);
+    if (pid == 0) return {WatchEnd::Ended, "cannot be started"};
+    const WatchEnd end = WatchProgram(child.imageName, {.pollMs = kWatchPollMs});
+    if (end == WatchEnd::TimedOut) return {end, "was ended at the hour limit"};
+    const std::optional<int> status = ExitStatusOf(pid);
+    if (!status) return {end, "ended in an unknown way"};
+    if (*status != 0) return {end, "ended with status " + std::to_string(*status)};
+    return {end, ""};
 }
 
-void DeleteWorkFile(const std::string& path, const std::string& attachmentPath) {
-    if (!IsAttachment(path, attachmentPath)) DeleteFile(path);
-}
-
-// Deletes {TEMP}/{base}{suffix}, the base name taken literally, sparing the attachment.
-void DeleteWorkFiles(const std::string& base, const char* wildcardSuffix, const std::string& attachmentPath) {
-    const std::string folder = TempFolder();
-    for (const std::string& name : FindFilesWithPrefix(folder, base, wildcardSuffix))
-        DeleteWorkFile(folder + "/" + name, attachmentPath);
-}
-
-constexpr std::array<const char*, 3> kPageWorkSuffixes{kPageDocumentSuffix, kPageLayoutSuffix, kPageBitmapSuffix};
-
-WatchEnd RunChild(const std::string& appFolder, const ChildProgram& child, int windowStyle) {
-    // A program that cannot be started leaves nothing running, so the watch ends at once.
-    StartProgram(QuoteArgument(appFolder + "/" + child.fileName), windowStyle);
-    return WatchProgram(child.imageName, {.pollMs = kWatchPollMs});
+// The page work files and builder files of an earlier order whose pipeline died before its
+// clean-up: its attachment is named in the KVOCurr.xml that this order is about to replace.
+void RemoveEarlierOrderWork(const std::string& attachment) {
+    xml::Document earlier;
+    earlier.load(InTemp(kCurrentOrderName));
+    if (earlier.xml().empty()) return;
+    const xml::Node file = earlier.selectSingleNode("File");
+    const std::optional<std::string> name = file ? file.attribute("name") : std::nullopt;
+    if (!name || BaseName(*name).empty()) return;
+    const std::vector<std::string> attachments{*name, attachment};
+    RemovePageWorkFiles(BaseName(*name), attachments);
+    for (const char* work : {kBuilderPdfName, kAssembledDocName, kOcrEngineDocName, kOcrLayoutName})
+        DeleteWorkFile(InTemp(work), attachments);
 }
 
 void HandleOrder(const xml::Node& order, const std::string& appFolder) {
+    const std::string attachment = order.attribute("name").value_or("");
+    RunStep("removing an earlier order's work files", [&] { RemoveEarlierOrderWork(attachment); });
     bool orderWritten = false;
     RunStep("writing KVOCurr.xml", [&] {
         xml::Document current;
@@ -78,7 +89,6 @@ void HandleOrder(const xml::Node& order, const std::string& appFolder) {
         return;
     }
 
-    const std::string attachment = order.attribute("name").value_or("");
     const std::string base = BaseName(attachment);
     if (base.empty()) {
         // Every work-file pattern would match every bitmap and document in the folder.
@@ -86,14 +96,38 @@ void HandleOrder(const xml::Node& order, const std::string& appFolder) {
         return;
     }
 
-    RunStep("removing an earlier run's work files", [&] { RemoveStaleWork(base, attachment); });
+    bool resultNameFree = false;
+    RunStep("removing an earlier run's work files", [&] { resultNameFree = RemoveStaleWork(base, attachment); });
+    if (!resultNameFree) {
+        Report("order", (FinalResult(base) + " is not a result of ours and stays; nothing to run").c_str());
+        return;
+    }
+    bool pagesWhole = true;
     if (const std::optional<ChildProgram> splitter = SplitterFor(UpperExtension(attachment)))
-        RunStep("page splitter", [&] { RunChild(appFolder, *splitter, kWindowHidden); });
-    RunStep("PDF builder", [&] {
-        if (RunChild(appFolder, kBuilder, kWindowMinimised) == WatchEnd::TimedOut)
-            KillAppByName(kWordProcessorImage);
-    });
+        RunStep("page splitter", [&] {
+            const ChildEnd end = RunChild(appFolder, *splitter, kWindowHidden);
+            pagesWhole = end.fault.empty();
+            if (!pagesWhole) Report("page splitter", (end.fault + "; no result").c_str());
+        });
+    // A splitter that did not finish by itself listed no page a PDF could be built from.
+    if (pagesWhole)
+        RunStep("PDF builder", [&] {
+            const ChildEnd end = RunChild(appFolder, kBuilder, kWindowMinimised);
+            if (end.watch == WatchEnd::TimedOut) KillAppByName(kWordProcessorImage);
+            if (end.fault.empty()) return;
+            Report("PDF builder", (end.fault + "; no result").c_str());
+            // Only a builder that finished by itself has left a whole, marked PDF.
+            DeleteFile(InTemp(kBuilderPdfName));
+        });
     CleanUp(base, attachment);
+}
+
+// True when the file is a searchable PDF this system made: the producer says so.
+bool IsOurResult(const std::string& path) {
+    const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(path);
+    if (!facts) return false;
+    const auto producer = facts->info.find("Producer");
+    return producer != facts->info.end() && producer->second == pdf::kProducer;
 }
 
 }  // namespace
@@ -105,23 +139,33 @@ std::optional<ChildProgram> SplitterFor(const std::string& upperExtension) {
     return std::nullopt;
 }
 
-void RemoveStaleWork(const std::string& base, const std::string& attachmentPath) {
-    for (const std::string& path : {FinalResult(base), InTemp(kBuilderPdfName), InTemp(kAssembledDocName)})
-        DeleteWorkFile(path, attachmentPath);
-    for (const char* suffix : kPageWorkSuffixes) DeleteWorkFiles(base, suffix, attachmentPath);
+bool RemoveStaleWork(const std::string& base, const std::string& attachmentPath) {
+    const std::vector<std::string> attachment{attachmentPath};
+    for (const std::string& path : {InTemp(kBuilderPdfName), InTemp(kAssembledDocName)})
+        DeleteWorkFile(path, attachment);
+    RemovePageWorkFiles(base, attachment);
+    // The result's name may be taken by another attachment lying in the folder, or by this one.
+    const std::optional<std::string> result = ResolveFile(FinalResult(base));
+    if (!result) return true;
+    if (IsOurResult(*result)) DeleteWorkFile(*result, attachment);
+    return !FileExists(*result);
 }
 
 void CleanUp(const std::string& base, const std::string& attachmentPath) {
-    for (const char* suffix : kPageWorkSuffixes)
-        RunStep("removing page work files", [&] { DeleteWorkFiles(base, suffix, attachmentPath); });
-    RunStep("removing KVOOCR.mdi.xml", [] { DeleteFile(InTemp(kOcrLayoutName)); });
-    RunStep("removing KVOOCR.mdi", [] { DeleteFile(InTemp(kOcrEngineDocName)); });
+    RunStep("removing page work files", [&] { RemovePageWorkFiles(base, {attachmentPath}); });
+    RunStep("removing KVOOCR.mdi.xml", [&] { DeleteWorkFile(InTemp(kOcrLayoutName), {attachmentPath}); });
+    RunStep("removing KVOOCR.mdi", [&] { DeleteWorkFile(InTemp(kOcrEngineDocName), {attachmentPath}); });
     // The result keeps its place in the temporary folder, where the batch driver looks for it.
-    RunStep("renaming the result", [&] { RenameFile(InTemp(kBuilderPdfName), base + ".pdf"); });
-    RunStep("removing KVOOCR.doc", [] { DeleteFile(InTemp(kAssembledDocName)); });
+    RunStep("renaming the result", [&] {
+        if (FileExists(InTemp(kBuilderPdfName)) && !RenameFile(InTemp(kBuilderPdfName), base + ".pdf"))
+            Report("renaming the result", (FinalResult(base) + " exists; the result stays KVOOCR.pdf").c_str());
+    });
+    RunStep("removing KVOOCR.doc", [&] { DeleteWorkFile(InTemp(kAssembledDocName), {attachmentPath}); });
 }
 
 void ProcessOrders(const std::string& appFolder) {
+    // Hidden temporaries of a program of the chain that was killed while writing.
+    RunStep("removing leftover temporaries", [] { RemoveStaleTemporaries(TempFolder()); });
     xml::Document orders;
     orders.load(InTemp(kFileOrderName));
     if (orders.xml().empty()) return;

@@ -26,18 +26,22 @@ inline constexpr int kWatchPollMs = 200;
 std::optional<ChildProgram> SplitterFor(const std::string& upperExtension);
 
 // Removes what an earlier, failed or interrupted run may have left under this attachment's
-// names: the result {TEMP}/{base}.pdf, the builder's "KVOOCR.pdf" and "KVOOCR.doc", and the page
-// work files {base}*.bmp, *.bmp.xml, *.bmp.doc. The attachment itself is never removed, even when
-// it lies in the temporary folder under a matching name.
-void RemoveStaleWork(const std::string& base, const std::string& attachmentPath);
+// names: the builder's "KVOOCR.pdf" and "KVOOCR.doc", the page work files of the base name, and
+// {TEMP}/{base}.pdf when it is a result this system made. The attachment itself is never
+// removed, even when it lies in the temporary folder under such a name. False when {base}.pdf
+// is still there afterwards (another file holds the result's name).
+bool RemoveStaleWork(const std::string& base, const std::string& attachmentPath);
 
 // The clean-up after the builder, in this order: the page documents, layout copies and page
-// bitmaps of the base name (by prefix), "KVOOCR.mdi.xml", "KVOOCR.mdi", the rename of
-// "KVOOCR.pdf" to {base}.pdf (never over an existing file), "KVOOCR.doc". A failing action does
-// not stop the later ones.
+// bitmaps of the base name (only names with a page label; never the attachment),
+// "KVOOCR.mdi.xml", "KVOOCR.mdi", the rename of "KVOOCR.pdf" to {base}.pdf (never over an
+// existing file), "KVOOCR.doc". A failing action does not stop the later ones.
 void CleanUp(const std::string& base, const std::string& attachmentPath);
 
-// Handles every pending order of {TEMP}/KVOFile.xml with the children found in appFolder.
+// Handles every pending order of {TEMP}/KVOFile.xml with the children found in appFolder: the
+// builder runs only after a splitter that ended by itself with status 0, and its PDF is kept
+// only when it ended so too. Before each order the work files of an earlier order whose
+// pipeline died are removed, and at the start the leftover hidden temporaries in TEMP.
 void ProcessOrders(const std::string& appFolder);
 
 // The program's run: ProcessOrders with the folder of the running program. Never throws.

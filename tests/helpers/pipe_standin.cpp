@@ -4,11 +4,15 @@
 //   KVO_PIPE_LOG     file that gets one line per start: the name, a tab, the `name` attribute of
 //                    TEMP/KVOCurr.xml, a tab, and the files in TEMP (sorted, "|" between them);
 //   KVO_PIPE_HANG    comma-separated names that never end (they wait to be killed);
+//   KVO_PIPE_KILLED  comma-separated names that are killed (SIGKILL) once their work is done;
 //   KVO_PIPE_PAGES   a splitter (name containing "Splitter") writes that many page bitmaps
 //                    TEMP/{base}{n}.bmp, each with its ".bmp.xml" layout copy;
 //   KVO_PIPE_RESULT  the builder ("KVOOCRWrd") writes this text as TEMP/KVOOCR.pdf, and leaves
-//                    KVOOCR.doc, KVOOCR.mdi, KVOOCR.mdi.xml and a ".bmp.doc" per page bitmap.
+//                    KVOOCR.doc, KVOOCR.mdi, KVOOCR.mdi.xml and a ".bmp.doc" per page bitmap of the
+//                    ordered attachment.
 #include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cstdlib>
@@ -80,10 +84,12 @@ int main(int, char** argv) {
         }
         if (name == "KVOOCRWrd" && !Env("KVO_PIPE_RESULT").empty()) {
             for (const fs::directory_entry& entry : fs::directory_iterator(temp))
-                if (entry.path().extension() == ".bmp") Touch(entry.path().string() + ".doc", "page");
+                if (entry.path().extension() == ".bmp" && kvo::handoff::IsPageWorkFileOf(entry.path().filename(), base))
+                    Touch(entry.path().string() + ".doc", "page");
             for (const char* work : {"KVOOCR.doc", "KVOOCR.mdi", "KVOOCR.mdi.xml"}) Touch(temp / work, "work");
             Touch(temp / "KVOOCR.pdf", Env("KVO_PIPE_RESULT"));
         }
+        if (Listed(Env("KVO_PIPE_KILLED"), name)) raise(SIGKILL);
     } catch (...) {
     }
     return 0;

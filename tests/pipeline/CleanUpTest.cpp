@@ -28,14 +28,15 @@ protected:
     EnvVar tempVar_{"TEMP", temp_.str()};
 };
 
-TEST_F(CleanUpTest, PageWorkFilesGoByPrefixWithoutRegardToCaseAndTheResultTakesTheBaseName) {
+TEST_F(CleanUpTest, PageWorkFilesGoWithoutRegardToCaseAndTheResultTakesTheBaseName) {
     Create({"Scan1.bmp", "Scan1.bmp.xml", "Scan1.bmp.doc", "scan000002.BMP", "Scanner7.bmp", "Scanner7.bmp.xml",
             "Other1.bmp", "Other1.bmp.xml", "Scan1.png", "KVOOCR.bmp", "KVOOCR.mdi", "KVOOCR.mdi.xml", "KVOOCR.pdf",
             "KVOOCR.doc", "KVOCurr.xml"});
     KVOProcessSlidesMod::CleanUp("Scan", "/docs/Scan.tif");
 
-    // Scanner7 shares the prefix and goes too; the next page overwrites KVOOCR.bmp.
-    EXPECT_THAT(Left(), ElementsAre("KVOCurr.xml", "KVOOCR.bmp", "Other1.bmp", "Other1.bmp.xml", "Scan.pdf", "Scan1.png"));
+    // Scanner7 only shares the prefix: another attachment's file; the next page overwrites KVOOCR.bmp.
+    EXPECT_THAT(Left(), ElementsAre("KVOCurr.xml", "KVOOCR.bmp", "Other1.bmp", "Other1.bmp.xml", "Scan.pdf", "Scan1.png",
+                                    "Scanner7.bmp", "Scanner7.bmp.xml"));
     EXPECT_EQ(ReadFile(temp_ / "Scan.pdf"), "KVOOCR.pdf");
 }
 

@@ -6,12 +6,15 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "PipelineFixture.h"
 #include "pipeline/KVOProcessSlidesMod.h"
 #include "shared/AppTester.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/Clock.h"
+#include "shared/pdf/PdfFile.h"
 #include "shared/platform/CommandLine.h"
 
 namespace kvo::test {
@@ -103,11 +106,17 @@ TEST_F(PipelineTest, AnOrderThatCannotBeHandedOnRunsNothingButIsMarkedDone) {
     EXPECT_THAT(OrderMarks(), ElementsAre("1"));
 }
 
+// A searchable PDF this system made for `attachment`.
+void WriteOurResult(const fs::path& file, const std::string& attachment) {
+    fs::copy_file(CorpusDir() / "trivial.pdf", file, fs::copy_options::overwrite_existing);
+    pdf::MarkAsResultFor(file.string(), attachment);
+}
+
 TEST_F(PipelineTest, AnEarlierRunsWorkFilesAreGoneBeforeTheSplitterStarts) {
     // Left by another attachment of the same base name (another folder) whose run was cut short.
-    for (const char* stale : {"Scan.pdf", "KVOOCR.pdf", "KVOOCR.doc", "Scan1.bmp", "Scan1.bmp.xml",
-                              "Scan000000.bmp.doc", "SCAN2.BMP"})
+    for (const char* stale : {"KVOOCR.pdf", "KVOOCR.doc", "Scan1.bmp", "Scan1.bmp.xml", "Scan000000.bmp.doc", "SCAN2.BMP"})
         WriteFile(Temp(stale), "stale");
+    WriteOurResult(Temp("Scan.pdf"), "/clients/a/Scan.tif");
     WriteFile(Temp("Other1.bmp"), "another attachment's page");
     WriteFile(Temp("KVOOCR.bmp"), "last page");
     WriteOrders({{"/clients/b/Scan.tif", "0"}});
@@ -121,17 +130,89 @@ TEST_F(PipelineTest, AnEarlierRunsWorkFilesAreGoneBeforeTheSplitterStarts) {
     EXPECT_TRUE(fs::exists(Temp("Other1.bmp")));
 }
 
-TEST_F(PipelineTest, AnAttachmentInsideTheTemporaryFolderIsNeverRemoved) {
-    WriteFile(Temp("Scan.bmp"), "the attachment");
-    EnvVar result("KVO_PIPE_RESULT", "%PDF-result");
-    EnvVar pages("KVO_PIPE_PAGES", "2");
-    WriteOrders({{Temp("Scan.bmp").string(), "0"}});
+TEST_F(PipelineTest, TheWorkOfAnEarlierOrderWhosePipelineDiedGoesBeforeTheNextOrder) {
+    // The earlier order's KVOCurr.xml, its page work files and builder files, a temporary of a
+    // killed writer, and things that are not ours.
+    WriteFile(Temp("KVOCurr.xml"), "<File name=\"/clients/a/Prior.tif\" processed=\"1\"><image path=\"x\"/></File>");
+    for (const char* stale : {"Prior000000.bmp", "Prior000000.bmp.xml", "Prior000001.bmp.doc", "KVOOCR.mdi",
+                              "KVOOCR.mdi.xml", "KVOOCR.doc"})
+        WriteFile(Temp(stale), "stale");
+    const pid_t writer = fork();
+    if (writer == 0) _exit(0);
+    waitpid(writer, nullptr, 0);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string leftover = ".Prior000001.bmp.kvotmp." + std::string(host) + "." + std::to_string(writer) + ".0";
+    for (const std::string& name : {leftover, std::string("Prior-notes.bmp"), std::string(".Prior.bmp.part")})
+        WriteFile(Temp(name), "stale or not ours");
+    WriteOrders({{"/clients/b/Next.png", "0"}});
     mod::ProcessOrders(app_.str());
 
-    EXPECT_EQ(ReadFile(Temp("Scan.bmp")), "the attachment");
-    EXPECT_EQ(ReadFile(Temp("Scan.pdf")), "%PDF-result");
-    EXPECT_FALSE(fs::exists(Temp("Scan1.bmp")));
-    EXPECT_FALSE(fs::exists(Temp("Scan.bmp.doc")));
+    const std::vector<ChildRun> runs = ChildRuns();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_THAT(runs[0].tempFiles,
+                ElementsAre(".Prior.bmp.part", "KVOCurr.xml", "KVOFile.xml", "Prior-notes.bmp"));
+}
+
+TEST_F(PipelineTest, AnAttachmentInsideTheTemporaryFolderIsNeverRemovedRenamedOrTakenForAResult) {
+    EnvVar result("KVO_PIPE_RESULT", "%PDF-result");
+    EnvVar pages("KVO_PIPE_PAGES", "2");
+    const struct {
+        const char* attachment;
+        std::vector<const char*> others;  // other attachments lying there
+        const char* result;               // the result's name, or nullptr for none
+    } cases[] = {
+        {"Scan.bmp", {"Scan-2019.bmp", "Scanner.pdf"}, "Scan.pdf"},
+        {"Scan000001.bmp", {"Scan.pdf"}, "Scan000001.pdf"},
+        {"Scan.pdf", {"Scan-old.bmp"}, nullptr},
+        {"Brief.tif", {"Brief.PDF"}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.attachment);
+        for (const auto& entry : fs::directory_iterator(temp_.path())) fs::remove(entry.path());
+        WriteFile(Temp(c.attachment), "the attachment");
+        for (const char* other : c.others) WriteFile(Temp(other), "another attachment");
+        WriteOrders({{Temp(c.attachment).string(), "0"}});
+        mod::ProcessOrders(app_.str());
+
+        EXPECT_EQ(ReadFile(Temp(c.attachment)), "the attachment");
+        for (const char* other : c.others) EXPECT_EQ(ReadFile(Temp(other)), "another attachment") << other;
+        if (c.result) {
+            EXPECT_EQ(ReadFile(Temp(c.result)), "%PDF-result");
+        }
+        for (const auto& entry : fs::directory_iterator(temp_.path())) {
+            const std::string name = entry.path().filename();
+            EXPECT_TRUE(name == c.attachment || name == "KVOFile.xml" || name == "KVOCurr.xml" ||
+                        (c.result && name == c.result) ||
+                        std::find(c.others.begin(), c.others.end(), name) != c.others.end())
+                << name;
+        }
+    }
+}
+
+TEST_F(PipelineTest, AChildThatDidNotEndByItselfLeavesNoResult) {
+    EnvVar result("KVO_PIPE_RESULT", "%PDF-result");
+    EnvVar pages("KVO_PIPE_PAGES", "2");
+    const struct {
+        const char* killed;
+        std::vector<std::string> started;
+    } cases[] = {
+        {"KVOTiffSplitter", {"KVOTiffSplitter"}},  // no builder after a splitter that was killed
+        {"KVOOCRWrd", {"KVOTiffSplitter", "KVOOCRWrd"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.killed);
+        fs::remove(logs_ / "children.log");
+        EnvVar killed("KVO_PIPE_KILLED", c.killed);
+        WriteOrders({{"/docs/Scan.tif", "0"}});
+        mod::ProcessOrders(app_.str());
+
+        EXPECT_EQ(ChildPrograms(), c.started);
+        EXPECT_FALSE(fs::exists(Temp("Scan.pdf")));
+        EXPECT_FALSE(fs::exists(Temp("KVOOCR.pdf")));
+        EXPECT_FALSE(fs::exists(Temp("Scan1.bmp")));
+        EXPECT_THAT(OrderMarks(), ElementsAre("1"));
+    }
 }
 
 // A time of 7 December 2026 on the local clock.
@@ -159,14 +240,14 @@ public:
     ~FastClock() { SetClockForTesting(nullptr); }
 };
 
-TEST_F(PipelineTest, ASplitterThatNeverEndsIsEndedAfterTheHourLimitAndTheBuilderStillRuns) {
+TEST_F(PipelineTest, ASplitterThatNeverEndsIsEndedAfterTheHourLimitAndNothingIsBuilt) {
     EnvVar hang("KVO_PIPE_HANG", "KVOPDFSplitter");
     WriteOrders({{"/docs/Report.pdf", "0"}});
     {
         FastClock clock;
         mod::ProcessOrders(app_.str());
     }
-    EXPECT_THAT(ChildPrograms(), ElementsAre("KVOPDFSplitter", "KVOOCRWrd"));
+    EXPECT_THAT(ChildPrograms(), ElementsAre("KVOPDFSplitter"));
     EXPECT_FALSE(IsAppRunning("KVOPDFSplitter"));
     EXPECT_THAT(OrderMarks(), ElementsAre("1"));
 }
