@@ -1,6 +1,7 @@
 #include "imagesplit/KVOTiffSplitterMod.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <stdexcept>
 #include <vector>
@@ -66,8 +67,12 @@ bool SplitPages(const std::string& source, const std::string& base, Steps& steps
     bool found = false;
     for (int frame = 0; frame < bitmap.FrameCount(); ++frame) {
         bitmap.SelectActiveFrame(frame, false);
-        WritePageBitmap(bitmap, frame, base);
         const std::string page = handoff::ImagePageBitmap(base, frame);
+        try {
+            WritePageBitmap(bitmap, frame, base);
+        } catch (const std::exception& error) {
+            throw std::runtime_error("cannot write the page bitmap " + page + " (" + error.what() + ")");
+        }
         if (IsRecognisable(bitmap.Width(), bitmap.Height()) && RecognisePage(page, steps)) found = true;
         pages.push_back(page);
     }
@@ -84,8 +89,10 @@ void SaveTiffCopyWhole(ocr::EngineDocument& engine, const std::string& target) {
 }
 
 // Has the OCR engine re-save `source` as source + ".TIFF". Every step may fail; the caller
-// judges by the file.
+// judges by the file. A killed earlier run may have left its hidden temporary there.
 void MakeTiffCopy(const std::string& source, const std::string& copy, Steps& steps) {
+    const std::filesystem::path folder = std::filesystem::path(copy).parent_path();
+    steps.Run([&] { RemoveStaleTemporaries(folder.empty() ? "." : folder.string()); });
     std::optional<ocr::EngineDocument> engine;
     steps.Run([&] { engine.emplace(); });
     if (!engine) return;

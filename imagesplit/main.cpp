@@ -9,9 +9,9 @@ int main() {
     try {
         kvo::KVOTiffSplitterMod::Main();
     } catch (const std::exception& error) {
-        std::cerr << "KVOTiffSplitter: " << error.what() << '\n';
+        std::cerr << "KVOTiffSplitter: " << error.what() << "; no page listed\n";
     } catch (...) {
-        std::cerr << "KVOTiffSplitter: stopped by an unknown error\n";
+        std::cerr << "KVOTiffSplitter: stopped by an unknown error; no page listed\n";
     }
     return 0;
 }

@@ -181,9 +181,9 @@ void Main() {
         SplitCurrentOrder(AppFolder());
     } catch (const std::exception& error) {
         // Runs hidden; the pipeline sees only that no page was listed.
-        std::cerr << "KVOPDFSplitter: " << error.what() << '\n';
+        std::cerr << "KVOPDFSplitter: " << error.what() << "; no page listed\n";
     } catch (...) {
-        std::cerr << "KVOPDFSplitter: unknown error\n";
+        std::cerr << "KVOPDFSplitter: unknown error; no page listed\n";
     }
 }
 

@@ -210,6 +210,7 @@ TEST_F(Splitter, ACopyLeftBesideAnUnreadableFileIsSplitUnderTheFirstBaseName) {
     WriteFile(source, "unreadable fax");
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20)}, (docs / "fax.g3n.TIFF").string());
     const std::string copy = ReadFile(docs / "fax.g3n.TIFF");
+    WriteFile(docs / test::LeftoverTemporaryName("fax.g3n.TIFF"), "left by a killed run");
     WriteOrder(source);
     Run();
 

@@ -6,8 +6,6 @@
 #include <chrono>
 #include <ctime>
 #include <memory>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "PipelineFixture.h"
 #include "pipeline/KVOProcessSlidesMod.h"
@@ -137,13 +135,8 @@ TEST_F(PipelineTest, TheWorkOfAnEarlierOrderWhosePipelineDiedGoesBeforeTheNextOr
     for (const char* stale : {"Prior000000.bmp", "Prior000000.bmp.xml", "Prior000001.bmp.doc", "KVOOCR.mdi",
                               "KVOOCR.mdi.xml", "KVOOCR.doc"})
         WriteFile(Temp(stale), "stale");
-    const pid_t writer = fork();
-    if (writer == 0) _exit(0);
-    waitpid(writer, nullptr, 0);
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    const std::string leftover = ".Prior000001.bmp.kvotmp." + std::string(host) + "." + std::to_string(writer) + ".0";
-    for (const std::string& name : {leftover, std::string("Prior-notes.bmp"), std::string(".Prior.bmp.part")})
+    for (const std::string& name : {LeftoverTemporaryName("Prior000001.bmp"), std::string("Prior-notes.bmp"),
+                                    std::string(".Prior.bmp.part")})
         WriteFile(Temp(name), "stale or not ours");
     WriteOrders({{"/clients/b/Next.png", "0"}});
     mod::ProcessOrders(app_.str());

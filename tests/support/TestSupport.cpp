@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -54,5 +56,14 @@ fs::path BinDir() { return KVO_BIN_DIR; }
 fs::path HelperDir() { return KVO_TEST_HELPER_DIR; }
 fs::path CorpusDir() { return KVO_CORPUS_DIR; }
 fs::path SourceDir() { return KVO_SOURCE_DIR; }
+
+std::string LeftoverTemporaryName(const std::string& fileName) {
+    const pid_t writer = fork();
+    if (writer == 0) _exit(0);
+    waitpid(writer, nullptr, 0);
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    return "." + fileName + ".kvotmp." + host + "." + std::to_string(writer) + ".0";
+}
 
 }  // namespace kvo::test

@@ -45,6 +45,10 @@ std::string ReadFile(const fs::path& file);
 fs::path InstallProgram(const fs::path& program, const fs::path& folder, const std::string& name);
 
 // Paths of the build: deliverable programs, test helper programs, the shared corpus.
+// The hidden name a whole-file writer of this host gives `fileName`, as one whose writing
+// process has ended leaves it behind.
+std::string LeftoverTemporaryName(const std::string& fileName);
+
 fs::path BinDir();
 fs::path HelperDir();
 fs::path CorpusDir();
