@@ -5,6 +5,7 @@
 
 #include "pdfbuild/KvoEngine.h"
 #include "pdfbuild/PageBuilder.h"
+#include "shared/pdf/PageOverlay.h"
 #include "shared/AppTester.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/HandOff.h"
@@ -45,16 +46,55 @@ bool Attempt(Step&& step) {
     }
 }
 
-// The page bitmap paths of "KVOCurr.xml" in order ("" for an entry without one), or nullopt
-// when the order does not exist.
-std::optional<std::vector<std::string>> PageList() {
+// One `image` entry of "KVOCurr.xml": its page bitmap ("" when it names none) and, for a PDF
+// attachment, the number of the attachment's page it shows.
+struct PageEntry {
+    std::string bitmap;
+    std::optional<int> sourcePage;
+};
+
+struct PageOrder {
+    std::string attachment;
+    std::vector<PageEntry> pages;
+};
+
+// The order of "KVOCurr.xml", or nullopt when it does not exist.
+std::optional<PageOrder> ReadPageOrder() {
     auto orderPath = ResolveFile(handoff::InTemp(handoff::kCurrentOrderName));
     if (!orderPath) return std::nullopt;
     xml::Document order;
     order.load(*orderPath);
-    std::vector<std::string> pages;
-    for (const xml::Node& image : order.selectNodes("File/image")) pages.push_back(image.attribute("path").value_or(""));
-    return pages;
+    PageOrder result;
+    const std::string attachment = order.selectSingleNode("File").attribute("name").value_or("");
+    result.attachment = ResolveFile(attachment).value_or(attachment);
+    for (const xml::Node& image : order.selectNodes("File/image")) {
+        PageEntry entry{image.attribute("path").value_or(""), std::nullopt};
+        if (auto page = image.attribute("page")) {
+            const double number = ReadNumber(*page);
+            if (number >= 1 && number == static_cast<int>(number)) entry.sourcePage = static_cast<int>(number);
+        }
+        result.pages.push_back(std::move(entry));
+    }
+    return result;
+}
+
+// Builds the page document of one entry: a page kept from a PDF attachment, or a picture page.
+// A PDF page whose number or boxes are unknown gets no document, as a missing page does.
+void BuildPage(DocumentEngine& engine, const PageOrder& order, const std::optional<std::vector<pdf::PageFrame>>& frames,
+               const PageEntry& entry, const std::string& bitmap) {
+    const std::string layout = handoff::LayoutCopyOf(entry.bitmap);
+    const std::string document = handoff::PageDocumentOf(bitmap);
+    if (handoff::UpperExtension(order.attachment) != "PDF") {
+        std::optional<PictureSource> source;
+        if (auto frame = FrameIndexOf(entry.bitmap)) source = PictureSource{order.attachment, *frame};
+        BuildPageDocument(engine, bitmap, layout, document, source);
+        return;
+    }
+    if (!frames || !entry.sourcePage || *entry.sourcePage > static_cast<int>(frames->size())) return;
+    KeptPage kept;
+    kept.sourcePdf = order.attachment;
+    kept.sourcePage = *entry.sourcePage;
+    BuildKeptPageDocument(engine, bitmap, layout, document, kept, (*frames)[*entry.sourcePage - 1]);
 }
 
 // Phase 2 state: the engine and the assembled document opened in it.
@@ -128,9 +168,10 @@ void ProducePdf(const EngineStarter& startEngine) {
 
 void Run(const EngineStarter& startEngine) {
     KillAppByName(kWordProcessorImage);
-    const auto pages = PageList();
-    if (!pages) return;
-    if (pages->empty()) {
+    const auto order = ReadPageOrder();
+    if (!order) return;
+    const std::vector<PageEntry>& pages = order->pages;
+    if (pages.empty()) {
         DeleteOutputs();
         KillAppByName(kWordProcessorImage);
         return;
@@ -142,13 +183,16 @@ void Run(const EngineStarter& startEngine) {
         DeleteOutputs();
     }
 
-    // Phase 1: a page document for every page that has a bitmap and no document yet.
-    for (const std::string& bitmap : *pages) {
-        if (!engine || bitmap.empty() || FileExists(handoff::PageDocumentOf(bitmap))) continue;
+    // Phase 1: a page document for every page that has a bitmap and no document yet. A PDF
+    // attachment's pages are kept as they are; their boxes are read once.
+    std::optional<std::vector<pdf::PageFrame>> frames;
+    if (handoff::UpperExtension(order->attachment) == "PDF") frames = pdf::ReadPageFrames(order->attachment);
+    for (const PageEntry& entry : pages) {
+        if (!engine || entry.bitmap.empty() || FileExists(handoff::PageDocumentOf(entry.bitmap))) continue;
         // The document goes beside the bitmap as it is named on disk, whatever the list's case.
-        const auto real = ResolveFile(bitmap);
+        const auto real = ResolveFile(entry.bitmap);
         if (!real) continue;
-        Attempt([&] { BuildPageDocument(*engine, *real, handoff::LayoutCopyOf(bitmap), handoff::PageDocumentOf(*real)); });
+        Attempt([&] { BuildPage(*engine, *order, frames, entry, *real); });
     }
     // Every page document is complete on disk once saved: no wait for it to stop growing.
     engine.reset();
@@ -158,8 +202,8 @@ void Run(const EngineStarter& startEngine) {
     KillAppByName(kWordProcessorImage);
     Assembly assembly{startEngine, TryStart(startEngine), std::nullopt, true};
     if (assembly.engine) Attempt([&] { assembly.document = assembly.engine->newAssembledDocument(AssembledPath()); });
-    for (const std::string& bitmap : *pages) {
-        const std::string pageDocument = handoff::PageDocumentOf(bitmap);
+    for (const PageEntry& entry : pages) {
+        const std::string pageDocument = handoff::PageDocumentOf(entry.bitmap);
         if (!FileExists(pageDocument)) continue;
         if (!CopyPage(assembly, pageDocument)) return;
         // A restart reopens the document as last saved: after a failed save it would go on

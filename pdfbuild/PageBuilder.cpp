@@ -1,5 +1,6 @@
 #include "pdfbuild/PageBuilder.h"
 
+#include "shared/image/RasterImage.h"
 #include "shared/platform/FileSearch.h"
 
 namespace kvo::pdfbuild {
@@ -13,16 +14,28 @@ std::string AttributeText(const xml::Node& node, const char* name) {
     return node.attribute(name).value_or("");
 }
 
-}  // namespace
-
-TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
-    const xml::Node font = line.selectSingleNode("font");
+LayoutLine LayoutLineOf(const xml::Node& line) {
     LayoutLine layout;
     layout.top = ReadNumber(AttributeText(line, "top"));
     layout.left = ReadNumber(AttributeText(line, "left"));
     layout.bottom = ReadNumber(AttributeText(line, "bottom"));
     layout.right = ReadNumber(AttributeText(line, "right"));
-    layout.fontSize = ReadNumber(AttributeText(font, "fontsize"));
+    layout.fontSize = ReadNumber(AttributeText(line.selectSingleNode("font"), "fontsize"));
+    return layout;
+}
+
+// The lines of a page's layout document; none when it is missing or unreadable.
+std::vector<xml::Node> LayoutLines(xml::Document& layout, const std::string& layoutPath) {
+    if (auto real = ResolveFile(layoutPath)) layout.load(*real);
+    if (layout.xml().empty()) return {};
+    return layout.selectNodes("pagewords/sections/section/line");
+}
+
+}  // namespace
+
+TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
+    const xml::Node font = line.selectSingleNode("font");
+    const LayoutLine layout = LayoutLineOf(line);
 
     const BoxFrame frame = TextBoxFrameOf(LineFrameOf(layout, pointsPerInch));
     TextBoxShape box;
@@ -47,8 +60,41 @@ TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
     return box;
 }
 
+TextBoxShape KeptTextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight) {
+    const BoxFrame frame = KeptLineFrameOf(LayoutLineOf(line), shownWidth, shownHeight);
+    TextBoxShape box;
+    box.left = frame.left;
+    box.top = frame.top;
+    box.width = frame.width;
+    box.height = frame.height;
+    box.fillVisible = false;
+    box.lineVisible = false;
+    box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
+    // One regular face for every line: the text is never seen, and one face keeps the fonts
+    // the result embeds to one small subset.
+    box.font.name = "Arial";
+    box.fitToBox = true;
+    box.text = AttributeText(line, "text");
+    return box;
+}
+
+void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
+                           const std::string& documentPath, const KeptPage& source, const pdf::PageFrame& frame) {
+    const std::optional<image::PixelSize> rendered = image::PixelSizeOf(bitmapPath);
+    if (!rendered) throw EngineError("cannot read the page rendering " + bitmapPath);
+    PageDocument page = engine.newPageDocument();
+    page.kept = source;
+    page.kept->shownBox = pdf::RenderedBoxOf(frame, rendered->width, rendered->height);
+    page.kept->rotate = frame.rotate;
+    const pdf::ShownSize shown = pdf::ShownSizeOf(page.kept->shownBox, frame.rotate);
+    xml::Document layout;
+    for (const xml::Node& line : LayoutLines(layout, layoutPath))
+        page.textBoxes.push_back(KeptTextBoxForLine(line, shown.width, shown.height));
+    engine.savePageDocument(page, documentPath);
+}
+
 void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
-                       const std::string& documentPath) {
+                       const std::string& documentPath, const std::optional<PictureSource>& source) {
     PageDocument page = engine.newPageDocument();
     page.setup.paper = PaperSize::A4;
     page.setup.orientation = Orientation::Portrait;
@@ -57,7 +103,7 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     const int pointsPerInch = PointsPerInch(sheet.height);
 
     try {
-        PictureShape picture = engine.loadPicture(bitmapPath);
+        PictureShape picture = engine.loadPicture(bitmapPath, source);
         const PictureSize fitted = FitPicture(sheet, {picture.width, picture.height});
         picture.left = 0;
         picture.top = 0;
@@ -69,10 +115,7 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     }
 
     xml::Document layout;
-    if (auto real = ResolveFile(layoutPath)) layout.load(*real);
-    if (!layout.xml().empty())
-        for (const xml::Node& line : layout.selectNodes("pagewords/sections/section/line"))
-            page.textBoxes.push_back(TextBoxForLine(line, pointsPerInch));
+    for (const xml::Node& line : LayoutLines(layout, layoutPath)) page.textBoxes.push_back(TextBoxForLine(line, pointsPerInch));
 
     engine.savePageDocument(page, documentPath);
 }

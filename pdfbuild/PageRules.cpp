@@ -1,5 +1,7 @@
 #include "pdfbuild/PageRules.h"
 
+#include "shared/xml/LayoutUnits.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -76,6 +78,29 @@ PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture) {
 double NarrowingOf(double textWidth, double room) {
     if (room <= 0 || textWidth <= room) return 1;
     return std::max(room / textWidth, kLeastNarrowing);
+}
+
+BoxFrame KeptLineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight) {
+    const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
+    return {line.left * pointsPerUnit, line.top * pointsPerUnit, (line.right - line.left) * pointsPerUnit,
+            (line.bottom - line.top) * pointsPerUnit};
+}
+
+std::optional<int> FrameIndexOf(const std::string& pageBitmap) {
+    constexpr std::size_t kDigits = 6;
+    constexpr std::string_view kExtension = ".bmp";
+    const std::string name = pageBitmap.substr(pageBitmap.find_last_of('/') + 1);
+    if (name.size() < kDigits + kExtension.size()) return std::nullopt;
+    const std::size_t digitsAt = name.size() - kExtension.size() - kDigits;
+    for (std::size_t i = 0; i < kExtension.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - kExtension.size() + i])) != kExtension[i])
+            return std::nullopt;
+    int index = 0;
+    for (std::size_t i = digitsAt; i < digitsAt + kDigits; ++i) {
+        if (name[i] < '0' || name[i] > '9') return std::nullopt;
+        index = index * 10 + (name[i] - '0');
+    }
+    return index;
 }
 
 int MajorVersion(const std::string& versionText) {
