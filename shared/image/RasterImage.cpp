@@ -540,7 +540,7 @@ std::optional<EncodedPicture> JpegFileData(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     EncodedPicture picture;
     picture.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in.eof() || picture.data.empty() || ExifOrientation(picture.data) != 1) return std::nullopt;
+    if (!in || picture.data.empty() || ExifOrientation(picture.data) != 1) return std::nullopt;
     picture.filter = EncodedPicture::Filter::Dct;
     picture.colours = samples == 1 ? EncodedPicture::Colours::Grey : EncodedPicture::Colours::Rgb;
     picture.width = width;
