@@ -221,7 +221,10 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
     return page;
 }
 
-DocumentWriter::DocumentWriter(const std::string& target) : out_(std::make_unique<WholeFileWriter>(target)) {
+// Page and assembled documents are work files the builder remakes after any crash: written
+// whole, but not waited for on disk.
+DocumentWriter::DocumentWriter(const std::string& target)
+    : out_(std::make_unique<WholeFileWriter>(target, Durability::Plain)) {
     out_->write(kHeader, kDocumentHeaderSize);
 }
 

@@ -357,6 +357,15 @@ std::optional<Raster> RasterFile::frame(int index) const {
 
 std::optional<PixelSize> PixelSizeOf(const std::string& path) {
     QuietLibrary();
+    // The library decodes a whole BMP to tell its size; a page bitmap's header says it.
+    std::string header(26, '\0');
+    std::ifstream in(path, std::ios::binary);
+    if (in.read(header.data(), 26) && header[0] == 'B' && header[1] == 'M') {
+        const auto width = static_cast<std::int32_t>(LittleEndian(header, 18, 4));
+        const auto height = static_cast<std::int32_t>(LittleEndian(header, 22, 4));
+        if (width <= 0 || height == 0 || height == INT32_MIN) return std::nullopt;
+        return PixelSize{width, height < 0 ? -height : height};
+    }
     l_int32 format = 0, width = 0, height = 0, bits = 0, samples = 0, colourMap = 0;
     if (pixReadHeader(path.c_str(), &format, &width, &height, &bits, &samples, &colourMap) != 0 || width <= 0 ||
         height <= 0)
