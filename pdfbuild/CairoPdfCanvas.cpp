@@ -68,23 +68,7 @@ FcPattern* MatchFace(const std::string& fontName, bool bold, bool italic) {
 // whole string otherwise.
 std::string ValidUtf8(const std::string& text) {
     std::string clean;
-    clean.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    std::size_t i = 0, n = text.size();
-    while (i < n) {
-        unsigned char lead = bytes[i];
-        int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
-        bool ok = length > 0 && i + length <= n;
-        for (int k = 1; ok && k < length; ++k) ok = (bytes[i + k] & 0xC0) == 0x80;
-        if (ok && length > 1) {
-            std::uint32_t code = lead & (0x7F >> length);
-            for (int k = 1; k < length; ++k) code = (code << 6) | (bytes[i + k] & 0x3F);
-            static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
-            ok = code >= kLeast[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
-        }
-        if (ok) clean.append(text, i, length), i += length;
-        else clean += "\xEF\xBF\xBD", ++i;
-    }
+    for (char32_t c : CodePointsOf(text)) clean += Utf8Of(c);
     return clean;
 }
 
@@ -156,6 +140,14 @@ void PdfCanvas::beginPage(const SheetSize& sheet) {
     impl_->check("cannot start a page");
 }
 
+double PdfCanvas::advanceOf(char32_t c, const FontSettings& font) {
+    impl_->selectFace(font);
+    cairo_set_font_size(impl_->cr, 1000);
+    cairo_text_extents_t extents;
+    cairo_text_extents(impl_->cr, Utf8Of(c).c_str(), &extents);
+    return extents.x_advance;
+}
+
 bool PdfCanvas::drawTextBox(const TextBoxShape& box) {
     cairo_t* cr = impl_->cr;
     const std::string text = ValidUtf8(box.text);
@@ -163,24 +155,12 @@ bool PdfCanvas::drawTextBox(const TextBoxShape& box) {
     // drawing library into an error state that loses the whole document.
     if (text.empty() || !(std::fabs(box.left) <= kFarthestPoint && std::fabs(box.top) <= kFarthestPoint)) return false;
     impl_->selectFace(box.font);
-    double size = std::clamp(std::isfinite(box.font.size) ? box.font.size : 0, kSmallestFontSize, kLargestFontSize);
-    cairo_font_extents_t font;
+    const double size = std::clamp(std::isfinite(box.font.size) ? box.font.size : 0, kSmallestFontSize, kLargestFontSize);
+    cairo_set_font_size(cr, size);
     cairo_text_extents_t extents;
-    double narrowing = 1;
-    if (box.fitToBox) {
-        // Measured at size 1, everything scales with the size.
-        cairo_set_font_size(cr, 1);
-        cairo_font_extents(cr, &font);
-        cairo_text_extents(cr, text.c_str(), &extents);
-        const double glyphHeight = font.ascent + font.descent;
-        if (!(box.height > 0 && box.width > 0 && glyphHeight > 0 && extents.x_advance > 0)) return false;
-        size = std::clamp(box.height / glyphHeight, kSmallestFontSize / 100, kLargestFontSize);
-        narrowing = std::max(box.width / (extents.x_advance * size), kLeastNarrowing);
-    } else {
-        cairo_set_font_size(cr, size);
-        cairo_text_extents(cr, text.c_str(), &extents);
-        narrowing = NarrowingOf(extents.x_advance, box.width - box.marginLeft - box.marginRight);
-    }
+    cairo_text_extents(cr, text.c_str(), &extents);
+    const double narrowing = NarrowingOf(extents.x_advance, box.width - box.marginLeft - box.marginRight);
+    cairo_font_extents_t font;
     cairo_matrix_t scaled;
     cairo_matrix_init_scale(&scaled, size * narrowing, size);
     cairo_set_font_matrix(cr, &scaled);

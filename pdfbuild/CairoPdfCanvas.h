@@ -23,9 +23,11 @@ public:
 
     void beginPage(const SheetSize& sheet);
     // The box's text on one line from its top-left inner corner, narrowed horizontally when it
-    // is wider than the box (or fitted to the box when it asks for that); never wrapped or cut.
-    // False when there was nothing to draw.
+    // is wider than the box; never wrapped or cut. False when there was nothing to draw.
     bool drawTextBox(const TextBoxShape& box);
+    // A character's advance in the face `font` maps to, in thousandths of the size. Only
+    // between beginPage and endPage.
+    double advanceOf(char32_t c, const FontSettings& font);
     void endPage();
     // Completes the PDF. Throws EngineError when any drawing or writing failed.
     void finish();

@@ -1,5 +1,8 @@
 #include "pdfbuild/KvoEngine.h"
 
+#include <algorithm>
+#include <map>
+
 #include "pdfbuild/CairoPdfCanvas.h"
 #include "shared/image/PictureEncoding.h"
 #include "shared/image/RasterImage.h"
@@ -27,6 +30,21 @@ auto Engine(const std::string& what, Step&& step) -> decltype(step()) {
     }
 }
 
+// The run that fills a fitted box: as high as the box, its advances stretched or narrowed
+// (no more than kLeastNarrowing) to the box's width.
+std::optional<pdf::TextRun> RunFittedTo(const TextBoxShape& box, const std::function<double(char32_t)>& advanceOf) {
+    pdf::TextRun run;
+    run.text = CodePointsOf(box.text);
+    double advance = 0;
+    for (char32_t c : run.text) advance += advanceOf(c) / 1000;
+    if (run.text.empty() || !(box.height > 0 && box.width > 0 && advance > 0)) return std::nullopt;
+    run.size = box.height / (pdf::kRunAscent + pdf::kRunDescent);
+    run.horizontalScale = std::max(box.width / (advance * run.size), kLeastNarrowing);
+    run.left = box.left;
+    run.baseline = box.top + pdf::kRunAscent * run.size;
+    return run;
+}
+
 // Lays document items out on PDF pages: a page starts the first sheet and, after a break, a
 // new one; a page added without a break is drawn over the sheet before it. The canvas draws
 // the text of each sheet; the pictures and kept pages go into the plan of the result.
@@ -47,7 +65,18 @@ public:
             const PictureShape& picture = *page.picture;
             sheet.pictures.push_back({picture.encoded, picture.left, picture.top, picture.width, picture.height});
         }
-        for (const TextBoxShape& box : page.textBoxes) sheet.hasText = canvas_.drawTextBox(box) || sheet.hasText;
+        for (const TextBoxShape& box : page.textBoxes) {
+            if (!box.fitToBox) sheet.hasText = canvas_.drawTextBox(box) || sheet.hasText;
+            else if (auto run = RunFittedTo(box, [&](char32_t c) { return advanceOf(c); })) sheet.runs.push_back(std::move(*run));
+        }
+    }
+
+    // Advances of the written runs' face, measured while a sheet is open and kept for the
+    // writer, which asks for them after the last sheet.
+    double advanceOf(char32_t c) {
+        auto found = advances_.find(c);
+        if (found == advances_.end()) found = advances_.emplace(c, canvas_.advanceOf(c, runFace_)).first;
+        return found->second;
     }
 
     const std::vector<pdf::ResultPage>& plan() const { return plan_; }
@@ -75,6 +104,9 @@ private:
     }
 
     PdfCanvas& canvas_;
+    // Helvetica's widths, which the runs' face is named by.
+    const FontSettings runFace_{"Arial"};
+    std::map<char32_t, double> advances_;
     bool breakPending_ = false;
     std::vector<pdf::ResultPage> plan_;
     std::string sourcePdf_;
@@ -161,7 +193,7 @@ void KvoEngine::exportPdf(const AssembledDocument& document, const std::string& 
         if (sequence.plan().empty()) throw EngineError("the document has no page");
         canvas.finish();
         WholeFileWriter out(pdfPath);
-        pdf::WriteResultPdf(sequence.plan(), textLayer, sequence.sourcePdf(),
+        pdf::WriteResultPdf(sequence.plan(), textLayer, sequence.sourcePdf(), [&](char32_t c) { return sequence.advanceOf(c); },
                             [&out](const unsigned char* data, std::size_t size) { out.write(data, size); });
         out.commit();
     });

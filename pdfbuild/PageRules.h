@@ -94,6 +94,11 @@ inline constexpr double kLeastNarrowing = 0.5;
 // same fit. Unrounded points from the box's top-left corner.
 BoxFrame KeptLineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight);
 
+// The characters of a UTF-8 text; each byte that does not start a valid sequence becomes
+// U+FFFD. And one character as UTF-8.
+std::u32string CodePointsOf(const std::string& utf8);
+std::string Utf8Of(char32_t c);
+
 // The frame index of an image splitter's page bitmap (base name, six digits, ".bmp"), or
 // nullopt for any other name.
 std::optional<int> FrameIndexOf(const std::string& pageBitmap);

@@ -6,7 +6,9 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
 #include <stdexcept>
 
 namespace kvo::pdf {
@@ -16,9 +18,9 @@ namespace {
 using image::EncodedPicture;
 
 // Numbers in content streams: plain decimals, never exponents, in the "C" locale.
-std::string Num(double value) {
+std::string Num(double value, int decimals = 4) {
     char text[64];
-    std::snprintf(text, sizeof text, "%.4f", value);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     std::string s(text);
     while (!s.empty() && s.back() == '0') s.pop_back();
     if (!s.empty() && s.back() == '.') s.pop_back();
@@ -155,6 +157,119 @@ void LayTextOver(QPDF& pdf, QPDFPageObjectHelper& page, QPDFObjectHandle form, c
     page.addPageContents(pdf.newStream("\nQ\nq " + MatrixText(matrix) + " cm 3 Tr " + name + " Do Q\n"), false);
 }
 
+// The fonts of the written runs: each maps up to 224 characters onto the codes 32..255 of a
+// simple font, with their advances and a ToUnicode map so readers get the characters back.
+class RunFonts {
+public:
+    RunFonts(QPDF& pdf, const AdvanceOf& advanceOf) : pdf_(pdf), advanceOf_(advanceOf) {}
+
+    // The font resource name and code of a character, adding it on first use.
+    std::pair<int, unsigned char> codeOf(char32_t c) {
+        auto found = codes_.find(c);
+        if (found != codes_.end()) return found->second;
+        if (fonts_.empty() || fonts_.back().size() == kCodesPerFont) fonts_.emplace_back();
+        fonts_.back().push_back(c);
+        const std::pair<int, unsigned char> code{static_cast<int>(fonts_.size()) - 1,
+                                                 static_cast<unsigned char>(kFirstCode + fonts_.back().size() - 1)};
+        codes_.emplace(c, code);
+        return code;
+    }
+
+    static std::string NameOf(int font) { return "/KVOF" + std::to_string(font); }
+
+    // The font dictionaries, as resources; made once all runs are written.
+    QPDFObjectHandle resources() {
+        QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+        for (std::size_t f = 0; f < fonts_.size(); ++f) {
+            if (made_.size() <= f) made_.push_back(makeFont(fonts_[f]));
+            fonts.replaceKey(NameOf(static_cast<int>(f)), made_[f]);
+        }
+        return fonts;
+    }
+
+private:
+    static constexpr std::size_t kCodesPerFont = 224;
+    static constexpr int kFirstCode = 32;
+
+    static std::string Utf16Hex(char32_t c) {
+        char text[16];
+        if (c < 0x10000) std::snprintf(text, sizeof text, "<%04X>", static_cast<unsigned>(c));
+        else
+            std::snprintf(text, sizeof text, "<%04X%04X>", static_cast<unsigned>(0xD800 + ((c - 0x10000) >> 10)),
+                          static_cast<unsigned>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        return text;
+    }
+
+    QPDFObjectHandle makeFont(const std::vector<char32_t>& chars) {
+        std::string differences = "[" + std::to_string(kFirstCode);
+        std::string widths = "[";
+        std::string cmap =
+            "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CIDSystemInfo << /Registry (Adobe) "
+            "/Ordering (UCS) /Supplement 0 >> def /CMapName /Adobe-Identity-UCS def /CMapType 2 def\n"
+            "1 begincodespacerange <00> <FF> endcodespacerange\n";
+        for (std::size_t i = 0; i < chars.size(); i += 100) {
+            const std::size_t end = std::min(chars.size(), i + 100);
+            cmap += std::to_string(end - i) + " beginbfchar\n";
+            for (std::size_t k = i; k < end; ++k) {
+                char code[8];
+                std::snprintf(code, sizeof code, "<%02X> ", static_cast<unsigned>(kFirstCode + k));
+                cmap += code + Utf16Hex(chars[k]) + "\n";
+            }
+            cmap += "endbfchar\n";
+        }
+        cmap += "endcmap CMapName currentdict /CMap defineresource pop end end\n";
+        for (std::size_t k = 0; k < chars.size(); ++k) {
+            differences += " /g" + std::to_string(k);
+            widths += Num(advanceOf_(chars[k])) + " ";
+        }
+        differences += "]";
+        widths += "]";
+        QPDFObjectHandle font = QPDFObjectHandle::parse(
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar " + std::to_string(kFirstCode) + " /LastChar " +
+            std::to_string(kFirstCode + chars.size() - 1) + " /Widths " + widths + " /Encoding << /Type /Encoding /Differences " +
+            differences + " >> >>");
+        font.replaceKey("/ToUnicode", pdf_.newStream(cmap));
+        return pdf_.makeIndirectObject(font);
+    }
+
+    QPDF& pdf_;
+    const AdvanceOf& advanceOf_;
+    std::map<char32_t, std::pair<int, unsigned char>> codes_;
+    std::vector<std::vector<char32_t>> fonts_;
+    std::vector<QPDFObjectHandle> made_;
+};
+
+// The content that writes the runs of a page whose shown height is `shownHeight`.
+std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, RunFonts& fonts) {
+    std::string content = "BT 3 Tr\n";
+    for (const TextRun& run : runs) {
+        if (run.text.empty() || !(run.size > 0) || !(run.horizontalScale > 0)) continue;
+        // Hundredths of a point are far finer than any recognised box.
+        content += Num(run.horizontalScale * 100, 1) + " Tz " + Num(run.size, 2) + " 0 0 " + Num(run.size, 2) + " " +
+                   Num(run.left, 2) + " " + Num(shownHeight - run.baseline, 2) + " Tm";
+        int current = -1;
+        std::string codes;
+        const auto flush = [&] {
+            if (!codes.empty()) content += " <" + codes + "> Tj";
+            codes.clear();
+        };
+        for (char32_t c : run.text) {
+            const auto [font, code] = fonts.codeOf(c);
+            if (font != current) {
+                flush();
+                content += " " + RunFonts::NameOf(font) + " 1 Tf";
+                current = font;
+            }
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(code));
+            codes += hex;
+        }
+        flush();
+        content += "\n";
+    }
+    return content + "ET\n";
+}
+
 }  // namespace
 
 std::optional<std::vector<PageFrame>> ReadPageFrames(const std::string& pdfPath, std::string* error) {
@@ -171,7 +286,7 @@ std::optional<std::vector<PageFrame>> ReadPageFrames(const std::string& pdfPath,
 }
 
 void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& textLayer, const std::string& sourcePdf,
-                    const PdfSink& sink) {
+                    const AdvanceOf& advanceOf, const PdfSink& sink) {
     try {
         bool keepsPages = false;
         for (const ResultPage& page : pages) keepsPages = keepsPages || page.sourcePage > 0;
@@ -191,6 +306,8 @@ void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& tex
         std::vector<QPDFPageObjectHelper> sourcePages = document.getAllPages();
         for (QPDFPageObjectHelper& page : sourcePages) document.removePage(page);
         std::vector<bool> placed(sourcePages.size(), false);
+        RunFonts runFonts(out, advanceOf);
+        std::vector<QPDFObjectHandle> runForms;
 
         for (std::size_t i = 0; i < pages.size(); ++i) {
             const ResultPage& spec = pages[i];
@@ -208,6 +325,24 @@ void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& tex
             document.addPage(page, false);
             if (spec.hasText)
                 LayTextOver(out, page, out.copyForeignObject(layerPages[i].getFormXObjectForPage(false)), matrix);
+            if (!spec.runs.empty()) {
+                const ShownSize shown = spec.sourcePage > 0 ? ShownSizeOf(spec.shownBox, spec.rotate)
+                                                            : ShownSize{spec.sheetWidth, spec.sheetHeight};
+                QPDFObjectHandle form = out.newStream(RunsContent(spec.runs, shown.height, runFonts));
+                QPDFObjectHandle dict = form.getDict();
+                dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+                dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+                dict.replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 " + Num(shown.width) + " " + Num(shown.height) + "]"));
+                runForms.push_back(form);
+                LayTextOver(out, page, form, matrix);
+            }
+        }
+        // The fonts are complete once every run is written.
+        if (!runForms.empty()) {
+            QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+            resources.replaceKey("/Font", runFonts.resources());
+            resources = out.makeIndirectObject(resources);
+            for (QPDFObjectHandle& form : runForms) form.getDict().replaceKey("/Resources", resources);
         }
 
         QPDFWriter writer(out);
