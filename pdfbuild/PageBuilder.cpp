@@ -24,6 +24,19 @@ LayoutLine LayoutLineOf(const xml::Node& line) {
     return layout;
 }
 
+// A text box without fill, border or inner margins.
+TextBoxShape UnframedBoxAt(const BoxFrame& frame) {
+    TextBoxShape box;
+    box.left = frame.left;
+    box.top = frame.top;
+    box.width = frame.width;
+    box.height = frame.height;
+    box.fillVisible = false;
+    box.lineVisible = false;
+    box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
+    return box;
+}
+
 // The lines of a page's layout document; none when it is missing or unreadable.
 std::vector<xml::Node> LayoutLines(xml::Document& layout, const std::string& layoutPath) {
     if (auto real = ResolveFile(layoutPath)) layout.load(*real);
@@ -37,14 +50,7 @@ TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
     const xml::Node font = line.selectSingleNode("font");
     const LayoutLine layout = LayoutLineOf(line);
 
-    const BoxFrame frame = TextBoxFrameOf(LineFrameOf(layout, pointsPerInch));
-    TextBoxShape box;
-    box.left = frame.left;
-    box.top = frame.top;
-    box.width = frame.width;
-    box.height = frame.height;
-    box.fillVisible = false;
-    box.lineVisible = false;
+    TextBoxShape box = UnframedBoxAt(TextBoxFrameOf(LineFrameOf(layout, pointsPerInch)));
     box.font.size = BoxFontSizeOf(layout.fontSize);
     box.font.colour = kWhite;
     const FaceStyle style = FaceStyleFor(AttributeText(font, "fontstyle"));
@@ -54,24 +60,14 @@ TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
     const FontChoice choice = FontFor(AttributeText(font, "fontfamily"), box.font.size);
     box.font.name = choice.name;
     box.font.size = choice.size;
-    box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
     box.text = AttributeText(line, "text");
     box.behindText = true;
     return box;
 }
 
 TextBoxShape KeptTextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight) {
-    const BoxFrame frame = KeptLineFrameOf(LayoutLineOf(line), shownWidth, shownHeight);
-    TextBoxShape box;
-    box.left = frame.left;
-    box.top = frame.top;
-    box.width = frame.width;
-    box.height = frame.height;
-    box.fillVisible = false;
-    box.lineVisible = false;
-    box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
-    // One regular face for every line: the text is never seen, and one face keeps the fonts
-    // the result embeds to one small subset.
+    TextBoxShape box = UnframedBoxAt(KeptLineFrameOf(LayoutLineOf(line), shownWidth, shownHeight));
+    // One regular face for every line: the text is never seen, only its widths count.
     box.font.name = "Arial";
     box.fitToBox = true;
     box.text = AttributeText(line, "text");

@@ -11,6 +11,7 @@
 #include "shared/image/RasterImage.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/XmlDocument.h"
+#include "support/PdfAssembly.h"
 
 namespace kvo::pdfbuild {
 namespace {
@@ -63,21 +64,7 @@ void WritePdf(const fs::path& file, const std::vector<PageSpec>& pages) {
         kids += std::to_string(pageObject) + " 0 R ";
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t xref = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char entry[32];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    test::WriteFile(file, pdf);
+    test::WriteFile(file, test::AssemblePdf(objects));
 }
 
 class OwnPagesTest : public ::testing::Test {
