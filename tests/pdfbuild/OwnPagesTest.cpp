@@ -208,6 +208,17 @@ TEST_F(OwnPagesTest, TextLayerLandsOnThePrintedWordsWhateverTheRotationAndCropBo
     EXPECT_EQ(boxes(result), boxes(attachment));
 }
 
+TEST_F(OwnPagesTest, AnAttachmentThatCannotBeReadAnyMoreGivesNoPdf) {
+    const fs::path attachment = dir / "Letter.pdf";
+    fs::copy_file(test::CorpusDir() / "graph.pdf", attachment);
+    SplitPdf(attachment, 1, false, {{300, 200, 360, 1200, "words"}});
+    test::WriteFile(dir / "KVOOCR.pdf", "an earlier result");
+    // Damaged between the splitter and the builder: its pages cannot be kept, and a picture
+    // of them would not be the document.
+    test::WriteFile(attachment, test::ReadFile(test::CorpusDir() / "invalid.pdf"));
+    EXPECT_FALSE(fs::exists(Build()));
+}
+
 TEST_F(OwnPagesTest, ImageAttachmentsEmbedTheirOwnDataWhereItsEncodingAllows) {
     const auto colour = image::ReadRaster((test::CorpusDir() / "baiona.png").string());
     const auto scan = image::ReadRaster((test::CorpusDir() / "linn.png").string());
