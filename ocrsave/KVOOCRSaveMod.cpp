@@ -3,6 +3,7 @@
 #include "ocrengine/EngineDocument.h"
 #include "ocrsave/LayoutGrouping.h"
 #include "ocrsave/LayoutRules.h"
+#include "shared/xml/LayoutUnits.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/HandOff.h"
 
@@ -58,7 +59,7 @@ std::optional<xml::Document> BuildLayoutDocument(const ocr::EngineDocument& engi
         pagewords.setAttribute("text", "");
         return layout;
     }
-    const double scale = ocrsave::PageScale(Guarded([&] { return engine.PixelWidth(); }),
+    const double scale = handoff::PageScale(Guarded([&] { return engine.PixelWidth(); }),
                                             Guarded([&] { return engine.PixelHeight(); }));
     for (int index = 0; index < *count; ++index) AppendWord(pagewords, engine, index, scale);
     pagewords.setAttribute("text", Guarded([&] { return engine.LayoutText(); }).value_or(""));

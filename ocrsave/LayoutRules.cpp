@@ -8,22 +8,12 @@ namespace kvo::ocrsave {
 
 namespace {
 
-constexpr double kPageWidthUnits = 2480;
-constexpr double kPageHeightUnits = 3507;
-
 template <std::size_t N>
 std::string NameOf(const std::array<const char*, N>& names, int code) {
     return code >= 1 && static_cast<std::size_t>(code) <= N ? names[code - 1] : "";
 }
 
 }  // namespace
-
-double PageScale(std::optional<int> pixelWidth, std::optional<int> pixelHeight) {
-    if (!pixelWidth || !pixelHeight || *pixelWidth == 0 || *pixelHeight == 0) return 1.0;
-    const double byWidth = kPageWidthUnits / *pixelWidth;
-    const double byHeight = kPageHeightUnits / *pixelHeight;
-    return byHeight < byWidth ? byHeight : byWidth;
-}
 
 std::string EdgeText(double pixels, double scale) { return ocr::DecimalText(RoundHalfEven(pixels * scale)); }
 

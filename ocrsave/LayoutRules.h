@@ -7,10 +7,6 @@
 
 namespace kvo::ocrsave {
 
-// The factor that makes the page image just fit 2480 x 3507 units (A4 at 300 units per inch):
-// the smaller of 2480 / width and 3507 / height; 1 when a size is unknown or 0.
-double PageScale(std::optional<int> pixelWidth, std::optional<int> pixelHeight);
-
 // An engine edge in layout units: edge x scale, rounded half to even, as decimal text.
 std::string EdgeText(double pixels, double scale);
 

@@ -1,5 +1,5 @@
 #pragma once
-// Drawing PDF pages: the one place that knows cairo, fontconfig and FreeType.
+// Drawing the text of PDF pages: the one place that knows cairo, fontconfig and FreeType.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -8,19 +8,11 @@
 
 #include "pdfbuild/DocumentEngine.h"
 #include "pdfbuild/PageDocument.h"
-#include "shared/image/RasterImage.h"
 
 namespace kvo::pdfbuild {
 
 // Where the PDF bytes go, in order; throws to abandon the document.
 using PdfSink = std::function<void(const unsigned char* data, std::size_t size)>;
-
-struct PlacedRect {
-    double left = 0;
-    double top = 0;
-    double width = 0;
-    double height = 0;
-};
 
 class PdfCanvas {
 public:
@@ -31,12 +23,11 @@ public:
 
     void beginPage(const SheetSize& sheet);
     // The box's text on one line from its top-left inner corner, narrowed horizontally when it
-    // is wider than the box; never wrapped or cut.
-    void drawTextBox(const TextBoxShape& box);
-    // A 1-bit picture, embedded as its CCITT G4 data (`g4`, K = -1).
-    void drawBilevel(const image::Raster& bits, const std::vector<std::uint8_t>& g4, const PlacedRect& where);
-    // An 8-bit grey or 24-bit colour picture, embedded losslessly at that depth.
-    void drawPixels(const image::Raster& raster, const PlacedRect& where);
+    // is wider than the box; never wrapped or cut. False when there was nothing to draw.
+    bool drawTextBox(const TextBoxShape& box);
+    // A character's advance in the face `font` maps to, in thousandths of the size. Only
+    // between beginPage and endPage.
+    double advanceOf(char32_t c, const FontSettings& font);
     void endPage();
     // Completes the PDF. Throws EngineError when any drawing or writing failed.
     void finish();

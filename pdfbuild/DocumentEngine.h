@@ -3,6 +3,7 @@
 // Every operation may fail with an exception; the builder decides what a failure means.
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -27,6 +28,12 @@ struct AssembledDocument {
 // that fails, with the one face built into the drawing library (no font files involved).
 enum class ExportRoute { MappedFaces, BuiltInFace };
 
+// The frame of the attachment a page bitmap was made from.
+struct PictureSource {
+    std::string file;
+    int frame = 0;
+};
+
 class DocumentEngine {
 public:
     virtual ~DocumentEngine() = default;
@@ -36,9 +43,10 @@ public:
 
     // A new page document with the engine's default page set-up.
     virtual PageDocument newPageDocument() = 0;
-    // Reads a raster file and keeps its pixels losslessly as a picture at the size its
-    // resolution gives (96 dpi when the file does not say), placed at the sheet's corner.
-    virtual PictureShape loadPicture(const std::string& rasterPath) = 0;
+    // Reads a raster file as a picture at the size its resolution gives (96 dpi when the file
+    // does not say), placed at the sheet's corner. When `source` holds the same picture in its
+    // own encoding, that is what the picture keeps; otherwise it is encoded afresh.
+    virtual PictureShape loadPicture(const std::string& rasterPath, const std::optional<PictureSource>& source) = 0;
     virtual void savePageDocument(const PageDocument& page, const std::string& path) = 0;
     virtual PageDocument openPageDocument(const std::string& path) = 0;
 

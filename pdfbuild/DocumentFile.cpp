@@ -51,6 +51,35 @@ std::optional<bool> FlagOf(const xml::Node& node, const char* name) {
     return *text == "1";
 }
 
+constexpr std::array<const char*, 3> FilterNames{"dct", "ccitt", "flate"};
+constexpr std::array<const char*, 4> ColourNames{"grey", "rgb", "cmyk", "indexed"};
+
+template <std::size_t N>
+std::size_t IndexOf(const std::array<const char*, N>& names, const std::string& name) {
+    for (std::size_t i = 0; i < N; ++i)
+        if (name == names[i]) return i;
+    throw DocumentFileError("page description has an unknown value " + name);
+}
+
+std::string HexOf(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (std::uint8_t byte : bytes) hex += {kDigits[byte >> 4], kDigits[byte & 0xF]};
+    return hex;
+}
+
+std::vector<std::uint8_t> BytesOfHex(const std::string& hex) {
+    if (hex.size() % 2 != 0) throw DocumentFileError("page description has a broken palette");
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+        unsigned value = 0;
+        if (std::from_chars(hex.data() + i, hex.data() + i + 2, value, 16).ptr != hex.data() + i + 2)
+            throw DocumentFileError("page description has a broken palette");
+        bytes.push_back(static_cast<std::uint8_t>(value));
+    }
+    return bytes;
+}
+
 void SetNumber(xml::Node& node, const char* name, double value) { node.setAttribute(name, NumberText(value)); }
 void SetFlag(xml::Node& node, const char* name, bool value) { node.setAttribute(name, value ? "1" : "0"); }
 
@@ -71,11 +100,31 @@ std::string PageXml(const PageDocument& page) {
     SetNumber(root, "bottomMargin", page.setup.bottomMargin);
     SetNumber(root, "leftMargin", page.setup.leftMargin);
     SetNumber(root, "rightMargin", page.setup.rightMargin);
+    if (const auto& kept = page.kept) {
+        xml::Node node = root.appendElement("kept");
+        node.setAttribute("source", kept->sourcePdf);
+        SetNumber(node, "page", kept->sourcePage);
+        SetNumber(node, "x0", kept->shownBox.x0);
+        SetNumber(node, "y0", kept->shownBox.y0);
+        SetNumber(node, "x1", kept->shownBox.x1);
+        SetNumber(node, "y1", kept->shownBox.y1);
+        SetNumber(node, "rotate", kept->rotate);
+    }
     if (const auto& picture = page.picture) {
         xml::Node node = root.appendElement("picture");
         SetNumber(node, "pixelWidth", picture->pixelWidth);
         SetNumber(node, "pixelHeight", picture->pixelHeight);
-        SetNumber(node, "bitsPerPixel", picture->bitsPerPixel);
+        const image::EncodedPicture& encoded = picture->encoded;
+        node.setAttribute("filter", FilterNames[static_cast<int>(encoded.filter)]);
+        node.setAttribute("colours", ColourNames[static_cast<int>(encoded.colours)]);
+        SetNumber(node, "codedWidth", encoded.width);
+        SetNumber(node, "codedHeight", encoded.height);
+        SetNumber(node, "bitsPerComponent", encoded.bitsPerComponent);
+        SetNumber(node, "ccittK", encoded.ccittK);
+        SetFlag(node, "byteAligned", encoded.ccittByteAligned);
+        SetFlag(node, "pngPredicted", encoded.pngPredicted);
+        SetFlag(node, "inverted", encoded.inverted);
+        node.setAttribute("palette", HexOf(encoded.palette));
         SetNumber(node, "left", picture->left);
         SetNumber(node, "top", picture->top);
         SetNumber(node, "width", picture->width);
@@ -94,6 +143,7 @@ std::string PageXml(const PageDocument& page) {
         SetNumber(node, "marginTop", box.marginTop);
         SetNumber(node, "marginBottom", box.marginBottom);
         SetFlag(node, "behindText", box.behindText);
+        SetFlag(node, "fit", box.fitToBox);
         node.setAttribute("font", box.font.name);
         SetNumber(node, "size", box.font.size);
         if (box.font.bold) SetFlag(node, "bold", *box.font.bold);
@@ -116,11 +166,29 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
     page.setup.leftMargin = NumberOf(root, "leftMargin");
     page.setup.rightMargin = NumberOf(root, "rightMargin");
     hasPicture = false;
+    if (xml::Node node = root.selectSingleNode("kept")) {
+        KeptPage kept;
+        kept.sourcePdf = TextOf(node, "source");
+        kept.sourcePage = static_cast<int>(NumberOf(node, "page"));
+        kept.shownBox = {NumberOf(node, "x0"), NumberOf(node, "y0"), NumberOf(node, "x1"), NumberOf(node, "y1")};
+        kept.rotate = static_cast<int>(NumberOf(node, "rotate"));
+        page.kept = std::move(kept);
+    }
     if (xml::Node node = root.selectSingleNode("picture")) {
         PictureShape picture;
         picture.pixelWidth = static_cast<int>(NumberOf(node, "pixelWidth"));
         picture.pixelHeight = static_cast<int>(NumberOf(node, "pixelHeight"));
-        picture.bitsPerPixel = static_cast<int>(NumberOf(node, "bitsPerPixel"));
+        image::EncodedPicture& encoded = picture.encoded;
+        encoded.filter = static_cast<image::EncodedPicture::Filter>(IndexOf(FilterNames, TextOf(node, "filter")));
+        encoded.colours = static_cast<image::EncodedPicture::Colours>(IndexOf(ColourNames, TextOf(node, "colours")));
+        encoded.width = static_cast<int>(NumberOf(node, "codedWidth"));
+        encoded.height = static_cast<int>(NumberOf(node, "codedHeight"));
+        encoded.bitsPerComponent = static_cast<int>(NumberOf(node, "bitsPerComponent"));
+        encoded.ccittK = static_cast<int>(NumberOf(node, "ccittK"));
+        encoded.ccittByteAligned = FlagOf(node, "byteAligned").value_or(false);
+        encoded.pngPredicted = FlagOf(node, "pngPredicted").value_or(false);
+        encoded.inverted = FlagOf(node, "inverted").value_or(false);
+        encoded.palette = BytesOfHex(TextOf(node, "palette"));
         picture.left = NumberOf(node, "left");
         picture.top = NumberOf(node, "top");
         picture.width = NumberOf(node, "width");
@@ -141,6 +209,7 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
         box.marginTop = NumberOf(node, "marginTop");
         box.marginBottom = NumberOf(node, "marginBottom");
         box.behindText = FlagOf(node, "behindText").value_or(false);
+        box.fitToBox = FlagOf(node, "fit").value_or(false);
         box.font.name = TextOf(node, "font");
         box.font.size = NumberOf(node, "size");
         box.font.bold = FlagOf(node, "bold");
@@ -152,7 +221,10 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
     return page;
 }
 
-DocumentWriter::DocumentWriter(const std::string& target) : out_(std::make_unique<WholeFileWriter>(target)) {
+// Page and assembled documents are work files the builder remakes after any crash: written
+// whole, but not waited for on disk.
+DocumentWriter::DocumentWriter(const std::string& target)
+    : out_(std::make_unique<WholeFileWriter>(target, Durability::Plain)) {
     out_->write(kHeader, kDocumentHeaderSize);
 }
 
@@ -179,7 +251,7 @@ void DocumentWriter::write(const DocumentItem& item) {
     const PageDocument& page = std::get<PageDocument>(item);
     std::string xml = PageXml(page);
     writeRecord(kPageTag, xml.data(), xml.size());
-    if (page.picture) writeRecord(kPictureTag, page.picture->png.data(), page.picture->png.size());
+    if (page.picture) writeRecord(kPictureTag, page.picture->encoded.data.data(), page.picture->encoded.data.size());
 }
 
 void DocumentWriter::commit() {
@@ -247,8 +319,9 @@ std::optional<DocumentItem> DocumentReader::next() {
         auto picture = ReadRecordHeader(in_);
         if (!picture || picture->tag != kPictureTag) throw DocumentFileError("page without its picture in " + path_);
         position_ += kRecordHeaderSize + picture->length;
-        page.picture->png.resize(static_cast<std::size_t>(picture->length));
-        if (!in_.read(reinterpret_cast<char*>(page.picture->png.data()), static_cast<std::streamsize>(picture->length)))
+        std::vector<std::uint8_t>& data = page.picture->encoded.data;
+        data.resize(static_cast<std::size_t>(picture->length));
+        if (!in_.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(picture->length)))
             throw DocumentFileError("cannot read " + path_);
     }
     return page;

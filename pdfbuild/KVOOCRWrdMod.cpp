@@ -1,12 +1,14 @@
 #include "pdfbuild/KVOOCRWrdMod.h"
 
 #include <iostream>
+#include <stdexcept>
 #include <optional>
 #include <vector>
 
 #include "pdfbuild/KvoEngine.h"
 #include "pdfbuild/PageBuilder.h"
 #include "shared/AppTester.h"
+#include "shared/pdf/PageOverlay.h"
 #include "shared/pdf/PdfFile.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/HandOff.h"
@@ -47,23 +49,37 @@ bool Attempt(Step&& step) {
     }
 }
 
-// What "KVOCurr.xml" orders: the attachment and its page bitmap paths in order ("" for an entry
-// without one).
-struct PageList {
-    std::string attachment;
-    std::vector<std::string> pages;
+// One `image` entry of "KVOCurr.xml": its page bitmap ("" when it names none) and, for a PDF
+// attachment, the number of the attachment's page it shows.
+struct PageEntry {
+    std::string bitmap;
+    std::optional<int> sourcePage;
 };
 
-// The page list, or nullopt when the order does not exist.
-std::optional<PageList> ReadPageList() {
+struct PageOrder {
+    std::string attachment;
+    std::vector<PageEntry> pages;
+};
+
+// The order of "KVOCurr.xml", or nullopt when it does not exist.
+std::optional<PageOrder> ReadPageOrder() {
     auto orderPath = ResolveFile(handoff::InTemp(handoff::kCurrentOrderName));
     if (!orderPath) return std::nullopt;
     xml::Document order;
     order.load(*orderPath);
-    PageList list;
-    if (const xml::Node file = order.selectSingleNode("File")) list.attachment = file.attribute("name").value_or("");
-    for (const xml::Node& image : order.selectNodes("File/image")) list.pages.push_back(image.attribute("path").value_or(""));
-    return list;
+    PageOrder result;
+    const xml::Node file = order.selectSingleNode("File");
+    const std::string attachment = file ? file.attribute("name").value_or("") : "";
+    result.attachment = ResolveFile(attachment).value_or(attachment);
+    for (const xml::Node& image : order.selectNodes("File/image")) {
+        PageEntry entry{image.attribute("path").value_or(""), std::nullopt};
+        if (auto page = image.attribute("page")) {
+            const double number = ReadNumber(*page);
+            if (number >= 1 && number == static_cast<int>(number)) entry.sourcePage = static_cast<int>(number);
+        }
+        result.pages.push_back(std::move(entry));
+    }
+    return result;
 }
 
 // Ends the run without outputs. The builder runs hidden: the reason goes to the error stream.
@@ -74,24 +90,47 @@ void EndWithoutPdf(const std::string& reason) {
     KillAppByName(kWordProcessorImage);
 }
 
+// Builds the page document of one entry: a page kept from a PDF attachment, or a picture page.
+// Throws when a PDF page's number or boxes are unknown: the PDF would lack that page.
+void BuildPage(DocumentEngine& engine, const PageOrder& order, const std::optional<std::vector<pdf::PageFrame>>& frames,
+               const PageEntry& entry, const std::string& bitmap) {
+    const std::string layout = handoff::LayoutCopyOf(entry.bitmap);
+    const std::string document = handoff::PageDocumentOf(bitmap);
+    if (handoff::UpperExtension(order.attachment) != "PDF") {
+        std::optional<PictureSource> source;
+        if (auto frame = FrameIndexOf(entry.bitmap)) source = PictureSource{order.attachment, *frame};
+        BuildPageDocument(engine, bitmap, layout, document, source);
+        return;
+    }
+    if (!frames || !entry.sourcePage || *entry.sourcePage > static_cast<int>(frames->size()))
+        throw std::runtime_error("the attachment's page shown by " + entry.bitmap + " cannot be read");
+    KeptPage kept;
+    kept.sourcePdf = order.attachment;
+    kept.sourcePage = *entry.sourcePage;
+    BuildKeptPageDocument(engine, bitmap, layout, document, kept, (*frames)[*entry.sourcePage - 1]);
+}
+
 // Phase 1: a page document for every page that has none yet. False (and the run ended without
 // outputs) when a page cannot have one: a PDF without that page, or with a blank page in its
-// place, would pass for the whole attachment.
-bool BuildPageDocuments(DocumentEngine& engine, const std::vector<std::string>& pages) {
-    for (const std::string& bitmap : pages) {
-        if (bitmap.empty()) {
+// place, would pass for the whole attachment. A PDF attachment's pages are kept as they are;
+// their boxes are read once.
+bool BuildPageDocuments(DocumentEngine& engine, const PageOrder& order) {
+    std::optional<std::vector<pdf::PageFrame>> frames;
+    if (handoff::UpperExtension(order.attachment) == "PDF") frames = pdf::ReadPageFrames(order.attachment);
+    for (const PageEntry& entry : order.pages) {
+        if (entry.bitmap.empty()) {
             EndWithoutPdf("a page is listed without its bitmap");
             return false;
         }
-        if (FileExists(handoff::PageDocumentOf(bitmap))) continue;
+        if (FileExists(handoff::PageDocumentOf(entry.bitmap))) continue;
         // The document goes beside the bitmap as it is named on disk, whatever the list's case.
-        const auto real = ResolveFile(bitmap);
+        const auto real = ResolveFile(entry.bitmap);
         if (!real) {
-            EndWithoutPdf("the page bitmap " + bitmap + " is missing");
+            EndWithoutPdf("the page bitmap " + entry.bitmap + " is missing");
             return false;
         }
         try {
-            BuildPageDocument(engine, *real, handoff::LayoutCopyOf(bitmap), handoff::PageDocumentOf(*real));
+            BuildPage(engine, order, frames, entry, *real);
         } catch (const std::exception& error) {
             EndWithoutPdf(error.what());
             return false;
@@ -186,15 +225,15 @@ void ProducePdf(const EngineStarter& startEngine) {
 
 void Run(const EngineStarter& startEngine) {
     KillAppByName(kWordProcessorImage);
-    const std::optional<PageList> list = ReadPageList();
-    if (!list) return;
-    const std::vector<std::string>& pages = list->pages;
+    const std::optional<PageOrder> order = ReadPageOrder();
+    if (!order) return;
+    const std::vector<PageEntry>& pages = order->pages;
     if (pages.empty()) {
         DeleteOutputs();
         KillAppByName(kWordProcessorImage);
         return;
     }
-    if (list->attachment.empty()) {
+    if (order->attachment.empty()) {
         EndWithoutPdf("the order names no attachment to mark the PDF for");
         return;
     }
@@ -204,7 +243,7 @@ void Run(const EngineStarter& startEngine) {
         EndWithoutPdf("the document engine cannot be started");
         return;
     }
-    if (!BuildPageDocuments(*engine, pages)) return;
+    if (!BuildPageDocuments(*engine, *order)) return;
     // Every page document is complete on disk once saved: no wait for it to stop growing.
     engine.reset();
 
@@ -213,8 +252,8 @@ void Run(const EngineStarter& startEngine) {
     KillAppByName(kWordProcessorImage);
     Assembly assembly{startEngine, TryStart(startEngine), std::nullopt, true};
     if (assembly.engine) Attempt([&] { assembly.document = assembly.engine->newAssembledDocument(AssembledPath()); });
-    for (const std::string& bitmap : pages) {
-        const std::string pageDocument = handoff::PageDocumentOf(bitmap);
+    for (const PageEntry& entry : pages) {
+        const std::string pageDocument = handoff::PageDocumentOf(entry.bitmap);
         if (!FileExists(pageDocument)) {
             GiveUp(assembly, "the page document " + pageDocument + " is missing");
             return;
@@ -232,7 +271,7 @@ void Run(const EngineStarter& startEngine) {
     KillAppByName("winword.exe");
 
     ProducePdf(startEngine);
-    MarkTheResult(list->attachment);
+    MarkTheResult(order->attachment);
     KillAppByName(kWordProcessorImage);
 }
 

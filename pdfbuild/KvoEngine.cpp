@@ -1,9 +1,14 @@
 #include "pdfbuild/KvoEngine.h"
 
-#include "shared/platform/WholeFile.h"
+#include <algorithm>
+#include <map>
+
 #include "pdfbuild/CairoPdfCanvas.h"
+#include "shared/image/PictureEncoding.h"
 #include "shared/image/RasterImage.h"
+#include "shared/pdf/PageOverlay.h"
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/WholeFile.h"
 
 namespace kvo::pdfbuild {
 
@@ -25,54 +30,86 @@ auto Engine(const std::string& what, Step&& step) -> decltype(step()) {
     }
 }
 
-void DrawPicture(PdfCanvas& canvas, const PictureShape& picture) {
-    image::Raster raster = image::DecodePng(picture.png);
-    PlacedRect where{picture.left, picture.top, picture.width, picture.height};
-    if (raster.bitsPerPixel == 1) canvas.drawBilevel(raster, image::EncodeG4(raster), where);
-    else canvas.drawPixels(raster, where);
-}
-
-void DrawPage(PdfCanvas& canvas, const PageDocument& page) {
-    // Shapes behind the text come first, then the picture, then everything in front of it.
-    for (const TextBoxShape& box : page.textBoxes)
-        if (box.behindText) canvas.drawTextBox(box);
-    if (page.picture) DrawPicture(canvas, *page.picture);
-    for (const TextBoxShape& box : page.textBoxes)
-        if (!box.behindText) canvas.drawTextBox(box);
+// The run that fills a fitted box: as high as the box, its advances stretched or narrowed
+// (no more than kLeastNarrowing) to the box's width.
+std::optional<pdf::TextRun> RunFittedTo(const TextBoxShape& box, const std::function<double(char32_t)>& advanceOf) {
+    pdf::TextRun run;
+    run.text = CodePointsOf(box.text);
+    double advance = 0;
+    for (char32_t c : run.text) advance += advanceOf(c) / 1000;
+    if (run.text.empty() || !(box.height > 0 && box.width > 0 && advance > 0)) return std::nullopt;
+    run.size = box.height / (pdf::kRunAscent + pdf::kRunDescent);
+    run.horizontalScale = std::max(box.width / (advance * run.size), kLeastNarrowing);
+    run.left = box.left;
+    run.baseline = box.top + pdf::kRunAscent * run.size;
+    return run;
 }
 
 // Lays document items out on PDF pages: a page starts the first sheet and, after a break, a
-// new one; a page added without a break is drawn over the sheet before it.
+// new one; a page added without a break is drawn over the sheet before it. The canvas draws
+// the text of each sheet; the pictures and kept pages go into the plan of the result.
 class PageSequence {
 public:
     explicit PageSequence(PdfCanvas& canvas) : canvas_(canvas) {}
 
     void add(const DocumentItem& item) {
         if (std::holds_alternative<PageBreak>(item)) {
-            breakPending_ = sheetOpen_;
+            breakPending_ = !plan_.empty();
             return;
         }
         const PageDocument& page = std::get<PageDocument>(item);
-        if (sheetOpen_ && breakPending_) {
-            canvas_.endPage();
-            sheetOpen_ = false;
-        }
-        if (!sheetOpen_) {
-            canvas_.beginPage(page.setup.sheet());
-            sheetOpen_ = true;
-            ++sheets_;
-        }
+        if (plan_.empty() || breakPending_) startSheet(page);
         breakPending_ = false;
-        DrawPage(canvas_, page);
+        pdf::ResultPage& sheet = plan_.back();
+        if (page.picture) {
+            const PictureShape& picture = *page.picture;
+            sheet.pictures.push_back({picture.encoded, picture.left, picture.top, picture.width, picture.height});
+        }
+        for (const TextBoxShape& box : page.textBoxes) {
+            if (!box.fitToBox) sheet.hasText = canvas_.drawTextBox(box) || sheet.hasText;
+            else if (auto run = RunFittedTo(box, [&](char32_t c) { return advanceOf(c); })) sheet.runs.push_back(std::move(*run));
+        }
     }
 
-    int sheets() const { return sheets_; }
+    // Advances of the written runs' face, measured while a sheet is open and kept for the
+    // writer, which asks for them after the last sheet.
+    double advanceOf(char32_t c) {
+        auto found = advances_.find(c);
+        if (found == advances_.end()) found = advances_.emplace(c, canvas_.advanceOf(c, runFace_)).first;
+        return found->second;
+    }
+
+    const std::vector<pdf::ResultPage>& plan() const { return plan_; }
+    const std::string& sourcePdf() const { return sourcePdf_; }
 
 private:
+    void startSheet(const PageDocument& page) {
+        if (!plan_.empty()) canvas_.endPage();
+        pdf::ResultPage sheet;
+        SheetSize size = page.setup.sheet();
+        if (const auto& kept = page.kept) {
+            // One attachment per document: its pages come from one file.
+            if (!sourcePdf_.empty() && sourcePdf_ != kept->sourcePdf) throw EngineError("pages of two attachments");
+            sourcePdf_ = kept->sourcePdf;
+            sheet.sourcePage = kept->sourcePage;
+            sheet.shownBox = kept->shownBox;
+            sheet.rotate = kept->rotate;
+            const pdf::ShownSize shown = pdf::ShownSizeOf(kept->shownBox, kept->rotate);
+            size = {shown.height, shown.width};
+        }
+        sheet.sheetWidth = size.width;
+        sheet.sheetHeight = size.height;
+        canvas_.beginPage(size);
+        plan_.push_back(std::move(sheet));
+    }
+
     PdfCanvas& canvas_;
-    bool sheetOpen_ = false;
+    // Helvetica's widths, which the runs' face is named by.
+    const FontSettings runFace_{"Arial"};
+    std::map<char32_t, double> advances_;
     bool breakPending_ = false;
-    int sheets_ = 0;
+    std::vector<pdf::ResultPage> plan_;
+    std::string sourcePdf_;
 };
 
 }  // namespace
@@ -81,7 +118,7 @@ std::string KvoEngine::version() const { return kVersionText; }
 
 PageDocument KvoEngine::newPageDocument() { return PageDocument{}; }
 
-PictureShape KvoEngine::loadPicture(const std::string& rasterPath) {
+PictureShape KvoEngine::loadPicture(const std::string& rasterPath, const std::optional<PictureSource>& source) {
     return Engine("cannot insert the picture " + rasterPath, [&] {
         auto real = ResolveFile(rasterPath);
         if (!real) throw EngineError("no picture file " + rasterPath);
@@ -94,10 +131,13 @@ PictureShape KvoEngine::loadPicture(const std::string& rasterPath) {
         const double yDpi = raster->yDpi > 0 ? raster->yDpi : kDefaultDpi;
         picture.width = raster->width / xDpi * 72.0;
         picture.height = raster->height / yDpi * 72.0;
-        image::Raster least = image::ReduceLossless(*raster);
-        raster.reset();  // one copy of the page at a time
-        picture.bitsPerPixel = least.bitsPerPixel;
-        picture.png = image::EncodePng(least);
+        std::optional<image::EncodedPicture> own;
+        if (source)
+            if (auto file = ResolveFile(source->file)) own = image::EncodeFrame(*file, source->frame);
+        // The attachment's own data stands for the bitmap only when it is the same picture: a
+        // page the splitter turned or resampled is embedded as the bitmap shows it.
+        if (own && own->width == raster->width && own->height == raster->height) picture.encoded = std::move(*own);
+        else picture.encoded = image::EncodeRaster(*raster);
         return picture;
     });
 }
@@ -141,15 +181,20 @@ void KvoEngine::save(AssembledDocument& document) {
 
 void KvoEngine::exportPdf(const AssembledDocument& document, const std::string& pdfPath, ExportRoute route) {
     Engine("cannot export " + pdfPath, [&] {
-        WholeFileWriter out(pdfPath);
-        PdfCanvas canvas([&out](const unsigned char* data, std::size_t size) { out.write(data, size); }, route);
+        std::string textLayer;
+        PdfCanvas canvas([&textLayer](const unsigned char* data, std::size_t size) {
+            textLayer.append(reinterpret_cast<const char*>(data), size);
+        }, route);
         PageSequence sequence(canvas);
         DocumentReader saved(document.path);
         while (auto item = saved.next()) sequence.add(*item);
         for (const DocumentItem& item : document.unsaved) sequence.add(item);
         // A PDF without pages would stand in for the attachment while showing nothing of it.
-        if (sequence.sheets() == 0) throw EngineError("the document has no page");
+        if (sequence.plan().empty()) throw EngineError("the document has no page");
         canvas.finish();
+        WholeFileWriter out(pdfPath);
+        pdf::WriteResultPdf(sequence.plan(), textLayer, sequence.sourcePdf(), [&](char32_t c) { return sequence.advanceOf(c); },
+                            [&out](const unsigned char* data, std::size_t size) { out.write(data, size); });
         out.commit();
     });
 }

@@ -1,5 +1,6 @@
 #include "pdfbuild/PageBuilder.h"
 
+#include "shared/image/RasterImage.h"
 #include "shared/platform/FileSearch.h"
 
 namespace kvo::pdfbuild {
@@ -13,18 +14,18 @@ std::string AttributeText(const xml::Node& node, const char* name) {
     return node.attribute(name).value_or("");
 }
 
-}  // namespace
-
-TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
-    const xml::Node font = line.selectSingleNode("font");
+LayoutLine LayoutLineOf(const xml::Node& line) {
     LayoutLine layout;
     layout.top = ReadNumber(AttributeText(line, "top"));
     layout.left = ReadNumber(AttributeText(line, "left"));
     layout.bottom = ReadNumber(AttributeText(line, "bottom"));
     layout.right = ReadNumber(AttributeText(line, "right"));
-    layout.fontSize = ReadNumber(AttributeText(font, "fontsize"));
+    layout.fontSize = ReadNumber(AttributeText(line.selectSingleNode("font"), "fontsize"));
+    return layout;
+}
 
-    const BoxFrame frame = TextBoxFrameOf(LineFrameOf(layout, pointsPerInch));
+// A text box without fill, border or inner margins.
+TextBoxShape UnframedBoxAt(const BoxFrame& frame) {
     TextBoxShape box;
     box.left = frame.left;
     box.top = frame.top;
@@ -32,6 +33,24 @@ TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
     box.height = frame.height;
     box.fillVisible = false;
     box.lineVisible = false;
+    box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
+    return box;
+}
+
+// The lines of a page's layout document; none when it is missing or unreadable.
+std::vector<xml::Node> LayoutLines(xml::Document& layout, const std::string& layoutPath) {
+    if (auto real = ResolveFile(layoutPath)) layout.load(*real);
+    if (layout.xml().empty()) return {};
+    return layout.selectNodes("pagewords/sections/section/line");
+}
+
+}  // namespace
+
+TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
+    const xml::Node font = line.selectSingleNode("font");
+    const LayoutLine layout = LayoutLineOf(line);
+
+    TextBoxShape box = UnframedBoxAt(TextBoxFrameOf(LineFrameOf(layout, pointsPerInch)));
     box.font.size = BoxFontSizeOf(layout.fontSize);
     box.font.colour = kWhite;
     const FaceStyle style = FaceStyleFor(AttributeText(font, "fontstyle"));
@@ -41,14 +60,37 @@ TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
     const FontChoice choice = FontFor(AttributeText(font, "fontfamily"), box.font.size);
     box.font.name = choice.name;
     box.font.size = choice.size;
-    box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
     box.text = AttributeText(line, "text");
     box.behindText = true;
     return box;
 }
 
+TextBoxShape KeptTextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight) {
+    TextBoxShape box = UnframedBoxAt(KeptLineFrameOf(LayoutLineOf(line), shownWidth, shownHeight));
+    // One regular face for every line: the text is never seen, only its widths count.
+    box.font.name = "Arial";
+    box.fitToBox = true;
+    box.text = AttributeText(line, "text");
+    return box;
+}
+
+void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
+                           const std::string& documentPath, const KeptPage& source, const pdf::PageFrame& frame) {
+    const std::optional<image::PixelSize> rendered = image::PixelSizeOf(bitmapPath);
+    if (!rendered) throw EngineError("cannot read the page rendering " + bitmapPath);
+    PageDocument page = engine.newPageDocument();
+    page.kept = source;
+    page.kept->shownBox = pdf::RenderedBoxOf(frame, rendered->width, rendered->height);
+    page.kept->rotate = frame.rotate;
+    const pdf::ShownSize shown = pdf::ShownSizeOf(page.kept->shownBox, frame.rotate);
+    xml::Document layout;
+    for (const xml::Node& line : LayoutLines(layout, layoutPath))
+        page.textBoxes.push_back(KeptTextBoxForLine(line, shown.width, shown.height));
+    engine.savePageDocument(page, documentPath);
+}
+
 void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
-                       const std::string& documentPath) {
+                       const std::string& documentPath, const std::optional<PictureSource>& source) {
     PageDocument page = engine.newPageDocument();
     page.setup.paper = PaperSize::A4;
     page.setup.orientation = Orientation::Portrait;
@@ -57,7 +99,7 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     const int pointsPerInch = PointsPerInch(sheet.height);
 
     // A page without its picture would stand in for the scan while showing nothing of it.
-    PictureShape picture = engine.loadPicture(bitmapPath);
+    PictureShape picture = engine.loadPicture(bitmapPath, source);
     const PictureSize fitted = FitPicture(sheet, {picture.width, picture.height});
     picture.left = 0;
     picture.top = 0;
@@ -66,10 +108,7 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     page.picture = std::move(picture);
 
     xml::Document layout;
-    if (auto real = ResolveFile(layoutPath)) layout.load(*real);
-    if (!layout.xml().empty())
-        for (const xml::Node& line : layout.selectNodes("pagewords/sections/section/line"))
-            page.textBoxes.push_back(TextBoxForLine(line, pointsPerInch));
+    for (const xml::Node& line : LayoutLines(layout, layoutPath)) page.textBoxes.push_back(TextBoxForLine(line, pointsPerInch));
 
     engine.savePageDocument(page, documentPath);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The page document of one page bitmap: the picture over an A4 sheet without margins and, behind
 // it, one white text box per line of the page's layout document.
+#include <optional>
 #include <string>
 
 #include "pdfbuild/DocumentEngine.h"
@@ -13,7 +14,18 @@ TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch);
 
 // Builds the page document and saves it at `documentPath`. A missing or unreadable layout
 // document leaves the text out; a picture that cannot be inserted and a failing save throw.
+// `source` names the attachment's frame the bitmap shows, when known.
 void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
-                       const std::string& documentPath);
+                       const std::string& documentPath, const std::optional<PictureSource>& source = std::nullopt);
+
+// The text box of a line on a kept page whose shown box is `shownWidth` x `shownHeight`.
+TextBoxShape KeptTextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight);
+
+// Builds the page document of a page kept from a PDF attachment: the page itself, with one
+// text box per line of its layout document. `bitmapPath` is the page's rendering, whose size
+// tells which of the page's boxes it shows. Throws when the rendering cannot be read, so that
+// no page is placed off its words; a missing layout document leaves the page without text.
+void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
+                           const std::string& documentPath, const KeptPage& source, const pdf::PageFrame& frame);
 
 }  // namespace kvo::pdfbuild

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "pdfbuild/PageRules.h"
+#include "shared/image/EncodedPicture.h"
+#include "shared/pdf/PageGeometry.h"
 
 namespace kvo::pdfbuild {
 
@@ -22,17 +24,24 @@ struct PageSetup {
     SheetSize sheet() const { return SheetSizeOf(paper, orientation); }
 };
 
-// A picture floating over the sheet. The pixels are kept as PNG (lossless) at the least depth
-// that keeps them: 1 bit for bilevel pages, 8 for grey, 24 for colour.
+// A picture floating over the sheet, kept in the encoding its page will embed it in.
 struct PictureShape {
     int pixelWidth = 0;
     int pixelHeight = 0;
-    int bitsPerPixel = 0;
-    std::vector<std::uint8_t> png;
+    image::EncodedPicture encoded;
     double left = 0;
     double top = 0;
     double width = 0;   // points
     double height = 0;
+};
+
+// A page of a PDF attachment that the result keeps as it is. Its sheet is the box its text
+// layer covers, as shown under the page's rotation; text boxes are placed on that sheet.
+struct KeptPage {
+    std::string sourcePdf;
+    int sourcePage = 0;  // from 1
+    pdf::Box shownBox;
+    int rotate = 0;
 };
 
 struct FontSettings {
@@ -56,12 +65,16 @@ struct TextBoxShape {
     double marginTop = 3.6;
     double marginBottom = 3.6;
     bool behindText = false;
+    // The text fills the box: its glyphs span the box's height and its advance the box's width
+    // (no less than kLeastNarrowing of its own), so a search finds it where it is printed.
+    bool fitToBox = false;
     FontSettings font;
     std::string text;
 };
 
 struct PageDocument {
     PageSetup setup;
+    std::optional<KeptPage> kept;
     std::optional<PictureShape> picture;
     std::vector<TextBoxShape> textBoxes;
 };

@@ -1,5 +1,7 @@
 #include "pdfbuild/PageRules.h"
 
+#include "shared/xml/LayoutUnits.h"
+
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -76,6 +78,61 @@ PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture) {
 double NarrowingOf(double textWidth, double room) {
     if (room <= 0 || textWidth <= room) return 1;
     return std::max(room / textWidth, kLeastNarrowing);
+}
+
+BoxFrame KeptLineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight) {
+    const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
+    return {line.left * pointsPerUnit, line.top * pointsPerUnit, (line.right - line.left) * pointsPerUnit,
+            (line.bottom - line.top) * pointsPerUnit};
+}
+
+std::u32string CodePointsOf(const std::string& utf8) {
+    std::u32string text;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
+    std::size_t i = 0;
+    const std::size_t n = utf8.size();
+    while (i < n) {
+        const unsigned char lead = bytes[i];
+        const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        bool ok = length > 0 && i + length <= n;
+        for (int k = 1; ok && k < length; ++k) ok = (bytes[i + k] & 0xC0) == 0x80;
+        char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; ok && k < length; ++k) code = (code << 6) | (bytes[i + k] & 0x3F);
+        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        ok = ok && code >= kLeast[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        text += ok ? code : U'\uFFFD';
+        i += ok ? length : 1;
+    }
+    return text;
+}
+
+std::string Utf8Of(char32_t c) {
+    std::string text;
+    if (c < 0x80) text += static_cast<char>(c);
+    else if (c < 0x800) text += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
+    else if (c < 0x10000)
+        text += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+    else
+        text += {static_cast<char>(0xF0 | c >> 18), static_cast<char>(0x80 | (c >> 12 & 0x3F)),
+                 static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+    return text;
+}
+
+std::optional<int> FrameIndexOf(const std::string& pageBitmap) {
+    constexpr std::size_t kDigits = 6;
+    constexpr std::string_view kExtension = ".bmp";
+    const std::string name = pageBitmap.substr(pageBitmap.find_last_of('/') + 1);
+    if (name.size() < kDigits + kExtension.size()) return std::nullopt;
+    const std::size_t digitsAt = name.size() - kExtension.size() - kDigits;
+    for (std::size_t i = 0; i < kExtension.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(name[name.size() - kExtension.size() + i])) != kExtension[i])
+            return std::nullopt;
+    int index = 0;
+    for (std::size_t i = digitsAt; i < digitsAt + kDigits; ++i) {
+        if (name[i] < '0' || name[i] > '9') return std::nullopt;
+        index = index * 10 + (name[i] - '0');
+    }
+    return index;
 }
 
 int MajorVersion(const std::string& versionText) {

@@ -89,6 +89,20 @@ PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture);
 double NarrowingOf(double textWidth, double room);
 inline constexpr double kLeastNarrowing = 0.5;
 
+// A line on a kept page of `shown` points: layout units are the rendering's pixels scaled to
+// just fit 2480 x 3507, whatever the resolution, so they map onto the page's shown box by the
+// same fit. Unrounded points from the box's top-left corner.
+BoxFrame KeptLineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight);
+
+// The characters of a UTF-8 text; each byte that does not start a valid sequence becomes
+// U+FFFD. And one character as UTF-8.
+std::u32string CodePointsOf(const std::string& utf8);
+std::string Utf8Of(char32_t c);
+
+// The frame index of an image splitter's page bitmap (base name, six digits, ".bmp"), or
+// nullopt for any other name.
+std::optional<int> FrameIndexOf(const std::string& pageBitmap);
+
 // The major version of a version text: the text before its first "." (all of it when there is
 // none), read as a whole number; 0 when it holds none.
 int MajorVersion(const std::string& versionText);

@@ -64,8 +64,9 @@ std::string FaultOfRendering(pid_t ghostscript, WatchEnd end, const std::string&
 }
 
 // Copies the page to the OCR program's input, runs it and keeps its layout document beside
-// the page; then lists the page, with or without a layout document.
-void RecognisePage(xml::Node& order, const std::string& appFolder, const std::string& pageBitmap) {
+// the page; then lists the page, with or without a layout document, and with the number of the
+// attachment's page it shows (the builder keeps that page).
+void RecognisePage(xml::Node& order, const std::string& appFolder, const std::string& pageBitmap, int page) {
     CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
     SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
     if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
@@ -74,6 +75,7 @@ void RecognisePage(xml::Node& order, const std::string& appFolder, const std::st
     xml::Node image = order.appendElement("image");
     image.setAttribute("path", pageBitmap);
     image.setAttribute("processed", "0");
+    image.setAttribute("page", std::to_string(page));
 }
 
 }  // namespace
@@ -170,7 +172,7 @@ void SplitCurrentOrder(const std::string& appFolder) {
         return;
     }
     if (pages.empty() || TooFewBytesPerPage(*pdfSize, static_cast<std::int64_t>(pages.size()))) return;
-    for (int page : pages) RecognisePage(order, appFolder, PdfPageBitmap(base, page));
+    for (int page : pages) RecognisePage(order, appFolder, PdfPageBitmap(base, page), page);
 
     order.setAttribute("processed", "1");
     current.save(InTemp(kCurrentOrderName));

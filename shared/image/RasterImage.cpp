@@ -1,5 +1,7 @@
 #include "shared/image/RasterImage.h"
 
+#include "shared/image/PictureEncoding.h"
+
 #include "shared/platform/FileSearch.h"
 
 #include <leptonica/allheaders.h>
@@ -177,53 +179,6 @@ void WriteWhole(const std::vector<std::uint8_t>& bytes, const std::string& path)
     WriteFileAtomically(path, std::string(bytes.begin(), bytes.end()));
 }
 
-// ---- the single strip of a TIFF written by the library ----
-
-class TiffReader {
-public:
-    explicit TiffReader(const std::vector<std::uint8_t>& bytes) : bytes_(bytes) {
-        if (bytes.size() < 8) throw std::runtime_error("TIFF too short");
-        if (bytes[0] == 'I' && bytes[1] == 'I') littleEndian_ = true;
-        else if (bytes[0] == 'M' && bytes[1] == 'M') littleEndian_ = false;
-        else throw std::runtime_error("not a TIFF");
-    }
-
-    std::uint32_t U16(std::size_t at) const {
-        Need(at, 2);
-        return littleEndian_ ? bytes_[at] | bytes_[at + 1] << 8 : bytes_[at] << 8 | bytes_[at + 1];
-    }
-    std::uint32_t U32(std::size_t at) const {
-        Need(at, 4);
-        return littleEndian_ ? U16(at) | U16(at + 2) << 16 : U16(at) << 16 | U16(at + 2);
-    }
-
-    // The value of a one-element SHORT or LONG tag of the first directory.
-    std::uint32_t SingleValue(std::uint32_t tag) const {
-        const std::size_t ifd = U32(4);
-        const std::uint32_t entries = U16(ifd);
-        for (std::uint32_t i = 0; i < entries; ++i) {
-            const std::size_t entry = ifd + 2 + 12 * i;
-            if (U16(entry) != tag) continue;
-            if (U32(entry + 4) != 1) throw std::runtime_error("TIFF data is not in one strip");
-            const std::uint32_t type = U16(entry + 2);
-            if (type == 3) return U16(entry + 8);
-            if (type == 4) return U32(entry + 8);
-            throw std::runtime_error("unexpected TIFF tag type");
-        }
-        throw std::runtime_error("TIFF tag missing");
-    }
-
-private:
-    void Need(std::size_t at, std::size_t count) const {
-        if (at + count > bytes_.size()) throw std::runtime_error("TIFF cut off");
-    }
-    const std::vector<std::uint8_t>& bytes_;
-    bool littleEndian_ = true;
-};
-
-constexpr std::uint32_t kTagStripOffsets = 273;
-constexpr std::uint32_t kTagStripByteCounts = 279;
-
 bool IsTiffFile(const std::string& path) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
@@ -400,6 +355,24 @@ std::optional<Raster> RasterFile::frame(int index) const {
     }
 }
 
+std::optional<PixelSize> PixelSizeOf(const std::string& path) {
+    QuietLibrary();
+    // The library decodes a whole BMP to tell its size; a page bitmap's header says it.
+    std::string header(26, '\0');
+    std::ifstream in(path, std::ios::binary);
+    if (in.read(header.data(), 26) && header[0] == 'B' && header[1] == 'M') {
+        const auto width = static_cast<std::int32_t>(LittleEndian(header, 18, 4));
+        const auto height = static_cast<std::int32_t>(LittleEndian(header, 22, 4));
+        if (width <= 0 || height == 0 || height == INT32_MIN) return std::nullopt;
+        return PixelSize{width, height < 0 ? -height : height};
+    }
+    l_int32 format = 0, width = 0, height = 0, bits = 0, samples = 0, colourMap = 0;
+    if (pixReadHeader(path.c_str(), &format, &width, &height, &bits, &samples, &colourMap) != 0 || width <= 0 ||
+        height <= 0)
+        return std::nullopt;
+    return PixelSize{width, height};
+}
+
 std::optional<Raster> ReadRaster(const std::string& path) { return RasterFile(path).frame(0); }
 
 // ---- conversions ----
@@ -466,30 +439,9 @@ Raster ReduceLossless(const Raster& raster) {
 std::vector<std::uint8_t> EncodeG4(const Raster& bilevel) {
     QuietLibrary();
     if (bilevel.bitsPerPixel != 1) throw std::runtime_error("G4 needs a 1-bit raster");
-    PixPtr pix = ToPix(bilevel);
-    const std::vector<std::uint8_t> tiff =
-        EncodeWith("G4 TIFF", [&](l_uint8** data, size_t* size) { return pixWriteMemTiff(data, size, pix.get(), IFF_TIFF_G4); });
-    TiffReader reader(tiff);
-    const std::size_t offset = reader.SingleValue(kTagStripOffsets);
-    const std::size_t length = reader.SingleValue(kTagStripByteCounts);
-    if (offset > tiff.size() || length > tiff.size() - offset) throw std::runtime_error("G4 strip outside the TIFF");
-    return std::vector<std::uint8_t>(tiff.begin() + offset, tiff.begin() + offset + length);
-}
-
-std::vector<std::uint8_t> EncodePng(const Raster& raster) {
-    QuietLibrary();
-    PixPtr pix = ToPix(raster);
-    // The fastest zlib level: these pictures live only until the page is in the PDF, which
-    // compresses them again.
-    pixSetSpecial(pix.get(), 10 + 1);
-    return EncodeWith("PNG", [&](l_uint8** data, size_t* size) { return pixWriteMemPng(data, size, pix.get(), 0.0f); });
-}
-
-Raster DecodePng(const std::vector<std::uint8_t>& png) {
-    QuietLibrary();
-    PixPtr pix(pixReadMemPng(png.data(), png.size()));
-    if (!pix) throw std::runtime_error("not a readable PNG");
-    return FromPix(pix.get());
+    EncodedPicture picture = EncodeRaster(bilevel);
+    if (picture.inverted) throw std::runtime_error("G4 data came out inverted");
+    return std::move(picture.data);
 }
 
 void WriteMultiPageTiff(const std::vector<Raster>& pages, const std::string& path) {
@@ -513,6 +465,138 @@ void WriteRasterFile(const Raster& raster, const std::string& path, FileFormat f
     WriteWhole(EncodeWith("the requested format",
                           [&](l_uint8** data, size_t* size) { return pixWriteMem(data, size, pix.get(), LeptonicaFormat(format)); }),
                path);
+}
+
+// ---- pictures for PDF pages ----
+
+namespace {
+
+struct CompressedDeleter {
+    void operator()(L_COMP_DATA* cid) const { l_CIDataDestroy(&cid); }
+};
+using CompressedPtr = std::unique_ptr<L_COMP_DATA, CompressedDeleter>;
+
+EncodedPicture FromCompressed(PIX* pix, l_int32 type, l_int32 quality) {
+    L_COMP_DATA* made = nullptr;
+    if (pixGenerateCIData(pix, type, quality, 0, &made) != 0 || !made) throw std::runtime_error("cannot encode the picture");
+    CompressedPtr cid(made);
+    EncodedPicture picture;
+    picture.filter = type == L_JPEG_ENCODE ? EncodedPicture::Filter::Dct
+                     : type == L_G4_ENCODE ? EncodedPicture::Filter::CcittFax
+                                           : EncodedPicture::Filter::Flate;
+    picture.colours = cid->spp == 1 ? EncodedPicture::Colours::Grey : EncodedPicture::Colours::Rgb;
+    picture.width = cid->w;
+    picture.height = cid->h;
+    picture.bitsPerComponent = cid->bps;
+    picture.ccittK = -1;
+    picture.inverted = type == L_G4_ENCODE && cid->minisblack;
+    picture.pngPredicted = type == L_FLATE_ENCODE && cid->predictor;
+    picture.data.assign(cid->datacomp, cid->datacomp + cid->nbytescomp);
+    return picture;
+}
+
+// A picture with a colour map, losslessly as its indices and palette.
+EncodedPicture PaletteOf(PIX* pix) {
+    PIXCMAP* cmap = pixGetColormap(pix);
+    EncodedPicture picture = FromCompressed(pix, L_FLATE_ENCODE, 0);
+    picture.colours = EncodedPicture::Colours::Indexed;
+    const int count = pixcmapGetCount(cmap);
+    for (int i = 0; i < count; ++i) {
+        l_int32 r = 0, g = 0, b = 0;
+        pixcmapGetColor(cmap, i, &r, &g, &b);
+        picture.palette.insert(picture.palette.end(),
+                               {static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(b)});
+    }
+    return picture;
+}
+
+// The orientation a JPEG's Exif block asks for (1 = as stored, also when it has none).
+int ExifOrientation(const std::vector<std::uint8_t>& jpeg) {
+    const std::size_t size = jpeg.size();
+    std::size_t at = 2;
+    while (at + 4 <= size && jpeg[at] == 0xFF) {
+        const int marker = jpeg[at + 1];
+        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        if (marker == 0xDA || length < 2 || at + 2 + length > size) break;
+        const std::size_t body = at + 4;
+        if (marker == 0xE1 && length >= 16 && std::memcmp(&jpeg[body], "Exif\0\0", 6) == 0) {
+            const std::size_t tiff = body + 6, end = at + 2 + length;
+            const bool little = jpeg[tiff] == 'I';
+            const auto read = [&](std::size_t where, int bytes) -> std::uint32_t {
+                if (where + bytes > end) return 0;
+                std::uint32_t value = 0;
+                for (int i = 0; i < bytes; ++i) value |= std::uint32_t(jpeg[where + i]) << 8 * (little ? i : bytes - 1 - i);
+                return value;
+            };
+            const std::size_t directory = tiff + read(tiff + 4, 4);
+            const std::uint32_t entries = read(directory, 2);
+            for (std::uint32_t i = 0; i < entries; ++i) {
+                const std::size_t entry = directory + 2 + 12 * i;
+                if (read(entry, 2) == 0x0112) return static_cast<int>(read(entry + 8, 2));
+            }
+            return 1;
+        }
+        at += 2 + length;
+    }
+    return 1;
+}
+
+std::optional<EncodedPicture> JpegFileData(const std::string& path) {
+    l_int32 width = 0, height = 0, samples = 0, ycck = 0, cmyk = 0;
+    if (readHeaderJpeg(path.c_str(), &width, &height, &samples, &ycck, &cmyk) != 0) return std::nullopt;
+    // CMYK data needs its maker's inversion conventions guessed; such files are encoded afresh.
+    if (cmyk || ycck || (samples != 1 && samples != 3)) return std::nullopt;
+    std::ifstream in(path, std::ios::binary);
+    EncodedPicture picture;
+    picture.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!in || picture.data.empty() || ExifOrientation(picture.data) != 1) return std::nullopt;
+    picture.filter = EncodedPicture::Filter::Dct;
+    picture.colours = samples == 1 ? EncodedPicture::Colours::Grey : EncodedPicture::Colours::Rgb;
+    picture.width = width;
+    picture.height = height;
+    picture.bitsPerComponent = 8;
+    return picture;
+}
+
+bool HasPalette(PIX* pix) {
+    PIXCMAP* cmap = pixGetColormap(pix);
+    if (!cmap) return false;
+    l_int32 blackAndWhite = 0;
+    pixcmapIsBlackAndWhite(cmap, &blackAndWhite);
+    return !(pixGetDepth(pix) == 1 && blackAndWhite);
+}
+
+}  // namespace
+
+EncodedPicture EncodeRaster(const Raster& raster) {
+    QuietLibrary();
+    const Raster least = ReduceLossless(raster);
+    PixPtr pix = ToPix(least);
+    if (least.bitsPerPixel == 1) return FromCompressed(pix.get(), L_G4_ENCODE, 0);
+    return FromCompressed(pix.get(), L_JPEG_ENCODE, kPictureJpegQuality);
+}
+
+std::optional<EncodedPicture> EncodeFrame(const std::string& path, int frameIndex) {
+    QuietLibrary();
+    try {
+        l_int32 format = IFF_UNKNOWN;
+        findFileFormat(path.c_str(), &format);
+        if (format == IFF_JFIF_JPEG && frameIndex == 0)
+            if (auto stored = JpegFileData(path)) return stored;
+        if (IsTiffFile(path)) {
+            if (auto stored = StoredFaxData(path, frameIndex)) return stored;
+            PixPtr page(pixReadTiff(path.c_str(), frameIndex));
+            if (page && HasPalette(page.get())) return PaletteOf(page.get());
+        } else if (frameIndex == 0 && !IsDirectColourBmp(path)) {
+            PixPtr pix(pixRead(path.c_str()));
+            if (pix && HasPalette(pix.get())) return PaletteOf(pix.get());
+        }
+        std::optional<Raster> frame = RasterFile(path).frame(frameIndex);
+        if (!frame || frame->empty()) return std::nullopt;
+        return EncodeRaster(*frame);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 }  // namespace kvo::image

@@ -49,6 +49,14 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The pixel size of a raster file's first frame, from its header alone; nullopt when it cannot
+// be read.
+struct PixelSize {
+    int width = 0;
+    int height = 0;
+};
+std::optional<PixelSize> PixelSizeOf(const std::string& path);
+
 // The first frame of a file, or nullopt.
 std::optional<Raster> ReadRaster(const std::string& path);
 
@@ -67,10 +75,6 @@ Raster ReduceLossless(const Raster& raster);
 // component shows as black: embed it with /Filter /CCITTFaxDecode and
 // /DecodeParms << /K -1 /Columns w /Rows h >>, without BlackIs1 and without /Decode.
 std::vector<std::uint8_t> EncodeG4(const Raster& bilevel);
-// PNG bytes of any raster (fast, lightly compressed: for pictures held on the way to a PDF, which
-// compresses them again), and back.
-std::vector<std::uint8_t> EncodePng(const Raster& raster);
-Raster DecodePng(const std::vector<std::uint8_t>& png);
 // A multi-page TIFF (G4 for 1-bit pages, deflate otherwise), written whole (a temporary file
 // in the same folder renamed over `path`). Throws std::runtime_error on failure.
 void WriteMultiPageTiff(const std::vector<Raster>& pages, const std::string& path);

@@ -1,9 +1,12 @@
 #include "ocrsave/LayoutRules.h"
+#include "shared/xml/LayoutUnits.h"
 
 #include <gtest/gtest.h>
 
 namespace kvo::ocrsave {
 namespace {
+
+using handoff::PageScale;
 
 TEST(PageScale, FitsTheImageIntoTheA4Box) {
     EXPECT_DOUBLE_EQ(PageScale(2480, 3507), 1.0);

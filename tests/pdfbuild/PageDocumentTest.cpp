@@ -110,30 +110,35 @@ TEST_F(PageDocumentTest, PicturesSitAtTheTopLeftFittedToTheSheet) {
     EXPECT_NEAR(wide.picture->height, 595.3 * 0.6, 1e-9);
 }
 
-TEST_F(PageDocumentTest, PicturesAreKeptLosslesslyAtTheirLeastDepthInsideTheDocument) {
+TEST_F(PageDocumentTest, PicturesAreKeptInTheEncodingTheirContentNeedsInsideTheDocument) {
+    using Filter = image::EncodedPicture::Filter;
+    using Colours = image::EncodedPicture::Colours;
     struct Case {
         const char* name;
         test::Rgb (*pixel)(int, int);
+        Filter filter;
+        Colours colours;
         int bits;
     } cases[] = {
-        {"Bw000000.bmp", [](int x, int) { return x % 7 ? test::Rgb{255, 255, 255} : test::Rgb{0, 0, 0}; }, 1},
-        {"Grey000000.bmp", [](int x, int y) { auto v = static_cast<unsigned char>(x * 3 + y); return test::Rgb{v, v, v}; }, 8},
-        {"Colour000000.bmp", [](int x, int y) { return test::Rgb{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 40}; }, 24},
+        {"Bw000000.bmp", [](int x, int) { return x % 7 ? test::Rgb{255, 255, 255} : test::Rgb{0, 0, 0}; }, Filter::CcittFax, Colours::Grey, 1},
+        {"Grey000000.bmp", [](int x, int y) { auto v = static_cast<unsigned char>(x * 3 + y); return test::Rgb{v, v, v}; }, Filter::Dct, Colours::Grey, 8},
+        {"Colour000000.bmp", [](int x, int y) { return test::Rgb{static_cast<unsigned char>(x), static_cast<unsigned char>(y), 40}; }, Filter::Dct, Colours::Rgb, 8},
     };
     for (const Case& c : cases) {
         std::string bitmap = (dir / c.name).string();
         test::WriteBmp24(bitmap, 90, 70, c.pixel);
-        auto original = image::ReadRaster(bitmap);
-        ASSERT_TRUE(original);
         BuildPageDocument(engine, bitmap, bitmap + ".xml", bitmap + ".doc");
         // The page document does not need its bitmap any more.
         std::filesystem::remove(bitmap);
         PageDocument page = engine.openPageDocument(bitmap + ".doc");
         ASSERT_TRUE(page.picture) << c.name;
-        EXPECT_EQ(page.picture->bitsPerPixel, c.bits) << c.name;
-        image::Raster stored = image::ToRgb24(image::DecodePng(page.picture->png));
-        image::Raster expected = image::ToRgb24(*original);
-        EXPECT_EQ(stored.pixels, expected.pixels) << c.name;
+        const image::EncodedPicture& stored = page.picture->encoded;
+        EXPECT_EQ(stored.filter, c.filter) << c.name;
+        EXPECT_EQ(stored.colours, c.colours) << c.name;
+        EXPECT_EQ(stored.bitsPerComponent, c.bits) << c.name;
+        EXPECT_EQ(stored.width, 90) << c.name;
+        EXPECT_EQ(stored.height, 70) << c.name;
+        EXPECT_FALSE(stored.data.empty()) << c.name;
     }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "pdfbuild/PageRules.h"
+#include "shared/pdf/PageGeometry.h"
 
 namespace kvo::pdfbuild {
 namespace {
@@ -116,6 +117,51 @@ TEST(PageRules, MajorVersionIsTheTextBeforeTheFirstPoint) {
     EXPECT_EQ(MajorVersion(""), 0);
     EXPECT_LT(MajorVersion("11.0"), kDirectExportVersion);
     EXPECT_GE(MajorVersion("12.0"), kDirectExportVersion);
+}
+
+}  // namespace
+}  // namespace kvo::pdfbuild
+
+namespace kvo::pdfbuild {
+namespace {
+
+TEST(KeptPageRules, ShownCornersLandOnTheirCornersOfTheBoxUnderEveryRotation) {
+    const pdf::Box box{-50, -60, 450, 340};  // 500 x 400, origin off zero
+    struct Case {
+        int rotate;
+        double userX, userY;  // where the shown page's top-left corner lies
+    } cases[] = {{0, -50, 340}, {90, -50, -60}, {180, 450, -60}, {270, 450, 340}, {-90, 450, 340}, {45, -50, 340}};
+    for (const Case& c : cases) {
+        const pdf::ShownSize shown = pdf::ShownSizeOf(box, c.rotate);
+        const pdf::Matrix m = pdf::ShownToUserSpace(box, c.rotate);
+        // The shown top-left corner is (0, shown height) in the drawing's own space.
+        const double x = 0, y = shown.height;
+        EXPECT_DOUBLE_EQ(m[0] * x + m[2] * y + m[4], c.userX) << c.rotate;
+        EXPECT_DOUBLE_EQ(m[1] * x + m[3] * y + m[5], c.userY) << c.rotate;
+        EXPECT_DOUBLE_EQ(shown.width * shown.height, 500.0 * 400);
+    }
+    // The rendering's proportions tell whether the media box or the visible crop box was drawn.
+    const pdf::PageFrame frame{box, {0, 0, 400, 300}, 90};
+    EXPECT_EQ(pdf::RenderedBoxOf(frame, 400, 500).x1, 450);  // media box, turned
+    EXPECT_EQ(pdf::RenderedBoxOf(frame, 300, 400).x1, 400);  // crop box, turned
+    EXPECT_EQ(pdf::VisibleBox({box, {300, 200, 900, 900}, 0}).x1, 450) << "cut to the media box";
+    EXPECT_EQ(pdf::VisibleBox({box, {600, 600, 900, 900}, 0}).x0, -50) << "outside it: the media box";
+}
+
+TEST(KeptPageRules, LayoutUnitsFitTheShownPageAndFrameTagsNameTheirFrame) {
+    const LayoutLine line{300, 150, 340, 1500, 10};
+    const BoxFrame tall = KeptLineFrameOf(line, 600, 1000);  // taller than A4 in proportion: by height
+    EXPECT_NEAR(tall.left, 150 * 1000 / 3507.0, 1e-9);
+    EXPECT_NEAR(tall.height, 40 * 1000 / 3507.0, 1e-9);
+    const BoxFrame wide = KeptLineFrameOf(line, 800, 400);  // landscape: by width
+    EXPECT_NEAR(wide.top, 300 * 800 / 2480.0, 1e-9);
+    EXPECT_NEAR(wide.width, 1350 * 800 / 2480.0, 1e-9);
+    EXPECT_EQ(FrameIndexOf("/tmp/Scan000012.bmp"), 12);
+    EXPECT_EQ(FrameIndexOf("Scan000000.BMP"), 0);
+    EXPECT_EQ(FrameIndexOf("/tmp/Scan12.bmp"), std::nullopt);
+    EXPECT_EQ(FrameIndexOf("/tmp/Scan00a012.bmp"), std::nullopt);
+    EXPECT_EQ(CodePointsOf("a\xC3\xA9\xE2\x82\xAC\xFF"), std::u32string(U"a\u00E9\u20AC\uFFFD"));
+    EXPECT_EQ(Utf8Of(U'\u20AC') + Utf8Of(U'\U0001F600'), "\xE2\x82\xAC\xF0\x9F\x98\x80");
 }
 
 }  // namespace

@@ -1,0 +1,66 @@
+// The one place that reads TIFF structure directly: the stored CCITT data of a fax page.
+#include "shared/image/PictureEncoding.h"
+
+#include <tiffio.h>
+
+#include <memory>
+
+namespace kvo::image {
+
+namespace {
+
+struct TiffCloser {
+    void operator()(TIFF* tiff) const { TIFFClose(tiff); }
+};
+
+unsigned char ReversedBits(unsigned char byte) {
+    byte = static_cast<unsigned char>((byte & 0xF0) >> 4 | (byte & 0x0F) << 4);
+    byte = static_cast<unsigned char>((byte & 0xCC) >> 2 | (byte & 0x33) << 2);
+    return static_cast<unsigned char>((byte & 0xAA) >> 1 | (byte & 0x55) << 1);
+}
+
+}  // namespace
+
+std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIndex) {
+    // The library reports every oddity on stderr; a page it cannot give is simply re-encoded.
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "rm"));
+    if (!tiff || frameIndex < 0 || !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(frameIndex))) return std::nullopt;
+    TIFF* t = tiff.get();
+    std::uint16_t compression = 0, photometric = PHOTOMETRIC_MINISWHITE, fillOrder = FILLORDER_MSB2LSB,
+                  orientation = ORIENTATION_TOPLEFT, bits = 1, samples = 1;
+    std::uint32_t width = 0, height = 0, group3Options = 0;
+    TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
+    if (compression != COMPRESSION_CCITTFAX3 && compression != COMPRESSION_CCITTFAX4) return std::nullopt;
+    // Several strips would each restart the coding, which one PDF image stream cannot do.
+    if (TIFFIsTiled(t) || TIFFNumberOfStrips(t) != 1) return std::nullopt;
+    TIFFGetFieldDefaulted(t, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetFieldDefaulted(t, TIFFTAG_FILLORDER, &fillOrder);
+    TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height)) return std::nullopt;
+    if (orientation != ORIENTATION_TOPLEFT || bits != 1 || samples != 1 || width == 0 || height == 0) return std::nullopt;
+    if (compression == COMPRESSION_CCITTFAX3) TIFFGetFieldDefaulted(t, TIFFTAG_GROUP3OPTIONS, &group3Options);
+
+    const tmsize_t size = TIFFRawStripSize(t, 0);
+    if (size <= 0) return std::nullopt;
+    EncodedPicture picture;
+    picture.data.resize(static_cast<std::size_t>(size));
+    if (TIFFReadRawStrip(t, 0, picture.data.data(), size) != size) return std::nullopt;
+    if (fillOrder == FILLORDER_LSB2MSB)
+        for (std::uint8_t& byte : picture.data) byte = ReversedBits(byte);
+    picture.filter = EncodedPicture::Filter::CcittFax;
+    picture.colours = EncodedPicture::Colours::Grey;
+    picture.width = static_cast<int>(width);
+    picture.height = static_cast<int>(height);
+    picture.bitsPerComponent = 1;
+    picture.ccittK = compression == COMPRESSION_CCITTFAX4 ? -1 : (group3Options & GROUP3OPT_2DENCODING) ? 1 : 0;
+    picture.ccittByteAligned = compression == COMPRESSION_CCITTFAX3 && (group3Options & GROUP3OPT_FILLBITS);
+    // The code's black runs are the TIFF's 1 bits; with "min is black" those show white.
+    picture.inverted = photometric == PHOTOMETRIC_MINISBLACK;
+    return picture;
+}
+
+}  // namespace kvo::image

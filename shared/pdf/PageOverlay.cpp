@@ -1,0 +1,361 @@
+#include "shared/pdf/PageOverlay.h"
+
+#include <qpdf/Pl_Function.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFPageObjectHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <stdexcept>
+
+namespace kvo::pdf {
+
+namespace {
+
+using image::EncodedPicture;
+
+// Numbers in content streams: plain decimals, never exponents, in the "C" locale.
+std::string Num(double value, int decimals = 4) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    std::string s(text);
+    while (!s.empty() && s.back() == '0') s.pop_back();
+    if (!s.empty() && s.back() == '.') s.pop_back();
+    return s == "-0" ? "0" : s;
+}
+
+std::string MatrixText(const Matrix& m) {
+    return Num(m[0]) + " " + Num(m[1]) + " " + Num(m[2]) + " " + Num(m[3]) + " " + Num(m[4]) + " " + Num(m[5]);
+}
+
+Box BoxOf(QPDFObjectHandle array) {
+    if (!array.isArray() || array.getArrayNItems() != 4) return {};
+    double v[4];
+    for (int i = 0; i < 4; ++i) {
+        QPDFObjectHandle item = array.getArrayItem(i);
+        if (!item.isNumber()) return {};
+        v[i] = item.getNumericValue();
+    }
+    return {v[0], v[1], v[2], v[3]};
+}
+
+PageFrame FrameOf(QPDFPageObjectHelper& page) {
+    PageFrame frame;
+    frame.mediaBox = BoxOf(page.getMediaBox());
+    frame.cropBox = BoxOf(page.getCropBox());
+    if (frame.cropBox.width() <= 0 || frame.cropBox.height() <= 0) frame.cropBox = frame.mediaBox;
+    QPDFObjectHandle rotate = page.getAttribute("/Rotate", false);
+    frame.rotate = rotate.isInteger() ? NormalisedRotation(rotate.getIntValueAsInt()) : 0;
+    return frame;
+}
+
+void Open(QPDF& pdf, const std::string& path) {
+    pdf.setSuppressWarnings(true);
+    pdf.processFile(path.c_str());
+}
+
+QPDFObjectHandle ColourSpaceOf(const EncodedPicture& picture) {
+    switch (picture.colours) {
+        case EncodedPicture::Colours::Grey: return QPDFObjectHandle::newName("/DeviceGray");
+        case EncodedPicture::Colours::Rgb: return QPDFObjectHandle::newName("/DeviceRGB");
+        case EncodedPicture::Colours::Cmyk: return QPDFObjectHandle::newName("/DeviceCMYK");
+        case EncodedPicture::Colours::Indexed: break;
+    }
+    const std::size_t entries = picture.palette.size() / 3;
+    if (entries == 0 || entries > 256) throw std::runtime_error("a palette picture needs 1 to 256 colours");
+    return QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/Indexed"), QPDFObjectHandle::newName("/DeviceRGB"),
+                                       QPDFObjectHandle::newInteger(static_cast<long long>(entries) - 1),
+                                       QPDFObjectHandle::newString(std::string(picture.palette.begin(),
+                                                                               picture.palette.begin() + entries * 3))});
+}
+
+QPDFObjectHandle ImageStream(QPDF& pdf, const EncodedPicture& picture) {
+    if (picture.width <= 0 || picture.height <= 0 || picture.data.empty()) throw std::runtime_error("empty picture");
+    QPDFObjectHandle filter, parms = QPDFObjectHandle::newNull();
+    switch (picture.filter) {
+        case EncodedPicture::Filter::Dct: filter = QPDFObjectHandle::newName("/DCTDecode"); break;
+        case EncodedPicture::Filter::CcittFax: {
+            filter = QPDFObjectHandle::newName("/CCITTFaxDecode");
+            parms = QPDFObjectHandle::newDictionary();
+            parms.replaceKey("/K", QPDFObjectHandle::newInteger(picture.ccittK));
+            parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(picture.width));
+            parms.replaceKey("/Rows", QPDFObjectHandle::newInteger(picture.height));
+            if (picture.ccittByteAligned) parms.replaceKey("/EncodedByteAlign", QPDFObjectHandle::newBool(true));
+            break;
+        }
+        case EncodedPicture::Filter::Flate: {
+            filter = QPDFObjectHandle::newName("/FlateDecode");
+            if (picture.pngPredicted) {
+                parms = QPDFObjectHandle::newDictionary();
+                parms.replaceKey("/Predictor", QPDFObjectHandle::newInteger(15));
+                parms.replaceKey("/Columns", QPDFObjectHandle::newInteger(picture.width));
+                parms.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(picture.bitsPerComponent));
+                const int colours = picture.colours == EncodedPicture::Colours::Rgb    ? 3
+                                    : picture.colours == EncodedPicture::Colours::Cmyk ? 4
+                                                                                       : 1;
+                parms.replaceKey("/Colors", QPDFObjectHandle::newInteger(colours));
+            }
+            break;
+        }
+    }
+    QPDFObjectHandle stream = pdf.newStream();
+    stream.replaceStreamData(std::string(picture.data.begin(), picture.data.end()), filter, parms);
+    QPDFObjectHandle dict = stream.getDict();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(picture.width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(picture.height));
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(picture.bitsPerComponent));
+    dict.replaceKey("/ColorSpace", ColourSpaceOf(picture));
+    if (picture.inverted) dict.replaceKey("/Decode", QPDFObjectHandle::parse("[1 0]"));
+    return stream;
+}
+
+// A new page of the given sheet, showing its pictures in the places given.
+QPDFPageObjectHelper NewPage(QPDF& pdf, const ResultPage& spec) {
+    QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+    std::string content;
+    for (std::size_t i = 0; i < spec.pictures.size(); ++i) {
+        const PlacedPicture& placed = spec.pictures[i];
+        const std::string name = "/Im" + std::to_string(i);
+        xobjects.replaceKey(name, ImageStream(pdf, placed.picture));
+        // Sheet positions run from the top; PDF's from the bottom.
+        content += "q " + Num(placed.width) + " 0 0 " + Num(placed.height) + " " + Num(placed.left) + " " +
+                   Num(spec.sheetHeight - placed.top - placed.height) + " cm " + name + " Do Q\n";
+    }
+    QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+    QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
+    page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+    page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(std::vector<QPDFObjectHandle>{
+                                     QPDFObjectHandle::newInteger(0), QPDFObjectHandle::newInteger(0),
+                                     QPDFObjectHandle::newReal(Num(spec.sheetWidth)),
+                                     QPDFObjectHandle::newReal(Num(spec.sheetHeight))}));
+    page.replaceKey("/Resources", resources);
+    page.replaceKey("/Contents", pdf.newStream(content));
+    return QPDFPageObjectHelper(pdf.makeIndirectObject(page));
+}
+
+// Lays the text layer's page over `page` in render mode 3. The page's own drawing is wrapped
+// in q/Q first, so whatever state it leaves behind cannot move or hide the text layer.
+void LayTextOver(QPDF& pdf, QPDFPageObjectHelper& page, QPDFObjectHandle form, const Matrix& matrix) {
+    QPDFObjectHandle resources = page.getAttribute("/Resources", true);
+    if (!resources.isDictionary()) {
+        resources = QPDFObjectHandle::newDictionary();
+        page.getObjectHandle().replaceKey("/Resources", resources);
+    }
+    QPDFObjectHandle xobjects = resources.getKey("/XObject");
+    xobjects = xobjects.isDictionary() ? xobjects.shallowCopy() : QPDFObjectHandle::newDictionary();
+    resources.replaceKey("/XObject", xobjects);
+    int suffix = 0;
+    const std::string name = resources.getUniqueResourceName("/KVOText", suffix);
+    xobjects.replaceKey(name, form);
+    page.addPageContents(pdf.newStream("q\n"), true);
+    page.addPageContents(pdf.newStream("\nQ\nq " + MatrixText(matrix) + " cm 3 Tr " + name + " Do Q\n"), false);
+}
+
+// The fonts of the written runs: each maps up to 224 characters onto the codes 32..255 of a
+// simple font, with their advances and a ToUnicode map so readers get the characters back.
+class RunFonts {
+public:
+    RunFonts(QPDF& pdf, const AdvanceOf& advanceOf) : pdf_(pdf), advanceOf_(advanceOf) {}
+
+    // The font resource name and code of a character, adding it on first use.
+    std::pair<int, unsigned char> codeOf(char32_t c) {
+        auto found = codes_.find(c);
+        if (found != codes_.end()) return found->second;
+        if (fonts_.empty() || fonts_.back().size() == kCodesPerFont) fonts_.emplace_back();
+        fonts_.back().push_back(c);
+        const std::pair<int, unsigned char> code{static_cast<int>(fonts_.size()) - 1,
+                                                 static_cast<unsigned char>(kFirstCode + fonts_.back().size() - 1)};
+        codes_.emplace(c, code);
+        return code;
+    }
+
+    static std::string NameOf(int font) { return "/KVOF" + std::to_string(font); }
+
+    // The font dictionaries, as resources; made once all runs are written.
+    QPDFObjectHandle resources() {
+        QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+        for (std::size_t f = 0; f < fonts_.size(); ++f) {
+            if (made_.size() <= f) made_.push_back(makeFont(fonts_[f]));
+            fonts.replaceKey(NameOf(static_cast<int>(f)), made_[f]);
+        }
+        return fonts;
+    }
+
+private:
+    static constexpr std::size_t kCodesPerFont = 224;
+    static constexpr int kFirstCode = 32;
+
+    static std::string Utf16Hex(char32_t c) {
+        char text[16];
+        if (c < 0x10000) std::snprintf(text, sizeof text, "<%04X>", static_cast<unsigned>(c));
+        else
+            std::snprintf(text, sizeof text, "<%04X%04X>", static_cast<unsigned>(0xD800 + ((c - 0x10000) >> 10)),
+                          static_cast<unsigned>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        return text;
+    }
+
+    QPDFObjectHandle makeFont(const std::vector<char32_t>& chars) {
+        std::string differences = "[" + std::to_string(kFirstCode);
+        std::string widths = "[";
+        std::string cmap =
+            "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CIDSystemInfo << /Registry (Adobe) "
+            "/Ordering (UCS) /Supplement 0 >> def /CMapName /Adobe-Identity-UCS def /CMapType 2 def\n"
+            "1 begincodespacerange <00> <FF> endcodespacerange\n";
+        for (std::size_t i = 0; i < chars.size(); i += 100) {
+            const std::size_t end = std::min(chars.size(), i + 100);
+            cmap += std::to_string(end - i) + " beginbfchar\n";
+            for (std::size_t k = i; k < end; ++k) {
+                char code[8];
+                std::snprintf(code, sizeof code, "<%02X> ", static_cast<unsigned>(kFirstCode + k));
+                cmap += code + Utf16Hex(chars[k]) + "\n";
+            }
+            cmap += "endbfchar\n";
+        }
+        cmap += "endcmap CMapName currentdict /CMap defineresource pop end end\n";
+        for (std::size_t k = 0; k < chars.size(); ++k) {
+            differences += " /g" + std::to_string(k);
+            widths += Num(advanceOf_(chars[k])) + " ";
+        }
+        differences += "]";
+        widths += "]";
+        QPDFObjectHandle font = QPDFObjectHandle::parse(
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar " + std::to_string(kFirstCode) + " /LastChar " +
+            std::to_string(kFirstCode + chars.size() - 1) + " /Widths " + widths + " /Encoding << /Type /Encoding /Differences " +
+            differences + " >> >>");
+        font.replaceKey("/ToUnicode", pdf_.newStream(cmap));
+        return pdf_.makeIndirectObject(font);
+    }
+
+    QPDF& pdf_;
+    const AdvanceOf& advanceOf_;
+    std::map<char32_t, std::pair<int, unsigned char>> codes_;
+    std::vector<std::vector<char32_t>> fonts_;
+    std::vector<QPDFObjectHandle> made_;
+};
+
+// The content that writes the runs of a page whose shown height is `shownHeight`.
+std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, RunFonts& fonts) {
+    std::string content = "BT 3 Tr\n";
+    for (const TextRun& run : runs) {
+        if (run.text.empty() || !(run.size > 0) || !(run.horizontalScale > 0)) continue;
+        // Hundredths of a point are far finer than any recognised box.
+        content += Num(run.horizontalScale * 100, 1) + " Tz " + Num(run.size, 2) + " 0 0 " + Num(run.size, 2) + " " +
+                   Num(run.left, 2) + " " + Num(shownHeight - run.baseline, 2) + " Tm";
+        int current = -1;
+        std::string codes;
+        const auto flush = [&] {
+            if (!codes.empty()) content += " <" + codes + "> Tj";
+            codes.clear();
+        };
+        for (char32_t c : run.text) {
+            const auto [font, code] = fonts.codeOf(c);
+            if (font != current) {
+                flush();
+                content += " " + RunFonts::NameOf(font) + " 1 Tf";
+                current = font;
+            }
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(code));
+            codes += hex;
+        }
+        flush();
+        content += "\n";
+    }
+    return content + "ET\n";
+}
+
+}  // namespace
+
+std::optional<std::vector<PageFrame>> ReadPageFrames(const std::string& pdfPath, std::string* error) {
+    try {
+        QPDF pdf;
+        Open(pdf, pdfPath);
+        std::vector<PageFrame> frames;
+        for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) frames.push_back(FrameOf(page));
+        return frames;
+    } catch (const std::exception& failure) {
+        if (error) *error = failure.what();
+        return std::nullopt;
+    }
+}
+
+void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& textLayer, const std::string& sourcePdf,
+                    const AdvanceOf& advanceOf, const PdfSink& sink) {
+    try {
+        bool keepsPages = false;
+        for (const ResultPage& page : pages) keepsPages = keepsPages || page.sourcePage > 0;
+        QPDF out;
+        if (keepsPages) Open(out, sourcePdf);
+        else out.emptyPDF();
+        QPDF layer;
+        layer.setSuppressWarnings(true);
+        layer.processMemoryFile("text layer", textLayer.data(), textLayer.size());
+        std::vector<QPDFPageObjectHelper> layerPages = QPDFPageDocumentHelper(layer).getAllPages();
+        if (layerPages.size() != pages.size()) throw std::runtime_error("the text layer does not match the pages");
+
+        // The result's page tree is rebuilt in the listed order; everything else of the source
+        // (outlines, forms, names, metadata) stays.
+        QPDFPageDocumentHelper document(out);
+        document.pushInheritedAttributesToPage();
+        std::vector<QPDFPageObjectHelper> sourcePages = document.getAllPages();
+        for (QPDFPageObjectHelper& page : sourcePages) document.removePage(page);
+        std::vector<bool> placed(sourcePages.size(), false);
+        RunFonts runFonts(out, advanceOf);
+        std::vector<QPDFObjectHandle> runForms;
+
+        for (std::size_t i = 0; i < pages.size(); ++i) {
+            const ResultPage& spec = pages[i];
+            const auto keptPage = [&] {
+                const auto index = static_cast<std::size_t>(spec.sourcePage - 1);
+                if (index >= sourcePages.size())
+                    throw std::runtime_error("the attachment has no page " + std::to_string(spec.sourcePage));
+                // A page listed twice is shown twice; the second gets its own page object.
+                const bool again = placed[index];
+                placed[index] = true;
+                return again ? sourcePages[index].shallowCopyPage() : sourcePages[index];
+            };
+            QPDFPageObjectHelper page = spec.sourcePage > 0 ? keptPage() : NewPage(out, spec);
+            const Matrix matrix = spec.sourcePage > 0 ? ShownToUserSpace(spec.shownBox, spec.rotate) : Matrix{1, 0, 0, 1, 0, 0};
+            document.addPage(page, false);
+            if (spec.hasText)
+                LayTextOver(out, page, out.copyForeignObject(layerPages[i].getFormXObjectForPage(false)), matrix);
+            if (!spec.runs.empty()) {
+                const ShownSize shown = spec.sourcePage > 0 ? ShownSizeOf(spec.shownBox, spec.rotate)
+                                                            : ShownSize{spec.sheetWidth, spec.sheetHeight};
+                QPDFObjectHandle form = out.newStream(RunsContent(spec.runs, shown.height, runFonts));
+                QPDFObjectHandle dict = form.getDict();
+                dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+                dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Form"));
+                dict.replaceKey("/BBox", QPDFObjectHandle::parse("[0 0 " + Num(shown.width) + " " + Num(shown.height) + "]"));
+                runForms.push_back(form);
+                LayTextOver(out, page, form, matrix);
+            }
+        }
+        // The fonts are complete once every run is written.
+        if (!runForms.empty()) {
+            QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+            resources.replaceKey("/Font", runFonts.resources());
+            resources = out.makeIndirectObject(resources);
+            for (QPDFObjectHandle& form : runForms) form.getDict().replaceKey("/Resources", resources);
+        }
+
+        QPDFWriter writer(out);
+        Pl_Function output("result", nullptr, [&sink](unsigned char const* data, size_t size) { sink(data, size); });
+        writer.setOutputPipeline(&output);
+        // Object streams pack the file's own structure; the objects themselves are unchanged.
+        writer.setObjectStreamMode(qpdf_o_generate);
+        writer.write();
+    } catch (const std::runtime_error&) {
+        throw;
+    } catch (const std::exception& failure) {
+        throw std::runtime_error(failure.what());
+    }
+}
+
+}  // namespace kvo::pdf
