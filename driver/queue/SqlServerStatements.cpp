@@ -183,33 +183,24 @@ std::string ReleaseWorker(const std::string& worker) {
     return JoinLines({"UPDATE [dbo].[DASearchableWork]", "   SET [Worker] = null", " WHERE [Worker] = " + N(worker)});
 }
 
+// A change of the side row `id` while `worker` holds it.
+std::string ClaimUpdate(std::initializer_list<std::string_view> setLines, const std::string& id,
+                        const std::string& worker) {
+    std::string text = "UPDATE [dbo].[DASearchableWork]";
+    for (std::string_view line : setLines) (text += "\r\n") += line;
+    return text + "\r\n WHERE [TrackReference] = " + id + "\r\n   AND [Worker] = " + N(worker);
+}
+
 std::string Release(const std::string& id, const std::string& worker) {
-    return JoinLines({
-        "UPDATE [dbo].[DASearchableWork]",
-        "   SET [Worker] = null",
-        " WHERE [TrackReference] = " + id,
-        "   AND [Worker] = " + N(worker),
-    });
+    return ClaimUpdate({"   SET [Worker] = null"}, id, worker);
 }
 
 std::string ReleaseWithReason(const std::string& id, const std::string& worker, const std::string& reason) {
-    return JoinLines({
-        "UPDATE [dbo].[DASearchableWork]",
-        "   SET [Worker] = null,",
-        "       [LastError] = " + N(reason),
-        " WHERE [TrackReference] = " + id,
-        "   AND [Worker] = " + N(worker),
-    });
+    return ClaimUpdate({"   SET [Worker] = null,", "       [LastError] = " + N(reason)}, id, worker);
 }
 
 std::string RaiseAttempts(const std::string& id, const std::string& worker, const std::string& error) {
-    return JoinLines({
-        "UPDATE [dbo].[DASearchableWork]",
-        "   SET [Attempts] = [Attempts] + 1,",
-        "       [LastError] = " + N(error),
-        " WHERE [TrackReference] = " + id,
-        "   AND [Worker] = " + N(worker),
-    });
+    return ClaimUpdate({"   SET [Attempts] = [Attempts] + 1,", "       [LastError] = " + N(error)}, id, worker);
 }
 
 std::string Attempts(const std::string& id) {

@@ -146,33 +146,23 @@ std::string ReleaseWorker(const std::string& worker) {
     return JoinLines({"UPDATE DASearchableWork", "   SET Worker = null", " WHERE Worker = " + Quoted(worker)});
 }
 
+std::string ClaimUpdate(std::initializer_list<std::string_view> setLines, const std::string& id,
+                        const std::string& worker) {
+    std::string text = "UPDATE DASearchableWork";
+    for (std::string_view line : setLines) (text += "\r\n") += line;
+    return text + "\r\n WHERE TrackReference = " + id + "\r\n   AND Worker = " + Quoted(worker);
+}
+
 std::string Release(const std::string& id, const std::string& worker) {
-    return JoinLines({
-        "UPDATE DASearchableWork",
-        "   SET Worker = null",
-        " WHERE TrackReference = " + id,
-        "   AND Worker = " + Quoted(worker),
-    });
+    return ClaimUpdate({"   SET Worker = null"}, id, worker);
 }
 
 std::string ReleaseWithReason(const std::string& id, const std::string& worker, const std::string& reason) {
-    return JoinLines({
-        "UPDATE DASearchableWork",
-        "   SET Worker = null,",
-        "       LastError = " + Quoted(reason),
-        " WHERE TrackReference = " + id,
-        "   AND Worker = " + Quoted(worker),
-    });
+    return ClaimUpdate({"   SET Worker = null,", "       LastError = " + Quoted(reason)}, id, worker);
 }
 
 std::string RaiseAttempts(const std::string& id, const std::string& worker, const std::string& error) {
-    return JoinLines({
-        "UPDATE DASearchableWork",
-        "   SET Attempts = Attempts + 1,",
-        "       LastError = " + Quoted(error),
-        " WHERE TrackReference = " + id,
-        "   AND Worker = " + Quoted(worker),
-    });
+    return ClaimUpdate({"   SET Attempts = Attempts + 1,", "       LastError = " + Quoted(error)}, id, worker);
 }
 
 std::string Attempts(const std::string& id) {
