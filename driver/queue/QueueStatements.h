@@ -11,12 +11,15 @@
 
 namespace kvo::driver {
 
-// How a claim is taken: by whom, when claims expire, and the store's clock at the start of the
-// cycle (rows claimed since then were tried in this cycle already and wait for the next).
+// How a claim is taken: by whom, when claims expire, the store's clock at the start of the
+// cycle (rows claimed since then were tried in this cycle already and wait for the next), and
+// the TrackReference the worker claimed last in this cycle (rows come in TrackReference order;
+// "" before the first), so that no claim reads the rows done before it again.
 struct ClaimTerms {
     std::string worker;
     int expiryMinutes;
     std::string cycleStart;  // "YYYY-MM-DD hh:mm:ss.fff", as the store's clock gave it
+    std::string after;
 };
 
 struct QueueStatements {

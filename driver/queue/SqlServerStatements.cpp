@@ -145,16 +145,20 @@ std::string ClosedMatterRows(const std::string& id) { return HostRows("CloseDiar
 // workers from taking the same row.
 std::string ClaimNext(const ClaimTerms& terms) {
     return JoinLines({
-        "UPDATE TOP (1) W",
-        "   SET W.[Worker] = " + N(terms.worker) + ",",
-        "       W.[ClaimedAt] = GETUTCDATE()",
-        "  FROM [dbo].[DASearchableWork] W WITH (UPDLOCK, READPAST, ROWLOCK)",
-        "       inner join [dbo].[DASearchable] DS",
-        "               ON DS.[TrackReference] = W.[TrackReference]",
-        " WHERE DS.[Processed] = 0",
-        "   AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -" + std::to_string(terms.expiryMinutes) +
-            ", GETUTCDATE()))",
-        "   AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '" + terms.cycleStart + "', 121))",
+        "WITH [Next] As",
+        "     (SELECT TOP (1) W.[Worker], W.[ClaimedAt]",
+        "        FROM [dbo].[DASearchableWork] W WITH (UPDLOCK, READPAST, ROWLOCK)",
+        "             inner join [dbo].[DASearchable] DS",
+        "                     ON DS.[TrackReference] = W.[TrackReference]",
+        "       WHERE DS.[Processed] = 0",
+        "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -" +
+            std::to_string(terms.expiryMinutes) + ", GETUTCDATE()))",
+        "         AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '" + terms.cycleStart + "', 121))",
+        (terms.after.empty() ? std::string() : "         AND W.[TrackReference] > " + terms.after + "\r\n") +
+            "       ORDER BY W.[TrackReference])",
+        "UPDATE [Next]",
+        "   SET [Worker] = " + N(terms.worker) + ",",
+        "       [ClaimedAt] = GETUTCDATE()",
     });
 }
 

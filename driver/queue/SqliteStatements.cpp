@@ -100,8 +100,7 @@ std::string HostRows(std::string_view table, const std::string& id) {
 std::string OpenMatterRows(const std::string& id) { return HostRows("DiaryAttachments", id); }
 std::string ClosedMatterRows(const std::string& id) { return HostRows("CloseDiaryAttachments", id); }
 
-// One statement, so the choice and the claim happen under the store's single write lock; the
-// rows come in the order of the queue table, as its selection gave them.
+// One statement, so the choice and the claim happen under the store's single write lock.
 std::string ClaimNext(const ClaimTerms& terms) {
     return JoinLines({
         "UPDATE DASearchableWork",
@@ -116,7 +115,8 @@ std::string ClaimNext(const ClaimTerms& terms) {
         "           and (W.Worker is null or W.ClaimedAt < strftime('%Y-%m-%d %H:%M:%f', 'now', '-" +
             std::to_string(terms.expiryMinutes) + " minutes'))",
         "           and (W.ClaimedAt is null or W.ClaimedAt < " + Quoted(terms.cycleStart) + ")",
-        "         order by DS.rowid",
+        (terms.after.empty() ? std::string() : "           and W.TrackReference > " + terms.after + "\r\n") +
+            "         order by W.TrackReference",
         "         limit 1)",
     });
 }

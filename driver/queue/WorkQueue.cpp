@@ -109,6 +109,7 @@ bool WorkQueue::setUp() {
     closeSelection();
     pendingCount_ = 0;
     cycleStart_.clear();
+    lastClaimed_.clear();
 
     // S1; its recordset is closed before S2 runs, as drivers allow one active statement.
     const std::optional<long long> tables = countOf(connection_, "S1", sql.existence);
@@ -207,7 +208,8 @@ void WorkQueue::claimNext() {
     if (cycleStart_.empty()) return;
     const QueueStatements& sql = StatementsFor(updates_);
     const int expiryMinutes = std::max(1, static_cast<int>(std::lround(settings_.claimHours * 60)));
-    const auto claimed = execute(updates_, "claim", sql.claimNext({settings_.worker, expiryMinutes, cycleStart_}));
+    const auto claimed =
+        execute(updates_, "claim", sql.claimNext({settings_.worker, expiryMinutes, cycleStart_, lastClaimed_}));
     if (!claimed || *claimed == 0) return;
     try {
         auto row = updates_.query(sql.heldRow(settings_.worker));
@@ -215,6 +217,7 @@ void WorkQueue::claimNext() {
         held_ = QueueRow{row->field("TrackReference").value_or("0"), row->field("FilePath"),
                          row->field("TYPE").value_or("")};
         row->close();
+        if (IsTrackReference(held_->trackReference)) lastClaimed_ = held_->trackReference;
     } catch (const DbError& error) {
         // The claim stays until this driver starts again or it expires; the walk ends here.
         ReportFailure("claimed row", error.what());

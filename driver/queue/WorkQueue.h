@@ -71,7 +71,8 @@ public:
     bool setUp();
     int pendingCount() const;
     // The row this worker holds, or nullopt when no row is left for it in this cycle. next()
-    // releases it (unless its outcome was recorded) and claims the next one.
+    // releases it (unless its outcome was recorded) and claims the next one, in TrackReference
+    // order.
     std::optional<QueueRow> current() const;
     void next();
     // Releases the row held, if any; the walk is over.
@@ -107,6 +108,7 @@ private:
     WorkerSettings settings_;
     int pendingCount_ = 0;
     std::string cycleStart_;
+    std::string lastClaimed_;  // the TrackReference claimed last in this cycle; "" before the first
     std::optional<QueueRow> held_;
     bool heldRecorded_ = false;  // the held row's outcome is recorded and its claim released
 };

