@@ -174,8 +174,8 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& l
     const std::string resultPath = TempFolder() + "/" + ResultName(foundName, row.type);
     if (!FileExists(resultPath)) {
         SleepMs(kFileWaitMs);
-        if (!FileExists(resultPath))
-            return statusWritten(queue_.markNoResult(row.trackReference, "no result file"), kNoResult, "no result file");
+        const std::string why = "no result file";
+        if (!FileExists(resultPath)) return statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
     }
     WaitUntilStable(resultPath);
 
