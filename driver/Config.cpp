@@ -1,9 +1,14 @@
 #include "driver/Config.h"
 
-#include <fstream>
-#include <sstream>
+#include <strings.h>
+#include <sys/stat.h>
 
-#include "shared/platform/FileSearch.h"
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
 
@@ -11,50 +16,43 @@ namespace kvo::driver {
 
 namespace {
 
-constexpr const char* kUserId = "pellmoor";
-constexpr const char* kPassword = "7owl3";
+// The login of installations that configure none.
+constexpr const char* kBuiltInUserId = "pellmoor";
+constexpr const char* kBuiltInPassword = "7owl3";
 
-std::string TrimBlanks(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    const auto last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
+std::string InDataFolder(const std::string& path, const std::string& dataFolder) {
+    return (path.empty() || path.front() == '/') ? path : dataFolder + "/" + path;
 }
 
-// The profile file as the profile reader finds it: its name compared without regard to case.
-std::string ReadWholeFile(const std::string& file) {
-    std::ifstream in(ResolveFile(file).value_or(file), std::ios::binary);
-    if (!in) return "";
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+// The first line of the password file; a refusal when others could read it as well.
+DbLogin PasswordFromFile(const std::string& user, const std::string& file) {
+    DbLogin login{user, "", false, ""};
+    const std::string named = "the password file " + file + " (ZRT.ini [Database] PasswordFile)";
+    struct stat info{};
+    if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        login.refusal = named + " does not exist or is no regular file";
+    } else if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+        login.refusal = named + " can be read by group or others; allow only its owner (chmod 600)";
+    } else {
+        std::ifstream in(file, std::ios::binary);
+        if (!in || !std::getline(in, login.password)) login.password.clear();
+        if (!login.password.empty() && login.password.back() == '\r') login.password.pop_back();
+        if (login.password.empty()) login.refusal = named + " cannot be read or holds no password";
+    }
+    if (!login.refusal.empty()) login.password.clear();
+    return login;
+}
+
+std::string Setting(const char* key, const std::string& consoleIni) {
+    return GetIniString("console", key, consoleIni);
+}
+
+void ReportBadSetting(const char* key, const std::string& value, const std::string& fallback) {
+    std::cerr << "KVOProcess: console.ini [console] " << key << "=" << value << " is no positive number; using "
+              << fallback << std::endl;
 }
 
 }  // namespace
-
-std::vector<std::pair<std::string, std::string>> ParseIniSection(const std::string& content,
-                                                                 const std::string& section) {
-    std::vector<std::pair<std::string, std::string>> entries;
-    std::istringstream lines(content.rfind("\xEF\xBB\xBF", 0) == 0 ? content.substr(3) : content);
-    std::string line;
-    bool inSection = false;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string trimmed = TrimBlanks(line);
-        if (trimmed.empty() || trimmed[0] == ';') continue;
-        if (trimmed[0] == '[') {
-            const auto close = trimmed.find(']');
-            inSection = close != std::string::npos &&
-                        NamesEqualIgnoringCase(TrimBlanks(trimmed.substr(1, close - 1)), section);
-            continue;
-        }
-        const auto equals = trimmed.find('=');
-        if (!inSection || equals == std::string::npos) continue;
-        const std::string key = TrimBlanks(trimmed.substr(0, equals));
-        if (!key.empty()) entries.emplace_back(key, TrimBlanks(trimmed.substr(equals + 1)));
-    }
-    return entries;
-}
 
 std::string DataFolderFrom(const std::string& consolePath, const std::string& appFolder) {
     std::string folder = consolePath.empty() ? appFolder : consolePath;
@@ -63,23 +61,65 @@ std::string DataFolderFrom(const std::string& consolePath, const std::string& ap
     return folder;
 }
 
-std::string BuildConnectionString(const std::string& server, const std::string& database) {
-    return "Provider=sqloledb;Data Source=" + server + ";Initial Catalog=" + database + ";User Id=" + kUserId +
-           ";Password=" + kPassword;
+std::string BuildConnectionString(const std::string& server, const std::string& database, const DbLogin& login) {
+    return "Provider=sqloledb;Data Source=" + server + ";Initial Catalog=" + database + ";User Id=" + login.user +
+           ";Password=" + login.password;
+}
+
+DbLogin LoginFrom(const std::string& user, const std::string& passwordFile, const std::string& dataFolder,
+                  const std::optional<std::string>& environmentPassword) {
+    const bool hasPassword = !passwordFile.empty() || environmentPassword.has_value();
+    if (user.empty() && !hasPassword) return {kBuiltInUserId, kBuiltInPassword, true, ""};
+    if (user.empty())
+        return {"", "", false, "a database password is configured but ZRT.ini [Database] names no User"};
+    if (!passwordFile.empty()) return PasswordFromFile(user, InDataFolder(passwordFile, dataFolder));
+    if (!environmentPassword)
+        return {user, "", false,
+                "ZRT.ini [Database] User=" + user + " has no password: set PasswordFile= or KVO_DB_PASSWORD"};
+    return {user, *environmentPassword, false, ""};
+}
+
+std::optional<double> PositiveNumberOr(const std::string& text, double fallback) {
+    if (text.empty()) return fallback;
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value) || value <= 0)
+        return std::nullopt;
+    return value;
 }
 
 CycleConfig ReadCycleConfig() {
     CycleConfig config;
     const std::string consoleIni = WindowsFolder() + "/console.ini";
-    config.dataFolder = DataFolderFrom(GetIniString("console", "Path", consoleIni), AppFolder());
+    config.dataFolder = DataFolderFrom(Setting("Path", consoleIni), AppFolder());
+
+    const std::string claimHours = Setting("ClaimHours", consoleIni);
+    if (auto hours = PositiveNumberOr(claimHours, kDefaultClaimHours)) config.claimHours = *hours;
+    else ReportBadSetting("ClaimHours", claimHours, "3 hours");
+    const std::string maxAttempts = Setting("MaxAttempts", consoleIni);
+    const auto attempts = PositiveNumberOr(maxAttempts, kDefaultMaxAttempts);
+    if (attempts && *attempts == std::floor(*attempts) && *attempts <= 1000) config.maxAttempts = static_cast<int>(*attempts);
+    else ReportBadSetting("MaxAttempts", maxAttempts, "3");
 
     const std::string zrtIni = config.dataFolder + "/ZRT.ini";
     config.server = GetIniString("Database", "Server", zrtIni);
     config.database = GetIniString("Database", "Database", zrtIni);
     config.provider = GetIniString("Database", "Provider", zrtIni);
     config.odbcDriver = GetIniString("Database", "Driver", zrtIni);
-    config.connectionString = BuildConnectionString(config.server, config.database);
-    config.pathMap = ParseIniSection(ReadWholeFile(zrtIni), "PathMap");
+    const char* environmentPassword = std::getenv("KVO_DB_PASSWORD");
+    config.login = LoginFrom(GetIniString("Database", "User", zrtIni), GetIniString("Database", "PasswordFile", zrtIni),
+                             config.dataFolder,
+                             environmentPassword ? std::optional<std::string>(environmentPassword) : std::nullopt);
+    config.connectionString = BuildConnectionString(config.server, config.database, config.login);
+    config.pathMap = GetIniSection("PathMap", zrtIni);
+
+    static bool builtInLoginTold = false;
+    if (config.login.builtIn && strcasecmp(config.provider.c_str(), "sqlite") != 0 && !builtInLoginTold) {
+        builtInLoginTold = true;
+        std::cerr << "KVOProcess: the built-in database login is in use (set User= and PasswordFile= in ZRT.ini "
+                     "[Database], or KVO_DB_PASSWORD)"
+                  << std::endl;
+    }
     return config;
 }
 

@@ -1,11 +1,24 @@
 #pragma once
 // The configuration a run cycle reads afresh: console.ini in the Windows folder and ZRT.ini in
 // the data folder.
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace kvo::driver {
+
+// The database login: ZRT.ini [Database] User= with PasswordFile= or $KVO_DB_PASSWORD, else the
+// system's built-in login.
+struct DbLogin {
+    std::string user;
+    std::string password;
+    bool builtIn = false;
+    std::string refusal;  // why the configured login cannot be used; "" when it can
+};
+
+inline constexpr double kDefaultClaimHours = 3;
+inline constexpr int kDefaultMaxAttempts = 3;
 
 struct CycleConfig {
     std::string dataFolder;        // console.ini [console] Path, else the application folder;
@@ -14,24 +27,34 @@ struct CycleConfig {
     std::string database;          // ZRT.ini [Database] Database
     std::string provider;          // ZRT.ini [Database] Provider: "" or "sqloledb" or "sqlite"
     std::string odbcDriver;        // ZRT.ini [Database] Driver (optional ODBC driver name)
-    std::string connectionString;  // "Provider=sqloledb;Data Source=…;Initial Catalog=…;User Id=pellmoor;Password=7owl3"
+    DbLogin login;
+    std::string connectionString;  // "Provider=sqloledb;Data Source=…;Initial Catalog=…;User Id=…;Password=…"
     // ZRT.ini [PathMap]: host path prefix -> local folder, in file order.
     std::vector<std::pair<std::string, std::string>> pathMap;
+    double claimHours = kDefaultClaimHours;  // console.ini [console] ClaimHours: when a claim expires
+    int maxAttempts = kDefaultMaxAttempts;   // console.ini [console] MaxAttempts: machine faults per row
 };
 
-// Reads both profile files as a cycle starts.
+// Reads both profile files as a cycle starts. Says once per program run, on standard error,
+// when SQL Server is reached with the built-in login.
 CycleConfig ReadCycleConfig();
 
 // The connection string, by plain concatenation.
-std::string BuildConnectionString(const std::string& server, const std::string& database);
+std::string BuildConnectionString(const std::string& server, const std::string& database, const DbLogin& login);
+
+// The login from ZRT.ini's User= and PasswordFile= (absolute, or relative to `dataFolder`) and
+// the value of $KVO_DB_PASSWORD (nullopt when unset); the password file wins over the variable.
+// Nothing configured gives the built-in login. A password file that group or others can read,
+// that cannot be read or is empty, or a password without a user (or the reverse), gives a
+// refusal that names the file or key but never the password.
+DbLogin LoginFrom(const std::string& user, const std::string& passwordFile, const std::string& dataFolder,
+                  const std::optional<std::string>& environmentPassword);
 
 // The data folder: console.ini's Path, else the application folder, then one trailing "/"
 // removed (only one).
 std::string DataFolderFrom(const std::string& consolePath, const std::string& appFolder);
 
-// Every key=value line of one section of a profile file's content, in file order (section name
-// compared without regard to case, blanks around key and value removed, ";" lines skipped).
-std::vector<std::pair<std::string, std::string>> ParseIniSection(const std::string& content,
-                                                                 const std::string& section);
+// A setting's number: "" gives `fallback`; text that is no positive number gives nullopt.
+std::optional<double> PositiveNumberOr(const std::string& text, double fallback);
 
 }  // namespace kvo::driver

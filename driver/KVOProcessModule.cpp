@@ -91,7 +91,7 @@ CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const
     try {
         selection = OpenConnection(config);
         updates = OpenConnection(config);
-        WorkQueue queue(*selection, *updates);
+        WorkQueue queue(*selection, *updates, {ThisWorkerName(0), config.claimHours, config.maxAttempts});
         if (!queue.setUp()) {
             Report("the work queue could not be read; ending");
             result.exitStatus = kExitFailure;

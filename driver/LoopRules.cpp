@@ -26,11 +26,17 @@ TypeGroup GroupOfType(const std::string& upperType) {
 
 std::string ReplaceTypeSuffix(const std::string& text, const std::string& type, const std::string& replacement) {
     if (type.empty()) return text;
+    // The queue keeps types in three letters: a TIF row may name a ".tiff" file, a JPG row a
+    // ".jpeg" one; the longer form is tried first, so that no letter of it is left over.
+    std::string longer = type == "TIF" ? ".TIFF" : type == "JPG" ? ".JPEG" : "";
     const std::string pattern = "." + type;
     std::string out;
     std::size_t at = 0;
     while (at < text.size()) {
-        if (MatchesIgnoringCase(text, at, pattern)) {
+        if (!longer.empty() && MatchesIgnoringCase(text, at, longer)) {
+            out += replacement;
+            at += longer.size();
+        } else if (MatchesIgnoringCase(text, at, pattern)) {
             out += replacement;
             at += pattern.size();
         } else {

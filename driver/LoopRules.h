@@ -11,8 +11,9 @@ enum class TypeGroup { Pdf, Image, Other };
 // queue fill takes it in and the pipeline converts it like JPG.
 TypeGroup GroupOfType(const std::string& upperType);
 
-// Every occurrence of "." + type, found without regard to case, replaced by `replacement`.
-// An empty type replaces nothing.
+// Every occurrence of "." + type, found without regard to case, replaced by `replacement`; for
+// TIF and JPG, ".TIFF" and ".JPEG" too (the queue stores types in three letters). An empty type
+// replaces nothing.
 std::string ReplaceTypeSuffix(const std::string& text, const std::string& type, const std::string& replacement);
 
 // The name under which the pipeline's result is looked for in the temporary folder.

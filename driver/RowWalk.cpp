@@ -7,6 +7,7 @@
 
 #include "driver/ProgressDisplay.h"
 #include "driver/modPDFSearchable.h"
+#include "driver/queue/QueueStatements.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
 #include "shared/ProgramWatch.h"
@@ -173,8 +174,8 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& l
     const std::string resultPath = TempFolder() + "/" + ResultName(foundName, row.type);
     if (!FileExists(resultPath)) {
         SleepMs(kFileWaitMs);
-        if (!FileExists(resultPath))
-            return statusWritten(queue_.markNoResult(row.trackReference), kNoResult, "no result file");
+        const std::string why = "no result file";
+        if (!FileExists(resultPath)) return statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
     }
     WaitUntilStable(resultPath);
 
@@ -184,11 +185,16 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& l
     const std::string hostDestination = DestinationPath(*row.filePath, row.type, group);
     const std::string destination = ToLocalPath(pathMap_, hostDestination);
     if (group == TypeGroup::Image && !IsPDFSearchable(resultPath, [this] { display_.processMessages(); })) {
-        outcome = statusWritten(queue_.markNoResult(row.trackReference), kNoResult, "the result carries no text");
+        outcome = statusWritten(queue_.markNoResult(row.trackReference, "the result carries no text"), kNoResult,
+                                "the result carries no text");
     } else if (destination == localPath || ResolveFile(destination) == resolvedPath) {
         // The name lacks "." + type: the copy would overwrite the attachment itself.
-        outcome = statusWritten(queue_.markNoResult(row.trackReference), kNoResult,
-                                "the destination would replace the attachment");
+        const std::string why = "the destination would replace the attachment";
+        outcome = statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
+    } else if (!FitsFilePath(hostDestination)) {
+        // The queue could never record it, and the row would be converted again every cycle.
+        const std::string why = "the destination " + hostDestination + " does not fit FilePath";
+        outcome = statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
     } else {
         outcome = copyAndRecord(row, resultPath, destination, hostDestination);
     }
@@ -207,8 +213,10 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
     if (!FileExists(destination)) SleepMs(kFileWaitMs);
     if (!FileExists(destination)) return {"left pending, the copy to " + destination + " is not visible"};
     WaitUntilStable(destination);
-    return statusWritten(queue_.recordNewPdf(row.trackReference, hostDestination), kFinished,
-                         "converted to " + hostDestination);
+    const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, hostDestination);
+    std::string why = "converted to " + hostDestination;
+    for (const std::string& table : record.keptByUser) why += "; " + table + " was repointed by a user and kept";
+    return statusWritten(record.recorded, kFinished, why);
 }
 
 }  // namespace kvo::driver

@@ -2,6 +2,7 @@
 
 #include "shared/ShellModule.h"
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/Paths.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
+#include <optional>
+#include <string_view>
 #include <sys/syscall.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,9 +50,51 @@ pid_t ParsePid(const char* name) {
     return (*name >= '1' && *name <= '9' && *end == '\0' && value > 0) ? static_cast<pid_t>(value) : 0;
 }
 
-// Visits every live process of this user whose image name matches `imageName`, in the order
-// of the process list, until `visit` returns false.
-void ForEachMatch(const std::string& imageName, const std::function<bool(pid_t)>& visit) {
+// The work folder a process runs in, from the environment it was started with (TEMP, else
+// TMPDIR); nullopt when that environment cannot be read.
+std::optional<std::string> WorkFolderOf(pid_t pid, uid_t uid) {
+    const int fd = open(ProcPath(pid, "environ").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    std::string environment;
+    char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd, buffer, sizeof buffer)) > 0) environment.append(buffer, static_cast<size_t>(got));
+    close(fd);
+    if (got < 0) return std::nullopt;
+    std::string temp, tmpdir;
+    for (size_t start = 0; start < environment.size();) {
+        size_t end = environment.find('\0', start);
+        if (end == std::string::npos) end = environment.size();
+        const std::string_view entry(environment.data() + start, end - start);
+        if (entry.substr(0, 5) == "TEMP=") temp = entry.substr(5);
+        else if (entry.substr(0, 7) == "TMPDIR=") tmpdir = entry.substr(7);
+        start = end + 1;
+    }
+    return WorkFolderFor(temp, tmpdir, uid);
+}
+
+// The caller's work folder; nullopt when it has none (then no chain is seen).
+std::optional<std::string> CallerChain() {
+    try {
+        return TempFolder();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+// A live process of the chain (this user, started with the work folder `chain`) with the name.
+bool IsChainProcess(pid_t pid, const std::string& imageName, const std::string& chain) {
+    const std::string image = ImageNameOf(pid);
+    return !image.empty() && ImageNamesMatch(image, imageName) && !HasEnded(pid) &&
+           WorkFolderOf(pid, geteuid()) == chain;
+}
+
+// Visits every live process of the caller's chain whose image name matches `imageName`, in the
+// order of the process list, until `visit` returns false. Parallel chains thus never wait for
+// or end each other's programs.
+void ForEachMatch(const std::string& imageName, const std::function<bool(pid_t, const std::string&)>& visit) {
+    const std::optional<std::string> chain = CallerChain();
+    if (!chain) return;
     DIR* proc = opendir("/proc");
     if (!proc) return;
     const uid_t me = geteuid();
@@ -57,9 +102,8 @@ void ForEachMatch(const std::string& imageName, const std::function<bool(pid_t)>
         pid_t pid = ParsePid(entry->d_name);
         struct stat info{};
         if (pid == 0 || fstatat(dirfd(proc), entry->d_name, &info, 0) != 0 || info.st_uid != me) continue;
-        std::string image = ImageNameOf(pid);
-        if (image.empty() || !ImageNamesMatch(image, imageName) || HasEnded(pid)) continue;
-        if (!visit(pid)) break;
+        if (!IsChainProcess(pid, imageName, *chain)) continue;
+        if (!visit(pid, *chain)) break;
     }
     closedir(proc);
 }
@@ -91,7 +135,7 @@ std::string ImageNameOf(pid_t processId) {
 bool IsAppRunning(const std::string& imageName) {
     ReapChildren();
     bool running = false;
-    ForEachMatch(imageName, [&](pid_t) {
+    ForEachMatch(imageName, [&](pid_t, const std::string&) {
         running = true;
         return false;
     });
@@ -107,10 +151,10 @@ void KillAppByName(const std::string& imageName) {
         int pidfd;
     };
     std::vector<Target> targets;
-    ForEachMatch(imageName, [&](pid_t pid) {
+    ForEachMatch(imageName, [&](pid_t pid, const std::string& chain) {
         int pidfd = OpenPidfd(pid);
         if (pidfd < 0 && errno != ENOSYS) return true;  // it has ended already
-        if (pidfd >= 0 && !ImageNamesMatch(ImageNameOf(pid), imageName)) {
+        if (pidfd >= 0 && !IsChainProcess(pid, imageName, chain)) {
             close(pidfd);  // the id now belongs to another program
             return true;
         }

@@ -2,18 +2,20 @@
 // Watching and ending programs by image name (the base name of the process's executable).
 //
 // Names are compared without regard to case, with a trailing ".exe" ignored on both sides, so
-// "KVOProcessSlides.exe" matches the running KVOProcessSlides. Only processes of the current
-// user are seen; zombies never count. None of these routines throws.
+// "KVOProcessSlides.exe" matches the running KVOProcessSlides. Only the processes of the
+// caller's chain are seen: the current user's, started with the same work folder (TEMP, see
+// TempFolder) as the caller's; a process whose environment cannot be read is not one of them,
+// and zombies never count. None of these routines throws.
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
 
 namespace kvo {
 
-// True when at least one live process of this user has the image name.
+// True when at least one live process of this chain has the image name.
 bool IsAppRunning(const std::string& imageName);
 
-// Ends every process of this user with the image name: the ids are collected in one walk of
+// Ends every process of this chain with the image name: the ids are collected in one walk of
 // the process list first, then killed in that order; a process that vanished is skipped.
 void KillAppByName(const std::string& imageName);
 

@@ -1,27 +1,58 @@
 #pragma once
-// The statement texts of the work queue, one set per store. A statement is its lines joined
-// by CR LF, with nothing after the last line.
+// The statement texts of the work queue and its side table of claims, one set per store. A
+// statement is its lines joined by CR LF, with nothing after the last line.
+//
+// DASearchableWork holds one row per queue row: which worker holds the row (Worker, NULL when
+// none) since when (ClaimedAt, the store's UTC clock), how often a machine fault ended its
+// conversion (Attempts) and the last error, or the reason its status became 5 (LastError).
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
 namespace kvo::driver {
 
+// How a claim is taken: by whom, when claims expire, the store's clock at the start of the
+// cycle (rows claimed since then were tried in this cycle already and wait for the next), and
+// the TrackReference the worker claimed last in this cycle (rows come in TrackReference order;
+// "" before the first), so that no claim reads the rows done before it again.
+struct ClaimTerms {
+    std::string worker;
+    int expiryMinutes;
+    std::string cycleStart;  // "YYYY-MM-DD hh:mm:ss.fff", as the store's clock gave it
+    std::string after;
+};
+
 struct QueueStatements {
     std::string existence;     // S1: count of tables named DASearchable, as Total
     std::string createTable;   // S2
     std::string primaryKey;    // S3
+    std::string longPaths;     // count of host rows not queued yet whose path is too long, as Total
     std::string fillOpen;      // S4: from DiaryAttachments
     std::string fillClosed;    // S5: from CloseDiaryAttachments
     std::string pendingCount;  // S6: count of status 0, as Total
-    std::string selection;     // S7: TrackReference, FilePath, Type of status 0
-    // Updates; {id} is the selected text, {path} is quoted by DoubleApostrophes.
-    std::string (*notFound)(const std::string& id);                                  // U1
-    std::string (*alreadySearchable)(const std::string& id, const std::string& path); // U2
-    std::string (*noResult)(const std::string& id);                                  // U3
-    std::string (*openMatter)(const std::string& id, const std::string& path);        // U4
-    std::string (*closedMatter)(const std::string& id, const std::string& path);      // U5
-    std::string (*newPdf)(const std::string& id, const std::string& path);            // U6
+    std::string workExistence; // count of tables named DASearchableWork, as Total
+    std::string createWork;    // DASearchableWork with its primary key
+    std::string workRows;      // a side row for every queue row without one
+    std::string storeClock;    // the store's UTC clock, as Now
+    // Claims. {id} is a selected TrackReference; texts are quoted by the store's literal rule.
+    std::string (*claimNext)(const ClaimTerms& terms);
+    std::string (*heldRow)(const std::string& worker);          // TrackReference, FilePath, Type
+    std::string (*workersOfHost)(const std::string& hostPrefix); // Worker of every claim so named
+    std::string (*releaseWorker)(const std::string& worker);
+    std::string (*release)(const std::string& id, const std::string& worker);
+    std::string (*releaseWithReason)(const std::string& id, const std::string& worker, const std::string& reason);
+    std::string (*raiseAttempts)(const std::string& id, const std::string& worker, const std::string& error);
+    std::string (*attempts)(const std::string& id);             // as Total
+    // Status updates; each moves only a row whose status is 0 and whose claim `worker` holds.
+    std::string (*notFound)(const std::string& id, const std::string& worker);                          // U1
+    std::string (*alreadySearchable)(const std::string& id, const std::string& worker, const std::string& path); // U2
+    std::string (*noResult)(const std::string& id, const std::string& worker);                          // U3
+    std::string (*newPdf)(const std::string& id, const std::string& worker, const std::string& path);   // U6
+    // Host rows (U4, U5), changed only while they still name `original`; and their count.
+    std::string (*openMatter)(const std::string& id, const std::string& original, const std::string& path);
+    std::string (*closedMatter)(const std::string& id, const std::string& original, const std::string& path);
+    std::string (*openMatterRows)(const std::string& id);       // as Total
+    std::string (*closedMatterRows)(const std::string& id);     // as Total
 };
 
 const QueueStatements& SqlServerStatements();
@@ -31,5 +62,11 @@ const QueueStatements& SqliteStatements();
 std::string JoinLines(std::initializer_list<std::string_view> lines);
 // Every "'" doubled; nothing else escaped.
 std::string DoubleApostrophes(std::string_view path);
+
+// The widest path the queue's FilePath column holds, in characters.
+inline constexpr std::size_t kFilePathWidth = 255;
+// True when `path` (UTF-8) fits FilePath: a destination that does not is refused before any
+// update, or the row could never be recorded.
+bool FitsFilePath(std::string_view path);
 
 }  // namespace kvo::driver

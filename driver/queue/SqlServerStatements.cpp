@@ -1,4 +1,6 @@
-// The statements sent to SQL Server, each line exactly as the host database expects it.
+// The statements sent to SQL Server, each line exactly as the host database expects it. They
+// are plain T-SQL that SQL Server 2008 and later run. Every text value is sent as a Unicode
+// literal (N'…'), so a path with letters outside the server's code page is not turned into "?".
 #include "driver/queue/QueueStatements.h"
 
 namespace kvo::driver {
@@ -21,10 +23,32 @@ std::string DoubleApostrophes(std::string_view path) {
     return quoted;
 }
 
+bool FitsFilePath(std::string_view path) {
+    std::size_t characters = 0;
+    for (char c : path) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return characters <= kFilePathWidth;
+}
+
 namespace {
 
-// S4 and S5 differ only in the host table of line 20.
-std::string Fill(std::string_view line20) {
+std::string N(std::string_view text) { return "N'" + DoubleApostrophes(text) + "'"; }
+
+std::string CountOfTables(std::string_view name) {
+    return JoinLines({
+        "select count(1) As Total",
+        "  from sysusers SU",
+        "       inner join sysobjects SO",
+        "               on SO.[uid] = SU.[uid]",
+        "              and SO.[xtype] = 'U'",
+        "              and SO.[name] = '" + std::string(name) + "'",
+        " where SU.[name] = 'dbo'",
+    });
+}
+
+// S4 and S5 differ only in the host table of line 23. The type is stored in the three letters
+// the column holds, and a path wider than the column is left out, so that one host row never
+// makes the whole fill fail.
+std::string Fill(std::string_view hostLine) {
     return JoinLines({
         "INSERT",
         "  INTO [dbo].[DASearchable]",
@@ -33,7 +57,10 @@ std::string Fill(std::string_view line20) {
         "       [FilePath],",
         "       [Processed])",
         "select DA.[TrackReference],",
-        "       UPPER(DA.[Type]) As [Type],",
+        "       case UPPER(RTrim(DA.[Type]))",
+        "            WHEN 'TIFF' Then 'TIF'",
+        "            WHEN 'JPEG' Then 'JPG'",
+        "            ELSE IsNull(LEFT(UPPER(RTrim(DA.[Type])), 3), '') END As [Type],",
         "       DA.[FilePath] As [FilePath],",
         "       case UPPER(DA.[Type])",
         "            WHEN 'PDF' Then 0",
@@ -45,64 +72,143 @@ std::string Fill(std::string_view line20) {
         "            WHEN 'G3N' Then 0",
         "            WHEN 'GIF' Then 0",
         "            ELSE 5 END As [Processed]",
-        line20,
+        hostLine,
         "       left outer join [dbo].[DASearchable] DS",
         "                    ON DS.[TrackReference] = DA.[TrackReference]",
         " where DS.[TrackReference] is null",
+        "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)",
     });
 }
 
-std::string U1(const std::string& id) {
-    return JoinLines({
-        "UPDATE [dbo].[DASearchable]",
-        "   SET [Processed] = 2",
-        " WHERE [TrackReference] = " + id,
-    });
+// The condition every status update adds: the row is still to do and this worker holds it.
+std::string StatusUpdate(std::initializer_list<std::string_view> setLines, const std::string& id,
+                         const std::string& worker) {
+    std::string text = "UPDATE [dbo].[DASearchable]";
+    for (std::string_view line : setLines) (text += "\r\n") += line;
+    return text + "\r\n" +
+           JoinLines({
+               " WHERE [TrackReference] = " + id,
+               "   AND [Processed] = 0",
+               "   AND EXISTS (select 1 from [dbo].[DASearchableWork] W",
+               "                where W.[TrackReference] = " + id + " and W.[Worker] = " + N(worker) + ")",
+           });
 }
 
-std::string U2(const std::string& id, const std::string& path) {
-    return JoinLines({
-        "UPDATE [dbo].[DASearchable]",
-        "   SET [TYPE] = 'PDF',",
-        "       [FilePath] = '" + DoubleApostrophes(path) + "',",
-        "       [Processed] = 3",
-        " WHERE [TrackReference] = " + id,
-    });
+std::string U1(const std::string& id, const std::string& worker) {
+    return StatusUpdate({"   SET [Processed] = 2"}, id, worker);
 }
 
-std::string U3(const std::string& id) {
-    return JoinLines({
-        "UPDATE [dbo].[DASearchable]",
-        "   SET [Processed] = 5",
-        " WHERE [TrackReference] = " + id,
-    });
+std::string U2(const std::string& id, const std::string& worker, const std::string& path) {
+    return StatusUpdate({"   SET [TYPE] = 'PDF',", "       [FilePath] = " + N(path) + ",", "       [Processed] = 3"}, id,
+                        worker);
 }
 
-std::string HostUpdate(std::string_view line1, const std::string& id, const std::string& path) {
+std::string U3(const std::string& id, const std::string& worker) {
+    return StatusUpdate({"   SET [Processed] = 5"}, id, worker);
+}
+
+std::string U6(const std::string& id, const std::string& worker, const std::string& path) {
+    return StatusUpdate({"   SET [TYPE] = 'PDF',", "       [FilePath] = " + N(path) + ",", "       [Processed] = 2"}, id,
+                        worker);
+}
+
+// A user who pointed the host row elsewhere meanwhile keeps that change.
+std::string HostUpdate(std::string_view line1, const std::string& id, const std::string& original,
+                       const std::string& path) {
     return JoinLines({
         line1,
         "   SET [TYPE] = 'PDF',",
-        "       [FilePath] = '" + DoubleApostrophes(path) + "'",
+        "       [FilePath] = " + N(path),
         " WHERE [TrackReference] = " + id,
+        "   AND [FilePath] = " + N(original),
     });
 }
 
-std::string U4(const std::string& id, const std::string& path) {
-    return HostUpdate("UPDATE [dbo].[DiaryAttachments]", id, path);
+std::string U4(const std::string& id, const std::string& original, const std::string& path) {
+    return HostUpdate("UPDATE [dbo].[DiaryAttachments]", id, original, path);
 }
 
-std::string U5(const std::string& id, const std::string& path) {
-    return HostUpdate("UPDATE [dbo].[CloseDiaryAttachments]", id, path);
+std::string U5(const std::string& id, const std::string& original, const std::string& path) {
+    return HostUpdate("UPDATE [dbo].[CloseDiaryAttachments]", id, original, path);
 }
 
-std::string U6(const std::string& id, const std::string& path) {
+std::string HostRows(std::string_view table, const std::string& id) {
+    return JoinLines({"select count(1) As Total", "  from [dbo].[" + std::string(table) + "]",
+                      " where [TrackReference] = " + id});
+}
+
+std::string OpenMatterRows(const std::string& id) { return HostRows("DiaryAttachments", id); }
+std::string ClosedMatterRows(const std::string& id) { return HostRows("CloseDiaryAttachments", id); }
+
+// The next row to do that nobody holds (or whose claim has expired) and that was not tried in
+// this cycle. READPAST skips rows another worker is claiming at this moment, UPDLOCK keeps two
+// workers from taking the same row.
+std::string ClaimNext(const ClaimTerms& terms) {
     return JoinLines({
-        "UPDATE [dbo].[DASearchable]",
-        "   SET [TYPE] = 'PDF',",
-        "       [FilePath] = '" + DoubleApostrophes(path) + "',",
-        "       [Processed] = 2",
-        " WHERE [TrackReference] = " + id,
+        "WITH [Next] As",
+        "     (SELECT TOP (1) W.[Worker], W.[ClaimedAt]",
+        "        FROM [dbo].[DASearchableWork] W WITH (UPDLOCK, READPAST, ROWLOCK)",
+        "             inner join [dbo].[DASearchable] DS",
+        "                     ON DS.[TrackReference] = W.[TrackReference]",
+        "       WHERE DS.[Processed] = 0",
+        "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -" +
+            std::to_string(terms.expiryMinutes) + ", GETUTCDATE()))",
+        "         AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '" + terms.cycleStart + "', 121))",
+        (terms.after.empty() ? std::string() : "         AND W.[TrackReference] > " + terms.after + "\r\n") +
+            "       ORDER BY W.[TrackReference])",
+        "UPDATE [Next]",
+        "   SET [Worker] = " + N(terms.worker) + ",",
+        "       [ClaimedAt] = GETUTCDATE()",
     });
+}
+
+std::string HeldRow(const std::string& worker) {
+    return JoinLines({
+        "SELECT IsNull(Convert(varchar(12), DS.[TrackReference]), '0') As TrackReference,",
+        "       RTrim(DS.[FilePath]) As [FilePath],",
+        "       UPPER(DS.[Type]) As [Type]",
+        "  From [dbo].[DASearchable] DS",
+        "       inner join [dbo].[DASearchableWork] W",
+        "               ON W.[TrackReference] = DS.[TrackReference]",
+        " WHERE DS.[Processed] = 0",
+        "   AND W.[Worker] = " + N(worker),
+    });
+}
+
+std::string WorkersOfHost(const std::string& hostPrefix) {
+    return JoinLines({
+        "SELECT DISTINCT [Worker] As Worker",
+        "  From [dbo].[DASearchableWork]",
+        " WHERE LEFT([Worker], " + std::to_string(hostPrefix.size()) + ") = " + N(hostPrefix),
+    });
+}
+
+std::string ReleaseWorker(const std::string& worker) {
+    return JoinLines({"UPDATE [dbo].[DASearchableWork]", "   SET [Worker] = null", " WHERE [Worker] = " + N(worker)});
+}
+
+// A change of the side row `id` while `worker` holds it.
+std::string ClaimUpdate(std::initializer_list<std::string_view> setLines, const std::string& id,
+                        const std::string& worker) {
+    std::string text = "UPDATE [dbo].[DASearchableWork]";
+    for (std::string_view line : setLines) (text += "\r\n") += line;
+    return text + "\r\n WHERE [TrackReference] = " + id + "\r\n   AND [Worker] = " + N(worker);
+}
+
+std::string Release(const std::string& id, const std::string& worker) {
+    return ClaimUpdate({"   SET [Worker] = null"}, id, worker);
+}
+
+std::string ReleaseWithReason(const std::string& id, const std::string& worker, const std::string& reason) {
+    return ClaimUpdate({"   SET [Worker] = null,", "       [LastError] = " + N(reason)}, id, worker);
+}
+
+std::string RaiseAttempts(const std::string& id, const std::string& worker, const std::string& error) {
+    return ClaimUpdate({"   SET [Attempts] = [Attempts] + 1,", "       [LastError] = " + N(error)}, id, worker);
+}
+
+std::string Attempts(const std::string& id) {
+    return JoinLines({"SELECT [Attempts] As Total", "  From [dbo].[DASearchableWork]", " WHERE [TrackReference] = " + id});
 }
 
 }  // namespace
@@ -110,15 +216,7 @@ std::string U6(const std::string& id, const std::string& path) {
 const QueueStatements& SqlServerStatements() {
     static const QueueStatements statements{
         // S1
-        JoinLines({
-            "select count(1) As Total",
-            "  from sysusers SU",
-            "       inner join sysobjects SO",
-            "               on SO.[uid] = SU.[uid]",
-            "              and SO.[xtype] = 'U'",
-            "              and SO.[name] = 'DASearchable'",
-            " where SU.[name] = 'dbo'",
-        }),
+        CountOfTables("DASearchable"),
         // S2
         JoinLines({
             "Create Table",
@@ -137,6 +235,17 @@ const QueueStatements& SqlServerStatements() {
             "                ([TrackReference] ASC)",
             "  ON [PRIMARY]",
         }),
+        // Paths the fill leaves out
+        JoinLines({
+            "select count(1) As Total",
+            "  from (select [TrackReference], [FilePath] from [dbo].[DiaryAttachments]",
+            "        union all",
+            "        select [TrackReference], [FilePath] from [dbo].[CloseDiaryAttachments]) DA",
+            "       left outer join [dbo].[DASearchable] DS",
+            "                    ON DS.[TrackReference] = DA.[TrackReference]",
+            " where DS.[TrackReference] is null",
+            "   and LEN(DA.[FilePath]) > 255",
+        }),
         // S4, S5
         Fill("  from [dbo].[DiaryAttachments] DA"),
         Fill("  from [dbo].[CloseDiaryAttachments] DA"),
@@ -146,15 +255,38 @@ const QueueStatements& SqlServerStatements() {
             "  From [dbo].[DASearchable]",
             " WHERE [Processed] = 0",
         }),
-        // S7
+        // The side table
+        CountOfTables("DASearchableWork"),
         JoinLines({
-            "SELECT IsNull(Convert(varchar(12), TrackReference), '0') As TrackReference,",
-            "       RTrim([FilePath]) As [FilePath],",
-            "       UPPER([Type]) As [Type]",
-            "  From [dbo].[DASearchable]",
-            " WHERE [Processed] = 0",
+            "Create Table",
+            "       [dbo].[DASearchableWork]",
+            "      ([TrackReference]          int not null,",
+            "       [Worker]                  nvarchar(128) null,",
+            "       [ClaimedAt]               datetime null,",
+            "       [Attempts]                int not null,",
+            "       [LastError]               nvarchar(1000) null,",
+            "       CONSTRAINT [PK_DASearchableWork]",
+            "                  PRIMARY KEY CLUSTERED ([TrackReference] ASC))",
         }),
-        U1, U2, U3, U4, U5, U6,
+        // HOLDLOCK keeps two drivers from adding the same side row at the same time.
+        JoinLines({
+            "INSERT",
+            "  INTO [dbo].[DASearchableWork]",
+            "      ([TrackReference],",
+            "       [Attempts],",
+            "       [LastError])",
+            "select DS.[TrackReference],",
+            "       0,",
+            "       case when DS.[Processed] = 5",
+            "                 and DS.[Type] not in ('PDF', 'BMP', 'TIF', 'JPG', 'G3N', 'GIF')",
+            "            then N'the type ''' + RTrim(DS.[Type]) + N''' is not converted' END",
+            "  from [dbo].[DASearchable] DS",
+            " where not exists (select 1 from [dbo].[DASearchableWork] W WITH (UPDLOCK, HOLDLOCK)",
+            "                    where W.[TrackReference] = DS.[TrackReference])",
+        }),
+        "SELECT Convert(varchar(23), GETUTCDATE(), 121) As Now",
+        ClaimNext, HeldRow, WorkersOfHost, ReleaseWorker, Release, ReleaseWithReason, RaiseAttempts, Attempts,
+        U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
     };
     return statements;
 }

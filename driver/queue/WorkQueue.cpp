@@ -1,27 +1,35 @@
 #include "driver/queue/WorkQueue.h"
 
+#include <unistd.h>
+
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <limits>
 
 #include "driver/queue/QueueStatements.h"
 #include "driver/store/DbConnection.h"
+#include "shared/AppTester.h"
 
 namespace kvo::driver {
 
 namespace {
 
+// LastError is nvarchar(1000): a longer text would make the statement fail.
+constexpr std::size_t kLastErrorBytes = 1000;
+
 const QueueStatements& StatementsFor(const DbConnection& connection) {
     return connection.isSqlServer() ? SqlServerStatements() : SqliteStatements();
 }
 
-void Report(const char* statementName, const std::string& message) {
-    std::cerr << "KVOProcess: queue statement " << statementName << " failed: " << message << std::endl;
+void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
+
+void ReportFailure(const char* statementName, const std::string& message) {
+    Report(std::string("queue statement ") + statementName + " failed: " + message);
 }
 
-// {id} goes into the statement text unquoted, so it must be the number S7 selected and
-// nothing else.
+// {id} goes into the statement text unquoted, so it must be a number and nothing else.
 bool IsTrackReference(const std::string& id) {
     std::size_t digits = (!id.empty() && id[0] == '-') ? 1 : 0;
     if (digits == id.size()) return false;
@@ -30,7 +38,7 @@ bool IsTrackReference(const std::string& id) {
     return true;
 }
 
-// The Total of a count query, as a 32-bit integer (a larger count is shown as the largest).
+// The Total of a count query (a larger count is given as the largest 32-bit number).
 std::int32_t TotalOf(const Recordset& counted) {
     const std::string total = counted.field("Total").value_or("0");
     long long value = 0;
@@ -41,55 +49,150 @@ std::int32_t TotalOf(const Recordset& counted) {
     return static_cast<std::int32_t>(value);
 }
 
+// The store's clock goes into the claim statement as a literal: only its own digits and marks.
+bool IsClockText(const std::string& text) {
+    if (text.size() < 19) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || c == '-' || c == ':' || c == ' ' || c == '.')) return false;
+    return true;
+}
+
+std::string CutForLastError(std::string text) {
+    if (text.size() <= kLastErrorBytes) return text;
+    std::size_t end = kLastErrorBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    text.resize(end);
+    return text;
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+    return name;
+}
+
+// A process that still runs the same program as this one (a reused process id runs another).
+bool ProcessRuns(pid_t processId) {
+    const std::string image = ImageNameOf(processId);
+    return !image.empty() && ImageNamesMatch(image, ImageNameOf(getpid()));
+}
+
 }  // namespace
 
-WorkQueue::WorkQueue(DbConnection& connection, DbConnection& updates) : connection_(connection), updates_(updates) {}
+std::string WorkerName(const std::string& host, pid_t processId, int workerIndex) {
+    return host + ":" + std::to_string(processId) + ":" + std::to_string(workerIndex);
+}
+
+std::string ThisWorkerName(int workerIndex) { return WorkerName(HostName(), getpid(), workerIndex); }
+
+std::optional<pid_t> ProcessOfWorker(const std::string& worker, const std::string& host) {
+    const std::string prefix = host + ":";
+    if (worker.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const char* begin = worker.data() + prefix.size();
+    const char* end = worker.data() + worker.size();
+    long long pid = 0;
+    const auto [afterPid, error] = std::from_chars(begin, end, pid);
+    if (error != std::errc() || afterPid == begin || afterPid == end || *afterPid != ':' || pid <= 0 ||
+        pid > std::numeric_limits<pid_t>::max())
+        return std::nullopt;
+    int index = 0;
+    const auto [afterIndex, indexError] = std::from_chars(afterPid + 1, end, index);
+    if (indexError != std::errc() || afterIndex != end) return std::nullopt;
+    return static_cast<pid_t>(pid);
+}
+
+WorkQueue::WorkQueue(DbConnection& connection, DbConnection& updates, WorkerSettings settings)
+    : connection_(connection), updates_(updates), settings_(std::move(settings)) {}
 
 bool WorkQueue::setUp() {
     const QueueStatements& sql = StatementsFor(connection_);
     closeSelection();
     pendingCount_ = 0;
+    cycleStart_.clear();
+    lastClaimed_.clear();
 
     // S1; its recordset is closed before S2 runs, as drivers allow one active statement.
-    const std::optional<int> tables = countOf("S1", sql.existence);
+    const std::optional<long long> tables = countOf(connection_, "S1", sql.existence);
     if (!tables) return endProgram();
     if (*tables == 0) {
         execute(connection_, "S2", sql.createTable);
         execute(connection_, "S3", sql.primaryKey);
     }
+    createSideTable();
+
+    if (const auto tooLong = countOf(connection_, "path width", sql.longPaths); tooLong && *tooLong > 0)
+        Report(std::to_string(*tooLong) + " host rows are not queued: their FilePath is longer than " +
+               std::to_string(kFilePathWidth) + " characters");
     execute(connection_, "S4", sql.fillOpen);
     execute(connection_, "S5", sql.fillClosed);
+    execute(connection_, "side rows", sql.workRows);
 
-    const std::optional<int> pending = countOf("S6", sql.pendingCount);
+    const std::optional<long long> pending = countOf(connection_, "S6", sql.pendingCount);
     if (!pending) return endProgram();
-    pendingCount_ = *pending;
+    pendingCount_ = static_cast<int>(*pending);
 
     try {
-        selection_ = connection_.query(sql.selection);
-        if (!selection_->isOpen()) throw DbError("the query did not open");
+        auto clock = connection_.query(sql.storeClock);
+        if (clock->eof()) throw DbError("the store's clock gave no row");
+        cycleStart_ = clock->field("Now").value_or("");
+        clock->close();
+        if (!IsClockText(cycleStart_)) throw DbError("the store's clock gave \"" + cycleStart_ + "\"");
     } catch (const DbError& error) {
-        Report("S7", error.what());
+        ReportFailure("clock", error.what());
         return endProgram();
     }
+    releaseDeadClaims();
+    claimNext();
     return true;
 }
 
-std::optional<int> WorkQueue::countOf(const char* statementName, const std::string& sql) {
+void WorkQueue::createSideTable() {
+    const QueueStatements& sql = StatementsFor(connection_);
+    const std::optional<long long> tables = countOf(connection_, "side table", sql.workExistence);
+    if (tables && *tables == 0) execute(connection_, "side table", sql.createWork);
+}
+
+void WorkQueue::releaseDeadClaims() {
+    const QueueStatements& sql = StatementsFor(updates_);
+    const std::string host = HostName();
+    std::vector<std::string> workers;
     try {
-        auto counted = connection_.query(sql);
+        auto claims = updates_.query(sql.workersOfHost(host + ":"));
+        for (; !claims->eof(); claims->moveNext()) workers.push_back(claims->field("Worker").value_or(""));
+        claims->close();
+    } catch (const DbError& error) {
+        ReportFailure("claims of this machine", error.what());
+        return;
+    }
+    for (const std::string& worker : workers) {
+        const std::optional<pid_t> process = ProcessOfWorker(worker, host);
+        if (!process) continue;
+        // This worker holds nothing between cycles; another worker of this process may be busy.
+        const bool stale = *process == getpid() ? worker == settings_.worker : !ProcessRuns(*process);
+        if (!stale) continue;
+        const auto released = execute(updates_, "release", sql.releaseWorker(worker));
+        if (released && *released > 0 && worker != settings_.worker)
+            Report("released the claims of " + worker + ", which no longer runs");
+    }
+}
+
+std::optional<long long> WorkQueue::countOf(DbConnection& connection, const char* statementName,
+                                            const std::string& sql) {
+    try {
+        auto counted = connection.query(sql);
         if (!counted->isOpen()) throw DbError("the query did not open");
         if (counted->eof()) throw DbError("the query returned no row");
         const std::int32_t total = TotalOf(*counted);
         counted->close();
         return total;
     } catch (const DbError& error) {
-        Report(statementName, error.what());
+        ReportFailure(statementName, error.what());
         return std::nullopt;
     }
 }
 
 bool WorkQueue::endProgram() {
-    closeSelection();
+    held_.reset();
     connection_.close();
     updates_.close();
     return false;
@@ -97,67 +200,143 @@ bool WorkQueue::endProgram() {
 
 int WorkQueue::pendingCount() const { return pendingCount_; }
 
-std::optional<QueueRow> WorkQueue::current() const {
-    if (!selection_ || !selection_->isOpen() || selection_->eof()) return std::nullopt;
-    QueueRow row;
-    row.trackReference = selection_->field("TrackReference").value_or("0");
-    row.filePath = selection_->field("FilePath");
-    row.type = selection_->field("TYPE").value_or("");
-    return row;
+std::optional<QueueRow> WorkQueue::current() const { return held_; }
+
+void WorkQueue::claimNext() {
+    held_.reset();
+    heldRecorded_ = false;
+    if (cycleStart_.empty()) return;
+    const QueueStatements& sql = StatementsFor(updates_);
+    const int expiryMinutes = std::max(1, static_cast<int>(std::lround(settings_.claimHours * 60)));
+    const auto claimed =
+        execute(updates_, "claim", sql.claimNext({settings_.worker, expiryMinutes, cycleStart_, lastClaimed_}));
+    if (!claimed || *claimed == 0) return;
+    try {
+        auto row = updates_.query(sql.heldRow(settings_.worker));
+        if (row->eof()) return;
+        held_ = QueueRow{row->field("TrackReference").value_or("0"), row->field("FilePath"),
+                         row->field("TYPE").value_or("")};
+        row->close();
+        if (IsTrackReference(held_->trackReference)) lastClaimed_ = held_->trackReference;
+    } catch (const DbError& error) {
+        // The claim stays until this driver starts again or it expires; the walk ends here.
+        ReportFailure("claimed row", error.what());
+        held_.reset();
+    }
+}
+
+void WorkQueue::release() {
+    if (!held_ || heldRecorded_) return;
+    heldRecorded_ = true;
+    if (updates_.isOpen())
+        execute(updates_, "release", StatementsFor(updates_).release(held_->trackReference, settings_.worker));
 }
 
 void WorkQueue::next() {
-    if (!selection_) return;
-    try {
-        selection_->moveNext();
-    } catch (const DbError& error) {
-        // The walk cannot go on; what is left stays pending for the next cycle.
-        Report("S7", error.what());
-        closeSelection();
-    }
+    if (!held_) return;
+    release();
+    claimNext();
 }
 
 void WorkQueue::closeSelection() {
-    if (selection_) selection_->close();
-    selection_.reset();
+    release();
+    held_.reset();
+}
+
+bool WorkQueue::isHeld(const char* statementName, const std::string& id) const {
+    if (!IsTrackReference(id)) {
+        ReportFailure(statementName, "TrackReference \"" + id + "\" is not a number; nothing was sent");
+        return false;
+    }
+    if (!held_ || heldRecorded_ || held_->trackReference != id) {
+        ReportFailure(statementName, "row " + id + " is not held by " + settings_.worker + "; nothing was sent");
+        return false;
+    }
+    return true;
+}
+
+bool WorkQueue::moveStatus(const char* statementName, const std::string& id, const std::string& sql) {
+    const auto moved = execute(updates_, statementName, sql);
+    if (!moved) return false;
+    if (*moved == 0) {
+        ReportFailure(statementName, "row " + id + " was not changed: its status is no longer 0 or " +
+                                         settings_.worker + " no longer holds its claim");
+        heldRecorded_ = true;  // nothing of it is ours any more
+        return false;
+    }
+    return true;
 }
 
 bool WorkQueue::markNotFound(const std::string& id) {
-    return update("U1", id, StatementsFor(updates_).notFound(id));
+    if (!isHeld("U1", id) || !moveStatus("U1", id, StatementsFor(updates_).notFound(id, settings_.worker))) return false;
+    release();
+    return true;
 }
 
 bool WorkQueue::markAlreadySearchable(const std::string& id, const std::string& path) {
-    return update("U2", id, StatementsFor(updates_).alreadySearchable(id, path));
+    if (!isHeld("U2", id) ||
+        !moveStatus("U2", id, StatementsFor(updates_).alreadySearchable(id, settings_.worker, path)))
+        return false;
+    release();
+    return true;
 }
 
-bool WorkQueue::markNoResult(const std::string& id) {
-    return update("U3", id, StatementsFor(updates_).noResult(id));
-}
-
-bool WorkQueue::recordNewPdf(const std::string& id, const std::string& path) {
-    // The queue row is finished only once both host tables point at the new PDF; after a
-    // failed host update it stays pending and the attachment is done again next cycle.
+bool WorkQueue::markNoResult(const std::string& id, const std::string& reason) {
     const QueueStatements& sql = StatementsFor(updates_);
-    return update("U4", id, sql.openMatter(id, path)) && update("U5", id, sql.closedMatter(id, path)) &&
-           update("U6", id, sql.newPdf(id, path));
+    if (!isHeld("U3", id) || !moveStatus("U3", id, sql.noResult(id, settings_.worker))) return false;
+    heldRecorded_ = true;
+    execute(updates_, "reason", sql.releaseWithReason(id, settings_.worker, CutForLastError(reason)));
+    return true;
 }
 
-bool WorkQueue::execute(DbConnection& connection, const char* statementName, const std::string& sql) {
+NewPdfRecord WorkQueue::recordNewPdf(const std::string& id, const std::string& originalPath, const std::string& path) {
+    // The queue row is finished only once both host tables point at the new PDF (or keep what a
+    // user set meanwhile); after a failed host update it stays pending and is done again later.
+    const QueueStatements& sql = StatementsFor(updates_);
+    NewPdfRecord record;
+    if (!isHeld("U4", id)) return record;
+    const auto open = execute(updates_, "U4", sql.openMatter(id, originalPath, path));
+    if (!open) return record;
+    const auto closed = execute(updates_, "U5", sql.closedMatter(id, originalPath, path));
+    if (!closed) return record;
+    if (*open == 0 && countOf(updates_, "U4", sql.openMatterRows(id)).value_or(0) > 0)
+        record.keptByUser.push_back("DiaryAttachments");
+    if (*closed == 0 && countOf(updates_, "U5", sql.closedMatterRows(id)).value_or(0) > 0)
+        record.keptByUser.push_back("CloseDiaryAttachments");
+    record.recorded = moveStatus("U6", id, sql.newPdf(id, settings_.worker, path));
+    if (record.recorded) release();
+    return record;
+}
+
+FaultRecord WorkQueue::recordFault(const std::string& id, const std::string& error) {
+    const QueueStatements& sql = StatementsFor(updates_);
+    FaultRecord record;
+    if (!isHeld("attempt", id)) return record;
+    const std::string lastError = CutForLastError(error);
+    const auto raised = execute(updates_, "attempt", sql.raiseAttempts(id, settings_.worker, lastError));
+    if (!raised) return record;
+    if (*raised == 0) {
+        ReportFailure("attempt", "row " + id + " is no longer held by " + settings_.worker);
+        heldRecorded_ = true;
+        return record;
+    }
+    record.recorded = true;
+    record.attempts = static_cast<int>(countOf(updates_, "attempts", sql.attempts(id)).value_or(0));
+    if (record.attempts >= settings_.maxAttempts)
+        record.gaveUp = markNoResult(id, "gave up after " + std::to_string(record.attempts) + " attempts: " + error);
+    else
+        release();
+    return record;
+}
+
+std::optional<long long> WorkQueue::execute(DbConnection& connection, const char* statementName,
+                                            const std::string& sql) {
     try {
-        connection.execute(sql);
-        return true;
+        return connection.execute(sql);
     } catch (const DbError& error) {
-        Report(statementName, error.what());
-        return false;
+        ReportFailure(statementName, error.what());
+        return std::nullopt;
     }
-}
-
-bool WorkQueue::update(const char* statementName, const std::string& id, const std::string& sql) {
-    if (!IsTrackReference(id)) {
-        Report(statementName, "TrackReference \"" + id + "\" is not a number; nothing was sent");
-        return false;
-    }
-    return execute(updates_, statementName, sql);
 }
 
 }  // namespace kvo::driver

@@ -1,63 +1,116 @@
 #pragma once
-// The work queue DASearchable: set-up at the start of a cycle, the pending walk, the updates.
+// The work queue DASearchable: set-up at the start of a cycle, the claims of the rows a worker
+// takes, and the record of each outcome.
+//
+// A worker claims a row in the side table DASearchableWork before it touches it, so that any
+// number of workers in any number of drivers, on any number of machines, take each row once.
+// A claim expires after the configured time (a worker that died never holds a row for ever) and
+// is released as soon as the row's outcome is recorded.
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "driver/Config.h"
 
 namespace kvo::driver {
 
 class DbConnection;
-class Recordset;
 
 // Status codes of DASearchable.Processed.
 enum QueueStatus { kQueued = 0, kFinished = 2, kAlreadySearchable = 3, kNoResult = 5 };
 
-// One pending row as the walk reads it.
+// One row as the walk reads it.
 struct QueueRow {
     std::string trackReference;            // {id}, as selected
     std::optional<std::string> filePath;   // trailing blanks removed; nullopt for NULL
     std::string type;                      // upper case
 };
 
+// Who claims, and the rules of the claims.
+struct WorkerSettings {
+    std::string worker;                    // WorkerName(...)
+    double claimHours = kDefaultClaimHours;
+    int maxAttempts = kDefaultMaxAttempts;
+};
+
+// "host:pid:index": the name under which a worker holds its claims. It tells which machine and
+// which process hold a claim, so that a driver can release those of its own machine's dead
+// processes.
+std::string WorkerName(const std::string& host, pid_t processId, int workerIndex);
+// The name of worker `workerIndex` of this process on this machine.
+std::string ThisWorkerName(int workerIndex);
+// The process id in a worker name of `host`; nullopt for another host's or a malformed name.
+std::optional<pid_t> ProcessOfWorker(const std::string& worker, const std::string& host);
+
+// How recording a new PDF went.
+struct NewPdfRecord {
+    bool recorded = false;                 // status 2 written
+    std::vector<std::string> keptByUser;   // host tables whose row a user pointed elsewhere meanwhile
+};
+
+// How recording a machine's fault went.
+struct FaultRecord {
+    bool recorded = false;                 // the attempt was counted
+    int attempts = 0;
+    bool gaveUp = false;                   // the row reached the most attempts and got status 5
+};
+
 class WorkQueue {
 public:
-    // `connection` carries the selection; `updates` is a second connection to the same store
-    // for the updates sent while the selection is walked (may be the same object where the
-    // store allows it).
-    WorkQueue(DbConnection& connection, DbConnection& updates);
+    // `connection` sets the queue up; `updates` carries the claims and the updates (may be the
+    // same object).
+    WorkQueue(DbConnection& connection, DbConnection& updates, WorkerSettings settings);
 
-    // Queue set-up: existence check, table creation, both fills, pending count, selection.
-    // Returns false when a query did not open (the program is to end; both connections are
-    // then closed and the reason is on standard error); errors of the other
+    // Queue set-up: existence checks, table creation (the queue and its side table), both fills,
+    // the pending count; releases the claims of this machine's processes that no longer run,
+    // then claims the first row. Returns false when a query did not open (the program is to end;
+    // both connections are then closed and the reason is on standard error); errors of the other
     // statements are reported on standard error with the statement's name and the cycle goes on.
     bool setUp();
     int pendingCount() const;
-    // The current pending row, or nullopt at the end of the selection; next() moves on.
+    // The row this worker holds, or nullopt when no row is left for it in this cycle. next()
+    // releases it (unless its outcome was recorded) and claims the next one, in TrackReference
+    // order.
     std::optional<QueueRow> current() const;
     void next();
+    // Releases the row held, if any; the walk is over.
     void closeSelection();
 
-    // U1 .. U6. Each reports its own error on standard error and returns false on failure.
+    // The outcome of the row held. Each moves the row only while its status is 0 and this worker
+    // holds it, then releases it; each reports its own error on standard error and returns
+    // false when the row was not moved.
     bool markNotFound(const std::string& id);                                  // U1, status 2
     bool markAlreadySearchable(const std::string& id, const std::string& path); // U2, status 3
-    bool markNoResult(const std::string& id);                                  // U3, status 5
-    // U4, U5, then U6; stops at the first that fails, so the row stays pending unless both
-    // host tables were updated.
-    bool recordNewPdf(const std::string& id, const std::string& path);
+    bool markNoResult(const std::string& id, const std::string& reason);       // U3, status 5; reason kept
+    // U4, U5, then U6; stops at the first that fails, so the row stays pending unless both host
+    // tables were updated. A host row that no longer names `originalPath` is left as a user set it.
+    NewPdfRecord recordNewPdf(const std::string& id, const std::string& originalPath, const std::string& path);
+    // A fault of the machine rather than of the document: the attempt is counted with its error
+    // and the row stays pending (for a later cycle), until the most attempts give it status 5.
+    FaultRecord recordFault(const std::string& id, const std::string& error);
 
 private:
-    // The Total of a count query; nullopt (reported) when it did not open or gave no row.
-    std::optional<int> countOf(const char* statementName, const std::string& sql);
-    // A query did not open: both connections are closed and the program is to end.
+    std::optional<long long> countOf(DbConnection& connection, const char* statementName, const std::string& sql);
     bool endProgram();
-    // Runs one statement; an error is reported with the statement's name and gives false.
-    static bool execute(DbConnection& connection, const char* statementName, const std::string& sql);
-    bool update(const char* statementName, const std::string& id, const std::string& sql);
+    void createSideTable();
+    void releaseDeadClaims();
+    void claimNext();
+    void release();
+    static std::optional<long long> execute(DbConnection& connection, const char* statementName, const std::string& sql);
+    // Runs a statement about the row `id`; false (reported) when `id` is not the row held.
+    bool isHeld(const char* statementName, const std::string& id) const;
+    bool moveStatus(const char* statementName, const std::string& id, const std::string& sql);
 
     DbConnection& connection_;
     DbConnection& updates_;
+    WorkerSettings settings_;
     int pendingCount_ = 0;
-    std::unique_ptr<Recordset> selection_;
+    std::string cycleStart_;
+    std::string lastClaimed_;  // the TrackReference claimed last in this cycle; "" before the first
+    std::optional<QueueRow> held_;
+    bool heldRecorded_ = false;  // the held row's outcome is recorded and its claim released
 };
 
 }  // namespace kvo::driver

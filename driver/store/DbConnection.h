@@ -34,8 +34,9 @@ public:
     // naming server and database (never the password) when it cannot.
     virtual void open() = 0;
     virtual bool isOpen() const = 0;       // the State = 1 test
-    // Runs a statement that returns no rows. Throws DbError.
-    virtual void execute(const std::string& sql) = 0;
+    // Runs a statement that returns no rows; gives the count of rows the (last) statement
+    // changed, -1 when the store does not tell. Throws DbError.
+    virtual long long execute(const std::string& sql) = 0;
     // Opens a query; the first row (if any) is current. Throws DbError.
     virtual std::unique_ptr<Recordset> query(const std::string& sql) = 0;
     virtual void close() = 0;

@@ -120,12 +120,20 @@ private:
 }  // namespace
 
 OdbcConnection::OdbcConnection(std::string odbcConnectionString, std::string server, std::string database,
-                               bool sqlServer, int loginTimeoutSeconds)
+                               bool sqlServer, int loginTimeoutSeconds, std::string password)
     : connectionString_(std::move(odbcConnectionString)),
       server_(std::move(server)),
       database_(std::move(database)),
       sqlServer_(sqlServer),
-      loginTimeoutSeconds_(loginTimeoutSeconds) {}
+      loginTimeoutSeconds_(loginTimeoutSeconds),
+      password_(std::move(password)) {}
+
+std::string OdbcConnection::withoutPassword(std::string message) const {
+    if (password_.empty()) return message;
+    for (auto at = message.find(password_); at != std::string::npos; at = message.find(password_, at + 3))
+        message.replace(at, password_.size(), "***");
+    return message;
+}
 
 OdbcConnection::~OdbcConnection() { close(); }
 
@@ -142,7 +150,7 @@ void OdbcConnection::open() {
     if (!Succeeded(SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection))) {
         std::string message = Diagnostics(SQL_HANDLE_ENV, environment);
         close();
-        throw DbError(failure + message);
+        throw DbError(withoutPassword(failure + message));
     }
     connection_ = connection;
     // A server that does not answer must not hang the driver; statements keep no time limit.
@@ -162,7 +170,7 @@ void OdbcConnection::open() {
         SQLFreeHandle(SQL_HANDLE_DBC, connection);
         connection_ = nullptr;
         close();
-        throw DbError(failure + message);
+        throw DbError(withoutPassword(failure + message));
     }
 }
 
@@ -194,9 +202,11 @@ void ExecuteOn(SQLHSTMT statement, const std::string& sql) {
 
 }  // namespace
 
-void OdbcConnection::execute(const std::string& sql) {
+long long OdbcConnection::execute(const std::string& sql) try {
     SQLHSTMT statement = NewStatement(connection_);
     ExecuteOn(statement, sql);
+    SQLLEN changed = -1;
+    if (!Succeeded(SQLRowCount(statement, &changed))) changed = -1;
     // Drain every result the batch produced, so that an error raised late is not missed.
     SQLRETURN more;
     while (Succeeded(more = SQLMoreResults(statement))) {
@@ -207,9 +217,12 @@ void OdbcConnection::execute(const std::string& sql) {
         throw DbError(message);
     }
     SQLFreeHandle(SQL_HANDLE_STMT, statement);
+    return changed;
+} catch (const DbError& error) {
+    throw DbError(withoutPassword(error.what()));
 }
 
-std::unique_ptr<Recordset> OdbcConnection::query(const std::string& sql) {
+std::unique_ptr<Recordset> OdbcConnection::query(const std::string& sql) try {
     SQLHSTMT statement = NewStatement(connection_);
     ExecuteOn(statement, sql);
     SQLSMALLINT columns = 0;
@@ -219,6 +232,8 @@ std::unique_ptr<Recordset> OdbcConnection::query(const std::string& sql) {
         throw DbError("the statement returned no result set");
     }
     return std::make_unique<OdbcRecordset>(statement);
+} catch (const DbError& error) {
+    throw DbError(withoutPassword(error.what()));
 }
 
 void OdbcConnection::close() {

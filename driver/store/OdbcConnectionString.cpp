@@ -71,6 +71,7 @@ OdbcTarget TranslateConnectionString(const std::string& connectionString, const 
     OdbcTarget target;
     target.server = values["data source"];
     target.database = values["initial catalog"];
+    target.password = values["password"];
 
     std::string host = Trim(target.server);
     std::string port;

@@ -11,6 +11,7 @@ struct OdbcTarget {
     std::string connectionString;  // for SQLDriverConnect; holds the password
     std::string server;            // as configured, for messages
     std::string database;          // as configured, for messages
+    std::string password;          // kept out of every message
 };
 
 // Data Source becomes Server (and Port for "host,port"; "host\instance" is kept for the

@@ -125,7 +125,7 @@ int SqliteConnection::WaitWhileLocked(void* self, int attempt) {
 
 bool SqliteConnection::isOpen() const { return db_ != nullptr; }
 
-void SqliteConnection::execute(const std::string& sql) {
+long long SqliteConnection::execute(const std::string& sql) {
     if (!db_) throw DbError("the SQLite database is not open");
     char* error = nullptr;
     if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
@@ -133,6 +133,7 @@ void SqliteConnection::execute(const std::string& sql) {
         sqlite3_free(error);
         throw DbError(message);
     }
+    return sqlite3_changes64(db_);
 }
 
 std::unique_ptr<Recordset> SqliteConnection::query(const std::string& sql) {

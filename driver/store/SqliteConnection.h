@@ -24,7 +24,7 @@ public:
     // while another connection updates rows.
     void open() override;
     bool isOpen() const override;
-    void execute(const std::string& sql) override;
+    long long execute(const std::string& sql) override;
     std::unique_ptr<Recordset> query(const std::string& sql) override;
     void close() override;
     bool isSqlServer() const override { return false; }

@@ -41,15 +41,17 @@ void EnsurePrivateFolder(const std::string& folder) {
 
 }  // namespace
 
-std::string TempFolder() {
-    std::string temp = Environment("TEMP");
+std::string WorkFolderFor(const std::string& temp, const std::string& tmpdir, uid_t uid) {
     if (!temp.empty()) return WithoutTrailingSlash(temp);
-    std::string base = Environment("TMPDIR");
-    if (base.empty()) base = "/tmp";
-    std::string folder = WithoutTrailingSlash(base);
+    std::string folder = WithoutTrailingSlash(tmpdir.empty() ? "/tmp" : tmpdir);
     if (folder != "/") folder += '/';
-    folder += "kvo-" + std::to_string(geteuid());
-    EnsurePrivateFolder(folder);
+    return folder + "kvo-" + std::to_string(uid);
+}
+
+std::string TempFolder() {
+    const std::string temp = Environment("TEMP");
+    const std::string folder = WorkFolderFor(temp, Environment("TMPDIR"), geteuid());
+    if (temp.empty()) EnsurePrivateFolder(folder);
     return folder;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Where the system's folders are on this machine.
 #include <string>
+#include <sys/types.h>
 
 namespace kvo {
 
@@ -8,6 +9,10 @@ namespace kvo {
 // folder "kvo-<uid>" under $TMPDIR (else /tmp), created with mode 0700 and refused (an
 // exception) when another user owns it. Read afresh on every call; no trailing "/".
 std::string TempFolder();
+
+// The work folder named by the values of TEMP and TMPDIR of a process of user `uid`, by the rule
+// above, without touching the file system.
+std::string WorkFolderFor(const std::string& temp, const std::string& tmpdir, uid_t uid);
 
 // The folder of the running executable (from /proc/self/exe), no trailing "/".
 std::string AppFolder();

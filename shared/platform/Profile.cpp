@@ -43,35 +43,52 @@ bool ReadWhole(const std::string& path, std::string& content) {
     return true;
 }
 
+// The file's content, its name resolved without regard to case; "" when it cannot be read.
+std::string ProfileContent(const std::string& file) {
+    std::string content;
+    if (ReadWhole(file, content)) return content;
+    auto real = ResolveFile(file);
+    if (!real || !ReadWhole(*real, content)) return "";
+    return content;
+}
+
 }  // namespace
+
+IniEntries IniSectionEntries(const std::string& content, const std::string& section) {
+    IniEntries entries;
+    std::istringstream lines(content.rfind("\xEF\xBB\xBF", 0) == 0 ? content.substr(3) : content);
+    std::string line;
+    bool inSection = false;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string text = Trimmed(line);
+        if (text.empty() || text[0] == ';') continue;
+        if (text[0] == '[') {
+            if (inSection) break;  // only the first section of that name counts
+            const size_t close = text.find(']');
+            inSection = close != std::string::npos && NamesEqualIgnoringCase(Trimmed(text.substr(1, close - 1)), section);
+            continue;
+        }
+        const size_t equals = text.find('=');
+        if (!inSection || equals == std::string::npos) continue;
+        std::string key = Trimmed(text.substr(0, equals));
+        if (!key.empty()) entries.emplace_back(std::move(key), Trimmed(text.substr(equals + 1)));
+    }
+    return entries;
+}
+
+IniEntries GetIniSection(const std::string& section, const std::string& file) {
+    try {
+        return IniSectionEntries(ProfileContent(file), section);
+    } catch (...) {
+        return {};
+    }
+}
 
 std::string GetIniString(const std::string& section, const std::string& key, const std::string& file) {
     try {
-        std::string content;
-        if (!ReadWhole(file, content)) {
-            auto real = ResolveFile(file);
-            if (!real || !ReadWhole(*real, content)) return "";
-        }
-        if (content.rfind("\xEF\xBB\xBF", 0) == 0) content.erase(0, 3);
-
-        std::istringstream lines(content);
-        std::string line;
-        bool inSection = false;
-        while (std::getline(lines, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            std::string text = Trimmed(line);
-            if (text.empty() || text[0] == ';') continue;
-            if (text[0] == '[') {
-                size_t close = text.find(']');
-                if (inSection) return "";  // the first section of that name has no such key
-                inSection = close != std::string::npos && NamesEqualIgnoringCase(Trimmed(text.substr(1, close - 1)), section);
-                continue;
-            }
-            size_t equals = text.find('=');
-            if (!inSection || equals == std::string::npos) continue;
-            if (NamesEqualIgnoringCase(Trimmed(text.substr(0, equals)), key))
-                return Cut(WithoutQuotes(Trimmed(text.substr(equals + 1))));
-        }
+        for (const auto& [name, value] : GetIniSection(section, file))
+            if (NamesEqualIgnoringCase(name, key)) return Cut(WithoutQuotes(value));
         return "";
     } catch (...) {
         return "";

@@ -1,5 +1,6 @@
 // The configuration a cycle reads from console.ini and ZRT.ini.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "driver/Config.h"
 #include "shared/platform/Paths.h"
@@ -84,10 +85,68 @@ TEST_F(CycleConfiguration, ThePathMapIsReadInFileOrderAndAfreshEachCycle) {
     EXPECT_TRUE(config.pathMap.empty());
 }
 
-TEST(IniSection, KeysAndValuesAreTrimmedAndLinesWithoutEqualsSkipped) {
-    const auto entries = driver::ParseIniSection("[a]\nx=1\n[B]\r\n  k =  v = w \r\nno equals\n=empty key\n", "b");
-    EXPECT_EQ(entries, (std::vector<std::pair<std::string, std::string>>{{"k", "v = w"}}));
-    EXPECT_TRUE(driver::ParseIniSection("", "b").empty());
+// Every way of configuring the login, with real password files; no refusal shows the password.
+TEST_F(CycleConfiguration, TheLoginComesFromAPrivatePasswordFileOrTheEnvironmentElseTheBuiltInOne) {
+    const std::string secret = "s3cr;et}";
+    auto passwordFile = [&](const std::string& name, const std::string& content, mode_t mode) {
+        WriteFile(data_ / name, content);
+        chmod((data_ / name).c_str(), mode);
+        return name;
+    };
+    const std::string good = passwordFile("db.pw", secret + "\r\nsecond line\n", 0600);
+    const std::string open = passwordFile("open.pw", secret, 0640);
+    const std::string empty = passwordFile("empty.pw", "", 0600);
+    struct Case {
+        std::string user, file;
+        std::optional<std::string> environment;
+        std::string user_, password;  // expected; "" password with a refusal
+        bool builtIn;
+        std::string refusal;          // a part of it
+    };
+    const Case cases[] = {
+        {"", "", std::nullopt, "pellmoor", "7owl3", true, ""},
+        {"svc", good, std::nullopt, "svc", secret, false, ""},
+        {"svc", data_.str() + "/" + good, "other", "svc", secret, false, ""},
+        {"svc", "", secret, "svc", secret, false, ""},
+        {"svc", open, std::nullopt, "svc", "", false, "group or others"},
+        {"svc", "absent.pw", std::nullopt, "svc", "", false, "does not exist"},
+        {"svc", empty, std::nullopt, "svc", "", false, "holds no password"},
+        {"", good, std::nullopt, "", "", false, "names no User"},
+        {"", "", secret, "", "", false, "names no User"},
+        {"svc", "", std::nullopt, "svc", "", false, "has no password"},
+    };
+    for (const Case& c : cases) {
+        const driver::DbLogin login = driver::LoginFrom(c.user, c.file, data_.str(), c.environment);
+        const std::string label = c.user + "/" + c.file + "/" + c.environment.value_or("-");
+        EXPECT_EQ(login.user, c.user_) << label;
+        EXPECT_EQ(login.password, c.password) << label;
+        EXPECT_EQ(login.builtIn, c.builtIn) << label;
+        if (c.refusal.empty()) EXPECT_EQ(login.refusal, "") << label;
+        else EXPECT_NE(login.refusal.find(c.refusal), std::string::npos) << label << ": " << login.refusal;
+        EXPECT_EQ(login.refusal.find(secret), std::string::npos) << label;
+    }
+
+    // Through ZRT.ini, with the password file named relative to the data folder.
+    writeConsoleIni(data_.str());
+    WriteFile(data_ / "ZRT.ini", "[Database]\nServer=h\nDatabase=d\nUser=svc\nPasswordFile=" + good + "\n");
+    EXPECT_EQ(ReadCycleConfig().connectionString,
+              "Provider=sqloledb;Data Source=h;Initial Catalog=d;User Id=svc;Password=" + secret);
+}
+
+TEST_F(CycleConfiguration, ClaimHoursAndMaxAttemptsComeFromConsoleIni) {
+    WriteFile(windows_ / "console.ini", "[console]\r\nClaimHours=0.5\r\nMaxAttempts=5\r\n");
+    auto config = ReadCycleConfig();
+    EXPECT_EQ(config.claimHours, 0.5);
+    EXPECT_EQ(config.maxAttempts, 5);
+
+    WriteFile(windows_ / "console.ini", "[console]\r\nClaimHours=-1\r\nMaxAttempts=2.5\r\n");
+    testing::internal::CaptureStderr();
+    config = ReadCycleConfig();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(config.claimHours, driver::kDefaultClaimHours);
+    EXPECT_EQ(config.maxAttempts, driver::kDefaultMaxAttempts);
+    EXPECT_NE(errors.find("ClaimHours=-1"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("MaxAttempts=2.5"), std::string::npos) << errors;
 }
 
 }  // namespace

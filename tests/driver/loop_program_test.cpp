@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <thread>
@@ -80,6 +81,38 @@ TEST_F(LoopProgram, AnUnreachableDatabaseIsOneClearLineAndStatusOne) {
     EXPECT_NE(err.find((world.data / "absent" / "host.db").string()), std::string::npos) << err;
     EXPECT_EQ(err.find("7owl3"), std::string::npos);
     EXPECT_NE(run.out().find("Pellmoor OCR utility. Preparing for OCR."), std::string::npos);
+}
+
+// SQL Server on a closed port: the login is tried and refused; no password ever shows.
+TEST_F(LoopProgram, TheBuiltInLoginIsAnnouncedOnceAndNoPasswordIsEverShown) {
+    const std::string secret = "Pa55;w0rd";
+    WriteFile(world.data / "db.pw", secret + "\n");
+    chmod((world.data / "db.pw").c_str(), 0600);
+    WriteFile(world.data / "open.pw", secret + "\n");
+    chmod((world.data / "open.pw").c_str(), 0644);
+    const std::string server = "[Database]\r\nServer=127.0.0.1,1\r\nDatabase=Practice\r\n";
+    struct Case {
+        std::string login;
+        std::optional<std::string> environment;
+        bool builtIn;
+    };
+    for (const Case& c : {Case{"", std::nullopt, true}, Case{"User=svc\r\nPasswordFile=db.pw\r\n", std::nullopt, false},
+                          Case{"User=svc\r\n", secret, false}, Case{"User=svc\r\nPasswordFile=open.pw\r\n", std::nullopt, false}}) {
+        WriteFile(world.data / "ZRT.ini", server + c.login);
+        EnvVar password("KVO_DB_PASSWORD", c.environment);
+        Program run(program, {"--once"}, world.data);
+        EXPECT_EQ(run.wait(), 1) << c.login;
+        const std::string err = run.err();
+        const std::string notice = "the built-in database login is in use";
+        EXPECT_EQ(err.find(notice) != std::string::npos, c.builtIn) << err;
+        EXPECT_EQ(err.find(notice), err.rfind(notice)) << err;
+        EXPECT_NE(err.find(c.login.find("open.pw") == std::string::npos ? "Practice" : "chmod 600"), std::string::npos)
+            << err;
+        for (const std::string& password : {secret, std::string("7owl3"), std::string("Pa55")}) {
+            EXPECT_EQ(err.find(password), std::string::npos) << err;
+            EXPECT_EQ(run.out().find(password), std::string::npos) << run.out();
+        }
+    }
 }
 
 TEST_F(LoopProgram, OnceConvertsThePendingRowsAndEnds) {

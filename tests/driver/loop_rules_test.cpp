@@ -17,8 +17,12 @@ TEST(LoopRules, EveryDotTypeIsReplacedWithoutRegardToCase) {
     EXPECT_EQ(ResultName("a.tif.tif", "TIF"), "a.PDF.PDF");
     EXPECT_EQ(ResultName("Letter.Pdf", "PDF"), "Letter.PDF");
     EXPECT_EQ(ResultName("Scan", "TIF"), "Scan");
-    // ".tiff" contains ".tif": the replacement leaves the trailing "f".
-    EXPECT_EQ(ResultName("Scan.tiff", "TIF"), "Scan.PDFf");
+    // The queue stores TIFF as TIF and JPEG as JPG: the four-letter suffix goes whole.
+    EXPECT_EQ(ResultName("Scan.tiff", "TIF"), "Scan.PDF");
+    EXPECT_EQ(ResultName("a.TIF.Tiff", "TIF"), "a.PDF.PDF");
+    EXPECT_EQ(ResultName("Photo.jpeg", "JPG"), "Photo.PDF");
+    EXPECT_EQ(ResultName("Photo.jpeg", "JPEG"), "Photo.PDF");
+    EXPECT_EQ(ResultName("x.gifs", "GIF"), "x.PDFs");
     EXPECT_EQ(ReplaceTypeSuffix("a.b", "", ".PDF"), "a.b");
 }
 

@@ -44,13 +44,13 @@ TEST_F(QueueSetUp, FirstCycleCreatesTheQueueAndFillsOpenMattersBeforeClosedOnes)
         " (6, 'bmp', NULL, ''), (8, 'TIF ', '/docs/eight.tif', '');"
         "INSERT INTO CloseDiaryAttachments VALUES (2, 'g3n', '/closed/two.g3n'), (3, 'gif', '/closed/three.gif'),"
         " (1, 'doc', '/closed/one.doc');");
-    WorkQueue queue(*selection_, *updates_);
+    WorkQueue queue(*selection_, *updates_, TestWorker());
     ASSERT_TRUE(queue.setUp());
 
     const std::vector<Row> expected = {
         {"7", "TIF", "/docs/seven.tif", "0"}, {"3", "PDF", "/docs/three.pdf", "0"},
         {"9", "PNG", "/docs/nine.png", "5"},  {"4", "PCX", "/docs/four.pcx", "5"},
-        {"5", "JPEG", "/docs/five.jpeg", "0"}, {"6", "BMP", std::nullopt, "0"},
+        {"5", "JPG", "/docs/five.jpeg", "0"}, {"6", "BMP", std::nullopt, "0"},
         {"8", "TIF", "/docs/eight.tif", "0"}, {"2", "G3N", "/closed/two.g3n", "0"},
         {"1", "DOC", "/closed/one.doc", "5"},
     };
@@ -60,21 +60,22 @@ TEST_F(QueueSetUp, FirstCycleCreatesTheQueueAndFillsOpenMattersBeforeClosedOnes)
               std::vector<Row>{{"1"}});
 
     EXPECT_EQ(queue.pendingCount(), 6);
+    // The pending rows are claimed in TrackReference order, as SQL Server's key gives them.
     std::vector<QueueRow> rows = walk(queue);
     ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0].trackReference, "7");
-    EXPECT_EQ(rows[0].type, "TIF");
-    EXPECT_EQ(rows[0].filePath, "/docs/seven.tif");
+    EXPECT_EQ(rows[0].trackReference, "2");
+    EXPECT_EQ(rows[0].type, "G3N");
+    EXPECT_EQ(rows[0].filePath, "/closed/two.g3n");
     EXPECT_EQ(rows[3].trackReference, "6");
     EXPECT_EQ(rows[3].filePath, std::nullopt);
-    EXPECT_EQ(rows[5].trackReference, "2");
+    EXPECT_EQ(rows[5].trackReference, "8");
     EXPECT_FALSE(queue.current());
 }
 
 TEST_F(QueueSetUp, LaterCyclesQueueOnlyNewAttachmentsAndKeepEveryStatus) {
     fillHost("INSERT INTO DiaryAttachments VALUES (1, 'tif', '/d/1.tif', ''), (2, 'pdf', '/d/2.pdf', '');");
     {
-        WorkQueue queue(*selection_, *updates_);
+        WorkQueue queue(*selection_, *updates_, TestWorker());
         ASSERT_TRUE(queue.setUp());
         ASSERT_TRUE(queue.markNotFound("1"));
         queue.closeSelection();
@@ -85,7 +86,7 @@ TEST_F(QueueSetUp, LaterCyclesQueueOnlyNewAttachmentsAndKeepEveryStatus) {
         "UPDATE DiaryAttachments SET Type = 'bmp', FilePath = '/d/changed.bmp' WHERE TrackReference = 1;"
         "INSERT INTO DiaryAttachments VALUES (3, 'gif', '/d/3.gif', '');"
         "INSERT INTO CloseDiaryAttachments VALUES (2, 'tif', '/closed/2.tif');");
-    WorkQueue queue(*selection_, *updates_);
+    WorkQueue queue(*selection_, *updates_, TestWorker());
     ASSERT_TRUE(queue.setUp());
     const std::vector<Row> expected = {
         {"1", "TIF", "/d/1.tif", "2"}, {"2", "PDF", "/d/2.pdf", "0"}, {"3", "GIF", "/d/3.gif", "0"}};
@@ -94,7 +95,7 @@ TEST_F(QueueSetUp, LaterCyclesQueueOnlyNewAttachmentsAndKeepEveryStatus) {
 }
 
 TEST_F(QueueSetUp, AnEmptyQueueCountsNothingAndSelectsNothing) {
-    WorkQueue queue(*selection_, *updates_);
+    WorkQueue queue(*selection_, *updates_, TestWorker());
     ASSERT_TRUE(queue.setUp());
     EXPECT_EQ(queue.pendingCount(), 0);
     EXPECT_FALSE(queue.current());
@@ -107,7 +108,7 @@ TEST_F(QueueSetUp, UpdatesSentWhileTheSelectionIsWalkedDoNotDisturbIt) {
     for (int id = 1; id <= 500; ++id)
         values += (values.empty() ? "" : ",") + ("(" + std::to_string(id) + ", 'TIF', '/d/" + std::to_string(id) + ".tif', '')");
     fillHost("INSERT INTO DiaryAttachments VALUES " + values);
-    WorkQueue queue(*selection_, *updates_);
+    WorkQueue queue(*selection_, *updates_, TestWorker());
     ASSERT_TRUE(queue.setUp());
     ASSERT_EQ(queue.pendingCount(), 500);
 
@@ -117,8 +118,10 @@ TEST_F(QueueSetUp, UpdatesSentWhileTheSelectionIsWalkedDoNotDisturbIt) {
         EXPECT_EQ(row->trackReference, std::to_string(walked));
         const int id = walked;
         bool sent = id % 3 == 0   ? queue.markNotFound(row->trackReference)
-                    : id % 3 == 1 ? queue.markNoResult(row->trackReference)
-                                  : queue.recordNewPdf(row->trackReference, "/d/" + row->trackReference + ".PDF");
+                    : id % 3 == 1 ? queue.markNoResult(row->trackReference, "no result file")
+                                  : queue.recordNewPdf(row->trackReference, *row->filePath,
+                                                       "/d/" + row->trackReference + ".PDF")
+                                        .recorded;
         ASSERT_TRUE(sent) << "row " << id;
     }
     EXPECT_EQ(walked, 500);
@@ -131,7 +134,7 @@ TEST_F(QueueSetUp, UpdatesSentWhileTheSelectionIsWalkedDoNotDisturbIt) {
 
 TEST_F(QueueSetUp, AQueryThatDoesNotOpenEndsTheProgramAndClosesBothConnections) {
     driver::SqliteConnection neverOpened(host_.file());
-    WorkQueue queue(neverOpened, *updates_);
+    WorkQueue queue(neverOpened, *updates_, TestWorker());
     testing::internal::CaptureStderr();
     EXPECT_FALSE(queue.setUp());
     const std::string errors = testing::internal::GetCapturedStderr();
@@ -142,7 +145,7 @@ TEST_F(QueueSetUp, AQueryThatDoesNotOpenEndsTheProgramAndClosesBothConnections) 
 TEST_F(QueueSetUp, AFillTheDatabaseRejectsIsReportedAndTheCycleGoesOn) {
     // The open matters' table is gone: S4 fails, S5 still fills.
     fillHost("DROP TABLE DiaryAttachments; INSERT INTO CloseDiaryAttachments VALUES (4, 'tif', '/c/4.tif');");
-    WorkQueue queue(*selection_, *updates_);
+    WorkQueue queue(*selection_, *updates_, TestWorker());
     testing::internal::CaptureStderr();
     ASSERT_TRUE(queue.setUp());
     const std::string errors = testing::internal::GetCapturedStderr();
@@ -159,11 +162,39 @@ TEST_F(QueueSetUp, ATrackReferenceTwiceInOneHostTableBreaksTheKeyAndQueuesNothin
         "INSERT INTO DiaryAttachments VALUES (1, 'tif', '/d/a.tif', ''), (1, 'tif', '/d/b.tif', ''),"
         " (2, 'pdf', '/d/2.pdf', '');"
         "INSERT INTO CloseDiaryAttachments VALUES (3, 'tif', '/c/3.tif');");
-    WorkQueue queue(*selection_, *updates_);
+    WorkQueue queue(*selection_, *updates_, TestWorker());
     testing::internal::CaptureStderr();
     ASSERT_TRUE(queue.setUp());
     EXPECT_NE(testing::internal::GetCapturedStderr().find("S4"), std::string::npos);
     EXPECT_EQ(queueRows(), (std::vector<Row>{{"3", "TIF", "/c/3.tif", "0"}}));
+}
+
+// Types wider than the column and paths wider than FilePath: each such host row is dealt with
+// on its own, the fill goes on, and every status 5 keeps its reason.
+TEST_F(QueueSetUp, NoSingleHostRowMakesTheFillFail) {
+    const std::string wide = "/d/" + std::string(260, 'w') + ".tif";
+    fillHost(
+        "INSERT INTO DiaryAttachments VALUES (1, 'tiff', '/d/1.tiff', ''), (2, 'Jpeg', '/d/2.jpeg', ''),"
+        " (3, 'docx', '/d/3.docx', ''), (4, NULL, '/d/4', ''), (5, 'tif', '" + wide + "', ''),"
+        " (6, 'tif', '/d/" + std::string(243, 'n') + ".tif          ', '');"
+        "INSERT INTO CloseDiaryAttachments VALUES (7, 'pdf', '" + wide + "'), (8, 'pdf', '/c/8.pdf');");
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        WorkQueue queue(*selection_, *updates_, TestWorker());
+        testing::internal::CaptureStderr();
+        ASSERT_TRUE(queue.setUp());
+        queue.closeSelection();
+        const std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(errors, "KVOProcess: 2 host rows are not queued: their FilePath is longer than 255 characters\n");
+    }
+    EXPECT_EQ(AllRows(*host_.open(), "SELECT DS.TrackReference AS a, DS.Type AS b, DS.Processed AS c, W.LastError AS d"
+                                     " FROM DASearchable DS JOIN DASearchableWork W USING (TrackReference)"
+                                     " ORDER BY 1"),
+              (std::vector<Row>{{"1", "TIF", "0", std::nullopt},
+                                {"2", "JPG", "0", std::nullopt},
+                                {"3", "DOC", "5", "the type 'DOC' is not converted"},
+                                {"4", "", "5", "the type '' is not converted"},
+                                {"6", "TIF", "0", std::nullopt},
+                                {"8", "PDF", "0", std::nullopt}}));
 }
 
 }  // namespace

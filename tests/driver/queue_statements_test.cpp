@@ -15,31 +15,94 @@ TEST(QueueStatements, LinesAreJoinedByCrLfWithNothingAfterTheLast) {
               "SELECT count(1) As Total\r\n  From [dbo].[DASearchable]\r\n WHERE [Processed] = 0");
 }
 
-TEST(QueueStatements, PathsHaveEveryApostropheDoubledAndNothingElseEscaped) {
+TEST(QueueStatements, PathsAreUnicodeLiteralsWithEveryApostropheDoubledAndNothingElseEscaped) {
     EXPECT_EQ(DoubleApostrophes("/d/O'Brien''s \"x\" 100%.tif"), "/d/O''Brien''''s \"x\" 100%.tif");
-    EXPECT_EQ(SqlServerStatements().alreadySearchable("12", "/d/O'Brien.pdf"),
+    EXPECT_EQ(SqlServerStatements().alreadySearchable("12", "host:7:0", "/d/O'Brien Zoë.pdf"),
               "UPDATE [dbo].[DASearchable]\r\n"
               "   SET [TYPE] = 'PDF',\r\n"
-              "       [FilePath] = '/d/O''Brien.pdf',\r\n"
+              "       [FilePath] = N'/d/O''Brien Zoë.pdf',\r\n"
               "       [Processed] = 3\r\n"
-              " WHERE [TrackReference] = 12");
-    EXPECT_EQ(SqlServerStatements().closedMatter("7", "'"),
+              " WHERE [TrackReference] = 12\r\n"
+              "   AND [Processed] = 0\r\n"
+              "   AND EXISTS (select 1 from [dbo].[DASearchableWork] W\r\n"
+              "                where W.[TrackReference] = 12 and W.[Worker] = N'host:7:0')");
+    EXPECT_EQ(SqlServerStatements().closedMatter("7", "D:\\O'B.tif", "'"),
               "UPDATE [dbo].[CloseDiaryAttachments]\r\n"
               "   SET [TYPE] = 'PDF',\r\n"
-              "       [FilePath] = ''''\r\n"
-              " WHERE [TrackReference] = 7");
+              "       [FilePath] = N''''\r\n"
+              " WHERE [TrackReference] = 7\r\n"
+              "   AND [FilePath] = N'D:\\O''B.tif'");
 }
 
-TEST(QueueStatements, TheUpdatesPlaceTheSelectedIdUnquoted) {
+// Every status update carries the same guard; the texts differ only in what they set.
+TEST(QueueStatements, StatusUpdatesMoveOnlyAPendingRowTheWorkerHolds) {
     const QueueStatements& sql = SqlServerStatements();
-    EXPECT_EQ(sql.notFound("00123"), "UPDATE [dbo].[DASearchable]\r\n   SET [Processed] = 2\r\n WHERE [TrackReference] = 00123");
-    EXPECT_EQ(sql.noResult("-4"), "UPDATE [dbo].[DASearchable]\r\n   SET [Processed] = 5\r\n WHERE [TrackReference] = -4");
-    EXPECT_EQ(sql.openMatter("9", "/p.PDF"),
-              "UPDATE [dbo].[DiaryAttachments]\r\n   SET [TYPE] = 'PDF',\r\n       [FilePath] = '/p.PDF'\r\n"
-              " WHERE [TrackReference] = 9");
-    EXPECT_EQ(sql.newPdf("9", "/p.PDF"),
-              "UPDATE [dbo].[DASearchable]\r\n   SET [TYPE] = 'PDF',\r\n       [FilePath] = '/p.PDF',\r\n"
-              "       [Processed] = 2\r\n WHERE [TrackReference] = 9");
+    const std::string guard =
+        "\r\n WHERE [TrackReference] = 9\r\n   AND [Processed] = 0\r\n"
+        "   AND EXISTS (select 1 from [dbo].[DASearchableWork] W\r\n"
+        "                where W.[TrackReference] = 9 and W.[Worker] = N'h:1:0')";
+    EXPECT_EQ(sql.notFound("9", "h:1:0"), "UPDATE [dbo].[DASearchable]\r\n   SET [Processed] = 2" + guard);
+    EXPECT_EQ(sql.noResult("9", "h:1:0"), "UPDATE [dbo].[DASearchable]\r\n   SET [Processed] = 5" + guard);
+    EXPECT_EQ(sql.newPdf("9", "h:1:0", "/p.PDF"),
+              "UPDATE [dbo].[DASearchable]\r\n   SET [TYPE] = 'PDF',\r\n       [FilePath] = N'/p.PDF',\r\n"
+              "       [Processed] = 2" + guard);
+}
+
+TEST(QueueStatements, TheClaimsAreWordForWord) {
+    const QueueStatements& sql = SqlServerStatements();
+    EXPECT_EQ(sql.claimNext({"scan-01:4711:0", 180, "2026-12-08 09:00:00.000", ""}),
+              "WITH [Next] As\r\n"
+              "     (SELECT TOP (1) W.[Worker], W.[ClaimedAt]\r\n"
+              "        FROM [dbo].[DASearchableWork] W WITH (UPDLOCK, READPAST, ROWLOCK)\r\n"
+              "             inner join [dbo].[DASearchable] DS\r\n"
+              "                     ON DS.[TrackReference] = W.[TrackReference]\r\n"
+              "       WHERE DS.[Processed] = 0\r\n"
+              "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -180, GETUTCDATE()))\r\n"
+              "         AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '2026-12-08 09:00:00.000', 121))\r\n"
+              "       ORDER BY W.[TrackReference])\r\n"
+              "UPDATE [Next]\r\n"
+              "   SET [Worker] = N'scan-01:4711:0',\r\n"
+              "       [ClaimedAt] = GETUTCDATE()");
+    // Later claims of the cycle go on after the row claimed last.
+    const std::string later = sql.claimNext({"w", 60, "2026-12-08 09:00:00.000", "-12"});
+    EXPECT_NE(later.find(", 121))\r\n         AND W.[TrackReference] > -12\r\n       ORDER BY"), std::string::npos) << later;
+    EXPECT_EQ(sql.heldRow("w"),
+              "SELECT IsNull(Convert(varchar(12), DS.[TrackReference]), '0') As TrackReference,\r\n"
+              "       RTrim(DS.[FilePath]) As [FilePath],\r\n"
+              "       UPPER(DS.[Type]) As [Type]\r\n"
+              "  From [dbo].[DASearchable] DS\r\n"
+              "       inner join [dbo].[DASearchableWork] W\r\n"
+              "               ON W.[TrackReference] = DS.[TrackReference]\r\n"
+              " WHERE DS.[Processed] = 0\r\n"
+              "   AND W.[Worker] = N'w'");
+    EXPECT_EQ(sql.releaseWithReason("9", "w", "it's gone"),
+              "UPDATE [dbo].[DASearchableWork]\r\n   SET [Worker] = null,\r\n       [LastError] = N'it''s gone'\r\n"
+              " WHERE [TrackReference] = 9\r\n   AND [Worker] = N'w'");
+    EXPECT_EQ(sql.raiseAttempts("9", "w", "e"),
+              "UPDATE [dbo].[DASearchableWork]\r\n   SET [Attempts] = [Attempts] + 1,\r\n       [LastError] = N'e'\r\n"
+              " WHERE [TrackReference] = 9\r\n   AND [Worker] = N'w'");
+    EXPECT_EQ(sql.workersOfHost("scan-01:"),
+              "SELECT DISTINCT [Worker] As Worker\r\n  From [dbo].[DASearchableWork]\r\n"
+              " WHERE LEFT([Worker], 8) = N'scan-01:'");
+    EXPECT_EQ(sql.createWork,
+              "Create Table\r\n"
+              "       [dbo].[DASearchableWork]\r\n"
+              "      ([TrackReference]          int not null,\r\n"
+              "       [Worker]                  nvarchar(128) null,\r\n"
+              "       [ClaimedAt]               datetime null,\r\n"
+              "       [Attempts]                int not null,\r\n"
+              "       [LastError]               nvarchar(1000) null,\r\n"
+              "       CONSTRAINT [PK_DASearchableWork]\r\n"
+              "                  PRIMARY KEY CLUSTERED ([TrackReference] ASC))");
+}
+
+TEST(QueueStatements, ADestinationFitsWhenItHasAtMost255Characters) {
+    EXPECT_TRUE(FitsFilePath(std::string(255, 'a')));
+    EXPECT_FALSE(FitsFilePath(std::string(256, 'a')));
+    std::string accented;
+    for (int i = 0; i < 255; ++i) accented += "é";  // two bytes each, one character
+    EXPECT_TRUE(FitsFilePath(accented));
+    EXPECT_FALSE(FitsFilePath(accented + "x"));
 }
 
 TEST(QueueStatements, TheClosedMattersFillDiffersFromTheOpenOneOnlyInItsHostTable) {
@@ -50,9 +113,17 @@ TEST(QueueStatements, TheClosedMattersFillDiffersFromTheOpenOneOnlyInItsHostTabl
     ASSERT_NE(fill.find(open), std::string::npos);
     fill.replace(fill.find(open), open.size(), closed);
     EXPECT_EQ(fill, sql.fillClosed);
-    // 23 lines, the last without a line end.
-    EXPECT_EQ(std::count(sql.fillOpen.begin(), sql.fillOpen.end(), '\n'), 22);
-    EXPECT_TRUE(sql.fillOpen.ends_with("\r\n where DS.[TrackReference] is null"));
+    // 27 lines, the last without a line end; the type is stored in three letters and a path
+    // wider than the column is left out.
+    EXPECT_EQ(std::count(sql.fillOpen.begin(), sql.fillOpen.end(), '\n'), 26);
+    EXPECT_NE(sql.fillOpen.find("\r\nselect DA.[TrackReference],\r\n"
+                                "       case UPPER(RTrim(DA.[Type]))\r\n"
+                                "            WHEN 'TIFF' Then 'TIF'\r\n"
+                                "            WHEN 'JPEG' Then 'JPG'\r\n"
+                                "            ELSE IsNull(LEFT(UPPER(RTrim(DA.[Type])), 3), '') END As [Type],\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(sql.fillOpen.ends_with("\r\n where DS.[TrackReference] is null\r\n"
+                                       "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)"));
 }
 
 // The set-up statements, every line with its leading blanks.
@@ -80,15 +151,6 @@ TEST(QueueStatements, TheSetUpStatementsAreWordForWord) {
               "                 PRIMARY KEY CLUSTERED\r\n"
               "                ([TrackReference] ASC)\r\n"
               "  ON [PRIMARY]");
-}
-
-TEST(QueueStatements, TheSelectionNamesTheFieldsTheWalkReads) {
-    EXPECT_EQ(SqlServerStatements().selection,
-              "SELECT IsNull(Convert(varchar(12), TrackReference), '0') As TrackReference,\r\n"
-              "       RTrim([FilePath]) As [FilePath],\r\n"
-              "       UPPER([Type]) As [Type]\r\n"
-              "  From [dbo].[DASearchable]\r\n"
-              " WHERE [Processed] = 0");
 }
 
 }  // namespace

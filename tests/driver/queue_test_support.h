@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/queue/WorkQueue.h"
 #include "driver/store/SqliteConnection.h"
 #include "support/TestSupport.h"
 
@@ -29,6 +30,9 @@ inline std::vector<Row> AllRows(driver::DbConnection& connection, const std::str
     }
     return rows;
 }
+
+// The settings of worker `index` of this process.
+inline driver::WorkerSettings TestWorker(int index = 0) { return {driver::ThisWorkerName(index)}; }
 
 // An empty database file with the two host tables, as the host system keeps them.
 class HostDatabase {

@@ -8,8 +8,10 @@
 namespace kvo::driver {
 namespace {
 
+const DbLogin kBuiltIn = LoginFrom("", "", "", std::nullopt);
+
 std::string Translated(const std::string& server, const std::string& database, const std::string& odbcDriver = "") {
-    return TranslateConnectionString(BuildConnectionString(server, database), odbcDriver).connectionString;
+    return TranslateConnectionString(BuildConnectionString(server, database, kBuiltIn), odbcDriver).connectionString;
 }
 
 TEST(ConnectionString, TheServerFormsBecomeFreeTdsKeywords) {
@@ -31,7 +33,7 @@ TEST(ConnectionString, TheServerFormsBecomeFreeTdsKeywords) {
 TEST(ConnectionString, EmptyValuesStayEmptyAndOddValuesReachTheDriverWhole) {
     EXPECT_EQ(Translated("", ""),
               "Driver={FreeTDS};Server=;Database=;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8;TDS_Version=7.4");
-    const OdbcTarget target = TranslateConnectionString(BuildConnectionString("db;host", "Pr;act}ice"), "");
+    const OdbcTarget target = TranslateConnectionString(BuildConnectionString("db;host", "Pr;act}ice", kBuiltIn), "");
     EXPECT_EQ(target.server, "db;host");
     EXPECT_EQ(target.database, "Pr;act}ice");
     EXPECT_EQ(target.connectionString,
@@ -47,7 +49,7 @@ TEST(ConnectionString, ZrtIniMayNameAnotherDriver) {
 
 TEST(ConnectionString, TheProviderChoosesTheStore) {
     CycleConfig config;
-    config.connectionString = BuildConnectionString("h", "d");
+    config.connectionString = BuildConnectionString("h", "d", kBuiltIn);
     EXPECT_TRUE(MakeConnection(config)->isSqlServer());
     config.provider = "SQLOLEDB";
     EXPECT_TRUE(MakeConnection(config)->isSqlServer());

@@ -74,7 +74,7 @@ TEST(OdbcStore, TheQueueRunsThroughOdbcWithTheEmbeddedStatements) {
         "INSERT INTO CloseDiaryAttachments VALUES (3, 'Pdf', NULL);");
     auto selection = OpenOdbc(host.file());
     auto updates = OpenOdbc(host.file());
-    driver::WorkQueue queue(*selection, *updates);
+    driver::WorkQueue queue(*selection, *updates, TestWorker());
     ASSERT_TRUE(queue.setUp());
     EXPECT_EQ(queue.pendingCount(), 2);
 
@@ -83,7 +83,7 @@ TEST(OdbcStore, TheQueueRunsThroughOdbcWithTheEmbeddedStatements) {
     EXPECT_EQ(first->trackReference, "1");
     EXPECT_EQ(first->type, "TIF");
     EXPECT_EQ(first->filePath, "/d/O'Brien.tif");
-    EXPECT_TRUE(queue.recordNewPdf("1", "/d/O'Brien.PDF"));
+    EXPECT_TRUE(queue.recordNewPdf("1", "/d/O'Brien.tif", "/d/O'Brien.PDF").recorded);
     queue.next();
     auto second = queue.current();
     ASSERT_TRUE(second);
@@ -106,7 +106,8 @@ TEST(OdbcStore, AServerThatCannotBeReachedIsReportedWithoutThePassword) {
     driver::CycleConfig config;
     config.server = "127.0.0.1,1";
     config.database = "Practice";
-    config.connectionString = driver::BuildConnectionString(config.server, config.database);
+    config.login = driver::LoginFrom("", "", "", std::nullopt);
+    config.connectionString = driver::BuildConnectionString(config.server, config.database, config.login);
     auto connection = driver::MakeConnection(config);
     ASSERT_TRUE(connection->isSqlServer());
     const auto started = std::chrono::steady_clock::now();
@@ -137,7 +138,8 @@ TEST(OdbcStore, AServerThatAcceptsButNeverAnswersIsGivenUpAfterTheLoginTimeout) 
     ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
     const std::string server = "127.0.0.1," + std::to_string(ntohs(address.sin_port));
 
-    const auto target = driver::TranslateConnectionString(driver::BuildConnectionString(server, "Practice"), "");
+    const auto target = driver::TranslateConnectionString(
+        driver::BuildConnectionString(server, "Practice", driver::LoginFrom("", "", "", std::nullopt)), "");
     OdbcConnection connection(target.connectionString, target.server, target.database, true, 2);
     const auto started = std::chrono::steady_clock::now();
     EXPECT_THROW(connection.open(), DbError);

@@ -1,7 +1,9 @@
 #include "shared/AppTester.h"
 
 #include "ProcessTestSupport.h"
+#include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
+#include "shared/platform/Clock.h"
 #include "shared/platform/CommandLine.h"
 
 #include <csignal>
@@ -17,6 +19,7 @@ using test::Helper;
 using test::InstallProgram;
 using test::ScratchDir;
 using test::WaitUntil;
+using test::WriteFile;
 namespace fs = std::filesystem;
 
 TEST(ImageNamesMatch, IgnoresCaseAndATrailingExe) {
@@ -112,6 +115,51 @@ TEST(KillProcessById, RefusesGroupsAndUnknownIds) {
     EXPECT_FALSE(KillProcessById(0x3FFFFFFF, 0));
     EXPECT_EQ(ImageNameOf(0x3FFFFFFF), "");
     EXPECT_EQ(ImageNameOf(getpid()), "kvo_shared_tests");
+}
+
+// Two chains side by side, each with its own work folder and a child of the same image name:
+// one chain's child hangs and is ended at the hour limit; the other's runs to its own end.
+TEST(ChainScope, AChainEndsOnlyItsOwnProgramsAndNeverWaitsForAnothers) {
+    ScratchDir root{"kvo-chains"};
+    const fs::path hungApp = root.path() / "a", quietApp = root.path() / "b";
+    for (const fs::path& folder : {hungApp / "temp", quietApp / "temp"}) fs::create_directories(folder);
+    const std::string hung = InstallProgram(Helper("proc_sleeper"), hungApp, "KVOChainChild").string();
+    const std::string quiet = InstallProgram(Helper("proc_await"), quietApp, "KVOChainChild").string();
+    const std::string go = (root.path() / "go").string();
+    const std::string quietStarted = (root.path() / "quiet.started").string();
+
+    // Each chain runs in its own process, with its own TEMP, as a driver's worker would.
+    auto chain = [](const fs::path& app, const std::string& commandLine, const std::string& startedFile,
+                    bool driveTheClock) {
+        const pid_t pid = fork();
+        if (pid != 0) return pid;
+        setenv("TEMP", (app / "temp").c_str(), 1);
+        const pid_t child = AsyncShell(commandLine, kWindowHidden);
+        if (child <= 0 || !WaitUntil([&] { return fs::exists(startedFile); })) _exit(10);
+        SteadyPoint steady{};
+        if (driveTheClock)
+            SetClockForTesting([] { return std::chrono::system_clock::now(); }, [&] { return steady; });
+        const WatchEnd end = WatchProgram("KVOChainChild.exe", {.pollMs = 20, .onPoll = [&] {
+                                              steady += std::chrono::hours(2);
+                                          }});
+        const std::optional<int> status = ExitStatusOf(child);
+        if (driveTheClock) _exit(end == WatchEnd::TimedOut && status == 128 + SIGKILL ? 0 : 11);
+        _exit(end == WatchEnd::Ended && status == 0 ? 0 : 12);
+    };
+    const pid_t quietChain =
+        chain(quietApp, QuoteArgument(quiet) + " " + QuoteArgument(go) + " " + QuoteArgument(quietStarted), quietStarted,
+              false);
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(quietStarted); }));
+    const std::string hungStarted = (root.path() / "hung.started").string();
+    const pid_t hungChain = chain(hungApp, QuoteArgument(hung) + " 600 " + QuoteArgument(hungStarted), hungStarted, true);
+
+    int status = 0;
+    ASSERT_EQ(waitpid(hungChain, &status, 0), hungChain);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "hung chain: " << status;
+    // The quiet chain's child outlived the other chain's kill; now it may end.
+    WriteFile(go, "");
+    ASSERT_EQ(waitpid(quietChain, &status, 0), quietChain);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "quiet chain: " << status;
 }
 
 }  // namespace

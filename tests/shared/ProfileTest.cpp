@@ -61,5 +61,11 @@ TEST(GetIniString, AcceptsFilesWrittenOnWindows) {
     EXPECT_EQ(GetIniString("Console", "OTHER", file), "x");
 }
 
+TEST(IniSectionEntries, KeysAndValuesAreTrimmedAndOnlyTheFirstSectionCounts) {
+    const auto entries = IniSectionEntries("[a]\nx=1\n[B]\r\n  k =  v = w \r\nno equals\n=empty key\n[b]\ny=2\n", "b");
+    EXPECT_EQ(entries, (IniEntries{{"k", "v = w"}}));
+    EXPECT_TRUE(IniSectionEntries("", "b").empty());
+}
+
 }  // namespace
 }  // namespace kvo
