@@ -248,6 +248,19 @@ std::optional<std::string> ResolveFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return ResolveFile(path).has_value(); }
 
+std::optional<std::string> FindEntry(const std::string& path) {
+    SplitPath parts = Split(path);
+    if (parts.name.empty()) return std::nullopt;
+    auto folder = ResolveFolder(parts.folder);
+    if (!folder) return std::nullopt;
+    auto name = ResolveEntry(*folder, parts.name, [&](const std::string& candidate) {
+        struct stat info{};
+        return lstat(Join(*folder, candidate).c_str(), &info) == 0;
+    });
+    if (!name) return std::nullopt;
+    return Join(*folder, *name);
+}
+
 std::vector<std::string> FindFiles(const std::string& pattern) { return MatchingPattern(pattern).names; }
 
 std::vector<std::string> FindFilesWithPrefix(const std::string& folder, const std::string& literalPrefix,
