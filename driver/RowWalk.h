@@ -35,13 +35,18 @@ private:
     };
 
     Outcome handleRow(const QueueRow& row, int rowNumber);
-    Outcome handleFoundRow(const QueueRow& row, const std::string& localPath, const std::string& resolvedPath);
+    Outcome handleFoundRow(const QueueRow& row, const std::string& resolvedPath);
     Outcome pauseAfterNotFound(const QueueRow& row);
     bool runPipeline();
-    Outcome pickUpResult(const QueueRow& row, const std::string& localPath, const std::string& resolvedPath,
-                         TypeGroup group);
-    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& destination,
-                          const std::string& hostDestination);
+    Outcome pickUpResult(const QueueRow& row, const std::string& resolvedPath, TypeGroup group, bool resultNameTaken);
+    // Where the searchable PDF goes: the text the host tables get, and the file it is copied to.
+    struct Destination {
+        std::string host;
+        std::string local;
+    };
+    Destination destinationFor(const QueueRow& row, const std::string& resolvedPath, TypeGroup group) const;
+    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& resolvedPath,
+                          const Destination& destination);
     Outcome statusWritten(bool written, int status, const std::string& why) const;
 
     WorkQueue& queue_;
