@@ -42,13 +42,18 @@ std::string ResultPathFor(const std::string& attachmentPath) {
     return handoff::FinalResult(handoff::BaseName(attachmentPath));
 }
 
-// An entry at the destination may be replaced only when it is a plain file (never a link, which
-// could lead anywhere) holding a searchable PDF made earlier for this same attachment.
-bool IsEarlierResultFor(const std::string& entry, const std::string& attachmentPath) {
+// The entry at the destination (found without regard to case) that may not be replaced: any
+// but a plain file (never a link, which could lead anywhere) holding a searchable PDF made
+// earlier for this same attachment.
+std::optional<std::string> BlockingEntry(const std::string& destination, const std::string& attachmentPath) {
+    const std::optional<std::string> entry = FindEntry(destination);
+    if (!entry) return std::nullopt;
     struct stat info {};
-    if (lstat(entry.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(entry);
-    return facts && pdf::IsResultFor(*facts, attachmentPath);
+    if (lstat(entry->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(*entry);
+        if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
+    }
+    return entry;
 }
 
 }  // namespace
@@ -159,6 +164,10 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
             return statusWritten(queue_.markNoResult(row.trackReference), kNoResult,
                                  "its text is unreadable and Ghostscript's rewrite was not used: " + rewriteRefused);
     }
+    // Nothing is converted that could not be stored.
+    const Destination destination = destinationFor(row, resolvedPath, group);
+    if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
+        return inTheWay(row, *blocking);
     // A file already lying under the result's name is not this run's product.
     const bool resultNameTaken = FileExists(ResultPathFor(resolvedPath));
     if (!runPipeline()) {
@@ -166,7 +175,7 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
         outcome.pipelineNotStarted = true;
         return outcome;
     }
-    return pickUpResult(row, resolvedPath, group, resultNameTaken);
+    return pickUpResult(row, resolvedPath, group, destination, resultNameTaken);
 }
 
 bool RowWalk::runPipeline() {
@@ -193,7 +202,7 @@ bool RowWalk::runPipeline() {
 }
 
 RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& resolvedPath, TypeGroup group,
-                                       bool resultNameTaken) {
+                                       const Destination& destination, bool resultNameTaken) {
     const std::string expected = ResultPathFor(resolvedPath);
     std::optional<std::string> result = ResolveFile(expected);
     if (!result) {
@@ -207,7 +216,6 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
     WaitUntilStable(*result);
 
     Outcome outcome;
-    const Destination destination = destinationFor(row, resolvedPath, group);
     const ResultVerdict verdict = CheckResult(*result, resolvedPath, row.type);
     if (!verdict.problem.empty()) {
         outcome = statusWritten(queue_.markNoResult(row.trackReference), kNoResult, verdict.problem);
@@ -224,6 +232,10 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
     return outcome;
 }
 
+RowWalk::Outcome RowWalk::inTheWay(const QueueRow& row, const std::string& entry) {
+    return statusWritten(queue_.markNoResult(row.trackReference), kNoResult, entry + " is in the way; nothing was copied");
+}
+
 RowWalk::Destination RowWalk::destinationFor(const QueueRow& row, const std::string& resolvedPath,
                                              TypeGroup group) const {
     // The host tables get the row's own path with the name's extension changed, in the host's
@@ -238,10 +250,10 @@ RowWalk::Destination RowWalk::destinationFor(const QueueRow& row, const std::str
 
 RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& resultPath,
                                         const std::string& resolvedPath, const Destination& destination) {
+    // Looked at again: something may have arrived there while the pipeline ran.
+    if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
+        return inTheWay(row, *blocking);
     const std::optional<std::string> inTheWay = FindEntry(destination.local);
-    if (inTheWay && !IsEarlierResultFor(*inTheWay, resolvedPath))
-        return statusWritten(queue_.markNoResult(row.trackReference), kNoResult,
-                             *inTheWay + " is in the way; nothing was copied");
     if (inTheWay != resultPath) {
         try {
             PendingWrite noted(std::filesystem::path(destination.local).parent_path().string());

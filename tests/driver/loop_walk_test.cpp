@@ -203,6 +203,17 @@ TEST_F(LoopWalk, NothingInTheWayIsOverwritten) {
     world.planResult("Again.tif", "graph_ocred.pdf");
     fs::copy_file(CorpusDir() / "vector.pdf", world.docs / "again.pdf");
     pdf::MarkAsResultFor(doc("again.pdf"), doc("Again.tif"));
+    // A file that arrives at the destination while the pipeline runs is not replaced either.
+    world.addAttachment(8, "TIF", doc("Late.tif"));
+    world.addDocument("Late.tif");
+    world.planResult("Late.tif", "graph_ocred.pdf");
+    std::optional<std::size_t> lateShownAt;  // Stop button changes when Late.tif was first shown
+    auto arriveDuringTheRun = [&](const RecordingDisplay& display, bool&) {
+        if (!display.text().ends_with(doc("Late.tif") + "\r\n\r\nIn progress. Please wait.")) return;
+        if (!lateShownAt) lateShownAt = log.stopEnabled.size();
+        else if (log.stopEnabled.size() > *lateShownAt && !fs::exists(world.docs / "late.pdf"))
+            WriteFile(world.docs / "late.pdf", "arrived late");  // the pipeline's run has begun
+    };
 
     auto snapshot = [&] {
         std::map<std::string, std::string> entries;
@@ -216,7 +227,7 @@ TEST_F(LoopWalk, NothingInTheWayIsOverwritten) {
     const std::string earlier = ReadFile(elsewhere);
 
     testing::internal::CaptureStderr();
-    ASSERT_EQ(world.run(log), 0);
+    ASSERT_EQ(world.run(log, true, arriveDuringTheRun), 0);
     const std::string report = testing::internal::GetCapturedStderr();
 
     auto queue = world.rows();
@@ -230,8 +241,14 @@ TEST_F(LoopWalk, NothingInTheWayIsOverwritten) {
     }
     EXPECT_EQ(queue[7].processed, 2) << report;
     EXPECT_EQ(queue[7].filePath, doc("Again.PDF"));
+    EXPECT_EQ(queue[8].processed, 5);
+    EXPECT_NE(report.find("8 " + doc("Late.tif") + ": status 5, " + doc("late.pdf") + " is in the way"),
+              std::string::npos);
+    // What is blocked from the start is not converted at all.
+    EXPECT_EQ(slidesLog(), doc("Again.tif") + "\n" + doc("Late.tif") + "\n");
     // Nothing else changed, nothing was added, and the earlier result of Again.tif holds the new one.
     before["again.pdf"] = ReadFile(world.results / "Again.pdf");
+    before["late.pdf"] = "arrived late";
     EXPECT_EQ(snapshot(), before);
     EXPECT_EQ(ReadFile(elsewhere), earlier);
 }
