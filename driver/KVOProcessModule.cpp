@@ -11,6 +11,7 @@
 #include "driver/RowWalk.h"
 #include "driver/StopSignals.h"
 #include "driver/TerminalProgress.h"
+#include "driver/WriteJournal.h"
 #include "driver/fProgress.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
@@ -27,7 +28,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 // After a cycle that found a mapped folder missing during the 18 o'clock hour, the check is
 // not repeated at once.
-constexpr long long kMissingFolderPauseSeconds = 60;
+constexpr double kMissingFolderPauseSeconds = 60;
 
 constexpr const char* kUsage =
     "Usage: KVOProcess [--once | --help]\n"
@@ -138,16 +139,27 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
         if (!StopRequested) WaitForSixPm(*display);
     }
     if (result.mappedFolderMissing && !StopRequested) {
-        const TimePoint noted = Now();
-        WaitRespondingToStop(*display, [&] { return SecondCount(noted, Now()) >= kMissingFolderPauseSeconds; });
+        const SteadyPoint noted = SteadyNow();
+        WaitRespondingToStop(*display, [&] { return SecondsSince(noted) >= kMissingFolderPauseSeconds; });
     }
     return result;
+}
+
+// A driver that was killed while it wrote a file whole left a hidden temporary behind.
+void RemoveLeftovers() {
+    try {
+        if (const int removed = RemoveLeftoverTemporaries(); removed > 0)
+            Report("removed " + std::to_string(removed) + " temporary file(s) left by an interrupted run");
+    } catch (const std::exception& error) {
+        Report(std::string("temporary files left by an interrupted run could not be looked for: ") + error.what());
+    }
 }
 
 }  // namespace
 
 int Run(const Options& options) {
     InstallStopSignals();
+    RemoveLeftovers();
     const std::string appFolder = options.appFolder.empty() ? AppFolder() : options.appFolder;
     for (;;) {
         const CycleResult result = RunCycle(options, appFolder);

@@ -4,18 +4,6 @@
 #include <cmath>
 
 namespace kvo::driver {
-namespace {
-
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool MatchesIgnoringCase(const std::string& text, std::size_t at, const std::string& pattern) {
-    if (text.size() - at < pattern.size()) return false;
-    for (std::size_t i = 0; i < pattern.size(); ++i)
-        if (AsciiUpper(text[at + i]) != AsciiUpper(pattern[i])) return false;
-    return true;
-}
-
-}  // namespace
 
 TypeGroup GroupOfType(const std::string& upperType) {
     if (upperType == "PDF") return TypeGroup::Pdf;
@@ -24,34 +12,12 @@ TypeGroup GroupOfType(const std::string& upperType) {
     return TypeGroup::Other;
 }
 
-std::string ReplaceTypeSuffix(const std::string& text, const std::string& type, const std::string& replacement) {
-    if (type.empty()) return text;
-    // The queue keeps types in three letters: a TIF row may name a ".tiff" file, a JPG row a
-    // ".jpeg" one; the longer form is tried first, so that no letter of it is left over.
-    std::string longer = type == "TIF" ? ".TIFF" : type == "JPG" ? ".JPEG" : "";
-    const std::string pattern = "." + type;
-    std::string out;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        if (!longer.empty() && MatchesIgnoringCase(text, at, longer)) {
-            out += replacement;
-            at += longer.size();
-        } else if (MatchesIgnoringCase(text, at, pattern)) {
-            out += replacement;
-            at += pattern.size();
-        } else {
-            out += text[at++];
-        }
-    }
-    return out;
-}
-
-std::string ResultName(const std::string& foundName, const std::string& type) {
-    return ReplaceTypeSuffix(foundName, type, ".PDF");
-}
-
-std::string DestinationPath(const std::string& attachmentPath, const std::string& type, TypeGroup group) {
-    return ReplaceTypeSuffix(attachmentPath, type, group == TypeGroup::Pdf ? ".PDF.PDF" : ".PDF");
+std::string DestinationPath(const std::string& attachmentPath, TypeGroup group) {
+    const std::size_t nameStart = attachmentPath.find_last_of("\\/") + 1;  // npos + 1 == 0
+    // A leading "." (a hidden name) is not an extension.
+    std::size_t dot = attachmentPath.rfind('.');
+    if (dot == std::string::npos || dot <= nameStart) dot = attachmentPath.size();
+    return attachmentPath.substr(0, dot) + (group == TypeGroup::Pdf ? ".PDF.PDF" : ".PDF");
 }
 
 std::string StartOfRowText(int pendingCount, int rowNumber, const std::string& filePath) {

@@ -11,15 +11,10 @@ enum class TypeGroup { Pdf, Image, Other };
 // queue fill takes it in and the pipeline converts it like JPG.
 TypeGroup GroupOfType(const std::string& upperType);
 
-// Every occurrence of "." + type, found without regard to case, replaced by `replacement`; for
-// TIF and JPG, ".TIFF" and ".JPEG" too (the queue stores types in three letters). An empty type
-// replaces nothing.
-std::string ReplaceTypeSuffix(const std::string& text, const std::string& type, const std::string& replacement);
-
-// The name under which the pipeline's result is looked for in the temporary folder.
-std::string ResultName(const std::string& foundName, const std::string& type);
-// The searchable PDF beside the attachment: ".PDF.PDF" for PDFs, ".PDF" for images.
-std::string DestinationPath(const std::string& attachmentPath, const std::string& type, TypeGroup group);
+// The searchable PDF beside the attachment: the file name's final extension (after its last
+// ".") replaced by ".PDF" for images and by ".PDF.PDF" for PDFs, or the suffix appended when
+// the name has none. Folder parts (after "\\" or "/") are never changed.
+std::string DestinationPath(const std::string& attachmentPath, TypeGroup group);
 
 // Progress texts.
 inline constexpr const char* kPreparingText = "Pellmoor OCR utility. Preparing for OCR.";

@@ -1,11 +1,15 @@
 #include "driver/RowWalk.h"
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <utility>
 
 #include "driver/ProgressDisplay.h"
+#include "driver/ResultCheck.h"
+#include "driver/WriteJournal.h"
 #include "driver/modPDFSearchable.h"
 #include "driver/queue/QueueStatements.h"
 #include "driver/queue/WorkQueue.h"
@@ -14,7 +18,9 @@
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
+#include "shared/pdf/PdfFile.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/WholeFile.h"
 #include "shared/xml/HandOff.h"
 
 namespace kvo::driver {
@@ -26,11 +32,29 @@ constexpr int kPollMs = 50;
 constexpr int kFileWaitMs = 500;
 // The pause after "Not found" polls the display this often instead of spinning.
 constexpr int kNotFoundPollMs = 20;
+constexpr double kNotFoundPauseSeconds = 3;
+// While stopping, a progress dot this often.
+constexpr double kDotSeconds = 2;
 
 std::int64_t LengthOrMinusOne(const std::string& path) { return FileLength(path).value_or(-1); }
 
-double SecondsBetween(TimePoint from, TimePoint to) {
-    return std::chrono::duration<double>(to - from).count();
+// The pipeline names its result after the attachment's base name.
+std::string ResultPathFor(const std::string& attachmentPath) {
+    return handoff::FinalResult(handoff::BaseName(attachmentPath));
+}
+
+// The entry at the destination (found without regard to case) that may not be replaced: any
+// but a plain file (never a link, which could lead anywhere) holding a searchable PDF made
+// earlier for this same attachment.
+std::optional<std::string> BlockingEntry(const std::string& destination, const std::string& attachmentPath) {
+    const std::optional<std::string> entry = FindEntry(destination);
+    if (!entry) return std::nullopt;
+    struct stat info {};
+    if (lstat(entry->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(*entry);
+        if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
+    }
+    return entry;
 }
 
 }  // namespace
@@ -61,7 +85,7 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
         if (!row) return End::SelectionDone;
         if (stopRequested_) return End::Stopped;
         ++rowNumber;
-        const TimePoint rowStart = Now();
+        const SteadyPoint rowStart = SteadyNow();
         Outcome outcome;
         try {
             outcome = handleRow(*row, rowNumber);
@@ -73,7 +97,7 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
             outcome.text = std::string("left pending, ") + error.what();
         }
         std::cerr << RowReportLine(row->trackReference, row->filePath.value_or("(no path)"), outcome.text,
-                                   SecondsBetween(rowStart, Now()))
+                                   SecondsSince(rowStart))
                   << std::endl;
         if (outcome.pipelineNotStarted) return End::PipelineNotStarted;
         if (HourCount(runStart, Now()) > 1) {
@@ -95,12 +119,10 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
     display_.processMessages();
 
     // A NULL path, an unreachable folder or a malformed name all count as "not found".
-    std::string localPath, resolvedPath;
+    std::string resolvedPath;
     try {
-        if (row.filePath && !row.filePath->empty()) {
-            localPath = ToLocalPath(pathMap_, *row.filePath);
-            resolvedPath = ResolveFile(localPath).value_or("");
-        }
+        if (row.filePath && !row.filePath->empty())
+            resolvedPath = ResolveFile(ToLocalPath(pathMap_, *row.filePath)).value_or("");
     } catch (const std::exception&) {
         resolvedPath.clear();
     }
@@ -113,14 +135,15 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
     } catch (const std::exception& error) {
         return {std::string("left pending, cannot write KVOFile.xml: ") + error.what()};
     }
-    return handleFoundRow(row, localPath, resolvedPath);
+    return handleFoundRow(row, resolvedPath);
 }
 
 RowWalk::Outcome RowWalk::pauseAfterNotFound(const QueueRow& row) {
     display_.appendText(kNotFoundAppend);
     const bool written = queue_.markNotFound(row.trackReference);
-    const TimePoint noted = Now();
-    while (SecondCount(noted, Now()) <= 3) {
+    // Elapsed time: a change of the local clock neither cuts the pause short nor stretches it.
+    const SteadyPoint noted = SteadyNow();
+    while (SecondsSince(noted) <= kNotFoundPauseSeconds) {
         display_.processMessages();
         SleepMs(kNotFoundPollMs);
     }
@@ -128,21 +151,34 @@ RowWalk::Outcome RowWalk::pauseAfterNotFound(const QueueRow& row) {
     return statusWritten(written, kFinished, "not found");
 }
 
-RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string& localPath,
-                                         const std::string& resolvedPath) {
+RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string& resolvedPath) {
     const TypeGroup group = GroupOfType(row.type);
     if (group == TypeGroup::Other) return {"left pending, type '" + row.type + "' is not converted"};
-    if (group == TypeGroup::Pdf && IsPDFSearchable(resolvedPath, [this] { display_.processMessages(); })) {
-        // The host keeps its own form of the path.
-        return statusWritten(queue_.markAlreadySearchable(row.trackReference, *row.filePath), kAlreadySearchable,
-                             "already searchable");
+    if (group == TypeGroup::Pdf) {
+        std::string rewriteRefused;
+        if (IsPDFSearchable(resolvedPath, [this] { display_.processMessages(); }, &rewriteRefused)) {
+            // The host keeps its own form of the path.
+            return statusWritten(queue_.markAlreadySearchable(row.trackReference, *row.filePath),
+                                 kAlreadySearchable, "already searchable");
+        }
+        if (!rewriteRefused.empty())
+            return noResult(row, "its text is unreadable and Ghostscript's rewrite was not used: " + rewriteRefused);
     }
+    // Nothing is converted that could not be stored.
+    const Destination destination = destinationFor(row, resolvedPath, group);
+    // The queue could never record it, and the row would be converted again every cycle.
+    if (!FitsFilePath(destination.host))
+        return noResult(row, "the destination " + destination.host + " does not fit FilePath");
+    if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
+        return inTheWay(row, *blocking);
+    // A file already lying under the result's name is not this run's product.
+    const bool resultNameTaken = FileExists(ResultPathFor(resolvedPath));
     if (!runPipeline()) {
         Outcome outcome{"left pending, " + appFolder_ + "/" + kPipelineProgram + " could not be started"};
         outcome.pipelineNotStarted = true;
         return outcome;
     }
-    return pickUpResult(row, localPath, resolvedPath, group);
+    return pickUpResult(row, resolvedPath, group, destination, resultNameTaken);
 }
 
 bool RowWalk::runPipeline() {
@@ -152,13 +188,13 @@ bool RowWalk::runPipeline() {
         display_.setStopEnabled(!stopRequested_);
         return false;
     }
-    TimePoint lastDot = Now();
+    SteadyPoint lastDot = SteadyNow();
     // No time limit here: the pipeline limits each of its own children.
     WatchProgram(kPipelineImageName, {.pollMs = kPollMs, .hourLimit = false, .onPoll = [&] {
                      if (stopRequested_) {
-                         if (SecondCount(lastDot, Now()) >= 2) {
+                         if (SecondsSince(lastDot) >= kDotSeconds) {
                              display_.appendText(kStoppingDot);
-                             lastDot = Now();
+                             lastDot = SteadyNow();
                          }
                      } else {
                          display_.setStopEnabled(true);
@@ -168,53 +204,80 @@ bool RowWalk::runPipeline() {
     return true;
 }
 
-RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& localPath,
-                                       const std::string& resolvedPath, TypeGroup group) {
-    const std::string foundName = std::filesystem::path(resolvedPath).filename().string();
-    const std::string resultPath = TempFolder() + "/" + ResultName(foundName, row.type);
-    if (!FileExists(resultPath)) {
+RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& resolvedPath, TypeGroup group,
+                                       const Destination& destination, bool resultNameTaken) {
+    const std::string expected = ResultPathFor(resolvedPath);
+    std::optional<std::string> result = ResolveFile(expected);
+    if (!result) {
         SleepMs(kFileWaitMs);
-        const std::string why = "no result file";
-        if (!FileExists(resultPath)) return statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
+        result = ResolveFile(expected);
     }
-    WaitUntilStable(resultPath);
+    if (!result) return noResult(row, "no result file");
+    if (*result == resolvedPath)
+        return noResult(row, "the attachment lies in the work folder under its result's name; it is left as it is");
+    WaitUntilStable(*result);
 
     Outcome outcome;
-    // The destination is the row's own FilePath with "." + type replaced: the host tables get
-    // that text, in the host's own spelling, and the copy goes to its local form.
-    const std::string hostDestination = DestinationPath(*row.filePath, row.type, group);
-    const std::string destination = ToLocalPath(pathMap_, hostDestination);
-    if (group == TypeGroup::Image && !IsPDFSearchable(resultPath, [this] { display_.processMessages(); })) {
-        outcome = statusWritten(queue_.markNoResult(row.trackReference, "the result carries no text"), kNoResult,
-                                "the result carries no text");
-    } else if (destination == localPath || ResolveFile(destination) == resolvedPath) {
-        // The name lacks "." + type: the copy would overwrite the attachment itself.
-        const std::string why = "the destination would replace the attachment";
-        outcome = statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
-    } else if (!FitsFilePath(hostDestination)) {
-        // The queue could never record it, and the row would be converted again every cycle.
-        const std::string why = "the destination " + hostDestination + " does not fit FilePath";
-        outcome = statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
+    const ResultVerdict verdict = CheckResult(*result, resolvedPath, row.type);
+    if (!verdict.problem.empty()) {
+        outcome = noResult(row, verdict.problem);
+    } else if (group == TypeGroup::Image && !IsPDFSearchable(*result, [this] { display_.processMessages(); })) {
+        outcome = noResult(row, "the result carries no text");
     } else {
-        outcome = copyAndRecord(row, resultPath, destination, hostDestination);
+        outcome = copyAndRecord(row, *result, resolvedPath, destination);
     }
-    DeleteFile(resultPath);
+    // The driver removes what this run made and an earlier result of this attachment, never
+    // another file that lay there (another attachment kept in the work folder), nor a result
+    // that already lies where the host now finds it.
+    if ((verdict.madeForAttachment || !resultNameTaken) && FindEntry(destination.local) != result)
+        DeleteFile(*result);
     return outcome;
 }
 
+RowWalk::Outcome RowWalk::inTheWay(const QueueRow& row, const std::string& entry) {
+    return noResult(row, entry + " is in the way; nothing was copied");
+}
+
+RowWalk::Outcome RowWalk::noResult(const QueueRow& row, const std::string& why) {
+    return statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
+}
+
+RowWalk::Destination RowWalk::destinationFor(const QueueRow& row, const std::string& resolvedPath,
+                                             TypeGroup group) const {
+    // The host tables get the row's own path with the name's extension changed, in the host's
+    // own spelling; the copy goes beside the attachment as it really lies.
+    Destination destination;
+    destination.host = DestinationPath(*row.filePath, group);
+    destination.local = (std::filesystem::path(resolvedPath).parent_path() /
+                         std::filesystem::path(ToLocalPath(pathMap_, destination.host)).filename())
+                            .string();
+    return destination;
+}
+
 RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& resultPath,
-                                        const std::string& destination, const std::string& hostDestination) {
-    try {
-        CopyFileReplace(resultPath, destination);
-    } catch (const std::exception& error) {
-        // Whatever lies at the destination now is not this result: record nothing.
-        return {"left pending, the copy to " + destination + " failed: " + error.what()};
+                                        const std::string& resolvedPath, const Destination& destination) {
+    // Looked at again: something may have arrived there while the pipeline ran.
+    if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
+        return inTheWay(row, *blocking);
+    const std::optional<std::string> inTheWay = FindEntry(destination.local);
+    if (inTheWay != resultPath) {
+        try {
+            PendingWrite noted(std::filesystem::path(destination.local).parent_path().string());
+            WholeFileWriter writer(inTheWay.value_or(destination.local));
+            writer.copyFrom(resultPath, 0, static_cast<std::uint64_t>(std::filesystem::file_size(resultPath)));
+            if (inTheWay) {
+                writer.commit();
+            } else if (!writer.commitIfAbsent()) {
+                return noResult(row, FindEntry(destination.local).value_or(destination.local) +
+                                         " appeared while the result was copied; nothing was copied");
+            }
+        } catch (const std::exception& error) {
+            // Whatever lies at the destination now is not this result: record nothing.
+            return {"left pending, the copy to " + destination.local + " failed: " + error.what()};
+        }
     }
-    if (!FileExists(destination)) SleepMs(kFileWaitMs);
-    if (!FileExists(destination)) return {"left pending, the copy to " + destination + " is not visible"};
-    WaitUntilStable(destination);
-    const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, hostDestination);
-    std::string why = "converted to " + hostDestination;
+    const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, destination.host);
+    std::string why = "converted to " + destination.host;
     for (const std::string& table : record.keptByUser) why += "; " + table + " was repointed by a user and kept";
     return statusWritten(record.recorded, kFinished, why);
 }

@@ -35,13 +35,23 @@ private:
     };
 
     Outcome handleRow(const QueueRow& row, int rowNumber);
-    Outcome handleFoundRow(const QueueRow& row, const std::string& localPath, const std::string& resolvedPath);
+    Outcome handleFoundRow(const QueueRow& row, const std::string& resolvedPath);
     Outcome pauseAfterNotFound(const QueueRow& row);
     bool runPipeline();
-    Outcome pickUpResult(const QueueRow& row, const std::string& localPath, const std::string& resolvedPath,
-                         TypeGroup group);
-    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& destination,
-                          const std::string& hostDestination);
+    // Where the searchable PDF goes: the text the host tables get, and the file it is copied to.
+    struct Destination {
+        std::string host;
+        std::string local;
+    };
+    Destination destinationFor(const QueueRow& row, const std::string& resolvedPath, TypeGroup group) const;
+    Outcome pickUpResult(const QueueRow& row, const std::string& resolvedPath, TypeGroup group,
+                         const Destination& destination, bool resultNameTaken);
+    // Status 5 for a row whose destination holds a file that may not be replaced.
+    Outcome inTheWay(const QueueRow& row, const std::string& entry);
+    // Status 5, with its reason kept in the queue.
+    Outcome noResult(const QueueRow& row, const std::string& why);
+    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& resolvedPath,
+                          const Destination& destination);
     Outcome statusWritten(bool written, int status, const std::string& why) const;
 
     WorkQueue& queue_;

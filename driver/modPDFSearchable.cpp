@@ -1,16 +1,20 @@
 #include "driver/modPDFSearchable.h"
 
 #include <array>
-#include <iostream>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string_view>
 
 #include "driver/pdftext/PdfTextExtractor.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
+#include "driver/WriteJournal.h"
 #include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
 #include "shared/clsRegistry.h"
+#include "shared/pdf/PdfFile.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 
@@ -35,23 +39,68 @@ std::size_t FindIgnoringCase(const std::string& text, std::string_view what, std
     return std::string::npos;
 }
 
-// Rewrites the PDF with Ghostscript and returns the rewrite file's real path when Ghostscript
-// left one; nullopt when it left none or could not be started.
-std::optional<std::string> RewriteWithGhostscript(const std::string& ghostscriptFolder, const std::string& pdfPath,
-                                                  const std::function<void()>& pumpMessages) {
-    const std::string temp = TempFolder();
-    const std::string commandLine = BuildPdfWriteCommandLine(ghostscriptFolder, temp, pdfPath);
-    for (const std::string& name : FindFiles(temp + "/" + kRewriteFileLookedUp)) DeleteFile(temp + "/" + name);
+// What became of Ghostscript's rewrite: the file to use, or why none may be used.
+struct Rewrite {
+    std::optional<std::string> path;
+    std::string refusal;
+};
 
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string EndedHow(std::optional<int> status) {
+    if (!status) return "Ghostscript's end could not be told";
+    if (*status > 128) return "Ghostscript was ended by signal " + std::to_string(*status - 128);
+    return "Ghostscript ended with status " + std::to_string(*status);
+}
+
+// Rewrites the PDF with Ghostscript. The rewrite is only offered when Ghostscript ended by
+// itself with status 0 inside its limit and the rewrite opens with as many pages as Ghostscript
+// counted in the original; a rewrite from a run that was cut short may lack pages.
+Rewrite RewriteWithGhostscript(const std::string& ghostscriptFolder, const std::string& pdfPath,
+                               const std::function<void()>& pumpMessages) {
+    const std::string temp = TempFolder();
+    const std::string rewritePath = temp + "/" + kRewriteFileLookedUp;
+    const std::string reportPath = temp + "/" + kRewriteReportFile;
+    for (const std::string& fixedName : {rewritePath, reportPath})
+        if (ResolveFile(fixedName) == pdfPath)
+            return {std::nullopt, "the attachment lies in the work folder under the name of Ghostscript's rewrite"};
+    DeleteFiles(rewritePath);
+    DeleteFiles(reportPath);
+
+    pid_t ghostscript = 0;
     try {
-        AsyncShell(commandLine, kWindowHidden);
+        ghostscript = AsyncShell(BuildPdfWriteCommandLine(ghostscriptFolder, temp, pdfPath), kWindowHidden);
     } catch (const ShellError& error) {
-        std::cerr << "KVOProcess: cannot start Ghostscript (" << ghostscriptFolder << "/gs): " << error.description()
-                  << std::endl;
-        return std::nullopt;
+        return {std::nullopt, "Ghostscript (" + ghostscriptFolder + "/gs) could not be started: " + error.description()};
     }
-    WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs, .onPoll = pumpMessages});
-    return ResolveFile(temp + "/" + kRewriteFileLookedUp);
+    WatchOptions watch;
+    watch.pollMs = kGhostscriptPollMs;
+    watch.onPoll = pumpMessages;
+    if (WatchProgram(kGhostscriptImage, watch) == WatchEnd::TimedOut)
+        return {std::nullopt, "Ghostscript did not finish within its limit"};
+    if (const std::optional<int> status = ExitStatusOf(ghostscript); status != 0)
+        return {std::nullopt, EndedHow(status)};
+
+    const std::optional<int> counted = PagesGhostscriptCounted(ReadWhole(reportPath));
+    if (!counted) return {std::nullopt, "Ghostscript counted no pages in it"};
+    const std::optional<std::string> rewrite = ResolveFile(rewritePath);
+    std::string why;
+    const std::optional<pdf::PdfFacts> facts = rewrite ? pdf::InspectPdf(*rewrite, &why) : std::nullopt;
+    if (!facts) return {std::nullopt, "Ghostscript's rewrite does not open as a PDF" + (why.empty() ? "" : " (" + why + ")")};
+    if (facts->pageCount != *counted)
+        return {std::nullopt, "Ghostscript's rewrite has " + std::to_string(facts->pageCount) + " pages of the " +
+                                  std::to_string(*counted) + " it counted"};
+    return {rewrite, ""};
+}
+
+// Puts the rewrite in the attachment's place; the folder is noted while the hidden copy lies
+// beside it.
+void ReplaceAttachment(const std::string& rewrite, const std::string& attachment) {
+    PendingWrite noted(std::filesystem::path(std::filesystem::canonical(attachment)).parent_path().string());
+    ReplaceFileKeepingPermissions(rewrite, attachment);
 }
 
 }  // namespace
@@ -88,24 +137,30 @@ std::string CutDownExtractedText(std::string text) {
     return text;
 }
 
-bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages) {
+bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages,
+                     std::string* rewriteRefused) {
     const std::string examined = ResolveFile(pdfPath).value_or(pdfPath);
     std::string text = ExtractPdfText(examined);
     std::optional<std::string> rewrite;
     if (text.empty()) {
         const std::string ghostscriptFolder = GhostscriptFolder();
         if (ghostscriptFolder.empty()) return true;
-        rewrite = RewriteWithGhostscript(ghostscriptFolder, examined, pumpMessages);
-        if (rewrite) text = ExtractPdfText(*rewrite);
+        Rewrite made = RewriteWithGhostscript(ghostscriptFolder, examined, pumpMessages);
+        if (!made.path) {
+            if (rewriteRefused) *rewriteRefused = made.refusal;
+            return false;
+        }
+        rewrite = made.path;
+        text = ExtractPdfText(*rewrite);
     }
     if (CutDownExtractedText(std::move(text)).empty()) return false;
     if (rewrite) {
         try {
-            ReplaceFileKeepingPermissions(*rewrite, examined);
+            ReplaceAttachment(*rewrite, examined);
         } catch (const std::exception& error) {
-            // The attachment stays as it was; its answer does not change.
-            std::cerr << "KVOProcess: " << examined << " was not replaced by its rewrite: " << error.what()
-                      << std::endl;
+            // The attachment stays as it was, still without a text layer.
+            if (rewriteRefused) *rewriteRefused = std::string("the rewrite could not replace it: ") + error.what();
+            return false;
         }
     }
     return true;

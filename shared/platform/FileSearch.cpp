@@ -169,6 +169,19 @@ bool IsVisibleFile(const std::string& folder, const std::string& name) {
     return !IsHidden(name) && IsRegularFile(Join(folder, name));
 }
 
+// A path whose folders are resolved without regard to case and whose last component is the
+// entry of that name that `accept` takes.
+std::optional<std::string> ResolvePath(const std::string& path,
+                                       const std::function<bool(const std::string&, const std::string&)>& accept) {
+    SplitPath parts = Split(path);
+    if (parts.name.empty()) return std::nullopt;
+    auto folder = ResolveFolder(parts.folder);
+    if (!folder) return std::nullopt;
+    auto name = ResolveEntry(*folder, parts.name, [&](const std::string& candidate) { return accept(*folder, candidate); });
+    if (!name) return std::nullopt;
+    return Join(*folder, *name);
+}
+
 struct Matches {
     std::string folder;
     std::vector<std::string> names;
@@ -235,18 +248,19 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 }
 
 std::optional<std::string> ResolveFile(const std::string& path) {
-    SplitPath parts = Split(path);
-    if (parts.name.empty()) return std::nullopt;
-    auto folder = ResolveFolder(parts.folder);
-    if (!folder) return std::nullopt;
-    auto name = ResolveEntry(*folder, parts.name, [&](const std::string& candidate) {
-        return IsVisibleFile(*folder, candidate);
+    return ResolvePath(path, [](const std::string& folder, const std::string& candidate) {
+        return IsVisibleFile(folder, candidate);
     });
-    if (!name) return std::nullopt;
-    return Join(*folder, *name);
 }
 
 bool FileExists(const std::string& path) { return ResolveFile(path).has_value(); }
+
+std::optional<std::string> FindEntry(const std::string& path) {
+    return ResolvePath(path, [](const std::string& folder, const std::string& candidate) {
+        struct stat info{};
+        return lstat(Join(folder, candidate).c_str(), &info) == 0;
+    });
+}
 
 std::vector<std::string> FindFiles(const std::string& pattern) { return MatchingPattern(pattern).names; }
 

@@ -16,6 +16,11 @@ namespace kvo {
 // regular, non-hidden file. Returns the real path, or nullopt.
 std::optional<std::string> ResolveFile(const std::string& path);
 
+// Like ResolveFile, but the last component may be an entry of any kind, hidden or not (a
+// folder, a symbolic link, which is not followed, a device): what a new file of that name
+// would meet. Returns its real path, or nullopt.
+std::optional<std::string> FindEntry(const std::string& path);
+
 // True when ResolveFile finds a file.
 bool FileExists(const std::string& path);
 

@@ -118,7 +118,7 @@ TEST_F(LoopProgram, TheBuiltInLoginIsAnnouncedOnceAndNoPasswordIsEverShown) {
 TEST_F(LoopProgram, OnceConvertsThePendingRowsAndEnds) {
     world.addAttachment(12, "TIF", doc("Scan.tif"));
     world.addDocument("Scan.tif");
-    world.planResult("Scan", "graph_ocred.pdf");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
     Program run(program, {"--once"}, world.data);
     EXPECT_EQ(run.wait(), 0);
     EXPECT_EQ(world.status(12), 2);
@@ -136,8 +136,8 @@ TEST_F(LoopProgram, TerminateDuringAPipelineRunLetsTheRowFinish) {
     world.addAttachment(2, "TIF", doc("Second.tif"));
     world.addDocument("First.tif");
     world.addDocument("Second.tif");
-    world.planResult("First", "graph_ocred.pdf");
-    world.planResult("Second", "graph_ocred.pdf");
+    world.planResult("First.tif", "graph_ocred.pdf");
+    world.planResult("Second.tif", "graph_ocred.pdf");
     EnvVar slow("LOOP_SLIDES_SLEEP_MS", "2500");
 
     Program run(program, {}, world.data);  // the endless way: only the stop ends it

@@ -12,27 +12,29 @@ TEST(LoopRules, TypeGroupsCompareTheUpperCaseTypeExactly) {
     for (const char* other : {"pdf", "tif", "DOC", "", "TIF "}) EXPECT_EQ(GroupOfType(other), TypeGroup::Other) << other;
 }
 
-TEST(LoopRules, EveryDotTypeIsReplacedWithoutRegardToCase) {
-    EXPECT_EQ(ResultName("Scan.tif", "TIF"), "Scan.PDF");
-    EXPECT_EQ(ResultName("a.tif.tif", "TIF"), "a.PDF.PDF");
-    EXPECT_EQ(ResultName("Letter.Pdf", "PDF"), "Letter.PDF");
-    EXPECT_EQ(ResultName("Scan", "TIF"), "Scan");
-    // The queue stores TIFF as TIF and JPEG as JPG: the four-letter suffix goes whole.
-    EXPECT_EQ(ResultName("Scan.tiff", "TIF"), "Scan.PDF");
-    EXPECT_EQ(ResultName("a.TIF.Tiff", "TIF"), "a.PDF.PDF");
-    EXPECT_EQ(ResultName("Photo.jpeg", "JPG"), "Photo.PDF");
-    EXPECT_EQ(ResultName("Photo.jpeg", "JPEG"), "Photo.PDF");
-    EXPECT_EQ(ResultName("x.gifs", "GIF"), "x.PDFs");
-    EXPECT_EQ(ReplaceTypeSuffix("a.b", "", ".PDF"), "a.b");
-}
-
-TEST(LoopRules, DestinationsFollowTheGroup) {
-    EXPECT_EQ(DestinationPath("/docs/Letter.pdf", "PDF", TypeGroup::Pdf), "/docs/Letter.PDF.PDF");
-    EXPECT_EQ(DestinationPath("/docs/Scan.tif", "TIF", TypeGroup::Image), "/docs/Scan.PDF");
-    EXPECT_EQ(DestinationPath("/docs/Photo.jpeg", "JPEG", TypeGroup::Image), "/docs/Photo.PDF");
-    EXPECT_EQ(DestinationPath("/docs/Old.pdf/Letter.pdf", "PDF", TypeGroup::Pdf), "/docs/Old.PDF.PDF/Letter.PDF.PDF");
-    // Without "." + type the destination is the attachment itself; the loop refuses that copy.
-    EXPECT_EQ(DestinationPath("/docs/Scan.pdf", "TIF", TypeGroup::Image), "/docs/Scan.pdf");
+// Only the file name's final extension is touched: images get ".PDF" in its place, PDFs
+// ".PDF.PDF"; a name without one gets the suffix appended; folders are never changed.
+TEST(LoopRules, TheDestinationReplacesOnlyTheFinalExtension) {
+    const struct {
+        const char* attachment;
+        TypeGroup group;
+        const char* destination;
+    } cases[] = {
+        {"/docs/Letter.pdf", TypeGroup::Pdf, "/docs/Letter.PDF.PDF"},
+        {"/docs/Scan.tif", TypeGroup::Image, "/docs/Scan.PDF"},
+        {"/docs/Scan.tiff", TypeGroup::Image, "/docs/Scan.PDF"},
+        {"/docs/x.jpg", TypeGroup::Image, "/docs/x.PDF"},
+        {"/docs/a.tif.tif", TypeGroup::Image, "/docs/a.tif.PDF"},
+        {"/docs/Letter.pdf.tif", TypeGroup::Image, "/docs/Letter.pdf.PDF"},
+        {"D:\\Old.pdf\\Letter.pdf", TypeGroup::Pdf, "D:\\Old.pdf\\Letter.PDF.PDF"},
+        {"D:\\Old.pdf\\Letter", TypeGroup::Pdf, "D:\\Old.pdf\\Letter.PDF.PDF"},
+        {"/docs/Old.tif/Scan", TypeGroup::Image, "/docs/Old.tif/Scan.PDF"},
+        {"/docs/Scan.", TypeGroup::Image, "/docs/Scan.PDF"},
+        {"/docs/.tif", TypeGroup::Image, "/docs/.tif.PDF"},
+        {"Scan.Tif", TypeGroup::Image, "Scan.PDF"},
+        {"/docs/Typed.pdf", TypeGroup::Image, "/docs/Typed.PDF"},  // the attachment itself: the copy refuses it
+    };
+    for (const auto& c : cases) EXPECT_EQ(DestinationPath(c.attachment, c.group), c.destination) << c.attachment;
 }
 
 TEST(LoopRules, RowTextAndReportLine) {

@@ -19,7 +19,11 @@
 #include "driver/KVOProcessModule.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/store/SqliteConnection.h"
+#include "shared/image/RasterImage.h"
+#include "shared/pdf/PdfFile.h"
 #include "shared/platform/Clock.h"
+#include "shared/xml/HandOff.h"
+#include "support/PdfTools.h"
 #include "support/TestSupport.h"
 
 extern char** environ;
@@ -170,18 +174,41 @@ public:
         return found == all.end() ? std::nullopt : found->second.processed;
     }
 
-    // A document in the documents folder, copied from the corpus or made of `content`.
-    fs::path addDocument(const std::string& relative, const std::string& corpusName = "") const {
+    // A document in the documents folder, copied from the corpus, or else a small scanned
+    // page as a TIFF of `pages` frames.
+    fs::path addDocument(const std::string& relative, const std::string& corpusName = "", int pages = 1) const {
         fs::path target = docs / relative;
         fs::create_directories(target.parent_path());
-        if (corpusName.empty()) WriteFile(target, "scanned page of " + relative);
-        else fs::copy_file(CorpusDir() / corpusName, target, fs::copy_options::overwrite_existing);
+        if (corpusName.empty()) {
+            image::Raster page{64, 32, 1, 300, 300, 8, std::vector<std::uint8_t>(8 * 32, 0)};
+            page.pixels[4 * 8 + 2] = 0xff;  // a stroke, so that no page is empty
+            image::WriteMultiPageTiff(std::vector<image::Raster>(pages, page), target.string());
+        } else {
+            fs::copy_file(CorpusDir() / corpusName, target, fs::copy_options::overwrite_existing);
+        }
         return target;
     }
 
-    // The pipeline's result for an attachment of that base name (a corpus PDF).
-    void planResult(const std::string& base, const std::string& corpusName) const {
-        fs::copy_file(CorpusDir() / corpusName, results / (base + ".pdf"), fs::copy_options::overwrite_existing);
+    // The pipeline's result for the attachment at `attachment` (relative to the documents
+    // folder, as the file really lies): a corpus PDF, or `pages` copies of its page, marked as
+    // made for that attachment, as the builder marks what it makes.
+    void planResult(const std::string& attachment, const std::string& corpusName, int pages = 1) const {
+        const fs::path planned = planForeignResult(handoff::BaseName(attachment), corpusName, pages);
+        pdf::MarkAsResultFor(planned.string(), (docs / attachment).string());
+    }
+
+    // A result left without the builder's mark (a file that is not this attachment's result).
+    fs::path planForeignResult(const std::string& base, const std::string& corpusName, int pages = 1) const {
+        const fs::path planned = results / (base + ".pdf");
+        const std::string page = ShellQuoted((CorpusDir() / corpusName).string());
+        if (pages == 1) {
+            fs::copy_file(CorpusDir() / corpusName, planned, fs::copy_options::overwrite_existing);
+        } else {
+            std::string command = "pdfunite";
+            for (int i = 0; i < pages; ++i) command += " " + page;
+            CommandOutput(command + " " + ShellQuoted(planned.string()));
+        }
+        return planned;
     }
 
     // Runs the driver in this process with a recording display.
@@ -206,10 +233,11 @@ private:
     EnvVar tempVar_, windirVar_, resultsVar_, logVar_, sleepVar_, displayVar_, waylandVar_;
 };
 
-// A replaced clock for one test, in a fixed time zone; `set` moves it to a local time of day.
+// A replaced clock for one test, in a fixed time zone; `set` moves it to a time of day (UTC)
+// or to a given moment.
 class TestClock {
 public:
-    TestClock() : tz_(std::make_unique<EnvVar>("TZ", "UTC")) {
+    explicit TestClock(const char* timeZone = "UTC") : tz_(std::make_unique<EnvVar>("TZ", timeZone)) {
         tzset();
         SetClockForTesting([this] { return base_; });
     }
@@ -219,10 +247,8 @@ public:
         tzset();
     }
     // 2026-03-02 at the given time (UTC), minus whatever the loop has slept so far.
-    void set(int hour, int minute, int second) {
-        const TimePoint wanted = At(hour, minute, second);
-        base_ = wanted - (Now() - base_);
-    }
+    void set(int hour, int minute, int second) { set(At(hour, minute, second)); }
+    void set(TimePoint wanted) { base_ = wanted - (Now() - base_); }
     static TimePoint At(int hour, int minute, int second, int dayOffset = 0) {
         using namespace std::chrono;
         return sys_days{year{2026} / March / (2 + dayOffset)} + hours{hour} + minutes{minute} + seconds{second};

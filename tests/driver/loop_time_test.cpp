@@ -112,5 +112,25 @@ TEST_F(LoopTime, AStopBeforeARowLeavesItForTheNextRun) {
     EXPECT_EQ(log.texts.back().second, "Wait until 18:00 to re-start.") << "shown briefly, no wait";
 }
 
+// The clocks go back an hour one second after "Not found": the pause still lasts three to four
+// seconds, it does not wait for the local clock to come round again.
+TEST(LoopClockChange, ThePauseAfterNotFoundIsElapsedTime) {
+    TestClock clock("Europe/Berlin");
+    clock.set(std::chrono::sys_days{std::chrono::year{2026} / std::chrono::October / 25} + std::chrono::minutes{59} +
+              seconds{59});  // 02:59:59 summer time, then 02:00:00 winter time
+    LoopWorld world;
+    DisplayLog log;
+    world.addAttachment(1, "TIF", (world.docs / "Gone.tif").string());
+    world.addAttachment(2, "TIF", (world.docs / "Gone.tif").string());
+    EXPECT_EQ(world.run(log), 0);
+    auto notFound = std::find_if(log.texts.begin(), log.texts.end(),
+                                 [](const auto& entry) { return entry.second.ends_with("Not found"); });
+    ASSERT_NE(notFound, log.texts.end());
+    ASSERT_NE(notFound + 1, log.texts.end());
+    const auto pause = (notFound + 1)->first - notFound->first;
+    EXPECT_GE(pause, seconds(3));
+    EXPECT_LT(pause, seconds(5));
+}
+
 }  // namespace
 }  // namespace kvo::test

@@ -1,8 +1,14 @@
 // The row walk against the embedded store and the stand-in pipeline, one cycle at a time.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <csignal>
+
+#include "driver/WriteJournal.h"
 #include "loop_test_support.h"
 #include "shared/platform/Clock.h"
+#include "shared/platform/WholeFile.h"
 #include "shared/xml/XmlDocument.h"
 
 namespace kvo::test {
@@ -41,10 +47,10 @@ TEST_F(LoopWalk, EveryOutcomeOfOneCycle) {
     world.addDocument("NoResult.bmp");
     world.addDocument("Photo.jpeg");
     world.addDocument("Letter.pdf", "ccitt.pdf");
-    world.planResult("Scan", "graph_ocred.pdf");
-    world.planResult("Blank", "ccitt.pdf");
-    world.planResult("Photo", "graph_ocred.pdf");
-    world.planResult("Letter", "graph_ocred.pdf");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
+    world.planResult("Blank.tif", "ccitt.pdf");
+    world.planResult("Photo.jpeg", "graph_ocred.pdf");
+    world.planResult("Letter.pdf", "graph_ocred.pdf");
 
     testing::internal::CaptureStderr();
     ASSERT_EQ(world.run(log), 0);
@@ -76,9 +82,8 @@ TEST_F(LoopWalk, EveryOutcomeOfOneCycle) {
     EXPECT_EQ(open[7].filePath, doc("Letter.PDF.PDF"));
 
     // The copies are whole; the attachments stay; no result is left in TEMP.
-    const std::string chart = ReadFile(CorpusDir() / "graph_ocred.pdf");
-    EXPECT_EQ(ReadFile(world.docs / "Scan.PDF"), chart);
-    EXPECT_EQ(ReadFile(world.docs / "Letter.PDF.PDF"), chart);
+    EXPECT_EQ(ReadFile(world.docs / "Scan.PDF"), ReadFile(world.results / "Scan.pdf"));
+    EXPECT_EQ(ReadFile(world.docs / "Letter.PDF.PDF"), ReadFile(world.results / "Letter.pdf"));
     EXPECT_EQ(ReadFile(world.docs / "Letter.pdf"), ReadFile(CorpusDir() / "ccitt.pdf"));
     EXPECT_TRUE(fs::exists(world.docs / "Scan.tif"));
     EXPECT_FALSE(fs::exists(world.docs / "Blank.PDF"));
@@ -112,61 +117,263 @@ TEST_F(LoopWalk, EveryOutcomeOfOneCycle) {
     EXPECT_EQ(std::count(log.stopEnabled.begin(), log.stopEnabled.end(), false), 5);
 }
 
-TEST_F(LoopWalk, NamesThatDoNotFollowTheRule) {
+// Only the name's final extension changes: names with more dots, folders named like a type,
+// a type that differs from the extension, quotes and accents all convert.
+TEST_F(LoopWalk, OddNamesConvert) {
     world.addAttachment(1, "TIF", doc("a.tif.tif"));
     world.addAttachment(2, "PDF", doc("Old.pdf/Letter.pdf"));
-    world.addAttachment(3, "TIF", doc("O'Brien.tif"));
+    world.addAttachment(3, "TIF", doc("Brief von O'Brien \"neu\" é.tif"));
     world.addAttachment(4, "TIF", doc(".Hidden.tif"));
-    world.addAttachment(5, "TIF", doc("Typed.pdf"));  // a TIF row whose file is named .pdf
-    world.addAttachment(6, "TIF", doc("case.tif"));
-    world.addAttachment(7, "TIF", std::nullopt);
+    world.addAttachment(5, "TIF", doc("Scan.tiff"));
+    world.addAttachment(6, "JPEG", doc("x.jpg"));
+    world.addAttachment(7, "TIF", doc("case.tif"));
+    world.addAttachment(8, "TIF", std::nullopt);
     world.addDocument("a.tif.tif");
     world.addDocument("Old.pdf/Letter.pdf", "ccitt.pdf");
-    world.addDocument("O'Brien.tif");
+    world.addDocument("Brief von O'Brien \"neu\" é.tif");
     world.addDocument(".Hidden.tif");
-    world.addDocument("Typed.pdf");
+    world.addDocument("Scan.tiff", "", 2);
+    world.addDocument("x.jpg");
     world.addDocument("Case.TIF");
-    world.planResult("a.tif", "graph_ocred.pdf");
-    world.planResult("Letter", "graph_ocred.pdf");
-    world.planResult("O'Brien", "graph_ocred.pdf");
-    world.planResult("Typed", "graph_ocred.pdf");
-    world.planResult("Case", "graph_ocred.pdf");
-    const std::string typedBefore = ReadFile(world.docs / "Typed.pdf");
+    world.planResult("a.tif.tif", "graph_ocred.pdf");
+    world.planResult("Old.pdf/Letter.pdf", "graph_ocred.pdf");
+    world.planResult("Brief von O'Brien \"neu\" é.tif", "graph_ocred.pdf");
+    world.planResult("Scan.tiff", "graph_ocred.pdf", 2);
+    world.planResult("x.jpg", "graph_ocred.pdf");
+    world.planResult("Case.TIF", "graph_ocred.pdf");
 
     testing::internal::CaptureStderr();
     ASSERT_EQ(world.run(log), 0);
     const std::string report = testing::internal::GetCapturedStderr();
 
     auto queue = world.rows();
-    // a.tif.tif: the result is looked for as a.PDF.PDF, which the pipeline does not write.
-    EXPECT_EQ(queue[1].processed, 5);
-    // Old.pdf/Letter.pdf: the destination lies in Old.PDF.PDF/, which does not exist.
-    EXPECT_EQ(queue[2].processed, 0);
-    EXPECT_FALSE(fs::exists(world.temp / "Letter.pdf")) << "the result is deleted all the same";
-    EXPECT_NE(report.find("2 " + doc("Old.pdf/Letter.pdf") + ": left pending, the copy to " +
-                          doc("Old.PDF.PDF/Letter.PDF.PDF")),
-              std::string::npos)
-        << report;
-    // O'Brien.tif: the apostrophe goes into the statements safely.
-    EXPECT_EQ(queue[3].processed, 2);
-    EXPECT_EQ(queue[3].filePath, doc("O'Brien.PDF"));
-    EXPECT_EQ(world.rows("DiaryAttachments")[3].filePath, doc("O'Brien.PDF"));
-    // A hidden file is not found.
+    const std::map<int, std::string> converted = {{1, "a.tif.PDF"},
+                                                  {2, "Old.pdf/Letter.PDF.PDF"},
+                                                  {3, "Brief von O'Brien \"neu\" é.PDF"},
+                                                  {5, "Scan.PDF"},
+                                                  {6, "x.PDF"},
+                                                  {7, "case.PDF"}};
+    for (const auto& [id, destination] : converted) {
+        EXPECT_EQ(queue[id].processed, 2) << id << "\n" << report;
+        EXPECT_EQ(queue[id].filePath, doc(destination)) << id;
+        EXPECT_EQ(world.rows("DiaryAttachments")[id].filePath, doc(destination)) << id;
+        EXPECT_TRUE(fs::exists(world.docs / destination)) << destination;
+    }
+    // A hidden file and a NULL path are "not found".
     EXPECT_EQ(queue[4].processed, 2);
     EXPECT_NE(report.find("4 " + doc(".Hidden.tif") + ": status 2, not found"), std::string::npos);
-    // Typed.pdf of type TIF: the destination would be the attachment itself; it stays as it was.
-    EXPECT_EQ(queue[5].processed, 5);
-    EXPECT_EQ(ReadFile(world.docs / "Typed.pdf"), typedBefore);
-    EXPECT_EQ(world.rows("DiaryAttachments")[5].filePath, doc("Typed.pdf"));
-    EXPECT_NE(report.find("5 " + doc("Typed.pdf") + ": status 5, the destination would replace the attachment"),
+    EXPECT_EQ(queue[8].processed, 2);
+    EXPECT_NE(report.find("8 (no path): status 2, not found"), std::string::npos);
+    EXPECT_EQ(tempFiles(), std::vector<std::string>{"KVOFile.xml"});
+}
+
+// The copy may replace only a searchable PDF made earlier for the same attachment. Anything
+// else at the destination (compared without regard to case) stays as it is, and the row gets
+// status 5 with a line naming it.
+TEST_F(LoopWalk, NothingInTheWayIsOverwritten) {
+    const struct {
+        int id;
+        const char* attachment;
+        const char* inTheWay;
+    } blocked[] = {
+        {1, "Scan.tif", "scan.pdf"},              // a client's file that differs only in case
+        {2, "Letter.pdf.tif", "Letter.PDF.PDF"},  // the result of another attachment, Letter.pdf
+        {3, "Damaged.tif", "Damaged.PDF"},        // an earlier result, cut short
+        {4, "Folder.tif", "Folder.PDF"},          // a folder
+        {5, "Linked.tif", "Linked.PDF"},          // a link to this attachment's earlier result
+        {6, "Typed.pdf", "Typed.pdf"},            // a TIF row whose file is named .pdf: itself
+    };
+    for (const auto& row : blocked) {
+        world.addAttachment(row.id, "TIF", doc(row.attachment));
+        world.addDocument(row.attachment);
+        world.planResult(row.attachment, "graph_ocred.pdf");
+    }
+    WriteFile(world.docs / "scan.pdf", "a client's letter");
+    fs::copy_file(CorpusDir() / "vector.pdf", world.docs / "Letter.PDF.PDF");
+    pdf::MarkAsResultFor(doc("Letter.PDF.PDF"), doc("Letter.pdf"));
+    fs::copy_file(world.results / "Damaged.pdf", world.docs / "Damaged.PDF");
+    fs::resize_file(world.docs / "Damaged.PDF", fs::file_size(world.docs / "Damaged.PDF") / 2);
+    fs::create_directory(world.docs / "Folder.PDF");
+    const fs::path elsewhere = world.results / "Linked-earlier.pdf";
+    fs::copy_file(world.results / "Linked.pdf", elsewhere);
+    fs::create_symlink(elsewhere, world.docs / "Linked.PDF");
+    // An earlier result of this very attachment is replaced, under its own spelling.
+    world.addAttachment(7, "TIF", doc("Again.tif"));
+    world.addDocument("Again.tif");
+    world.planResult("Again.tif", "graph_ocred.pdf");
+    fs::copy_file(CorpusDir() / "vector.pdf", world.docs / "again.pdf");
+    pdf::MarkAsResultFor(doc("again.pdf"), doc("Again.tif"));
+    // A file that arrives at the destination while the pipeline runs is not replaced either.
+    world.addAttachment(8, "TIF", doc("Late.tif"));
+    world.addDocument("Late.tif");
+    world.planResult("Late.tif", "graph_ocred.pdf");
+    std::optional<std::size_t> lateShownAt;  // Stop button changes when Late.tif was first shown
+    auto arriveDuringTheRun = [&](const RecordingDisplay& display, bool&) {
+        if (!display.text().ends_with(doc("Late.tif") + "\r\n\r\nIn progress. Please wait.")) return;
+        if (!lateShownAt) lateShownAt = log.stopEnabled.size();
+        else if (log.stopEnabled.size() > *lateShownAt && !fs::exists(world.docs / "late.pdf"))
+            WriteFile(world.docs / "late.pdf", "arrived late");  // the pipeline's run has begun
+    };
+
+    auto snapshot = [&] {
+        std::map<std::string, std::string> entries;
+        for (const auto& entry : fs::directory_iterator(world.docs))
+            entries[entry.path().filename()] = entry.is_symlink()     ? "a link"
+                                               : entry.is_directory() ? "a folder"
+                                                                      : ReadFile(entry.path());
+        return entries;
+    };
+    auto before = snapshot();
+    const std::string earlier = ReadFile(elsewhere);
+
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(world.run(log, true, arriveDuringTheRun), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+
+    auto queue = world.rows();
+    for (const auto& row : blocked) {
+        EXPECT_EQ(queue[row.id].processed, 5) << row.attachment << "\n" << report;
+        EXPECT_EQ(world.rows("DiaryAttachments")[row.id].filePath, doc(row.attachment));
+        EXPECT_NE(report.find(std::to_string(row.id) + " " + doc(row.attachment) + ": status 5, " +
+                              doc(row.inTheWay) + " is in the way; nothing was copied"),
+                  std::string::npos)
+            << report;
+    }
+    EXPECT_EQ(queue[7].processed, 2) << report;
+    EXPECT_EQ(queue[7].filePath, doc("Again.PDF"));
+    EXPECT_EQ(queue[8].processed, 5);
+    EXPECT_NE(report.find("8 " + doc("Late.tif") + ": status 5, " + doc("late.pdf") + " is in the way"),
               std::string::npos);
-    // case.tif names Case.TIF: found without regard to case, the result too.
-    EXPECT_EQ(queue[6].processed, 2);
-    EXPECT_EQ(queue[6].filePath, doc("case.PDF"));
-    EXPECT_TRUE(fs::exists(world.docs / "case.PDF"));
-    // A NULL path is "not found".
-    EXPECT_EQ(queue[7].processed, 2);
-    EXPECT_NE(report.find("7 (no path): status 2, not found"), std::string::npos);
+    // What is blocked from the start is not converted at all.
+    EXPECT_EQ(slidesLog(), doc("Again.tif") + "\n" + doc("Late.tif") + "\n");
+    // Nothing else changed, nothing was added, and the earlier result of Again.tif holds the new one.
+    before["again.pdf"] = ReadFile(world.results / "Again.pdf");
+    before["late.pdf"] = "arrived late";
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_EQ(ReadFile(elsewhere), earlier);
+}
+
+// A result is recorded only when it is this attachment's, whole: as many pages as the
+// attachment, each with its page picture (a page kept from a PDF may draw anything).
+TEST_F(LoopWalk, OnlyAVerifiedResultIsRecorded) {
+    world.addAttachment(1, "TIF", doc("Two.tif"));
+    world.addAttachment(2, "TIF", doc("Three.tif"));
+    world.addAttachment(3, "TIF", doc("Vector.tif"));
+    world.addAttachment(4, "TIF", doc("Cut.tif"));
+    world.addAttachment(5, "TIF", doc("Foreign.tif"));
+    world.addAttachment(6, "PDF", doc("Kept.pdf"));
+    world.addAttachment(7, "PDF", doc("Broken.pdf"));
+    world.addDocument("Two.tif");
+    world.addDocument("Three.tif", "", 3);
+    world.addDocument("Vector.tif");
+    world.addDocument("Cut.tif");
+    world.addDocument("Foreign.tif");
+    world.addDocument("Kept.pdf", "vector.pdf");
+    world.addDocument("Broken.pdf", "invalid.pdf");
+    world.planResult("Two.tif", "graph_ocred.pdf", 2);
+    world.planResult("Three.tif", "graph_ocred.pdf", 3);
+    world.planResult("Vector.tif", "vector.pdf");
+    world.planResult("Cut.tif", "graph_ocred.pdf");
+    fs::resize_file(world.results / "Cut.pdf", fs::file_size(world.results / "Cut.pdf") / 2);
+    world.planForeignResult("Foreign", "graph_ocred.pdf");
+    // Another attachment kept in the work folder under Other.tif's result name.
+    world.addAttachment(8, "TIF", doc("Other.tif"));
+    world.addDocument("Other.tif");
+    fs::copy_file(CorpusDir() / "graph_ocred.pdf", world.temp / "Other.pdf");
+    world.planResult("Kept.pdf", "vector.pdf");
+
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(world.run(log), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+
+    auto queue = world.rows();
+    auto line = [&](int id, const std::string& attachment, const std::string& outcome) {
+        EXPECT_NE(report.find(std::to_string(id) + " " + doc(attachment) + ": " + outcome), std::string::npos)
+            << outcome << "\n" << report;
+    };
+    line(1, "Two.tif", "status 5, the result has 2 pages, the attachment 1 page");
+    line(2, "Three.tif", "status 2, converted to " + doc("Three.PDF"));
+    line(3, "Vector.tif", "status 5, page 1 of the result carries no page picture");
+    line(4, "Cut.tif", "status 5, ");
+    line(5, "Foreign.tif", "status 5, " + (world.temp / "Foreign.pdf").string() + " was not made for this attachment");
+    line(8, "Other.tif", "status 5, " + (world.temp / "Other.pdf").string() + " was not made for this attachment");
+    line(6, "Kept.pdf", "status 2, converted to " + doc("Kept.PDF.PDF"));
+    line(7, "Broken.pdf", "status 5, its text is unreadable and Ghostscript's rewrite was not used: ");
+    for (int id : {1, 3, 4, 5, 7, 8}) EXPECT_EQ(queue[id].processed, 5) << id;
+    for (const char* unrecorded : {"Two.PDF", "Vector.PDF", "Cut.PDF", "Foreign.PDF", "Broken.PDF.PDF"})
+        EXPECT_FALSE(fs::exists(world.docs / unrecorded)) << unrecorded;
+    EXPECT_EQ(ReadFile(world.docs / "Broken.pdf"), ReadFile(CorpusDir() / "invalid.pdf"));
+    EXPECT_NE(slidesLog().find(doc("Cut.tif")), std::string::npos);
+    EXPECT_EQ(slidesLog().find(doc("Broken.pdf")), std::string::npos) << "no conversion after a refused rewrite";
+    // What the pipeline made is gone; the file that lay there before stays as it was.
+    EXPECT_EQ(tempFiles(), (std::vector<std::string>{"KVOFile.xml", "KVOPdfWrite.log", "KVOPdfWrite.pdf",
+                                                     "Other.pdf"}));
+    EXPECT_EQ(ReadFile(world.temp / "Other.pdf"), ReadFile(CorpusDir() / "graph_ocred.pdf"));
+}
+
+// An attachment that lies in the work folder under its own result's name is never taken for
+// its result nor deleted; one whose destination is the result itself keeps it.
+TEST_F(LoopWalk, AnAttachmentInTheWorkFolderIsNeverTakenForItsResult) {
+    fs::copy_file(CorpusDir() / "ccitt.pdf", world.temp / "Scan.pdf");
+    world.addAttachment(1, "PDF", (world.temp / "Scan.pdf").string());
+    world.addAttachment(2, "TIF", (world.temp / "Fax.tif").string());
+    fs::rename(world.addDocument("Fax.tif"), world.temp / "Fax.tif");
+    fs::copy_file(CorpusDir() / "graph_ocred.pdf", world.results / "Fax.pdf");
+    pdf::MarkAsResultFor((world.results / "Fax.pdf").string(), (world.temp / "Fax.tif").string());
+
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(world.run(log), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(world.status(1), 5);
+    EXPECT_EQ(ReadFile(world.temp / "Scan.pdf"), ReadFile(CorpusDir() / "ccitt.pdf"));
+    EXPECT_FALSE(fs::exists(world.temp / "Scan.PDF.PDF"));
+    EXPECT_NE(report.find("1 " + (world.temp / "Scan.pdf").string() +
+                          ": status 5, the attachment lies in the work folder under its result's name"),
+              std::string::npos)
+        << report;
+    // Fax.tif's result, TEMP/Fax.pdf, is its destination TEMP/Fax.PDF: recorded and kept.
+    EXPECT_EQ(world.status(2), 2) << report;
+    EXPECT_EQ(world.rows()[2].filePath, (world.temp / "Fax.PDF").string());
+    EXPECT_EQ(ReadFile(world.temp / "Fax.pdf"), ReadFile(world.results / "Fax.pdf"));
+    EXPECT_TRUE(fs::exists(world.temp / "Fax.tif"));
+}
+
+// A driver killed while it wrote files whole leaves hidden temporaries beside the destination
+// and in TEMP; the next start removes them, and nothing that is not ours.
+TEST_F(LoopWalk, TheNextStartRemovesTheTemporariesOfAKilledDriver) {
+    WriteFile(world.docs / ".Scan.PDF.keep", "not ours");
+    const pid_t killed = fork();
+    if (killed == 0) {
+        driver::PendingWrite noted(world.docs.string());
+        WholeFileWriter copy((world.docs / "Scan.PDF").string());
+        copy.write("half a PDF", 10);
+        WholeFileWriter order((world.temp / "KVOFile.xml").string());
+        order.write("<KVO", 4);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(killed, &status, 0), killed);
+    auto hidden = [](const fs::path& folder) {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().filename().string()[0] == '.') names.push_back(entry.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    ASSERT_EQ(hidden(world.docs).size(), 2u);
+    ASSERT_EQ(hidden(world.temp).size(), 1u);
+
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(world.run(log), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(hidden(world.docs), std::vector<std::string>{".Scan.PDF.keep"});
+    EXPECT_EQ(hidden(world.temp), std::vector<std::string>{});
+    EXPECT_NE(report.find("removed 2 temporary file(s) left by an interrupted run"), std::string::npos) << report;
+    // Once removed, the next start has nothing to say.
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(world.run(log), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr().find("temporary"), std::string::npos);
 }
 
 TEST_F(LoopWalk, ATypeOutsideTheGroupsGetsItsOrderAndStaysPending) {
@@ -219,7 +426,7 @@ TEST_F(LoopWalk, PathMapTranslatesBothWays) {
     world.addAttachment(3, "TIF", "D:\\Elsewhere\\Gone.tif");
     world.addDocument("Smith/Scan.tif");
     world.addDocument("Chart.pdf", "graph_ocred.pdf");
-    world.planResult("Scan", "graph_ocred.pdf");
+    world.planResult("Smith/Scan.tif", "graph_ocred.pdf");
 
     ASSERT_EQ(world.run(log), 0);
     auto queue = world.rows();
@@ -236,10 +443,9 @@ TEST_F(LoopWalk, PathMapTranslatesBothWays) {
     EXPECT_TRUE(log.showed("Processing file 1 of 3:\r\nD:\\Docs\\Smith\\Scan.tif"));
 }
 
-// The destination is the row's FilePath with "." + type replaced. The host tables get
-// that text in the host's own spelling, and a mapped folder whose own name holds "." + type is
-// not touched by the replacement.
-TEST_F(LoopWalk, TheDestinationIsTheRowsOwnPathWithTheTypeReplaced) {
+// The host tables get the destination in the host's own spelling, and a mapped folder whose
+// own name holds "." + type is not touched.
+TEST_F(LoopWalk, TheDestinationKeepsTheHostsSpelling) {
     const fs::path store = world.docs / "Store.tif";
     const fs::path files = world.docs / "files";
     world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + store.string() + "\r\nE:\\Files=" + files.string() + "\r\n");
@@ -248,8 +454,8 @@ TEST_F(LoopWalk, TheDestinationIsTheRowsOwnPathWithTheTypeReplaced) {
     world.addAttachment(2, "TIF", (files / "Local.tif").string());
     world.addDocument("Store.tif/Scan.tif");
     world.addDocument("files/Local.tif");
-    world.planResult("Scan", "graph_ocred.pdf");
-    world.planResult("Local", "graph_ocred.pdf");
+    world.planResult("Store.tif/Scan.tif", "graph_ocred.pdf");
+    world.planResult("files/Local.tif", "graph_ocred.pdf");
 
     testing::internal::CaptureStderr();
     ASSERT_EQ(world.run(log), 0);

@@ -3,12 +3,17 @@
 
 #include <sys/stat.h>
 
+#include <list>
+
 #include "driver/modPDFSearchable.h"
 #include "driver/pdftext/PdfTextExtractor.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
+#include "loop_test_support.h"
+#include "shared/AppTester.h"
 #include "shared/platform/CommandLine.h"
 #include "support/PdfAssembly.h"
+#include "support/PdfTools.h"
 #include "support/TestSupport.h"
 
 namespace kvo::test {
@@ -39,6 +44,24 @@ const std::string kAllInformation =
 const std::string kPostScriptWithText =
     "%!PS\n/Helvetica findfont 24 scalefont setfont\n72 720 moveto (Rewritten Text) show\nshowpage\n";
 
+// A PDF with text whose cross-reference table and trailer are lost: poppler cannot open it,
+// Ghostscript repairs it and counts its pages.
+std::string PdfWithoutTrailer(int pages) {
+    const std::string content = "BT /F1 24 Tf 72 720 Td (Rewritten Text) Tj ET";
+    std::string kids;
+    for (int page = 0; page < pages; ++page) kids += std::to_string(4 + page) + " 0 R ";
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    for (int page = 0; page < pages; ++page)
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 3 0 R"
+                          " /Resources << /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >> >>");
+    const std::string whole = AssemblePdf(objects);
+    return whole.substr(0, whole.find("\nxref") + 1);
+}
+
 class PdfTextLayer : public ::testing::Test {
 protected:
     // A copy of a corpus file in the test's own attachment folder.
@@ -54,6 +77,17 @@ protected:
 
     bool rewriteFileLeft() const { return fs::exists(temp_ / "KVOPdfWrite.pdf"); }
 
+    // The stand-in Ghostscript, registered, leaving `rewrite` and the report `report`, then
+    // ending as `end` says (see gs_standin).
+    void standInGhostscript(const fs::path& rewrite, const std::string& report, const std::string& end) {
+        InstallProgram(HelperDir() / "gs_standin", standIn_.path(), "gs");
+        registerGhostscript(standIn_.str());
+        standInVars_.clear();
+        standInVars_.emplace_back("GS_STANDIN_REWRITE", rewrite.string());
+        standInVars_.emplace_back("GS_STANDIN_REPORT", report);
+        standInVars_.emplace_back("GS_STANDIN_END", end);
+    }
+
     // Ghostscript registered in the hive at the given folder.
     void registerGhostscript(const std::string& folder) {
         WriteFile(windows_ / "registry.reg",
@@ -67,6 +101,8 @@ protected:
     ScratchDir windows_{"kvo-windir"};
     EnvVar tempVar_{"TEMP", temp_.str()};
     EnvVar windir_{"windir", windows_.str()};  // no hive: Ghostscript is the gs on PATH
+    ScratchDir standIn_{"kvo-gs"};
+    std::list<EnvVar> standInVars_;
 };
 
 TEST_F(PdfTextLayer, TheExtractorGivesTheInformationEntriesTheFileNameAndThePageText) {
@@ -107,27 +143,20 @@ TEST_F(PdfTextLayer, NothingExtractedAndNoGhostscriptCountsAsSearchable) {
     EXPECT_EQ(ReadFile(attachments_ / "Script.pdf"), kPostScriptWithText);
 }
 
-TEST_F(PdfTextLayer, ADamagedPdfIsRewrittenAndTheAnswerFollowsWhatGhostscriptLeaves) {
-    const std::string pdf = attachment("invalid.pdf");
-    const bool answer = IsPDFSearchable(pdf);
-    const bool rewriteHasText =
-        rewriteFileLeft() && !CutDownExtractedText(ExtractPdfText((temp_ / "KVOPdfWrite.pdf").string())).empty();
-    EXPECT_EQ(answer, rewriteHasText);
-    if (!answer) {
-        EXPECT_EQ(ReadFile(pdf), ReadFile(CorpusDir() / "invalid.pdf"));
-    }
-}
-
-TEST_F(PdfTextLayer, ARewriteWithTextReplacesTheAttachmentKeepingItsPermissions) {
-    const std::string pdf = attachment("Brief von O'Brien \"neu\".pdf", kPostScriptWithText);
+TEST_F(PdfTextLayer, ASoundRewriteWithTextReplacesTheAttachmentKeepingItsPermissions) {
+    const std::string pdf = attachment("Brief von O'Brien \"neu\" é.pdf", PdfWithoutTrailer(2));
+    ASSERT_EQ(ExtractPdfText(pdf), "");
     ASSERT_EQ(chmod(pdf.c_str(), 0640), 0);
     int pumped = 0;
-    EXPECT_TRUE(IsPDFSearchable(pdf, [&] { ++pumped; }));
+    std::string refused;
+    EXPECT_TRUE(IsPDFSearchable(pdf, [&] { ++pumped; }, &refused));
+    EXPECT_EQ(refused, "");
     EXPECT_GT(pumped, 0);
 
     ASSERT_TRUE(rewriteFileLeft());
     EXPECT_EQ(ReadFile(pdf), ReadFile(temp_ / "KVOPdfWrite.pdf"));
     EXPECT_NE(ExtractPdfText(pdf).find("Rewritten Text"), std::string::npos);
+    EXPECT_EQ(PdfPageCount(pdf), 2);
     struct stat info {};
     ASSERT_EQ(stat(pdf.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
@@ -135,14 +164,62 @@ TEST_F(PdfTextLayer, ARewriteWithTextReplacesTheAttachmentKeepingItsPermissions)
     EXPECT_EQ(std::distance(fs::directory_iterator(attachments_.path()), fs::directory_iterator()), 1);
 }
 
+// The attachment is replaced only by the rewrite of a Ghostscript that ended by itself with
+// status 0 inside its limit, holding every page Ghostscript counted; otherwise it stays
+// exactly as it was and the answer says why.
+TEST_F(PdfTextLayer, AnUnsoundRewriteNeverReplacesTheAttachment) {
+    const fs::path goodRewrite = attachments_ / "rewrite.pdf";
+    WriteFile(goodRewrite, HandMadePdf(kAllInformation, "BT /F1 12 Tf 20 20 Td (Hello) Tj ET"));
+    const std::string oneOfOne = "Processing pages 1 through 1.\nPage 1\n";
+    const struct {
+        std::string report;
+        std::string end;
+        std::string refusal;
+    } cases[] = {
+        {oneOfOne, "exit 1", "Ghostscript ended with status 1"},
+        {oneOfOne, "signal 9", "Ghostscript was ended by signal 9"},
+        {"Processing pages 1 through 2.\nPage 1\n", "exit 0", "Ghostscript's rewrite has 1 pages of the 2 it counted"},
+        {"   No pages will be processed (FirstPage > LastPage).\n", "exit 0", "Ghostscript counted no pages in it"},
+    };
+    const std::string pdf = attachment("Scan.pdf", PdfWithoutTrailer(1));
+    for (const auto& c : cases) {
+        standInGhostscript(goodRewrite, c.report, c.end);
+        std::string refused;
+        EXPECT_FALSE(IsPDFSearchable(pdf, {}, &refused)) << c.end;
+        EXPECT_EQ(refused, c.refusal);
+        EXPECT_EQ(ReadFile(pdf), PdfWithoutTrailer(1)) << c.refusal;
+    }
+    // The real Ghostscript counts no page in a file that is no PDF at all.
+    fs::remove(windows_ / "registry.reg");
+    std::string refused;
+    const std::string invalid = attachment("invalid.pdf");
+    EXPECT_FALSE(IsPDFSearchable(invalid, {}, &refused));
+    EXPECT_EQ(refused, "Ghostscript counted no pages in it");
+    EXPECT_EQ(ReadFile(invalid), ReadFile(CorpusDir() / "invalid.pdf"));
+}
+
+TEST_F(PdfTextLayer, AGhostscriptPastItsLimitIsEndedAndItsRewriteNotUsed) {
+    TestClock clock;
+    const fs::path goodRewrite = attachments_ / "rewrite.pdf";
+    WriteFile(goodRewrite, HandMadePdf(kAllInformation, "BT /F1 12 Tf 20 20 Td (Hello) Tj ET"));
+    standInGhostscript(goodRewrite, "Processing pages 1 through 1.\n", "hang");
+    const std::string pdf = attachment("Scan.pdf", PdfWithoutTrailer(1));
+    std::string refused;
+    // Each look at the running Ghostscript moves the replaced clock on by ten minutes.
+    EXPECT_FALSE(IsPDFSearchable(pdf, [] { SleepMs(600000); }, &refused));
+    EXPECT_EQ(refused, "Ghostscript did not finish within its limit");
+    EXPECT_FALSE(IsAppRunning("gs"));
+    EXPECT_EQ(ReadFile(pdf), PdfWithoutTrailer(1));
+}
+
 TEST_F(PdfTextLayer, OldRewriteFilesGoFirstAndAGhostscriptThatCannotRunGivesFalse) {
     fs::copy_file(CorpusDir() / "graph_ocred.pdf", temp_ / "kvopdfwrite.PDF");
     ScratchDir noGhostscript;
     registerGhostscript(noGhostscript.str());
     const std::string pdf = attachment("Script.pdf", kPostScriptWithText);
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(IsPDFSearchable(pdf));
-    testing::internal::GetCapturedStderr();
+    std::string refused;
+    EXPECT_FALSE(IsPDFSearchable(pdf, {}, &refused));
+    EXPECT_EQ(refused.rfind("Ghostscript (" + noGhostscript.str() + "/gs) could not be started", 0), 0u) << refused;
     EXPECT_FALSE(fs::exists(temp_ / "kvopdfwrite.PDF"));
     EXPECT_EQ(ReadFile(pdf), kPostScriptWithText);
 }
@@ -177,14 +254,14 @@ TEST(CutDown, ACreationDateLeftBehindGoesUpToTheFileName) {
 // Each of the three paths between quotation marks, the output path's after "-sOutputFile=".
 TEST(PdfWriteCommand, PlainPathsStandBetweenQuotationMarks) {
     EXPECT_EQ(driver::BuildPdfWriteCommandLine("/usr/bin", "/tmp/kvo", "/docs/Letter.pdf"),
-              "\"/usr/bin/gs\" -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=\"/tmp/kvo/KVOPdfWrite.pdf\" -r300 "
-              "\"/docs/Letter.pdf\"");
+              "\"/usr/bin/gs\" -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=\"/tmp/kvo/KVOPdfWrite.pdf\" "
+              "-sstdout=\"/tmp/kvo/KVOPdfWrite.log\" -r300 \"/docs/Letter.pdf\"");
 }
 
 TEST(PdfWriteCommand, EveryPathReachesGhostscriptAsOneIntactArgument) {
     const std::vector<std::string> expected = {
         "/opt/gs 10/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=pdfwrite", "-sOutputFile=/tmp/100%% \"x\"/KVOPdfWrite.pdf",
-        "-r300", "/docs/O'Brien \"neu\" 50% \\.pdf"};
+        "-sstdout=/tmp/100% \"x\"/KVOPdfWrite.log", "-r300", "/docs/O'Brien \"neu\" 50% \\.pdf"};
     EXPECT_EQ(SplitCommandLine(driver::BuildPdfWriteCommandLine("/opt/gs 10", "/tmp/100% \"x\"",
                                                                 "/docs/O'Brien \"neu\" 50% \\.pdf")),
               expected);

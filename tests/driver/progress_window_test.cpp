@@ -245,7 +245,7 @@ TEST_F(ProgressWindowTest, AConfirmedStopEndsTheProgramAfterTheCurrentRow) {
     world.addAttachment(2, "TIF", (world.docs / "Second.tif").string());
     world.addDocument("First.tif");
     world.addDocument("Second.tif");
-    world.planResult("First", "graph_ocred.pdf");
+    world.planResult("First.tif", "graph_ocred.pdf");
 
     DialogueLog dialogues;
     std::vector<std::string> samples;

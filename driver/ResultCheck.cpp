@@ -1,0 +1,65 @@
+#include "driver/ResultCheck.h"
+
+#include "driver/LoopRules.h"
+#include "shared/image/RasterImage.h"
+#include "shared/pdf/PdfFile.h"
+#include "shared/xml/HandOff.h"
+
+namespace kvo::driver {
+namespace {
+
+bool IsFaxOrTiff(const std::string& upperType) {
+    return upperType == "TIF" || upperType == "TIFF" || upperType == "G3N";
+}
+
+std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
+
+}  // namespace
+
+std::optional<int> AttachmentPageCount(const std::string& attachmentPath, const std::string& upperType) {
+    if (GroupOfType(upperType) == TypeGroup::Pdf) {
+        const auto facts = pdf::InspectPdf(attachmentPath);
+        if (!facts || facts->pageCount < 1) return std::nullopt;
+        return facts->pageCount;
+    }
+    // The pipeline picks its splitter by the file's extension, the queue by the row's type.
+    if (IsFaxOrTiff(upperType) || IsFaxOrTiff(handoff::UpperExtension(attachmentPath))) {
+        const int frames = image::RasterFile(attachmentPath).frameCount();
+        if (frames < 1) return std::nullopt;
+        return frames;
+    }
+    return 1;
+}
+
+ResultVerdict CheckResult(const std::string& resultPath, const std::string& attachmentPath,
+                          const std::string& upperType) {
+    ResultVerdict verdict;
+    std::string why;
+    const std::optional<pdf::PdfFacts> result = pdf::InspectPdf(resultPath, &why);
+    if (!result) {
+        verdict.problem = "the result " + resultPath + " does not open as a PDF" + (why.empty() ? "" : " (" + why + ")");
+        return verdict;
+    }
+    if (!pdf::IsResultFor(*result, attachmentPath)) {
+        verdict.problem = resultPath + " was not made for this attachment";
+        return verdict;
+    }
+    verdict.madeForAttachment = true;
+    const std::optional<int> pages = AttachmentPageCount(attachmentPath, upperType);
+    if (!pages) {
+        verdict.problem = "the attachment's pages cannot be counted";
+    } else if (result->pageCount != *pages) {
+        verdict.problem = "the result has " + Pages(result->pageCount) + ", the attachment " + Pages(*pages);
+    } else {
+        const bool pagesKept = GroupOfType(upperType) == TypeGroup::Pdf;
+        for (std::size_t page = 0; page < result->pages.size(); ++page) {
+            const pdf::PageFacts& facts = result->pages[page];
+            if (facts.images > 0 || (pagesKept && facts.drawsSomething)) continue;
+            verdict.problem = "page " + std::to_string(page + 1) + " of the result carries no page picture";
+            break;
+        }
+    }
+    return verdict;
+}
+
+}  // namespace kvo::driver

@@ -1,0 +1,23 @@
+#pragma once
+// Whether the pipeline's result may be recorded for an attachment.
+#include <optional>
+#include <string>
+
+namespace kvo::driver {
+
+struct ResultVerdict {
+    bool madeForAttachment = false;  // the result carries this attachment's mark
+    std::string problem;             // "" when the result may be recorded, else the failed check
+};
+
+// The checks, in this order: the result opens as a PDF; it was made for this attachment; it has
+// the attachment's page count; every page carries its page picture (a page kept from a PDF
+// attachment may instead draw anything of its own).
+ResultVerdict CheckResult(const std::string& resultPath, const std::string& attachmentPath,
+                          const std::string& upperType);
+
+// The pages of an attachment: the frames of a TIFF or fax file, the pages of a PDF, 1 for any
+// other image; nullopt when they cannot be counted.
+std::optional<int> AttachmentPageCount(const std::string& attachmentPath, const std::string& upperType);
+
+}  // namespace kvo::driver
