@@ -102,7 +102,9 @@ int E2eWorld::runOnce(std::string* stderrText) const {
 
 std::vector<std::string> E2eWorld::tempFiles() const {
     std::vector<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(temp)) names.push_back(entry.path().filename());
+    // The workers' own folders too.
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(temp))
+        if (!entry.is_directory()) names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
