@@ -68,7 +68,7 @@ WorkerChannel::WorkerChannel(bool& stopRequested, int eventsFd, PathMapEntries p
 WorkerChannel::~WorkerChannel() { std::cerr.rdbuf(previousErrorBuffer_); }
 
 void WorkerChannel::setText(const std::string& text) {
-    const bool appended = text.rfind(text_, 0) == 0;
+    const bool appended = !text_.empty() && text.rfind(text_, 0) == 0;
     text_ = text;
     if (appended) return;
     if (auto attachment = AttachmentOfRowText(text)) {
