@@ -92,16 +92,16 @@ struct CycleResult {
     bool mappedFolderMissing = false;
 };
 
-// Connects and sets the queue up, then lets `use` work with it. Database failures end the
-// program.
+// Connects and sets the queue up for worker `workerIndex` of this process (0: the driver
+// itself), then lets `use` work with it. Database failures end the program.
 template <typename Use>
-CycleResult WithQueue(const CycleConfig& config, Use use) {
+CycleResult WithQueue(const CycleConfig& config, int workerIndex, Use use) {
     CycleResult result;
     std::unique_ptr<DbConnection> selection, updates;
     try {
         selection = OpenConnection(config);
         updates = OpenConnection(config);
-        WorkQueue queue(*selection, *updates, {ThisWorkerName(0), config.claimHours, config.maxAttempts});
+        WorkQueue queue(*selection, *updates, {ThisWorkerName(workerIndex), config.claimHours, config.maxAttempts});
         if (!queue.setUp()) {
             Report("the work queue could not be read; ending");
             result.exitStatus = kExitFailure;
@@ -119,8 +119,8 @@ CycleResult WithQueue(const CycleConfig& config, Use use) {
 }
 
 CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
-                      TimePoint runStart) {
-    return WithQueue(config, [&](WorkQueue& queue, CycleResult& result) {
+                      TimePoint runStart, int workerIndex = 0) {
+    return WithQueue(config, workerIndex, [&](WorkQueue& queue, CycleResult& result) {
         RowWalk walk(queue, display, StopRequested, config.pathMap, appFolder);
         result.waitFor18 = walk.run(runStart) != RowWalk::End::TimeLimit;
     });
@@ -131,7 +131,7 @@ CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const
 CycleResult RunWorkers(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
                        TimePoint runStart, int workers) {
     int pending = 0;
-    CycleResult result = WithQueue(config, [&](WorkQueue& queue, CycleResult&) { pending = queue.pendingCount(); });
+    CycleResult result = WithQueue(config, 0, [&](WorkQueue& queue, CycleResult&) { pending = queue.pendingCount(); });
     if (result.exitStatus) return result;
     const WorkerPoolEnd end = RunWorkerPool({.workers = workers,
                                              .program = appFolder + "/" + kDriverProgram,
@@ -192,7 +192,7 @@ int RunWorker(const Options& options, const std::string& appFolder) {
     BindWorkerToDriver();
     const CycleConfig config = ReadCycleConfig();
     WorkerChannel channel(StopRequested, kWorkerEventsFd, config.pathMap);
-    const CycleResult result = WalkQueue(config, channel, appFolder, options.cycleStart);
+    const CycleResult result = WalkQueue(config, channel, appFolder, options.cycleStart, *options.worker);
     if (result.exitStatus) return *result.exitStatus;
     return result.waitFor18 ? 0 : kWorkerTimeLimit;
 }
