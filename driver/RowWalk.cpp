@@ -23,31 +23,14 @@ namespace {
 constexpr const char* kPipelineProgram = "KVOProcessSlides";
 constexpr const char* kPipelineImageName = "KVOProcessSlides.exe";
 constexpr int kPollMs = 50;
-constexpr int kFileWaitMs = 500;
 // The pause after "Not found" polls the display this often instead of spinning.
 constexpr int kNotFoundPollMs = 20;
-
-std::int64_t LengthOrMinusOne(const std::string& path) { return FileLength(path).value_or(-1); }
 
 double SecondsBetween(TimePoint from, TimePoint to) {
     return std::chrono::duration<double>(to - from).count();
 }
 
 }  // namespace
-
-void WaitUntilStable(const std::string& path) {
-    std::int64_t remembered = LengthOrMinusOne(path);
-    SleepMs(kFileWaitMs);
-    for (;;) {
-        if (LengthOrMinusOne(path) != remembered) {
-            SleepMs(kFileWaitMs);
-            remembered = LengthOrMinusOne(path);
-            continue;
-        }
-        SleepMs(kFileWaitMs);
-        if (LengthOrMinusOne(path) == remembered) return;
-    }
-}
 
 RowWalk::RowWalk(WorkQueue& queue, ProgressDisplay& display, const bool& stopRequested,
                  const PathMapEntries& pathMap, std::string appFolder)
@@ -62,6 +45,7 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
         if (stopRequested_) return End::Stopped;
         ++rowNumber;
         const TimePoint rowStart = Now();
+        pipelineSeconds_.reset();
         Outcome outcome;
         try {
             outcome = handleRow(*row, rowNumber);
@@ -73,7 +57,7 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
             outcome.text = std::string("left pending, ") + error.what();
         }
         std::cerr << RowReportLine(row->trackReference, row->filePath.value_or("(no path)"), outcome.text,
-                                   SecondsBetween(rowStart, Now()))
+                                   SecondsBetween(rowStart, Now()), pipelineSeconds_)
                   << std::endl;
         if (outcome.pipelineNotStarted) return End::PipelineNotStarted;
         if (HourCount(runStart, Now()) > 1) {
@@ -152,6 +136,7 @@ bool RowWalk::runPipeline() {
         display_.setStopEnabled(!stopRequested_);
         return false;
     }
+    const SteadyPoint started = SteadyNow();
     TimePoint lastDot = Now();
     // No time limit here: the pipeline limits each of its own children.
     WatchProgram(kPipelineImageName, {.pollMs = kPollMs, .hourLimit = false, .onPoll = [&] {
@@ -165,6 +150,7 @@ bool RowWalk::runPipeline() {
                      }
                      display_.processMessages();
                  }});
+    pipelineSeconds_ = SecondsSince(started);
     return true;
 }
 
@@ -172,12 +158,11 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& l
                                        const std::string& resolvedPath, TypeGroup group) {
     const std::string foundName = std::filesystem::path(resolvedPath).filename().string();
     const std::string resultPath = TempFolder() + "/" + ResultName(foundName, row.type);
+    // The pipeline renames its result into place whole and has ended: what is there is all.
     if (!FileExists(resultPath)) {
-        SleepMs(kFileWaitMs);
         const std::string why = "no result file";
-        if (!FileExists(resultPath)) return statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
+        return statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
     }
-    WaitUntilStable(resultPath);
 
     Outcome outcome;
     // The destination is the row's own FilePath with "." + type replaced: the host tables get
@@ -210,9 +195,8 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
         // Whatever lies at the destination now is not this result: record nothing.
         return {"left pending, the copy to " + destination + " failed: " + error.what()};
     }
-    if (!FileExists(destination)) SleepMs(kFileWaitMs);
+    // The copy was renamed into place whole.
     if (!FileExists(destination)) return {"left pending, the copy to " + destination + " is not visible"};
-    WaitUntilStable(destination);
     const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, hostDestination);
     std::string why = "converted to " + hostDestination;
     for (const std::string& table : record.keptByUser) why += "; " + table + " was repointed by a user and kept";

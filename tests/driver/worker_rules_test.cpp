@@ -55,7 +55,7 @@ TEST(WorkerRules, TheWalksTextsNameTheRowAndItsOutcome) {
         << "an appended text is the same row, not a new one";
 
     const std::string converted = "status 2, converted to /docs/a b: c.PDF";
-    EXPECT_EQ(OutcomeOfReportLine(RowReportLine("{12}", path, converted, 4.25), path), converted);
+    EXPECT_EQ(OutcomeOfReportLine(RowReportLine("{12}", path, converted, 4.25, 4.0), path), converted);
     EXPECT_EQ(ConvertedDestination(converted), "/docs/a b: c.PDF");
     EXPECT_EQ(OutcomeOfReportLine(RowReportLine("{12}", path, "status 2, not found", 3), path), "status 2, not found");
     EXPECT_EQ(ConvertedDestination(converted + "; DiaryAttachments was repointed by a user and kept"),
