@@ -288,8 +288,13 @@ TEST_F(LoopProgram, AWorkerKilledMidRowDoesNotHoldUpTheOthers) {
     EXPECT_EQ(run.wait(), 0) << run.err();
 
     EXPECT_NE(run.err().find("worker 1 was ended by signal 9 while working on "), std::string::npos) << run.err();
-    // The killed worker's row stays claimed until its claim expires; every other row is done.
-    EXPECT_EQ(statusCounts(), (std::map<int, int>{{0, 1}, {2, 4}})) << run.err();
+    // Every other row is done. The killed worker's row stays claimed until its claim expires,
+    // unless a worker that started after the kill released the dead worker's claims and took it.
+    auto counts = statusCounts();
+    EXPECT_EQ(counts[0] + counts[2], 5) << run.err();
+    EXPECT_GE(counts[2], 4) << run.err();
+    const auto runs = pipelineRuns();
+    EXPECT_EQ(std::adjacent_find(runs.begin(), runs.end()), runs.end()) << "no attachment converted twice";
 }
 
 }  // namespace
