@@ -100,6 +100,7 @@ CycleConfig ReadCycleConfig() {
     const auto attempts = PositiveNumberOr(maxAttempts, kDefaultMaxAttempts);
     if (attempts && *attempts == std::floor(*attempts) && *attempts <= 1000) config.maxAttempts = static_cast<int>(*attempts);
     else ReportBadSetting("MaxAttempts", maxAttempts, "3");
+    config.workers = Setting("Workers", consoleIni);
 
     const std::string zrtIni = config.dataFolder + "/ZRT.ini";
     config.server = GetIniString("Database", "Server", zrtIni);

@@ -23,6 +23,7 @@ inline constexpr int kDefaultMaxAttempts = 3;
 struct CycleConfig {
     std::string dataFolder;        // console.ini [console] Path, else the application folder;
                                    // one trailing "/" removed
+    std::string workers;           // console.ini [console] Workers, as written ("" when absent)
     std::string server;            // ZRT.ini [Database] Server
     std::string database;          // ZRT.ini [Database] Database
     std::string provider;          // ZRT.ini [Database] Provider: "" or "sqloledb" or "sqlite"

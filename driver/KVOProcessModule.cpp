@@ -1,5 +1,6 @@
 #include "driver/KVOProcessModule.h"
 
+#include <charconv>
 #include <iostream>
 #include <optional>
 #include <string_view>
@@ -11,6 +12,9 @@
 #include "driver/RowWalk.h"
 #include "driver/StopSignals.h"
 #include "driver/TerminalProgress.h"
+#include "driver/WorkerChannel.h"
+#include "driver/WorkerPool.h"
+#include "driver/WorkerRules.h"
 #include "driver/WriteJournal.h"
 #include "driver/fProgress.h"
 #include "driver/queue/WorkQueue.h"
@@ -24,6 +28,7 @@ bool StopRequested = false;
 
 namespace {
 
+constexpr const char* kDriverProgram = "KVOProcess";
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 // After a cycle that found a mapped folder missing during the 18 o'clock hour, the check is
@@ -31,7 +36,7 @@ constexpr int kExitUsage = 2;
 constexpr double kMissingFolderPauseSeconds = 60;
 
 constexpr const char* kUsage =
-    "Usage: KVOProcess [--once | --help]\n"
+    "Usage: KVOProcess [--once] [--workers N] | --help\n"
     "\n"
     "Makes the document attachments listed in the practice database searchable.\n"
     "\n"
@@ -41,6 +46,10 @@ constexpr const char* kUsage =
     "                 current file\n"
     "  --once         run one cycle over the queue and end, without waiting for\n"
     "                 the 18 o'clock hour (for cron jobs and service timers)\n"
+    "  --workers N    convert N attachments at once, each in its own work folder\n"
+    "                 under TEMP (1 to 64; default: console.ini [console] Workers=,\n"
+    "                 else the number of cores); any number of drivers may share\n"
+    "                 one database\n"
     "  --help         show this text\n"
     "\n"
     "The database is named in ZRT.ini in the data folder (console.ini [console] Path,\n"
@@ -84,22 +93,21 @@ struct CycleResult {
     bool mappedFolderMissing = false;
 };
 
-// Connects, sets the queue up and walks it. Database failures end the program.
-CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
-                      TimePoint runStart) {
+// Connects and sets the queue up for worker `workerIndex` of this process (0: the driver
+// itself), then lets `use` work with it. Database failures end the program.
+template <typename Use>
+CycleResult WithQueue(const CycleConfig& config, int workerIndex, Use use) {
     CycleResult result;
     std::unique_ptr<DbConnection> selection, updates;
     try {
         selection = OpenConnection(config);
         updates = OpenConnection(config);
-        WorkQueue queue(*selection, *updates, {ThisWorkerName(0), config.claimHours, config.maxAttempts});
+        WorkQueue queue(*selection, *updates, {ThisWorkerName(workerIndex), config.claimHours, config.maxAttempts});
         if (!queue.setUp()) {
             Report("the work queue could not be read; ending");
             result.exitStatus = kExitFailure;
         } else {
-            RowWalk walk(queue, display, StopRequested, config.pathMap, appFolder);
-            const RowWalk::End end = walk.run(runStart);
-            result.waitFor18 = end != RowWalk::End::TimeLimit;
+            use(queue, result);
             queue.closeSelection();
         }
     } catch (const DbError& error) {
@@ -108,6 +116,32 @@ CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const
     }
     for (auto* connection : {selection.get(), updates.get()})
         if (connection && connection->isOpen()) connection->close();
+    return result;
+}
+
+CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
+                      TimePoint runStart, int workerIndex = 0) {
+    return WithQueue(config, workerIndex, [&](WorkQueue& queue, CycleResult& result) {
+        RowWalk walk(queue, display, StopRequested, config.pathMap, appFolder);
+        result.waitFor18 = walk.run(runStart) != RowWalk::End::TimeLimit;
+    });
+}
+
+// The driver sets the queue up and counts it; the workers walk it, each on its own
+// connections.
+CycleResult RunWorkers(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
+                       TimePoint runStart, int workers) {
+    int pending = 0;
+    CycleResult result = WithQueue(config, 0, [&](WorkQueue& queue, CycleResult&) { pending = queue.pendingCount(); });
+    if (result.exitStatus) return result;
+    const WorkerPoolEnd end = RunWorkerPool({.workers = workers,
+                                             .program = appFolder + "/" + kDriverProgram,
+                                             .workFolder = TempFolder(),
+                                             .cycleStart = runStart,
+                                             .pendingAtStart = pending},
+                                            display, StopRequested);
+    result.waitFor18 = !end.timeLimit;
+    if (end.databaseFailed) result.exitStatus = kExitFailure;
     return result;
 }
 
@@ -121,6 +155,13 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
 
     const CycleConfig config = ReadCycleConfig();
     CycleResult result;
+    const std::optional<int> workers = ChooseWorkerCount(options.workers, config.workers, CoreCount());
+    if (!workers) {
+        Report("console.ini [console] Workers=" + config.workers + " is not a count from 1 to " +
+               std::to_string(kMaxWorkers));
+        result.exitStatus = kExitUsage;
+        return result;
+    }
     const PathMapEntries missing = MissingTargets(config.pathMap);
     if (!missing.empty()) {
         for (const auto& [hostPrefix, folder] : missing)
@@ -128,8 +169,10 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
                    " does not exist; no row is touched in this cycle");
         result.mappedFolderMissing = true;
         if (options.once) result.exitStatus = kExitFailure;
-    } else {
+    } else if (*workers == 1) {
         result = WalkQueue(config, *display, appFolder, runStart);
+    } else {
+        result = RunWorkers(config, *display, appFolder, runStart, *workers);
     }
     if (result.exitStatus || options.once) return result;
 
@@ -155,12 +198,43 @@ void RemoveLeftovers() {
     }
 }
 
+// One worker's share of the cycle its driver runs: the walk, with events instead of a display.
+int RunWorker(const Options& options, const std::string& appFolder) {
+    BindWorkerToDriver();
+    const CycleConfig config = ReadCycleConfig();
+    WorkerChannel channel(StopRequested, kWorkerEventsFd, config.pathMap);
+    const CycleResult result = WalkQueue(config, channel, appFolder, options.cycleStart, *options.worker);
+    if (result.exitStatus) return *result.exitStatus;
+    return result.waitFor18 ? 0 : kWorkerTimeLimit;
+}
+
+// The value after an option that takes one; nullopt (reported) when it is missing or wrong.
+std::optional<int> CountAfter(int argc, char** argv, int& i) {
+    const std::string option = argv[i];
+    const std::string value = i + 1 < argc ? argv[++i] : "";
+    const std::optional<int> count = ParseWorkerCount(value);
+    if (!count)
+        std::cerr << "KVOProcess: " << option << " needs a count from 1 to " << kMaxWorkers << ", not '" << value
+                  << "'\n";
+    return count;
+}
+
+std::optional<TimePoint> TimeAfter(int argc, char** argv, int& i) {
+    if (i + 1 >= argc) return std::nullopt;
+    const std::string_view text = argv[++i];
+    long long seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return TimePoint(std::chrono::seconds(seconds));
+}
+
 }  // namespace
 
 int Run(const Options& options) {
     InstallStopSignals();
     RemoveLeftovers();
     const std::string appFolder = options.appFolder.empty() ? AppFolder() : options.appFolder;
+    if (options.worker) return RunWorker(options, appFolder);
     for (;;) {
         const CycleResult result = RunCycle(options, appFolder);
         if (result.exitStatus) return *result.exitStatus;
@@ -170,10 +244,25 @@ int Run(const Options& options) {
 
 int Main(int argc, char** argv) {
     Options options;
+    bool cycleStartGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--once") {
             options.once = true;
+        } else if (argument == "--workers") {
+            options.workers = CountAfter(argc, argv, i);
+            if (!options.workers) return kExitUsage;
+        } else if (argument == "--worker") {  // internal: started by a driver, not by an operator
+            options.worker = CountAfter(argc, argv, i);
+            if (!options.worker) return kExitUsage;
+        } else if (argument == "--cycle-start") {  // internal, with --worker
+            const auto start = TimeAfter(argc, argv, i);
+            if (!start) {
+                std::cerr << "KVOProcess: --cycle-start needs the cycle's start in seconds since 1970\n";
+                return kExitUsage;
+            }
+            options.cycleStart = *start;
+            cycleStartGiven = true;
         } else if (argument == "--help" || argument == "-h") {
             std::cout << kUsage;
             return 0;
@@ -181,6 +270,10 @@ int Main(int argc, char** argv) {
             std::cerr << "KVOProcess: unknown argument '" << argument << "'\n" << kUsage;
             return kExitUsage;
         }
+    }
+    if (options.worker && !cycleStartGiven) {
+        std::cerr << "KVOProcess: --worker is started by a driver, with --cycle-start\n";
+        return kExitUsage;
     }
     try {
         return Run(options);

@@ -26,12 +26,22 @@ std::string StartOfRowText(int pendingCount, int rowNumber, const std::string& f
            std::to_string(rowNumber) + " of " + pending + ":\r\n" + filePath;
 }
 
-std::string RowReportLine(const std::string& trackReference, const std::string& path,
-                          const std::string& outcome, double seconds) {
+namespace {
+
+std::string Tenths(double seconds) {
     char number[32];
     auto end = std::to_chars(number, number + sizeof number, std::round(seconds * 10) / 10,
                              std::chars_format::fixed, 1).ptr;
-    return trackReference + " " + path + ": " + outcome + " (" + std::string(number, end) + " s)";
+    return std::string(number, end);
+}
+
+}  // namespace
+
+std::string RowReportLine(const std::string& trackReference, const std::string& path,
+                          const std::string& outcome, double seconds, std::optional<double> pipelineSeconds) {
+    std::string line = trackReference + " " + path + ": " + outcome + " (" + Tenths(seconds) + " s";
+    if (pipelineSeconds) line += ", pipeline " + Tenths(*pipelineSeconds) + " s";
+    return line + ")";
 }
 
 }  // namespace kvo::driver

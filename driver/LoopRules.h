@@ -1,6 +1,7 @@
 #pragma once
 // The plain rules of the row walk: type groups, derived file names, progress texts, the
 // per-row report line. No I/O.
+#include <optional>
 #include <string>
 
 namespace kvo::driver {
@@ -26,8 +27,10 @@ inline constexpr const char* kWaitText = "Wait until 18:00 to re-start.";
 // The text that opens a row: counts, row number and the row's path.
 std::string StartOfRowText(int pendingCount, int rowNumber, const std::string& filePath);
 
-// One line of the per-row report: reference, path, outcome, seconds taken (one decimal).
+// One line of the per-row report: reference, path, outcome, seconds taken and, when the
+// pipeline ran, its share (one decimal each): "… (3.4 s, pipeline 3.2 s)".
 std::string RowReportLine(const std::string& trackReference, const std::string& path,
-                          const std::string& outcome, double seconds);
+                          const std::string& outcome, double seconds,
+                          std::optional<double> pipelineSeconds = std::nullopt);
 
 }  // namespace kvo::driver

@@ -29,14 +29,11 @@ namespace {
 constexpr const char* kPipelineProgram = "KVOProcessSlides";
 constexpr const char* kPipelineImageName = "KVOProcessSlides.exe";
 constexpr int kPollMs = 50;
-constexpr int kFileWaitMs = 500;
 // The pause after "Not found" polls the display this often instead of spinning.
 constexpr int kNotFoundPollMs = 20;
 constexpr double kNotFoundPauseSeconds = 3;
 // While stopping, a progress dot this often.
 constexpr double kDotSeconds = 2;
-
-std::int64_t LengthOrMinusOne(const std::string& path) { return FileLength(path).value_or(-1); }
 
 // The pipeline names its result after the attachment's base name.
 std::string ResultPathFor(const std::string& attachmentPath) {
@@ -59,19 +56,6 @@ std::optional<std::string> BlockingEntry(const std::string& destination, const s
 
 }  // namespace
 
-void WaitUntilStable(const std::string& path) {
-    std::int64_t remembered = LengthOrMinusOne(path);
-    SleepMs(kFileWaitMs);
-    for (;;) {
-        if (LengthOrMinusOne(path) != remembered) {
-            SleepMs(kFileWaitMs);
-            remembered = LengthOrMinusOne(path);
-            continue;
-        }
-        SleepMs(kFileWaitMs);
-        if (LengthOrMinusOne(path) == remembered) return;
-    }
-}
 
 RowWalk::RowWalk(WorkQueue& queue, ProgressDisplay& display, const bool& stopRequested,
                  const PathMapEntries& pathMap, std::string appFolder)
@@ -86,6 +70,7 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
         if (stopRequested_) return End::Stopped;
         ++rowNumber;
         const SteadyPoint rowStart = SteadyNow();
+        pipelineSeconds_.reset();
         Outcome outcome;
         try {
             outcome = handleRow(*row, rowNumber);
@@ -97,7 +82,7 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
             outcome.text = std::string("left pending, ") + error.what();
         }
         std::cerr << RowReportLine(row->trackReference, row->filePath.value_or("(no path)"), outcome.text,
-                                   SecondsSince(rowStart))
+                                   SecondsSince(rowStart), pipelineSeconds_)
                   << std::endl;
         if (outcome.pipelineNotStarted) return End::PipelineNotStarted;
         if (HourCount(runStart, Now()) > 1) {
@@ -188,7 +173,8 @@ bool RowWalk::runPipeline() {
         display_.setStopEnabled(!stopRequested_);
         return false;
     }
-    SteadyPoint lastDot = SteadyNow();
+    const SteadyPoint started = SteadyNow();
+    SteadyPoint lastDot = started;
     // No time limit here: the pipeline limits each of its own children.
     WatchProgram(kPipelineImageName, {.pollMs = kPollMs, .hourLimit = false, .onPoll = [&] {
                      if (stopRequested_) {
@@ -201,21 +187,18 @@ bool RowWalk::runPipeline() {
                      }
                      display_.processMessages();
                  }});
+    pipelineSeconds_ = SecondsSince(started);
     return true;
 }
 
 RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& resolvedPath, TypeGroup group,
                                        const Destination& destination, bool resultNameTaken) {
     const std::string expected = ResultPathFor(resolvedPath);
-    std::optional<std::string> result = ResolveFile(expected);
-    if (!result) {
-        SleepMs(kFileWaitMs);
-        result = ResolveFile(expected);
-    }
+    // The pipeline renames its result into place whole and has ended: what is there is all.
+    const std::optional<std::string> result = ResolveFile(expected);
     if (!result) return noResult(row, "no result file");
     if (*result == resolvedPath)
         return noResult(row, "the attachment lies in the work folder under its result's name; it is left as it is");
-    WaitUntilStable(*result);
 
     Outcome outcome;
     const ResultVerdict verdict = CheckResult(*result, resolvedPath, row.type);

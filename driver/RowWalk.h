@@ -1,6 +1,7 @@
 #pragma once
 // The walk over the pending queue rows of one run cycle: look-up, hand-off, pipeline run,
 // result pick-up, copy and the record in the queue and the host tables.
+#include <optional>
 #include <string>
 
 #include "driver/LoopRules.h"
@@ -59,10 +60,7 @@ private:
     const bool& stopRequested_;
     const PathMapEntries& pathMap_;
     std::string appFolder_;
+    std::optional<double> pipelineSeconds_;  // how long the current row's pipeline ran, when it ran
 };
-
-// Waits until the file's length stays the same over half a second (a file still being written
-// is not taken early).
-void WaitUntilStable(const std::string& path);
 
 }  // namespace kvo::driver

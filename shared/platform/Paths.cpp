@@ -23,8 +23,8 @@ std::string WithoutTrailingSlash(std::string folder) {
     return folder;
 }
 
-// Creates (or checks) the private work folder: a real directory, owned by this user, that no
-// one else may enter. Anything else there is refused rather than used.
+}  // namespace
+
 void EnsurePrivateFolder(const std::string& folder) {
     if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
         throw std::runtime_error("cannot create the work folder " + folder + ": " + std::strerror(errno));
@@ -38,8 +38,6 @@ void EnsurePrivateFolder(const std::string& folder) {
     if ((info.st_mode & 0777) != 0700 && chmod(folder.c_str(), 0700) != 0)
         throw std::runtime_error("cannot make the work folder " + folder + " private: " + std::strerror(errno));
 }
-
-}  // namespace
 
 std::string WorkFolderFor(const std::string& temp, const std::string& tmpdir, uid_t uid) {
     if (!temp.empty()) return WithoutTrailingSlash(temp);

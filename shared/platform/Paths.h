@@ -10,6 +10,10 @@ namespace kvo {
 // exception) when another user owns it. Read afresh on every call; no trailing "/".
 std::string TempFolder();
 
+// Creates (or checks) a private work folder: a real directory owned by this user, mode 0700.
+// Anything else there (another user's folder, a link, a file) is refused with an exception.
+void EnsurePrivateFolder(const std::string& folder);
+
 // The work folder named by the values of TEMP and TMPDIR of a process of user `uid`, by the rule
 // above, without touching the file system.
 std::string WorkFolderFor(const std::string& temp, const std::string& tmpdir, uid_t uid);

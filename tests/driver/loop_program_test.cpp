@@ -5,6 +5,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "loop_test_support.h"
@@ -50,10 +54,56 @@ private:
     bool exited_ = false;
 };
 
+// Waits up to a minute for `condition`.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    for (int i = 0; i < 1200; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// The child process of `parent` whose TEMP is `temp`, or 0.
+pid_t ChildWithTemp(pid_t parent, const fs::path& temp) {
+    std::istringstream children(ReadFile("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                                         "/children"));
+    for (pid_t child = 0; children >> child;) {
+        const std::string environment = ReadFile("/proc/" + std::to_string(child) + "/environ");
+        if (environment.find(std::string("TEMP=") + temp.string() + '\0') != std::string::npos) return child;
+    }
+    return 0;
+}
+
 class LoopProgram : public ::testing::Test {
 protected:
     LoopProgram() { program = InstallProgram(BinDir() / "KVOProcess", world.app, "KVOProcess"); }
     std::string doc(const std::string& name) const { return (world.docs / name).string(); }
+
+    // Rows 1..count, each a TIF attachment with a planned result.
+    void addConvertibleRows(int count) const {
+        for (int id = 1; id <= count; ++id) {
+            const std::string name = "Doc" + std::to_string(id);
+            world.addAttachment(id, "TIF", doc(name + ".tif"));
+            world.addDocument(name + ".tif");
+            world.planResult(name + ".tif", "graph_ocred.pdf");
+        }
+    }
+    std::map<int, int> statusCounts() const {
+        std::map<int, int> counts;
+        for (const auto& [id, row] : world.rows()) ++counts[row.processed.value_or(-1)];
+        return counts;
+    }
+    std::vector<std::string> pipelineRuns() const {
+        std::vector<std::string> runs;
+        std::ifstream log(world.slidesLog);
+        for (std::string line; std::getline(log, line);) runs.push_back(line);
+        std::sort(runs.begin(), runs.end());
+        return runs;
+    }
+    bool workerStartedARow(int folderNumber) const {
+        return fs::exists(world.temp / ("worker-" + std::to_string(folderNumber)) / "KVOFile.xml");
+    }
 
     LoopWorld world;
     fs::path program;
@@ -156,6 +206,95 @@ TEST_F(LoopProgram, TerminateDuringAPipelineRunLetsTheRowFinish) {
     EXPECT_TRUE(fs::exists(world.docs / "First.PDF"));
     EXPECT_NE(run.out().find("In progress. Please wait.\nSTOPPING. Please wait"), std::string::npos) << run.out();
     EXPECT_NE(run.out().find("Wait until 18:00 to re-start."), std::string::npos);
+}
+
+TEST_F(LoopProgram, AWorkerCountThatIsNotACountIsRefused) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::string consoleWorkers;
+        std::string message;
+    };
+    const Case cases[] = {
+        {{"--workers", "0"}, "", "--workers needs a count from 1 to 64, not '0'"},
+        {{"--workers", "many"}, "", "--workers needs a count from 1 to 64, not 'many'"},
+        {{"--once", "--workers"}, "", "--workers needs a count from 1 to 64, not ''"},
+        {{"--once"}, "three", "Workers=three is not a count from 1 to 64"},
+        {{"--worker", "1"}, "", "--worker is started by a driver"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(world.win / "console.ini",
+                  "[console]\r\nPath=" + world.data.string() + "\r\nWorkers=" + c.consoleWorkers + "\r\n");
+        Program run(program, c.arguments, world.data);
+        EXPECT_EQ(run.wait(), 2) << c.message;
+        EXPECT_NE(run.err().find(c.message), std::string::npos) << run.err();
+    }
+}
+
+TEST_F(LoopProgram, WorkersOfTwoDriversConvertEachRowOnce) {
+    constexpr int kRows = 12;
+    addConvertibleRows(kRows);
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "150");
+    const fs::path second = world.data / "second";
+    fs::create_directories(second);
+
+    Program first(program, {"--once", "--workers", "3"}, world.data);
+    Program other(program, {"--once", "--workers", "2"}, second);
+    EXPECT_EQ(first.wait(), 0) << first.err();
+    EXPECT_EQ(other.wait(), 0) << other.err();
+
+    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, kRows}})) << first.err() << other.err();
+    std::vector<std::string> expectedRuns;
+    for (int id = 1; id <= kRows; ++id) expectedRuns.push_back(doc("Doc" + std::to_string(id) + ".tif"));
+    std::sort(expectedRuns.begin(), expectedRuns.end());
+    EXPECT_EQ(pipelineRuns(), expectedRuns) << "each attachment went through the pipeline once";
+    const std::string reports = first.err() + other.err();
+    for (int id = 1; id <= kRows; ++id) {
+        const std::string line = " " + doc("Doc" + std::to_string(id) + ".tif") + ": status 2, converted to ";
+        std::size_t seen = 0;
+        for (auto at = reports.find(line); at != std::string::npos; at = reports.find(line, at + 1)) ++seen;
+        EXPECT_EQ(seen, 1u) << line;
+        EXPECT_TRUE(fs::exists(world.docs / ("Doc" + std::to_string(id) + ".PDF")));
+    }
+    // The two drivers shared one TEMP: their five workers had five folders.
+    for (int folder = 1; folder <= 5; ++folder)
+        EXPECT_EQ(fs::status(world.temp / ("worker-" + std::to_string(folder))).permissions() & fs::perms::all,
+                  fs::perms::owner_all);
+    EXPECT_NE(first.out().find("Worker 3: "), std::string::npos) << first.out();
+    EXPECT_NE(first.out().find(" done this cycle, "), std::string::npos) << first.out();
+}
+
+TEST_F(LoopProgram, TerminateLetsEveryWorkerFinishItsRow) {
+    addConvertibleRows(4);
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "2500");
+    Program run(program, {"--workers", "2"}, world.data);  // the endless way
+    ASSERT_TRUE(Eventually([&] { return workerStartedARow(1) && workerStartedARow(2); })) << run.err();
+    kill(run.pid(), SIGTERM);
+    EXPECT_EQ(run.wait(), 0) << run.err();
+
+    EXPECT_EQ(statusCounts(), (std::map<int, int>{{0, 2}, {2, 2}})) << run.err();
+    EXPECT_EQ(pipelineRuns().size(), 2u);
+    EXPECT_NE(run.out().find("STOPPING. Please wait"), std::string::npos) << run.out();
+    EXPECT_NE(run.out().find("Wait until 18:00 to re-start."), std::string::npos) << run.out();
+}
+
+TEST_F(LoopProgram, AWorkerKilledMidRowDoesNotHoldUpTheOthers) {
+    addConvertibleRows(5);
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "1500");
+    Program run(program, {"--once", "--workers", "2"}, world.data);
+    ASSERT_TRUE(Eventually([&] { return workerStartedARow(1); })) << run.err();
+    const pid_t worker = ChildWithTemp(run.pid(), world.temp / "worker-1");
+    ASSERT_GT(worker, 0);
+    kill(worker, SIGKILL);
+    EXPECT_EQ(run.wait(), 0) << run.err();
+
+    EXPECT_NE(run.err().find("worker 1 was ended by signal 9 while working on "), std::string::npos) << run.err();
+    // Every other row is done. The killed worker's row stays claimed until its claim expires,
+    // unless a worker that started after the kill released the dead worker's claims and took it.
+    auto counts = statusCounts();
+    EXPECT_EQ(counts[0] + counts[2], 5) << run.err();
+    EXPECT_GE(counts[2], 4) << run.err();
+    const auto runs = pipelineRuns();
+    EXPECT_EQ(std::adjacent_find(runs.begin(), runs.end()), runs.end()) << "no attachment converted twice";
 }
 
 }  // namespace

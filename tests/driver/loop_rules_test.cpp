@@ -45,6 +45,8 @@ TEST(LoopRules, RowTextAndReportLine) {
               "12 D:\\Docs\\Scan.tif: status 2, not found (3.5 s)");
     EXPECT_EQ(RowReportLine("7", "/x", "left pending, type 'DOC' is not converted", 0),
               "7 /x: left pending, type 'DOC' is not converted (0.0 s)");
+    EXPECT_EQ(RowReportLine("9", "/d/a.tif", "status 2, converted to /d/a.PDF", 4.06, 3.94),
+              "9 /d/a.tif: status 2, converted to /d/a.PDF (4.1 s, pipeline 3.9 s)");
 }
 
 }  // namespace

@@ -103,7 +103,8 @@ public:
           sleepVar_("LOOP_SLIDES_SLEEP_MS", std::nullopt), displayVar_("DISPLAY", std::nullopt),
           waylandVar_("WAYLAND_DISPLAY", std::nullopt) {
         for (const fs::path& folder : {app, temp, data, win, docs, results}) fs::create_directories(folder);
-        WriteFile(win / "console.ini", "[console]\r\nPath=" + data.string() + "\r\n");
+        // One worker: the driver walks the queue itself, as the walk tests expect.
+        WriteFile(win / "console.ini", "[console]\r\nPath=" + data.string() + "\r\nWorkers=1\r\n");
         writeZrtIni("");
         WriteFile(database(), "");
         open()->execute(

@@ -36,7 +36,9 @@ E2eWorld::E2eWorld(const std::string& label)
       threadVar_("OMP_THREAD_LIMIT", std::nullopt) {
     for (const fs::path& folder : {app, temp, data, windows, docs}) fs::create_directories(folder);
     for (const char* program : kPrograms) InstallProgram(BinDir() / program, app, program);
-    WriteFile(windows / "console.ini", "[console]\r\nPath=" + data.string() + "\r\n\r\n[OCR]\r\nLanguages=eng\r\n");
+    // One worker: the chain runs in TEMP itself, where the tests watch and kill its programs.
+    WriteFile(windows / "console.ini",
+              "[console]\r\nPath=" + data.string() + "\r\nWorkers=1\r\n\r\n[OCR]\r\nLanguages=eng\r\n");
     WriteFile(data / "ZRT.ini", "[Database]\r\nProvider=sqlite\r\nDatabase=host.db\r\n");
     WriteFile(data / "host.db", "");
     driver::SqliteConnection connection((data / "host.db").string());

@@ -1,0 +1,35 @@
+#pragma once
+// The driver's side of the pool: one cycle's worker processes, each a KVOProcess walking queue
+// rows in its own private work folder, and the display of what they all do.
+#include <string>
+
+#include "shared/platform/Clock.h"
+
+namespace kvo::driver {
+
+class ProgressDisplay;
+
+// Exit statuses of a worker process besides 0 (its walk ended) and 1 (the database failed).
+inline constexpr int kWorkerTimeLimit = 3;
+
+struct WorkerPoolSettings {
+    int workers = 1;
+    std::string program;     // the KVOProcess to start with --worker
+    std::string workFolder;  // the driver's TEMP; each worker gets a folder "worker-N" in it
+    TimePoint cycleStart;
+    int pendingAtStart = 0;
+};
+
+struct WorkerPoolEnd {
+    bool timeLimit = false;  // a worker stopped at the cycle's time limit
+    bool databaseFailed = false;
+};
+
+// Starts the workers, shows their progress, passes a confirmed stop on to them, and returns
+// once every one has ended. A worker that dies is reported and does not hold up the others.
+WorkerPoolEnd RunWorkerPool(const WorkerPoolSettings& settings, ProgressDisplay& display, const bool& stopRequested);
+
+// The processors this process may run on (at least 1).
+int CoreCount();
+
+}  // namespace kvo::driver
