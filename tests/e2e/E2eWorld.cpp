@@ -55,10 +55,21 @@ fs::path E2eWorld::copyDocument(const std::string& relative, const std::string& 
     return target;
 }
 
-fs::path E2eWorld::makeG4Tiff(const std::string& relative, const std::vector<std::string>& corpusPdfs) const {
+fs::path E2eWorld::makeG4Tiff(const std::string& relative, const std::vector<std::string>& corpusPdfs, int dpi) const {
     const fs::path target = docs / relative;
     fs::create_directories(target.parent_path());
-    RunGhostscript("tiffg4", "-r300", target, corpusPdfs);
+    RunGhostscript("tiffg4", "-r" + std::to_string(dpi), target, corpusPdfs);
+    return target;
+}
+
+fs::path E2eWorld::makeSmallScannedPdf(const std::string& relative, const std::string& corpusPdf, int widthPoints,
+                                       int heightPoints) const {
+    const fs::path target = docs / relative;
+    fs::create_directories(target.parent_path());
+    RunGhostscript("pdfwrite",
+                   "-dDEVICEWIDTHPOINTS=" + std::to_string(widthPoints) + " -dDEVICEHEIGHTPOINTS=" +
+                       std::to_string(heightPoints) + " -dFIXEDMEDIA -dPDFFitPage",
+                   target, {corpusPdf});
     return target;
 }
 

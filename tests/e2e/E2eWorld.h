@@ -24,8 +24,11 @@ public:
 
     // An attachment copied from the corpus.
     fs::path copyDocument(const std::string& relative, const std::string& corpusName) const;
-    // A multi-page CCITT G4 TIFF at 300 dpi, one page per page of the corpus PDFs named.
-    fs::path makeG4Tiff(const std::string& relative, const std::vector<std::string>& corpusPdfs) const;
+    // A multi-page CCITT G4 TIFF (300 dpi unless told), one page per page of the corpus PDFs named.
+    fs::path makeG4Tiff(const std::string& relative, const std::vector<std::string>& corpusPdfs, int dpi = 300) const;
+    // A scanned PDF whose pages are a corpus PDF's, shrunk onto pages of the given size in points.
+    fs::path makeSmallScannedPdf(const std::string& relative, const std::string& corpusPdf, int widthPoints,
+                                 int heightPoints) const;
     // A JPEG of a corpus PDF's first page.
     fs::path makeJpeg(const std::string& relative, const std::string& corpusPdf) const;
     fs::path docPath(const std::string& relative) const { return docs / relative; }
