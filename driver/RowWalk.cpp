@@ -242,13 +242,13 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
     // Looked at again: something may have arrived there while the pipeline ran.
     if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
         return inTheWay(row, *blocking);
-    const std::optional<std::string> inTheWay = FindEntry(destination.local);
-    if (inTheWay != resultPath) {
+    const std::optional<std::string> existing = FindEntry(destination.local);
+    if (existing != resultPath) {
         try {
             PendingWrite noted(std::filesystem::path(destination.local).parent_path().string());
-            WholeFileWriter writer(inTheWay.value_or(destination.local));
+            WholeFileWriter writer(existing.value_or(destination.local));
             writer.copyFrom(resultPath, 0, static_cast<std::uint64_t>(std::filesystem::file_size(resultPath)));
-            if (inTheWay) {
+            if (existing) {
                 writer.commit();
             } else if (!writer.commitIfAbsent()) {
                 return noResult(row, FindEntry(destination.local).value_or(destination.local) +
