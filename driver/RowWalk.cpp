@@ -54,6 +54,17 @@ std::optional<std::string> BlockingEntry(const std::string& destination, const s
     return entry;
 }
 
+// The programs of a chain, which die with its pipeline.
+constexpr const char* kChainPrograms[] = {"KVOTiffSplitter", "KVOPDFSplitter", "KVOOCR", "KVOOCRSave", "KVOOCRWrd", "gs"};
+
+// A pipeline that did not end by itself (killed, crashed) left its page work files, which may
+// run to gigabytes, and perhaps hidden temporaries: removed once the rest of its chain is gone.
+void RemoveWorkOfDeadPipeline(const std::string& attachment) {
+    for (const char* program : kChainPrograms) WatchProgram(program, {.pollMs = 20});
+    handoff::RemoveWorkOfCurrentOrder({attachment});
+    RemoveStaleTemporaries(TempFolder());
+}
+
 }  // namespace
 
 
@@ -158,7 +169,7 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
         return inTheWay(row, *blocking);
     // A file already lying under the result's name is not this run's product.
     const bool resultNameTaken = FileExists(ResultPathFor(resolvedPath));
-    if (!runPipeline()) {
+    if (!runPipeline(resolvedPath)) {
         Outcome outcome{"left pending, " + appFolder_ + "/" + kPipelineProgram + " could not be started"};
         outcome.pipelineNotStarted = true;
         return outcome;
@@ -166,10 +177,12 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
     return pickUpResult(row, resolvedPath, group, destination, resultNameTaken);
 }
 
-bool RowWalk::runPipeline() {
+bool RowWalk::runPipeline(const std::string& attachment) {
     display_.setStopEnabled(false);
     display_.processMessages();
-    if (StartProgram(QuoteArgument(appFolder_ + "/" + kPipelineProgram), kWindowHidden) == 0) {
+    pipelineFault_.clear();
+    const pid_t pipeline = StartProgram(QuoteArgument(appFolder_ + "/" + kPipelineProgram), kWindowHidden);
+    if (pipeline == 0) {
         display_.setStopEnabled(!stopRequested_);
         return false;
     }
@@ -188,6 +201,11 @@ bool RowWalk::runPipeline() {
                      display_.processMessages();
                  }});
     pipelineSeconds_ = SecondsSince(started);
+    const std::optional<int> status = ExitStatusOf(pipeline);
+    if (status != 0) {
+        pipelineFault_ = status ? "the pipeline ended with status " + std::to_string(*status) : "the pipeline's end is unknown";
+        RemoveWorkOfDeadPipeline(attachment);
+    }
     return true;
 }
 
@@ -196,7 +214,7 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
     const std::string expected = ResultPathFor(resolvedPath);
     // The pipeline renames its result into place whole and has ended: what is there is all.
     const std::optional<std::string> result = ResolveFile(expected);
-    if (!result) return noResult(row, "no result file");
+    if (!result) return noResult(row, pipelineFault_.empty() ? "no result file" : "no result file, " + pipelineFault_);
     if (*result == resolvedPath)
         return noResult(row, "the attachment lies in the work folder under its result's name; it is left as it is");
 

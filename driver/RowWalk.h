@@ -38,7 +38,8 @@ private:
     Outcome handleRow(const QueueRow& row, int rowNumber);
     Outcome handleFoundRow(const QueueRow& row, const std::string& resolvedPath);
     Outcome pauseAfterNotFound(const QueueRow& row);
-    bool runPipeline();
+    // Runs the pipeline for the attachment; false when it cannot be started.
+    bool runPipeline(const std::string& attachment);
     // Where the searchable PDF goes: the text the host tables get, and the file it is copied to.
     struct Destination {
         std::string host;
@@ -60,6 +61,7 @@ private:
     const bool& stopRequested_;
     const PathMapEntries& pathMap_;
     std::string appFolder_;
+    std::string pipelineFault_;              // how the current row's pipeline ended, when not by itself with 0
     std::optional<double> pipelineSeconds_;  // how long the current row's pipeline ran, when it ran
 };
 

@@ -56,24 +56,10 @@ ChildEnd RunChild(const std::string& appFolder, const ChildProgram& child, int w
     return {end, ""};
 }
 
-// The page work files and builder files of an earlier order whose pipeline died before its
-// clean-up: its attachment is named in the KVOCurr.xml that this order is about to replace.
-void RemoveEarlierOrderWork(const std::string& attachment) {
-    xml::Document earlier;
-    earlier.load(InTemp(kCurrentOrderName));
-    if (earlier.xml().empty()) return;
-    const xml::Node file = earlier.selectSingleNode("File");
-    const std::optional<std::string> name = file ? file.attribute("name") : std::nullopt;
-    if (!name || BaseName(*name).empty()) return;
-    const std::vector<std::string> attachments{*name, attachment};
-    RemovePageWorkFiles(BaseName(*name), attachments);
-    for (const char* work : {kBuilderPdfName, kAssembledDocName, kOcrEngineDocName, kOcrLayoutName})
-        DeleteWorkFile(InTemp(work), attachments);
-}
-
 void HandleOrder(const xml::Node& order, const std::string& appFolder) {
     const std::string attachment = order.attribute("name").value_or("");
-    RunStep("removing an earlier order's work files", [&] { RemoveEarlierOrderWork(attachment); });
+    // An earlier order whose pipeline died left its work under the KVOCurr.xml about to be replaced.
+    RunStep("removing an earlier order's work files", [&] { RemoveWorkOfCurrentOrder({attachment}); });
     bool orderWritten = false;
     RunStep("writing KVOCurr.xml", [&] {
         xml::Document current;

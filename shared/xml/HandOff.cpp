@@ -116,6 +116,20 @@ void DeleteWorkFile(const std::string& path, const std::vector<std::string>& spa
     if (const std::optional<std::string> real = ResolveFile(path); real && !IsOneOf(*real, spared)) DeleteFile(*real);
 }
 
+void RemoveWorkOfCurrentOrder(const std::vector<std::string>& spared) {
+    xml::Document current;
+    current.load(InTemp(kCurrentOrderName));
+    if (current.xml().empty()) return;
+    const xml::Node file = current.selectSingleNode("File");
+    const std::optional<std::string> name = file ? file.attribute("name") : std::nullopt;
+    if (!name || BaseName(*name).empty()) return;
+    std::vector<std::string> attachments = spared;
+    attachments.push_back(*name);
+    RemovePageWorkFiles(BaseName(*name), attachments);
+    for (const char* work : {kBuilderPdfName, kAssembledDocName, kOcrEngineDocName, kOcrLayoutName})
+        DeleteWorkFile(InTemp(work), attachments);
+}
+
 void WriteFileOrder(const std::string& attachmentPath) {
     xml::Document order;
     xml::Node file = order.appendElement("KVO").appendElement("File");

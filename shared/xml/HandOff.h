@@ -51,6 +51,11 @@ int RemovePageWorkFiles(const std::string& base, const std::vector<std::string>&
 // in `spared`. A missing file is not an error.
 void DeleteWorkFile(const std::string& path, const std::vector<std::string>& spared);
 
+// Deletes the page work files and builder files of the order in "KVOCurr.xml", left behind when
+// its pipeline died before its clean-up, sparing that order's attachment and the files named in
+// `spared`.
+void RemoveWorkOfCurrentOrder(const std::vector<std::string>& spared);
+
 // Writes "KVOFile.xml" for one attachment: <KVO><File name="…" processed="0"/></KVO>.
 void WriteFileOrder(const std::string& attachmentPath);
 
