@@ -51,10 +51,14 @@ ResultVerdict CheckResult(const std::string& resultPath, const std::string& atta
     } else if (result->pageCount != *pages) {
         verdict.problem = "the result has " + Pages(result->pageCount) + ", the attachment " + Pages(*pages);
     } else {
-        const bool pagesKept = GroupOfType(upperType) == TypeGroup::Pdf;
+        // A PDF's own pages are kept: a page the attachment leaves blank may stay blank.
+        std::optional<pdf::PdfFacts> kept;
+        if (GroupOfType(upperType) == TypeGroup::Pdf) kept = pdf::InspectPdf(attachmentPath);
         for (std::size_t page = 0; page < result->pages.size(); ++page) {
             const pdf::PageFacts& facts = result->pages[page];
-            if (facts.images > 0 || (pagesKept && facts.drawsSomething)) continue;
+            const bool blankInTheAttachment = kept && page < kept->pages.size() &&
+                                              kept->pages[page].images == 0 && !kept->pages[page].drawsSomething;
+            if (facts.images > 0 || (kept && (facts.drawsSomething || blankInTheAttachment))) continue;
             verdict.problem = "page " + std::to_string(page + 1) + " of the result carries no page picture";
             break;
         }

@@ -64,13 +64,17 @@ std::string FaultOfRendering(pid_t ghostscript, WatchEnd end, const std::string&
 }
 
 // Copies the page to the OCR program's input, runs it and keeps its layout document beside
-// the page; then lists the page, with or without a layout document, and with the number of the
+// the page (unless the page is blank); then lists the page, with or without a layout document, and with the number of the
 // attachment's page it shows (the builder keeps that page).
-void RecognisePage(xml::Node& order, const std::string& appFolder, const std::string& pageBitmap, int page) {
-    CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
-    SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
-    if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
-        CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
+void RecognisePage(xml::Node& order, const std::string& appFolder, const std::string& pageBitmap, int page,
+                   bool blank) {
+    // A page that draws nothing is kept as it is, without a text layer.
+    if (!blank) {
+        CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
+        SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
+        if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
+            CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
+    }
 
     xml::Node image = order.appendElement("image");
     image.setAttribute("path", pageBitmap);
@@ -112,14 +116,6 @@ bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength) {
     return declared == fileLength;
 }
 
-bool TooFewBytesPerPage(std::int64_t pdfSize, std::int64_t pageCount) {
-    // Rounds the quotient half to even in integers, exact for any size.
-    std::int64_t rounded = pdfSize / pageCount;
-    const std::int64_t twiceRemainder = 2 * (pdfSize % pageCount);
-    if (twiceRemainder > pageCount || (twiceRemainder == pageCount && rounded % 2 != 0)) ++rounded;
-    return rounded < kMinBytesPerPage;
-}
-
 std::vector<int> RenderedPageNumbers(const std::vector<std::string>& listing, const std::string& base) {
     constexpr std::string_view kExtension = ".bmp";
     std::vector<int> pages;
@@ -146,8 +142,6 @@ void SplitCurrentOrder(const std::string& appFolder) {
     const std::optional<std::string> pdf = order.attribute("name");
     if (!pdf) return;
 
-    const std::optional<std::int64_t> pdfSize = FileLength(*pdf);
-    if (!pdfSize) throw std::runtime_error("cannot measure " + *pdf);
     const std::string base = BaseName(*pdf);
     // With an empty base name the page patterns would take every bitmap in the folder.
     if (base.empty()) return;
@@ -171,8 +165,13 @@ void SplitCurrentOrder(const std::string& appFolder) {
         EndWithoutPages(fault);
         return;
     }
-    if (pages.empty() || TooFewBytesPerPage(*pdfSize, static_cast<std::int64_t>(pages.size()))) return;
-    for (int page : pages) RecognisePage(order, appFolder, PdfPageBitmap(base, page), page);
+    // The document was found to carry no text: every page is recognised, however compact its
+    // file (a G4 scan of a page takes a few kilobytes).
+    if (pages.empty()) return;
+    for (int page : pages) {
+        const pdf::PageFacts& drawn = facts->pages[static_cast<std::size_t>(page - 1)];
+        RecognisePage(order, appFolder, PdfPageBitmap(base, page), page, drawn.images == 0 && !drawn.drawsSomething);
+    }
 
     order.setAttribute("processed", "1");
     current.save(InTemp(kCurrentOrderName));

@@ -10,8 +10,6 @@ namespace kvo::KVOPDFSplitterMod {
 
 inline constexpr const char* kGhostscriptImage = "gs";
 inline constexpr const char* kOcrProgram = "KVOOCR";
-// A PDF with fewer bytes than this per page (rounded) is not worth recognising.
-inline constexpr std::int64_t kMinBytesPerPage = 10000;
 
 // Doubles every "%" so that Ghostscript's output-file template takes the text literally.
 std::string EscapePercent(const std::string& text);
@@ -20,10 +18,6 @@ std::string EscapePercent(const std::string& text);
 // {tempFolder}/{base}{n}.bmp, 256 grey levels at 300 dpi. Every path stays one intact argument.
 std::string GhostscriptCommandLine(const std::string& gsFolder, const std::string& tempFolder,
                                    const std::string& base, const std::string& pdfPath);
-
-// True when the PDF's size divided by the page count, rounded half to even, is below
-// kMinBytesPerPage. pageCount must be positive.
-bool TooFewBytesPerPage(std::int64_t pdfSize, std::int64_t pageCount);
 
 // The page numbers of the files Ghostscript wrote for base, in ascending order, from a listing
 // of {base}*.bmp: only names of the form base, a number without leading zeros, ".bmp".

@@ -42,19 +42,6 @@ TEST(EscapePercent, DoublesEveryPercentSign) {
     EXPECT_EQ(EscapePercent("%d%%x%"), "%%d%%%%x%%");
 }
 
-TEST(TooFewBytesPerPage, RoundsTheSizePerPageHalfToEvenAgainst10000) {
-    EXPECT_TRUE(TooFewBytesPerPage(29998, 3));   // 9999.33 -> 9999
-    EXPECT_FALSE(TooFewBytesPerPage(19999, 2));  // 9999.5 -> 10000
-    EXPECT_FALSE(TooFewBytesPerPage(29999, 3));  // 9999.67 -> 10000
-    EXPECT_TRUE(TooFewBytesPerPage(19997, 2));   // 9998.5 -> 9998
-    EXPECT_TRUE(TooFewBytesPerPage(9999, 1));
-    EXPECT_FALSE(TooFewBytesPerPage(10000, 1));
-    EXPECT_TRUE(TooFewBytesPerPage(0, 1));
-    EXPECT_TRUE(TooFewBytesPerPage(515, 1));
-    EXPECT_FALSE(TooFewBytesPerPage(5'000'000'000LL, 3));  // beyond 32 bits
-    EXPECT_TRUE(TooFewBytesPerPage(5'000'000'000LL, 500'100));
-}
-
 TEST(RenderedPageNumbers, OnlyGhostscriptsNamesCountInNumericOrder) {
     EXPECT_THAT(RenderedPageNumbers({"Scan10.bmp", "Scan2.bmp", "Scan1.bmp", "SCAN3.BMP", "Scan12.bmp", "Scan11.bmp"}, "Scan"),
                 ElementsAre(1, 2, 3, 10, 11, 12));
