@@ -20,6 +20,16 @@ std::string DestinationPath(const std::string& attachmentPath, TypeGroup group) 
     return attachmentPath.substr(0, dot) + (group == TypeGroup::Pdf ? ".PDF.PDF" : ".PDF");
 }
 
+bool ClimbsOutOfItsFolder(const std::string& hostPath) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = hostPath.find_first_of("\\/", start);
+        if (hostPath.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0) return true;
+        if (end == std::string::npos) return false;
+        start = end + 1;
+    }
+}
+
 std::string StartOfRowText(int pendingCount, int rowNumber, const std::string& filePath) {
     const std::string pending = std::to_string(pendingCount);
     return "Pellmoor OCR utility.\r\n\r\n" + pending + " files Found.\r\n\r\nProcessing file " +

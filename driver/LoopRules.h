@@ -17,6 +17,10 @@ TypeGroup GroupOfType(const std::string& upperType);
 // the name has none. Folder parts (after "\\" or "/") are never changed.
 std::string DestinationPath(const std::string& attachmentPath, TypeGroup group);
 
+// True when the path has a ".." component (after "\\" or "/"): such a host path could lead
+// anywhere on this machine.
+bool ClimbsOutOfItsFolder(const std::string& hostPath);
+
 // Progress texts.
 inline constexpr const char* kPreparingText = "Pellmoor OCR utility. Preparing for OCR.";
 inline constexpr const char* kInProgressAppend = "\r\n\r\nIn progress. Please wait.";

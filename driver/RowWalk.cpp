@@ -1,6 +1,10 @@
 #include "driver/RowWalk.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <chrono>
 #include <filesystem>
@@ -52,6 +56,20 @@ std::optional<std::string> BlockingEntry(const std::string& destination, const s
         if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
     }
     return entry;
+}
+
+// Why the folder of a file that was not found cannot be listed; "" when it can, or when it does
+// not exist at all (the attachment went with its folder).
+std::string FolderFault(const std::string& localPath) {
+    if (localPath.empty()) return "";
+    const std::string folder = std::filesystem::path(localPath).parent_path().string();
+    const std::string real = FindEntry(folder.empty() ? "." : folder).value_or(folder.empty() ? "." : folder);
+    if (DIR* listing = opendir(real.c_str())) {
+        closedir(listing);
+        return "";
+    }
+    if (errno == ENOENT || errno == ENOTDIR) return "";
+    return "the folder " + real + " cannot be read: " + std::strerror(errno);
 }
 
 // The programs of a chain, which die with its pipeline.
@@ -114,15 +132,23 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
     display_.setText(StartOfRowText(queue_.pendingCount(), rowNumber, row.filePath.value_or("")));
     display_.processMessages();
 
-    // A NULL path, an unreachable folder or a malformed name all count as "not found".
-    std::string resolvedPath;
+    if (row.filePath && ClimbsOutOfItsFolder(*row.filePath))
+        return noResult(row, "the path has a \"..\" component; it is not followed");
+    // A NULL path or a malformed name count as "not found"; so does a file missing from a folder
+    // that could be read, but not one behind a folder that cannot (a share gone away).
+    std::string resolvedPath, localPath;
     try {
-        if (row.filePath && !row.filePath->empty())
-            resolvedPath = ResolveFile(ToLocalPath(pathMap_, *row.filePath)).value_or("");
+        if (row.filePath && !row.filePath->empty()) {
+            localPath = ToLocalPath(pathMap_, *row.filePath);
+            resolvedPath = ResolveFile(localPath).value_or("");
+        }
     } catch (const std::exception&) {
         resolvedPath.clear();
     }
-    if (resolvedPath.empty()) return pauseAfterNotFound(row);
+    if (resolvedPath.empty()) {
+        if (const std::string fault = FolderFault(localPath); !fault.empty()) return {"left pending, " + fault};
+        return pauseAfterNotFound(row);
+    }
 
     display_.appendText(kInProgressAppend);
     display_.processMessages();

@@ -37,6 +37,13 @@ TEST(LoopRules, TheDestinationReplacesOnlyTheFinalExtension) {
     for (const auto& c : cases) EXPECT_EQ(DestinationPath(c.attachment, c.group), c.destination) << c.attachment;
 }
 
+TEST(LoopRules, APathWithAParentComponentIsRefused) {
+    for (const char* path : {"..", "D:\\Docs\\..\\Windows\\x.pdf", "/docs/../etc/x.tif", "../x.pdf", "/docs/.."})
+        EXPECT_TRUE(ClimbsOutOfItsFolder(path)) << path;
+    for (const char* path : {"D:\\Docs\\x..pdf", "/docs/...tif", "/docs/..x/y.pdf", "/docs/x.pdf", ""})
+        EXPECT_FALSE(ClimbsOutOfItsFolder(path)) << path;
+}
+
 TEST(LoopRules, RowTextAndReportLine) {
     EXPECT_EQ(StartOfRowText(1234, 7, "D:\\Docs\\O'Brien.tif"),
               "Pellmoor OCR utility.\r\n\r\n1234 files Found.\r\n\r\nProcessing file 7 of 1234:\r\nD:\\Docs\\O'Brien.tif");
