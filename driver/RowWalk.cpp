@@ -229,7 +229,10 @@ bool RowWalk::runPipeline(const std::string& attachment) {
     pipelineSeconds_ = SecondsSince(started);
     const std::optional<int> status = ExitStatusOf(pipeline);
     if (status != 0) {
-        pipelineFault_ = status ? "the pipeline ended with status " + std::to_string(*status) : "the pipeline's end is unknown";
+        pipelineFault_ = !status              ? "the pipeline's end is unknown"
+                         : EndedBySignal(*status) ? "the pipeline was ended by signal " + std::to_string(*status - 128)
+                         : *status == kExitEndedFromOutside ? "a program of its chain was ended from outside"
+                                                : "the pipeline ended with status " + std::to_string(*status);
         RemoveWorkOfDeadPipeline(attachment);
     }
     return true;
@@ -240,7 +243,8 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
     const std::string expected = ResultPathFor(resolvedPath);
     // The pipeline renames its result into place whole and has ended: what is there is all.
     const std::optional<std::string> result = ResolveFile(expected);
-    if (!result) return noResult(row, pipelineFault_.empty() ? "no result file" : "no result file, " + pipelineFault_);
+    if (!result && !pipelineFault_.empty()) return machineFault(row, "no result file, " + pipelineFault_);
+    if (!result) return noResult(row, "no result file");
     if (*result == resolvedPath)
         return noResult(row, "the attachment lies in the work folder under its result's name; it is left as it is");
 
@@ -263,6 +267,13 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
 
 RowWalk::Outcome RowWalk::inTheWay(const QueueRow& row, const std::string& entry) {
     return noResult(row, entry + " is in the way; nothing was copied");
+}
+
+RowWalk::Outcome RowWalk::machineFault(const QueueRow& row, const std::string& why) {
+    const FaultRecord record = queue_.recordFault(row.trackReference, why);
+    if (!record.recorded) return {"left pending, " + why + " (the attempt could not be counted)"};
+    if (record.gaveUp) return {"status 5 after " + std::to_string(record.attempts) + " attempts, " + why};
+    return {"left pending for attempt " + std::to_string(record.attempts + 1) + ", " + why};
 }
 
 RowWalk::Outcome RowWalk::noResult(const QueueRow& row, const std::string& why) {

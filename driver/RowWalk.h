@@ -50,6 +50,9 @@ private:
                          const Destination& destination, bool resultNameTaken);
     // Status 5 for a row whose destination holds a file that may not be replaced.
     Outcome inTheWay(const QueueRow& row, const std::string& entry);
+    // A fault of the machine rather than of the document (the chain was killed or crashed): the
+    // attempt is counted and the row stays pending until its attempts run out.
+    Outcome machineFault(const QueueRow& row, const std::string& why);
     // Status 5, with its reason kept in the queue.
     Outcome noResult(const QueueRow& row, const std::string& why);
     Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& resolvedPath,

@@ -48,7 +48,10 @@ private:
 // bitmap. True when a layout document was found. A copy that cannot be written ends the run: the
 // page would silently lose its text.
 bool RecognisePage(const std::string& pageBitmap, Steps& steps) {
-    const bool ran = steps.Run([] { SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
+    int status = 0;
+    const bool ran = steps.Run([&] { status = SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
+    if (ran && EndedBySignal(status))
+        throw EndedFromOutside("KVOOCR was ended by signal " + std::to_string(status - 128));
     // A program that did not run has not replaced an earlier page's layout document.
     if (!ran) return false;
     const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);

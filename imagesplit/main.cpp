@@ -4,10 +4,14 @@
 #include <iostream>
 
 #include "imagesplit/KVOTiffSplitterMod.h"
+#include "shared/ShellModule.h"
 
 int main() {
     try {
         kvo::KVOTiffSplitterMod::Main();
+    } catch (const kvo::EndedFromOutside& error) {
+        std::cerr << "KVOTiffSplitter: " << error.what() << "; no page listed\n";
+        return kvo::kExitEndedFromOutside;
     } catch (const std::exception& error) {
         std::cerr << "KVOTiffSplitter: " << error.what() << "; no page listed\n";
     } catch (...) {

@@ -45,9 +45,10 @@ void EndWithoutPages(const std::string& reason) { std::cerr << "KVOPDFSplitter: 
 // after writing exactly the document's pages, each of them whole.
 std::string FaultOfRendering(pid_t ghostscript, WatchEnd end, const std::string& base, int pageCount,
                              const std::vector<int>& pages) {
-    if (end == WatchEnd::TimedOut) return "Ghostscript was ended at the hour limit";
+    if (end == WatchEnd::TimedOut) throw EndedFromOutside("Ghostscript was ended at the hour limit");
     const std::optional<int> status = ExitStatusOf(ghostscript);
     if (!status) return "Ghostscript's end is unknown";
+    if (EndedBySignal(*status)) throw EndedFromOutside("Ghostscript was ended by signal " + std::to_string(*status - 128));
     if (*status != 0) return "Ghostscript ended with status " + std::to_string(*status);
     if (!RenderedEveryPage(pages, pageCount))
         return "Ghostscript wrote " + std::to_string(pages.size()) + " of " + std::to_string(pageCount) + " pages";
@@ -71,7 +72,8 @@ void RecognisePage(xml::Node& order, const std::string& appFolder, const std::st
     // A page that draws nothing is kept as it is, without a text layer.
     if (!blank) {
         CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
-        SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
+        const int status = SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
+        if (EndedBySignal(status)) throw EndedFromOutside("KVOOCR was ended by signal " + std::to_string(status - 128));
         if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
             CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
     }
@@ -177,15 +179,19 @@ void SplitCurrentOrder(const std::string& appFolder) {
     current.save(InTemp(kCurrentOrderName));
 }
 
-void Main() {
+int Main() {
     try {
         SplitCurrentOrder(AppFolder());
+    } catch (const EndedFromOutside& error) {
+        std::cerr << "KVOPDFSplitter: " << error.what() << "; no page listed\n";
+        return kExitEndedFromOutside;
     } catch (const std::exception& error) {
         // Runs hidden; the pipeline sees only that no page was listed.
         std::cerr << "KVOPDFSplitter: " << error.what() << "; no page listed\n";
     } catch (...) {
         std::cerr << "KVOPDFSplitter: unknown error; no page listed\n";
     }
+    return 0;
 }
 
 }  // namespace kvo::KVOPDFSplitterMod

@@ -40,6 +40,8 @@ bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength);
 void SplitCurrentOrder(const std::string& appFolder);
 
 // The program's run: SplitCurrentOrder with the folder of the running program. Never throws.
-void Main();
+// Returns the exit status: 0, or kExitEndedFromOutside when a program it ran was ended from
+// outside.
+int Main();
 
 }  // namespace kvo::KVOPDFSplitterMod

@@ -3,8 +3,8 @@
 
 int main() {
     try {
-        kvo::KVOPDFSplitterMod::Main();
+        return kvo::KVOPDFSplitterMod::Main();
     } catch (...) {
+        return 0;
     }
-    return 0;
 }

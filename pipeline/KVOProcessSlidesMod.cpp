@@ -43,15 +43,21 @@ void RunStep(const char* step, Action&& action) {
 struct ChildEnd {
     WatchEnd watch = WatchEnd::Ended;
     std::string fault;
+    bool machine = false;  // ended from outside (a signal, the hour limit): not the document's fault
 };
+
+// Set when a child of this run was ended from outside; the exit status tells the driver.
+bool MachineFaultSeen = false;
 
 ChildEnd RunChild(const std::string& appFolder, const ChildProgram& child, int windowStyle) {
     const pid_t pid = StartProgram(QuoteArgument(appFolder + "/" + child.fileName), windowStyle);
     if (pid == 0) return {WatchEnd::Ended, "cannot be started"};
     const WatchEnd end = WatchProgram(child.imageName, {.pollMs = kWatchPollMs});
-    if (end == WatchEnd::TimedOut) return {end, "was ended at the hour limit"};
+    if (end == WatchEnd::TimedOut) return {end, "was ended at the hour limit", true};
     const std::optional<int> status = ExitStatusOf(pid);
-    if (!status) return {end, "ended in an unknown way"};
+    if (!status) return {end, "ended in an unknown way", true};
+    if (EndedBySignal(*status)) return {end, "was ended by signal " + std::to_string(*status - 128), true};
+    if (*status == kExitEndedFromOutside) return {end, "lost a program of its own, ended from outside", true};
     if (*status != 0) return {end, "ended with status " + std::to_string(*status)};
     return {end, ""};
 }
@@ -93,12 +99,14 @@ void HandleOrder(const xml::Node& order, const std::string& appFolder) {
         RunStep("page splitter", [&] {
             const ChildEnd end = RunChild(appFolder, *splitter, kWindowHidden);
             pagesWhole = end.fault.empty();
+            MachineFaultSeen = MachineFaultSeen || end.machine;
             if (!pagesWhole) Report("page splitter", (end.fault + "; no result").c_str());
         });
     // A splitter that did not finish by itself listed no page a PDF could be built from.
     if (pagesWhole)
         RunStep("PDF builder", [&] {
             const ChildEnd end = RunChild(appFolder, kBuilder, kWindowMinimised);
+            MachineFaultSeen = MachineFaultSeen || end.machine;
             if (end.watch == WatchEnd::TimedOut) KillAppByName(kWordProcessorImage);
             if (end.fault.empty()) return;
             Report("PDF builder", (end.fault + "; no result").c_str());
@@ -171,8 +179,9 @@ void ProcessOrders(const std::string& appFolder) {
     }
 }
 
-void Main() {
+int Main() {
     RunStep("run", [] { ProcessOrders(AppFolder()); });
+    return MachineFaultSeen ? kExitEndedFromOutside : 0;
 }
 
 }  // namespace kvo::KVOProcessSlidesMod

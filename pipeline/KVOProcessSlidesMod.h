@@ -45,6 +45,8 @@ void CleanUp(const std::string& base, const std::string& attachmentPath);
 void ProcessOrders(const std::string& appFolder);
 
 // The program's run: ProcessOrders with the folder of the running program. Never throws.
-void Main();
+// Returns the exit status: 0, or kExitEndedFromOutside when a program of its chain was ended
+// from outside.
+int Main();
 
 }  // namespace kvo::KVOProcessSlidesMod

@@ -3,8 +3,8 @@
 
 int main() {
     try {
-        kvo::KVOProcessSlidesMod::Main();
+        return kvo::KVOProcessSlidesMod::Main();
     } catch (...) {
+        return 0;
     }
-    return 0;
 }

@@ -10,6 +10,7 @@
 // no other descriptor of the caller is inherited.
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <sys/types.h>
 
@@ -26,6 +27,17 @@ public:
 constexpr std::int32_t kShellNoExitCode = static_cast<std::int32_t>(0x8004AA00);
 constexpr std::int32_t kShellCannotOpen = static_cast<std::int32_t>(0x8004AA01);
 constexpr std::int32_t kShellCannotStart = static_cast<std::int32_t>(0x8004AA02);
+
+// The exit status of a program of the chain when a program it ran was ended from outside (a
+// signal, a time limit): the machine's fault, not the document's, so the work may succeed when
+// tried again. EndedFromOutside carries it to the program's end.
+constexpr int kExitEndedFromOutside = 75;
+class EndedFromOutside : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// True for a status SyncShell or ExitStatusOf gives for a program ended by a signal.
+constexpr bool EndedBySignal(int status) { return status > 128; }
 
 constexpr int kWindowHidden = 0;
 constexpr int kWindowMinimised = 2;
