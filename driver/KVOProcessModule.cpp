@@ -13,6 +13,7 @@
 #include "driver/ProgressDisplay.h"
 #include "driver/RowWalk.h"
 #include "driver/StatusReport.h"
+#include "driver/SystemCheck.h"
 #include "driver/StopSignals.h"
 #include "driver/TerminalProgress.h"
 #include "driver/WorkerChannel.h"
@@ -41,13 +42,14 @@ constexpr int kExitUsage = 2;
 constexpr double kMissingFolderPauseSeconds = 60;
 
 constexpr const char* kUsage =
-    "Usage: KVOProcess [--once] [--workers N] | --status [--json]\n"
+    "Usage: KVOProcess [--once] [--workers N] | --check | --status [--json]\n"
     "       | --requeue STATUS [--yes] | --requeue-ref ID... [--yes] | --help\n"
     "Makes the document attachments listed in the practice database searchable.\n"
     "\n"
     "  (no argument)  run for ever: work the queue, wait for 18 o'clock, repeat\n"
     "  --once         run one cycle over the queue and end (cron, service timers)\n"
     "  --workers N    convert N attachments at once (1 to 64; default console.ini Workers=)\n"
+    "  --check        check what a cycle needs, one line each; status 0 only when all pass\n"
     "  --status       show the queue: rows per status, claims, rate, latest failures\n"
     "  --json         with --status: the same as one JSON object\n"
     "  --requeue S    put the rows of status 2, 3 or 5 back to pending (status 2: not converted ones)\n"
@@ -306,6 +308,15 @@ std::optional<std::vector<long long>> ReferencesAfter(int argc, char** argv, int
     return references;
 }
 
+int Check() {
+    bool passed = true;
+    for (const CheckLine& line : RunChecks()) {
+        std::cout << CheckText(line) << "\n";
+        passed = passed && line.passed;
+    }
+    return passed ? 0 : kExitFailure;
+}
+
 // The value after an option that takes one; nullopt (reported) when it is missing or wrong.
 std::optional<int> CountAfter(int argc, char** argv, int& i) {
     const std::string option = argv[i];
@@ -343,7 +354,7 @@ int Run(const Options& options) {
 int Main(int argc, char** argv) {
     Options options;
     bool cycleStartGiven = false;
-    bool status = false, json = false, yes = false;
+    bool status = false, json = false, yes = false, check = false;
     std::optional<std::string> requeueRows;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -363,6 +374,8 @@ int Main(int argc, char** argv) {
             }
             options.cycleStart = *start;
             cycleStartGiven = true;
+        } else if (argument == "--check") {
+            check = true;
         } else if (argument == "--status") {
             status = true;
         } else if (argument == "--json") {
@@ -396,10 +409,12 @@ int Main(int argc, char** argv) {
         std::cerr << "KVOProcess: --yes goes with --requeue or --requeue-ref\n";
         return kExitUsage;
     }
-    if ((status || requeueRows) && (options.once || options.workers || options.worker || (status && requeueRows))) {
-        std::cerr << "KVOProcess: --status, --requeue and --requeue-ref each go alone (with --json or --yes)\n";
+    if ((check || status || requeueRows) &&
+        (options.once || options.workers || options.worker || (check + status + requeueRows.has_value()) > 1)) {
+        std::cerr << "KVOProcess: --check, --status, --requeue and --requeue-ref each go alone (with --json or --yes)\n";
         return kExitUsage;
     }
+    if (check) return Check();
     if (status) return ShowStatus(json);
     if (requeueRows) return Requeue(*requeueRows, yes);
     if (options.worker && !cycleStartGiven) {

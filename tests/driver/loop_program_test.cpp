@@ -311,6 +311,50 @@ TEST_F(LoopProgram, RequeuedRowsAreConvertedByTheNextCycle) {
     EXPECT_TRUE(fs::exists(world.docs / "Late.PDF"));
 }
 
+TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
+    const fs::path emptyFolder = world.data / "share";
+    fs::create_directories(emptyFolder);
+    const fs::path noGs = world.data / "bin";
+    fs::create_directories(noGs);
+    const std::string consoleIni = "[console]\r\nPath=" + world.data.string() + "\r\nWorkers=1\r\n";
+    struct Case {
+        std::function<void()> damage;
+        std::string failure;  // "" for none
+    };
+    std::optional<EnvVar> variable;
+    const Case cases[] = {
+        {[] {}, ""},
+        {[&] { fs::remove(world.data / "ZRT.ini"); }, "FAIL  configuration: ZRT.ini is missing: looked for "},
+        {[&] {
+             WriteFile(world.data / "ZRT.ini", "[Database]\r\nProvider=sqlite\r\nDatabase=" +
+                                                  (world.data / "absent" / "host.db").string() + "\r\n");
+         },
+         "FAIL  database: "},
+        {[&] { variable.emplace("PATH", noGs.string()); }, "FAIL  Ghostscript: gs is not on PATH; fix: "},
+        {[&] { WriteFile(world.win / "console.ini", consoleIni + "[OCR]\r\nLanguages=eng + kvoxx\r\n"); },
+         "FAIL  OCR language kvoxx: "},
+        {[&] { variable.emplace("TEMP", (world.data / "absent").string()); }, "FAIL  TEMP: "},
+        {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + (world.data / "absent").string() + "\r\n"); },
+         "FAIL  PathMap D:\\Docs: " + (world.data / "absent").string() + " does not exist; fix: "},
+        {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + emptyFolder.string() + "\r\n"); },
+         "FAIL  PathMap D:\\Docs: " + emptyFolder.string() + " is an empty folder, not a mounted share"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(world.win / "console.ini", consoleIni);
+        world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.app.string() + "\r\n");
+        variable.reset();
+        c.damage();
+        Program run(program, {"--check"}, world.data);
+        const int status = run.wait();
+        const std::string out = run.out();
+        EXPECT_EQ(status, c.failure.empty() ? 0 : 1) << out;
+        if (!c.failure.empty()) EXPECT_NE(out.find(c.failure), std::string::npos) << out;
+        EXPECT_EQ(out.find("FAIL") != std::string::npos, !c.failure.empty()) << out;
+        EXPECT_EQ(out.find("FAIL", out.find("FAIL") + 1), std::string::npos) << "one failure at a time: " << out;
+    }
+    EXPECT_FALSE(world.queueExists()) << "checking creates nothing";
+}
+
 TEST_F(LoopProgram, TerminateDuringAPipelineRunLetsTheRowFinish) {
     world.addAttachment(1, "TIF", doc("First.tif"));
     world.addAttachment(2, "TIF", doc("Second.tif"));
