@@ -355,6 +355,18 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
     EXPECT_FALSE(world.queueExists()) << "checking creates nothing";
 }
 
+TEST_F(LoopProgram, AnInstalledDriverChecksItsSystem) {
+    const fs::path prefix = world.data / "prefix";
+    ASSERT_EQ(std::system(("cmake --install " + ShellQuoted(BinDir().parent_path().string()) + " --prefix " +
+                           ShellQuoted(prefix.string()) + " >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_TRUE(fs::exists(prefix / "share" / "kvo" / "examples" / "ZRT.ini"));
+    Program check(prefix / "bin" / "KVOProcess", {"--check"}, world.data);
+    EXPECT_EQ(check.wait(), 0) << check.out() << check.err();
+    EXPECT_NE(check.out().find("ok    database: " + world.database().string()), std::string::npos) << check.out();
+}
+
 TEST_F(LoopProgram, TerminateDuringAPipelineRunLetsTheRowFinish) {
     world.addAttachment(1, "TIF", doc("First.tif"));
     world.addAttachment(2, "TIF", doc("Second.tif"));
