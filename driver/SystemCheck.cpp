@@ -56,9 +56,9 @@ CheckLine Database(const CycleConfig& config) {
         if (queue && work) return {true, "database", config.database + ": the queue tables are present"};
         // The embedded store creates them when its file can be written; a server when the
         // login may create tables, which only the first cycle finds out.
-        if (!sqlServer && access(config.database.c_str(), W_OK) != 0)
+        if (!sqlServer && access(SqliteDatabasePath(config).c_str(), W_OK) != 0)
             return {false, "database",
-                    config.database + " cannot be written, so the queue tables cannot be created; fix: let the "
+                    SqliteDatabasePath(config) + " cannot be written, so the queue tables cannot be created; fix: let the "
                                       "service's user write it"};
         return {true, "database", config.database + ": the queue tables are missing; the first cycle creates them"};
     } catch (const std::exception& error) {
