@@ -2,6 +2,7 @@
 
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
 
@@ -52,7 +54,32 @@ void ReportBadSetting(const char* key, const std::string& value, const std::stri
               << fallback << std::endl;
 }
 
+enum class FileState { Readable, Missing, Unreadable };
+
+FileState StateOf(const std::string& path) {
+    const auto real = ResolveFile(path);
+    if (!real) return FindEntry(path) ? FileState::Unreadable : FileState::Missing;  // e.g. a folder
+    return access(real->c_str(), R_OK) == 0 ? FileState::Readable : FileState::Unreadable;
+}
+
 }  // namespace
+
+std::vector<std::string> ProfileProblems(const CycleConfig& config) {
+    std::vector<std::string> problems;
+    const FileState console = StateOf(config.consoleIni);
+    const std::string consolePlace = config.consoleIni + " (the folder $windir names, else /etc/kvo)";
+    if (console == FileState::Unreadable) problems.push_back("console.ini cannot be read: " + consolePlace);
+    const FileState zrt = StateOf(config.zrtIni);
+    if (zrt != FileState::Readable) {
+        std::string line = "ZRT.ini " + std::string(zrt == FileState::Missing ? "is missing" : "cannot be read") +
+                           ": looked for " + config.zrtIni;
+        line += console == FileState::Missing ? " (the program's folder, as console.ini was not found at " +
+                                                    consolePlace + ")"
+                                              : " (console.ini [console] Path=, else the program's folder)";
+        problems.push_back(line);
+    }
+    return problems;
+}
 
 std::string DataFolderFrom(const std::string& consolePath, const std::string& appFolder) {
     std::string folder = consolePath.empty() ? appFolder : consolePath;
@@ -91,6 +118,7 @@ std::optional<double> PositiveNumberOr(const std::string& text, double fallback)
 CycleConfig ReadCycleConfig() {
     CycleConfig config;
     const std::string consoleIni = WindowsFolder() + "/console.ini";
+    config.consoleIni = consoleIni;
     config.dataFolder = DataFolderFrom(Setting("Path", consoleIni), AppFolder());
 
     const std::string claimHours = Setting("ClaimHours", consoleIni);
@@ -103,6 +131,7 @@ CycleConfig ReadCycleConfig() {
     config.workers = Setting("Workers", consoleIni);
 
     const std::string zrtIni = config.dataFolder + "/ZRT.ini";
+    config.zrtIni = zrtIni;
     config.server = GetIniString("Database", "Server", zrtIni);
     config.database = GetIniString("Database", "Database", zrtIni);
     config.provider = GetIniString("Database", "Provider", zrtIni);

@@ -21,6 +21,8 @@ inline constexpr double kDefaultClaimHours = 3;
 inline constexpr int kDefaultMaxAttempts = 3;
 
 struct CycleConfig {
+    std::string consoleIni;        // where console.ini was looked for (the Windows folder)
+    std::string zrtIni;            // where ZRT.ini was looked for (the data folder)
     std::string dataFolder;        // console.ini [console] Path, else the application folder;
                                    // one trailing "/" removed
     std::string workers;           // console.ini [console] Workers, as written ("" when absent)
@@ -39,6 +41,11 @@ struct CycleConfig {
 // Reads both profile files as a cycle starts. Says once per program run, on standard error,
 // when SQL Server is reached with the built-in login.
 CycleConfig ReadCycleConfig();
+
+// Why a cycle cannot use its profile files, one line each naming the file and every place it
+// was looked for; empty when it can. A console.ini that does not exist is allowed (ZRT.ini is
+// then looked for in the program's folder); one that exists but cannot be read is not.
+std::vector<std::string> ProfileProblems(const CycleConfig& config);
 
 // The connection string, by plain concatenation.
 std::string BuildConnectionString(const std::string& server, const std::string& database, const DbLogin& login);

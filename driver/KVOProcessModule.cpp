@@ -1,5 +1,7 @@
 #include "driver/KVOProcessModule.h"
 
+#include <unistd.h>
+
 #include <charconv>
 #include <iostream>
 #include <optional>
@@ -10,6 +12,8 @@
 #include "driver/PathMap.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/RowWalk.h"
+#include "driver/StatusReport.h"
+#include "driver/SystemCheck.h"
 #include "driver/StopSignals.h"
 #include "driver/TerminalProgress.h"
 #include "driver/WorkerChannel.h"
@@ -17,6 +21,8 @@
 #include "driver/WorkerRules.h"
 #include "driver/WriteJournal.h"
 #include "driver/fProgress.h"
+#include "driver/queue/QueueStatements.h"
+#include "driver/queue/RequeueStatements.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
 #include "shared/platform/Clock.h"
@@ -36,27 +42,24 @@ constexpr int kExitUsage = 2;
 constexpr double kMissingFolderPauseSeconds = 60;
 
 constexpr const char* kUsage =
-    "Usage: KVOProcess [--once] [--workers N] | --help\n"
-    "\n"
+    "Usage: KVOProcess [--once] [--workers N] | --check | --status [--json]\n"
+    "       | --requeue STATUS [--yes] | --requeue-ref ID... [--yes] | --help\n"
     "Makes the document attachments listed in the practice database searchable.\n"
     "\n"
-    "  (no argument)  run for ever: work through the queue, then wait for the\n"
-    "                 18 o'clock hour and start again; ends only when the operator\n"
-    "                 stops it (the Stop button, Ctrl-C, or SIGTERM), after the\n"
-    "                 current file\n"
-    "  --once         run one cycle over the queue and end, without waiting for\n"
-    "                 the 18 o'clock hour (for cron jobs and service timers)\n"
-    "  --workers N    convert N attachments at once, each in its own work folder\n"
-    "                 under TEMP (1 to 64; default: console.ini [console] Workers=,\n"
-    "                 else the number of cores); any number of drivers may share\n"
-    "                 one database\n"
+    "  (no argument)  run for ever: work the queue, wait for 18 o'clock, repeat\n"
+    "  --once         run one cycle over the queue and end (cron, service timers)\n"
+    "  --workers N    convert N attachments at once (1 to 64; default console.ini Workers=)\n"
+    "  --check        check what a cycle needs, one line each; status 0 only when all pass\n"
+    "  --status       show the queue: rows per status, claims, rate, latest failures\n"
+    "  --json         with --status: the same as one JSON object\n"
+    "  --requeue S    put the rows of status 2, 3 or 5 back to pending (status 2: not converted ones)\n"
+    "  --requeue-ref ID...  put these TrackReferences back to pending, whatever their outcome\n"
+    "  --yes          with --requeue or --requeue-ref: change without asking\n"
     "  --help         show this text\n"
+    "  --worker N --cycle-start T  internal: one worker of a running driver\n"
     "\n"
-    "The database is named in ZRT.ini in the data folder (console.ini [console] Path,\n"
-    "else the program's folder); its optional [PathMap] section maps host path\n"
-    "prefixes to local folders (D:\\Docs=/srv/docs). Progress goes to a window\n"
-    "when a display is available, else to standard output; one report line per\n"
-    "file goes to standard error.\n";
+    "console.ini lies in $windir, else /etc/kvo; ZRT.ini (database, [PathMap]) in its\n"
+    "[console] Path, else the program's folder. Ctrl-C or SIGTERM stops after the current file.\n";
 
 void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
@@ -155,6 +158,11 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
 
     const CycleConfig config = ReadCycleConfig();
     CycleResult result;
+    if (const auto problems = ProfileProblems(config); !problems.empty()) {
+        for (const std::string& problem : problems) Report(problem);
+        result.exitStatus = kExitFailure;
+        return result;
+    }
     const std::optional<int> workers = ChooseWorkerCount(options.workers, config.workers, CoreCount());
     if (!workers) {
         Report("console.ini [console] Workers=" + config.workers + " is not a count from 1 to " +
@@ -208,6 +216,107 @@ int RunWorker(const Options& options, const std::string& appFolder) {
     return result.waitFor18 ? 0 : kWorkerTimeLimit;
 }
 
+// Opens the store of an operator's command, once the profile files and the queue are there;
+// nullptr (reported) when they are not.
+std::unique_ptr<DbConnection> OpenExistingQueue() {
+    const CycleConfig config = ReadCycleConfig();
+    if (const auto problems = ProfileProblems(config); !problems.empty()) {
+        for (const std::string& problem : problems) Report(problem);
+        return nullptr;
+    }
+    auto connection = OpenConnection(config);
+    const QueueStatements& statements = connection->isSqlServer() ? SqlServerStatements() : SqliteStatements();
+    for (const std::string* existence : {&statements.existence, &statements.workExistence}) {
+        auto count = connection->query(*existence);
+        if (count->eof() || count->field("Total").value_or("0") == "0") {
+            Report("the work queue has not been set up yet; a cycle (KVOProcess --once) creates it");
+            return nullptr;
+        }
+    }
+    return connection;
+}
+
+// The operator's report; reads the queue and changes nothing.
+int ShowStatus(bool json) {
+    try {
+        const auto connection = OpenExistingQueue();
+        if (!connection) return kExitFailure;
+        const StatusReport report = ReadStatusReport(*connection);
+        connection->close();
+        std::cout << (json ? StatusJson(report) : StatusText(report));
+        return 0;
+    } catch (const std::exception& error) {
+        Report(error.what());
+        return kExitFailure;
+    }
+}
+
+bool Confirmed(long long rows) {
+    std::cout << "Put " << rows << " row(s) back to pending? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+int Requeue(const std::string& rows, bool yes) {
+    if (!yes && !isatty(STDIN_FILENO)) {
+        Report("requeueing changes the queue: confirm on a terminal, or add --yes");
+        return kExitUsage;
+    }
+    try {
+        const auto connection = OpenExistingQueue();
+        if (!connection) return kExitFailure;
+        const RequeueStatements statements =
+            connection->isSqlServer() ? SqlServerRequeue(rows) : SqliteRequeue(rows);
+        auto count = connection->query(statements.count);
+        const long long chosen = count->eof() ? 0 : std::stoll(count->field("Total").value_or("0"));
+        count->close();
+        if (chosen > 0 && !yes && !Confirmed(chosen)) {
+            Report("nothing changed");
+            return kExitFailure;
+        }
+        long long changed = 0;
+        if (chosen > 0) {
+            connection->execute(statements.clearWork);
+            changed = connection->execute(statements.requeue);
+        }
+        connection->close();
+        std::cout << changed << " row(s) put back to pending\n";
+        return 0;
+    } catch (const std::exception& error) {
+        Report(error.what());
+        return kExitFailure;
+    }
+}
+
+// The TrackReferences after --requeue-ref, up to the next option; nullopt (reported) when one
+// is no positive whole number or there is none.
+std::optional<std::vector<long long>> ReferencesAfter(int argc, char** argv, int& i) {
+    std::vector<long long> references;
+    while (i + 1 < argc && std::string_view(argv[i + 1]).rfind("--", 0) != 0) {
+        const std::string_view text = argv[++i];
+        long long reference = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), reference);
+        if (error != std::errc() || end != text.data() + text.size() || reference <= 0) {
+            std::cerr << "KVOProcess: --requeue-ref needs TrackReferences (whole numbers), not '" << text << "'\n";
+            return std::nullopt;
+        }
+        references.push_back(reference);
+    }
+    if (references.empty()) std::cerr << "KVOProcess: --requeue-ref needs at least one TrackReference\n";
+    if (references.empty()) return std::nullopt;
+    return references;
+}
+
+int Check() {
+    bool passed = true;
+    for (const CheckLine& line : RunChecks()) {
+        std::cout << CheckText(line) << "\n";
+        passed = passed && line.passed;
+    }
+    return passed ? 0 : kExitFailure;
+}
+
 // The value after an option that takes one; nullopt (reported) when it is missing or wrong.
 std::optional<int> CountAfter(int argc, char** argv, int& i) {
     const std::string option = argv[i];
@@ -245,6 +354,8 @@ int Run(const Options& options) {
 int Main(int argc, char** argv) {
     Options options;
     bool cycleStartGiven = false;
+    bool status = false, json = false, yes = false, check = false;
+    std::optional<std::string> requeueRows;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--once") {
@@ -263,14 +374,49 @@ int Main(int argc, char** argv) {
             }
             options.cycleStart = *start;
             cycleStartGiven = true;
+        } else if (argument == "--check") {
+            check = true;
+        } else if (argument == "--status") {
+            status = true;
+        } else if (argument == "--json") {
+            json = true;
+        } else if (argument == "--yes") {
+            yes = true;
+        } else if (argument == "--requeue") {
+            const std::string value = i + 1 < argc ? argv[++i] : "";
+            if (value != "2" && value != "3" && value != "5") {
+                std::cerr << "KVOProcess: --requeue needs the status 2, 3 or 5, not '" << value << "'\n";
+                return kExitUsage;
+            }
+            requeueRows = RowsOfStatus(std::stoi(value));
+        } else if (argument == "--requeue-ref") {
+            const auto references = ReferencesAfter(argc, argv, i);
+            if (!references) return kExitUsage;
+            requeueRows = RowsNamed(*references);
         } else if (argument == "--help" || argument == "-h") {
             std::cout << kUsage;
             return 0;
         } else {
-            std::cerr << "KVOProcess: unknown argument '" << argument << "'\n" << kUsage;
+            std::cerr << "KVOProcess: unknown argument '" << argument << "'; see KVOProcess --help\n";
             return kExitUsage;
         }
     }
+    if (json && !status) {
+        std::cerr << "KVOProcess: --json goes with --status\n";
+        return kExitUsage;
+    }
+    if (yes && !requeueRows) {
+        std::cerr << "KVOProcess: --yes goes with --requeue or --requeue-ref\n";
+        return kExitUsage;
+    }
+    if ((check || status || requeueRows) &&
+        (options.once || options.workers || options.worker || (check + status + requeueRows.has_value()) > 1)) {
+        std::cerr << "KVOProcess: --check, --status, --requeue and --requeue-ref each go alone (with --json or --yes)\n";
+        return kExitUsage;
+    }
+    if (check) return Check();
+    if (status) return ShowStatus(json);
+    if (requeueRows) return Requeue(*requeueRows, yes);
     if (options.worker && !cycleStartGiven) {
         std::cerr << "KVOProcess: --worker is started by a driver, with --cycle-start\n";
         return kExitUsage;

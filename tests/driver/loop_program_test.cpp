@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <thread>
 
 #include "loop_test_support.h"
+#include "driver/StatusReport.h"
 #include "shared/AppTester.h"
 
 namespace kvo::test {
@@ -115,10 +117,44 @@ TEST_F(LoopProgram, HelpDescribesBothWaysOfRunning) {
     EXPECT_EQ(help.wait(), 0);
     EXPECT_NE(help.out().find("--once"), std::string::npos);
     EXPECT_NE(help.out().find("(no argument)"), std::string::npos);
+    for (const std::string option : {"--once ", "--workers N ", "--status ", "--json ", "--requeue S ",
+                                     "--requeue-ref ID... ", "--yes ", "--help ", "--worker N "})
+        EXPECT_NE(help.out().find("\n  " + option), std::string::npos) << option;
 
     Program wrong(program, {"--twice"}, world.data);
     EXPECT_EQ(wrong.wait(), 2);
     EXPECT_NE(wrong.err().find("unknown argument '--twice'"), std::string::npos);
+    const std::string wrongErr = wrong.err();
+    EXPECT_EQ(std::count(wrongErr.begin(), wrongErr.end(), '\n'), 1) << wrongErr;
+}
+
+TEST_F(LoopProgram, AProfileFileThatCannotBeReadIsNamedWithWhereItWasLookedFor) {
+    const std::string consoleIni = (world.win / "console.ini").string();
+    const std::string zrtIni = (world.data / "ZRT.ini").string();
+    const std::string appZrtIni = (world.app / "ZRT.ini").string();
+    struct Case {
+        std::function<void()> damage;
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {[&] { fs::remove(zrtIni); }, {"ZRT.ini is missing: looked for " + zrtIni, "console.ini [console] Path="}},
+        // A folder in a file's place cannot be read, even by root.
+        {[&] { fs::remove(zrtIni); fs::create_directory(zrtIni); }, {"ZRT.ini cannot be read: looked for " + zrtIni}},
+        {[&] { fs::remove(consoleIni); fs::create_directory(consoleIni); },
+         {"console.ini cannot be read: " + consoleIni}},
+        {[&] { fs::remove(consoleIni); },
+         {"ZRT.ini is missing: looked for " + appZrtIni, "console.ini was not found at " + consoleIni}},
+    };
+    for (const Case& c : cases) {
+        for (const std::string& file : {consoleIni, zrtIni}) fs::remove_all(file);
+        world.writeZrtIni("");
+        WriteFile(consoleIni, "[console]\r\nPath=" + world.data.string() + "\r\nWorkers=1\r\n");
+        c.damage();
+        Program run(program, {"--once"}, world.data);
+        EXPECT_EQ(run.wait(), 1) << c.messages[0];
+        for (const std::string& message : c.messages) EXPECT_NE(run.err().find(message), std::string::npos) << run.err();
+        EXPECT_EQ(run.err().find("cannot open the database"), std::string::npos) << run.err();
+    }
 }
 
 TEST_F(LoopProgram, AnUnreachableDatabaseIsOneClearLineAndStatusOne) {
@@ -179,6 +215,156 @@ TEST_F(LoopProgram, OnceConvertsThePendingRowsAndEnds) {
     EXPECT_NE(run.err().find("12 " + doc("Scan.tif") + ": status 2, converted to " + doc("Scan.PDF")),
               std::string::npos)
         << run.err();
+}
+
+TEST_F(LoopProgram, StatusCountsTheRowsAndNamesTheFailuresAfterACycle) {
+    Program before(program, {"--status"}, world.data);
+    EXPECT_EQ(before.wait(), 1);
+    EXPECT_NE(before.err().find("the work queue has not been set up yet"), std::string::npos) << before.err();
+
+    world.addAttachment(1, "TIF", doc("Scan.tif"));
+    world.addDocument("Scan.tif");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
+    world.addAttachment(2, "BMP", doc("NoResult.bmp"));  // the pipeline leaves no result
+    world.addDocument("NoResult.bmp");
+    world.addAttachment(3, "DOC", doc("Memo.doc"));
+    Program cycle(program, {"--once"}, world.data);
+    ASSERT_EQ(cycle.wait(), 0) << cycle.err();
+    const auto rowsBefore = world.rows();
+
+    Program text(program, {"--status"}, world.data);
+    EXPECT_EQ(text.wait(), 0) << text.err();
+    const std::string out = text.out();
+    for (const std::string& line : {"  2 converted or not found: 1\n", "  5 no usable result: 2\n",
+                                    "Claimed now: 0\n", "Rows finished in the last hour: 2 (pages are not recorded",
+                                    "Time to empty the queue at that rate: 0.0 hours\n",
+                                    "Latest failures (status 5): 2\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+    EXPECT_NE(out.find("  2 " + doc("NoResult.bmp") + ": no result file"), std::string::npos) << out;
+    EXPECT_NE(out.find("  3 " + doc("Memo.doc") + ": the type 'DOC' is not converted"), std::string::npos) << out;
+    EXPECT_TRUE(text.err().empty()) << text.err();
+
+    Program json(program, {"--status", "--json"}, world.data);
+    EXPECT_EQ(json.wait(), 0);
+    EXPECT_EQ(json.out().rfind("{\"rowsByStatus\":[{\"status\":2,\"meaning\":\"converted or not found\",\"rows\":1},", 0), 0u)
+        << json.out();
+    EXPECT_NE(json.out().find("{\"trackReference\":3,\"filePath\":" + driver::JsonString(doc("Memo.doc")) +
+                              ",\"reason\":\"the type 'DOC' is not converted\"}"),
+              std::string::npos)
+        << json.out();
+    const std::string jsonOut = json.out();
+    EXPECT_EQ(std::count(jsonOut.begin(), jsonOut.end(), '\n'), 1);
+    EXPECT_EQ(world.rows().size(), rowsBefore.size());
+    EXPECT_EQ(world.status(2), 5) << "reading the status changes nothing";
+
+    Program wrong(program, {"--json"}, world.data);
+    EXPECT_EQ(wrong.wait(), 2);
+}
+
+TEST_F(LoopProgram, RequeuedRowsAreConvertedByTheNextCycle) {
+    world.addAttachment(1, "TIF", doc("Scan.tif"));
+    world.addDocument("Scan.tif");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
+    world.addAttachment(2, "BMP", doc("Late.bmp"));  // no result yet
+    world.addDocument("Late.bmp");
+    world.addAttachment(3, "TIF", doc("Missing.tif"));
+    Program cycle(program, {"--once"}, world.data);
+    ASSERT_EQ(cycle.wait(), 0) << cycle.err();
+    ASSERT_EQ(world.status(1), 2);
+    ASSERT_EQ(world.status(2), 5);
+    ASSERT_EQ(world.status(3), 2);
+
+    struct Refused {
+        std::vector<std::string> arguments;
+        std::string message;
+    };
+    for (const Refused& c : {Refused{{"--requeue", "5"}, "confirm on a terminal, or add --yes"},
+                             Refused{{"--requeue", "0", "--yes"}, "--requeue needs the status 2, 3 or 5, not '0'"},
+                             Refused{{"--requeue-ref", "x1"}, "not 'x1'"},
+                             Refused{{"--requeue-ref", "--yes"}, "at least one TrackReference"},
+                             Refused{{"--yes"}, "--yes goes with --requeue"}}) {
+        Program run(program, c.arguments, world.data);
+        EXPECT_EQ(run.wait(), 2) << c.message;
+        EXPECT_NE(run.err().find(c.message), std::string::npos) << run.err();
+    }
+    EXPECT_EQ(world.status(2), 5) << "a refused requeue changes nothing";
+
+    Program converted(program, {"--requeue", "2", "--yes"}, world.data);
+    EXPECT_EQ(converted.wait(), 0);
+    EXPECT_EQ(converted.out(), "1 row(s) put back to pending\n");
+    EXPECT_EQ(world.status(1), 2) << "a converted row stays converted";
+    EXPECT_EQ(world.status(3), 0) << "a row not found goes back";
+
+    world.planResult("Late.bmp", "graph_ocred.pdf");
+    Program failed(program, {"--requeue-ref", "2", "--yes"}, world.data);
+    EXPECT_EQ(failed.wait(), 0) << failed.err();
+    EXPECT_EQ(failed.out(), "1 row(s) put back to pending\n");
+    auto work = world.open()->query("SELECT Attempts, LastError, Worker FROM DASearchableWork WHERE TrackReference = 2");
+    EXPECT_EQ(work->field("Attempts"), "0");
+    EXPECT_EQ(work->field("LastError"), std::nullopt);
+    EXPECT_EQ(work->field("Worker"), std::nullopt);
+    work->close();
+
+    Program again(program, {"--once"}, world.data);
+    EXPECT_EQ(again.wait(), 0) << again.err();
+    EXPECT_EQ(world.status(2), 2);
+    EXPECT_TRUE(fs::exists(world.docs / "Late.PDF"));
+}
+
+TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
+    const fs::path emptyFolder = world.data / "share";
+    fs::create_directories(emptyFolder);
+    const fs::path noGs = world.data / "bin";
+    fs::create_directories(noGs);
+    const std::string consoleIni = "[console]\r\nPath=" + world.data.string() + "\r\nWorkers=1\r\n";
+    struct Case {
+        std::function<void()> damage;
+        std::string failure;  // "" for none
+    };
+    std::optional<EnvVar> variable;
+    const Case cases[] = {
+        {[] {}, ""},
+        {[&] { fs::remove(world.data / "ZRT.ini"); }, "FAIL  configuration: ZRT.ini is missing: looked for "},
+        {[&] {
+             WriteFile(world.data / "ZRT.ini", "[Database]\r\nProvider=sqlite\r\nDatabase=" +
+                                                  (world.data / "absent" / "host.db").string() + "\r\n");
+         },
+         "FAIL  database: "},
+        {[&] { variable.emplace("PATH", noGs.string()); }, "FAIL  Ghostscript: gs is not on PATH; fix: "},
+        {[&] { WriteFile(world.win / "console.ini", consoleIni + "[OCR]\r\nLanguages=eng + kvoxx\r\n"); },
+         "FAIL  OCR language kvoxx: "},
+        {[&] { variable.emplace("TEMP", (world.data / "absent").string()); }, "FAIL  TEMP: "},
+        {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + (world.data / "absent").string() + "\r\n"); },
+         "FAIL  PathMap D:\\Docs: " + (world.data / "absent").string() + " does not exist; fix: "},
+        {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + emptyFolder.string() + "\r\n"); },
+         "FAIL  PathMap D:\\Docs: " + emptyFolder.string() + " is an empty folder, not a mounted share"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(world.win / "console.ini", consoleIni);
+        world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.app.string() + "\r\n");
+        variable.reset();
+        c.damage();
+        Program run(program, {"--check"}, world.data);
+        const int status = run.wait();
+        const std::string out = run.out();
+        EXPECT_EQ(status, c.failure.empty() ? 0 : 1) << out;
+        if (!c.failure.empty()) EXPECT_NE(out.find(c.failure), std::string::npos) << out;
+        EXPECT_EQ(out.find("FAIL") != std::string::npos, !c.failure.empty()) << out;
+        EXPECT_EQ(out.find("FAIL", out.find("FAIL") + 1), std::string::npos) << "one failure at a time: " << out;
+    }
+    EXPECT_FALSE(world.queueExists()) << "checking creates nothing";
+}
+
+TEST_F(LoopProgram, AnInstalledDriverChecksItsSystem) {
+    const fs::path prefix = world.data / "prefix";
+    ASSERT_EQ(std::system(("cmake --install " + ShellQuoted(BinDir().parent_path().string()) + " --prefix " +
+                           ShellQuoted(prefix.string()) + " >/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_TRUE(fs::exists(prefix / "share" / "kvo" / "examples" / "ZRT.ini"));
+    Program check(prefix / "bin" / "KVOProcess", {"--check"}, world.data);
+    EXPECT_EQ(check.wait(), 0) << check.out() << check.err();
+    EXPECT_NE(check.out().find("ok    database: " + world.database().string()), std::string::npos) << check.out();
 }
 
 TEST_F(LoopProgram, TerminateDuringAPipelineRunLetsTheRowFinish) {

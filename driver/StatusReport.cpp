@@ -1,0 +1,127 @@
+#include "driver/StatusReport.h"
+
+#include <cstdio>
+
+#include "driver/queue/ReportStatements.h"
+#include "driver/store/DbConnection.h"
+
+namespace kvo::driver {
+
+namespace {
+
+constexpr const char* kRateNote = "pages are not recorded; the rate counts rows";
+
+long long Pending(const StatusReport& report) {
+    const auto found = report.rowsByStatus.find(0);
+    return found == report.rowsByStatus.end() ? 0 : found->second;
+}
+
+std::string Hours(double hours) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", hours);
+    return text;
+}
+
+std::string Field(const Recordset& row, const char* name) { return row.field(name).value_or(""); }
+
+}  // namespace
+
+std::string StatusMeaning(int status) {
+    switch (status) {
+        case 0: return "pending";
+        case 2: return "converted or not found";
+        case 3: return "already searchable";
+        case 5: return "no usable result";
+        default: return "unknown status";
+    }
+}
+
+std::optional<double> HoursToEmpty(long long pending, long long perHour) {
+    if (pending == 0) return 0.0;
+    if (perHour <= 0) return std::nullopt;
+    return static_cast<double>(pending) / static_cast<double>(perHour);
+}
+
+std::string StatusText(const StatusReport& report) {
+    std::string text = "Rows by status:\n";
+    if (report.rowsByStatus.empty()) text += "  (the queue is empty)\n";
+    for (const auto& [status, rows] : report.rowsByStatus)
+        text += "  " + std::to_string(status) + " " + StatusMeaning(status) + ": " + std::to_string(rows) + "\n";
+    text += "Claimed now: " + std::to_string(report.claimed.size()) + "\n";
+    for (const ClaimedRow& row : report.claimed)
+        text += "  " + row.worker + " " + row.trackReference + " " + row.filePath + " since " + row.claimedAt + " UTC\n";
+    text += "Rows finished in the last hour: " + std::to_string(report.finishedLastHour) + " (" + kRateNote + ")\n";
+    const auto hours = HoursToEmpty(Pending(report), report.finishedLastHour);
+    text += "Time to empty the queue at that rate: " + (hours ? Hours(*hours) + " hours" : std::string("unknown (nothing finished in the last hour)")) + "\n";
+    text += "Latest failures (status 5): " + std::to_string(report.failures.size()) + "\n";
+    for (const FailedRow& row : report.failures)
+        text += "  " + row.trackReference + " " + row.filePath + ": " + (row.reason.empty() ? "no reason stored" : row.reason) + "\n";
+    return text;
+}
+
+std::string JsonString(const std::string& text) {
+    std::string json = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            json += escaped;
+        } else {
+            json += static_cast<char>(c);
+        }
+    }
+    return json + "\"";
+}
+
+std::string StatusJson(const StatusReport& report) {
+    std::string json = "{\"rowsByStatus\":[";
+    const char* separator = "";
+    for (const auto& [status, rows] : report.rowsByStatus) {
+        json += separator;
+        json += "{\"status\":" + std::to_string(status) + ",\"meaning\":" + JsonString(StatusMeaning(status)) +
+                ",\"rows\":" + std::to_string(rows) + "}";
+        separator = ",";
+    }
+    json += "],\"claimed\":[";
+    separator = "";
+    for (const ClaimedRow& row : report.claimed) {
+        json += separator;
+        json += "{\"worker\":" + JsonString(row.worker) + ",\"trackReference\":" + row.trackReference +
+                ",\"filePath\":" + JsonString(row.filePath) + ",\"since\":" + JsonString(row.claimedAt) + "}";
+        separator = ",";
+    }
+    const auto hours = HoursToEmpty(Pending(report), report.finishedLastHour);
+    json += "],\"rowsFinishedLastHour\":" + std::to_string(report.finishedLastHour) +
+            ",\"rateNote\":" + JsonString(kRateNote) + ",\"hoursToEmpty\":" + (hours ? Hours(*hours) : "null") +
+            ",\"failures\":[";
+    separator = "";
+    for (const FailedRow& row : report.failures) {
+        json += separator;
+        json += "{\"trackReference\":" + row.trackReference + ",\"filePath\":" + JsonString(row.filePath) +
+                ",\"reason\":" + (row.reason.empty() ? std::string("null") : JsonString(row.reason)) + "}";
+        separator = ",";
+    }
+    return json + "]}\n";
+}
+
+StatusReport ReadStatusReport(DbConnection& connection) {
+    const ReportStatements& statements =
+        connection.isSqlServer() ? SqlServerReportStatements() : SqliteReportStatements();
+    StatusReport report;
+    for (auto row = connection.query(statements.statusCounts); !row->eof(); row->moveNext())
+        if (const std::string status = Field(*row, "Status"); true)
+            report.rowsByStatus[status.empty() ? -1 : std::stoi(status)] = std::stoll(Field(*row, "Total"));
+    for (auto row = connection.query(statements.claims); !row->eof(); row->moveNext())
+        report.claimed.push_back({Field(*row, "Worker"), Field(*row, "TrackReference"), Field(*row, "FilePath"),
+                                  Field(*row, "ClaimedAt")});
+    if (auto row = connection.query(statements.finishedLastHour); !row->eof())
+        report.finishedLastHour = std::stoll(Field(*row, "Total"));
+    for (auto row = connection.query(statements.failures); !row->eof(); row->moveNext())
+        report.failures.push_back({Field(*row, "TrackReference"), Field(*row, "FilePath"), Field(*row, "LastError")});
+    return report;
+}
+
+}  // namespace kvo::driver
