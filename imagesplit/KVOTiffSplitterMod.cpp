@@ -50,8 +50,8 @@ private:
 bool RecognisePage(const std::string& pageBitmap, Steps& steps) {
     int status = 0;
     const bool ran = steps.Run([&] { status = SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
-    if (ran && EndedBySignal(status))
-        throw EndedFromOutside("KVOOCR was ended by signal " + std::to_string(status - 128));
+    if (ran && (EndedBySignal(status) || status == kExitEndedFromOutside))
+        throw EndedFromOutside("KVOOCR was ended from outside (status " + std::to_string(status) + ")");
     // A program that did not run has not replaced an earlier page's layout document.
     if (!ran) return false;
     const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);

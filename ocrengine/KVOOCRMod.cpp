@@ -55,7 +55,7 @@ void RunSingleThreaded(char** argv) {
     execv("/proc/self/exe", argv);
 }
 
-void Main() {
+int Main() {
     const int messages = DivertLibraryMessages();
     try {
         const std::string engineDocument = handoff::InTemp(handoff::kOcrEngineDocName);
@@ -63,19 +63,24 @@ void Main() {
         DeleteFile(handoff::InTemp(handoff::kOcrLayoutName));
 
         const std::optional<std::string> bitmap = ResolveFile(handoff::InTemp(handoff::kOcrBitmapName));
-        if (!bitmap) return;
+        if (!bitmap) return 0;
         ocr::EngineDocument document;
         document.Create(*bitmap);
         document.OCR(OcrLanguages());
         document.SaveAs(engineDocument, ocr::kFileFormatEngineDocument, 0);
         document.Close();
 
-        SyncShell(QuoteArgument(AppFolder() + "/KVOOCRSave"), kWindowHidden);
+        const int status = SyncShell(QuoteArgument(AppFolder() + "/KVOOCRSave"), kWindowHidden);
+        if (EndedBySignal(status) || status == kExitEndedFromOutside) {
+            WriteLine(messages, "KVOOCR: KVOOCRSave was ended from outside");
+            return kExitEndedFromOutside;
+        }
     } catch (const ocr::LanguageMissingError& error) {
         WriteLine(messages, std::string("KVOOCR: ") + error.what());
     } catch (const std::exception&) {
         // The callers judge the run by the files it leaves.
     }
+    return 0;
 }
 
 }  // namespace kvo::KVOOCRMod

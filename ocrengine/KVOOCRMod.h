@@ -15,6 +15,8 @@ void RunSingleThreaded(char** argv);
 // KVOOCRSave from the application folder, waiting for it. A missing or unreadable bitmap
 // leaves neither file. The one message is the line on standard error that names a language
 // which is not installed; everything the libraries would print is discarded.
-void Main();
+// Returns the exit status: 0, or kExitEndedFromOutside when the layout writer was ended from
+// outside (the page may succeed when tried again).
+int Main();
 
 }  // namespace kvo::KVOOCRMod

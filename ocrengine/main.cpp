@@ -3,6 +3,5 @@
 
 int main(int, char** argv) {
     kvo::KVOOCRMod::RunSingleThreaded(argv);
-    kvo::KVOOCRMod::Main();
-    return 0;
+    return kvo::KVOOCRMod::Main();
 }

@@ -73,7 +73,8 @@ void RecognisePage(xml::Node& order, const std::string& appFolder, const std::st
     if (!blank) {
         CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
         const int status = SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
-        if (EndedBySignal(status)) throw EndedFromOutside("KVOOCR was ended by signal " + std::to_string(status - 128));
+        if (EndedBySignal(status) || status == kExitEndedFromOutside)
+            throw EndedFromOutside("KVOOCR was ended from outside (status " + std::to_string(status) + ")");
         if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
             CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
     }
