@@ -105,7 +105,7 @@ private:
 
     PdfCanvas& canvas_;
     // Helvetica's widths, which the runs' face is named by.
-    const FontSettings runFace_{"Arial"};
+    const FontSettings runFace_{.name = "Arial", .bold = std::nullopt, .italic = std::nullopt};
     std::map<char32_t, double> advances_;
     bool breakPending_ = false;
     std::vector<pdf::ResultPage> plan_;

@@ -235,7 +235,7 @@ TEST_F(LoopProgram, StatusCountsTheRowsAndNamesTheFailuresAfterACycle) {
     Program text(program, {"--status"}, world.data);
     EXPECT_EQ(text.wait(), 0) << text.err();
     const std::string out = text.out();
-    for (const std::string& line : {"  2 converted or not found: 1\n", "  5 no usable result: 2\n",
+    for (const char* line : {"  2 converted or not found: 1\n", "  5 no usable result: 2\n",
                                     "Claimed now: 0\n", "Rows finished in the last hour: 2 (pages are not recorded",
                                     "Time to empty the queue at that rate: 0.0 hours\n",
                                     "Latest failures (status 5): 2\n"})
@@ -348,7 +348,9 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
         const int status = run.wait();
         const std::string out = run.out();
         EXPECT_EQ(status, c.failure.empty() ? 0 : 1) << out;
-        if (!c.failure.empty()) EXPECT_NE(out.find(c.failure), std::string::npos) << out;
+        if (!c.failure.empty()) {
+            EXPECT_NE(out.find(c.failure), std::string::npos) << out;
+        }
         EXPECT_EQ(out.find("FAIL") != std::string::npos, !c.failure.empty()) << out;
         EXPECT_EQ(out.find("FAIL", out.find("FAIL") + 1), std::string::npos) << "one failure at a time: " << out;
     }

@@ -40,7 +40,7 @@ struct PageSpec {
     std::string cropBox;  // "" for none
     int rotate = 0;
     std::string content;
-    std::string jpeg;  // a grey JPEG the content may draw as /Im0
+    std::string jpeg = "";  // a grey JPEG the content may draw as /Im0
     int jpegWidth = 0, jpegHeight = 0;
 };
 
