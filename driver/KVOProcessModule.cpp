@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <algorithm>
 #include <iostream>
 #include <optional>
 #include <string_view>
@@ -171,10 +172,17 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
         return result;
     }
     const PathMapEntries missing = MissingTargets(config.pathMap);
-    if (!missing.empty()) {
-        for (const auto& [hostPrefix, folder] : missing)
+    bool unreachable = !missing.empty();
+    for (const auto& [hostPrefix, folder] : missing)
+        Report("the folder " + folder + " for host paths " + hostPrefix + " does not exist; no row is touched in this cycle");
+    for (const auto& [hostPrefix, folder] : config.pathMap)
+        if (std::find(missing.begin(), missing.end(), std::pair(hostPrefix, folder)) == missing.end() &&
+            LooksUnmounted(folder)) {
+            unreachable = true;
             Report("the folder " + folder + " for host paths " + hostPrefix +
-                   " does not exist; no row is touched in this cycle");
+                   " is empty on its parent's device, so its share is not mounted; no row is touched in this cycle");
+        }
+    if (unreachable) {
         result.mappedFolderMissing = true;
         if (options.once) result.exitStatus = kExitFailure;
     } else if (*workers == 1) {

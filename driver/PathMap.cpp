@@ -1,5 +1,7 @@
 #include "driver/PathMap.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -47,6 +49,14 @@ std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPa
     std::replace(rest.begin(), rest.end(), '\\', '/');
     std::string local = WithoutTrailingSeparators(best->second) + rest;
     return local.empty() ? "/" : local;
+}
+
+bool LooksUnmounted(const std::string& folder) {
+    struct stat own {}, parent {};
+    const std::string above = std::filesystem::path(folder).lexically_normal().parent_path().string();
+    if (stat(folder.c_str(), &own) != 0 || stat(above.c_str(), &parent) != 0) return true;
+    std::error_code error;
+    return own.st_dev == parent.st_dev && std::filesystem::is_empty(folder, error);
 }
 
 PathMapEntries MissingTargets(const PathMapEntries& pathMap) {

@@ -18,4 +18,8 @@ std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPa
 // The entries whose local folder is not an existing folder (a share that is not mounted).
 PathMapEntries MissingTargets(const PathMapEntries& pathMap);
 
+// True for an empty folder on its parent's device: where a share should have been mounted (a
+// mount point's contents lie on another device than its parent).
+bool LooksUnmounted(const std::string& folder);
+
 }  // namespace kvo::driver

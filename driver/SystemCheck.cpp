@@ -98,16 +98,6 @@ CheckLine Temp() {
     }
 }
 
-// A mount point's contents lie on another device than its parent; an empty folder on the
-// parent's device is where a share should have been mounted.
-bool LooksUnmounted(const std::string& folder) {
-    struct stat own {}, parent {};
-    const std::string above = std::filesystem::path(folder).lexically_normal().parent_path().string();
-    if (stat(folder.c_str(), &own) != 0 || stat(above.c_str(), &parent) != 0) return true;
-    std::error_code error;
-    return own.st_dev == parent.st_dev && std::filesystem::is_empty(folder, error);
-}
-
 std::vector<CheckLine> PathMapTargets(const CycleConfig& config) {
     std::vector<CheckLine> lines;
     const PathMapEntries missing = MissingTargets(config.pathMap);

@@ -474,20 +474,23 @@ TEST_F(LoopWalk, TheDestinationKeepsTheHostsSpelling) {
     EXPECT_TRUE(fs::exists(files / "Local.PDF"));
 }
 
-TEST_F(LoopWalk, AMissingMappedFolderEndsTheCycleWithoutTouchingARow) {
-    world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.docs.string() + "\r\n\\\\nas\\scans=" +
-                      (world.docs / "not-mounted").string() + "\r\n");
+// A mapped folder that is missing, or empty on its parent's device (a share not mounted there).
+TEST_F(LoopWalk, AMissingOrUnmountedMappedFolderEndsTheCycleWithoutTouchingARow) {
+    fs::create_directories(world.docs / "empty-mount");
     world.addAttachment(1, "TIF", "\\\\nas\\scans\\Scan.tif");
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(world.run(log), 1);
-    const std::string report = testing::internal::GetCapturedStderr();
-    EXPECT_NE(report.find("the folder " + (world.docs / "not-mounted").string() + " for host paths \\\\nas\\scans "
-                          "does not exist"),
-              std::string::npos)
-        << report;
-    EXPECT_FALSE(world.queueExists()) << "not even the queue set-up ran";
-    EXPECT_EQ(world.rows("DiaryAttachments")[1].filePath, "\\\\nas\\scans\\Scan.tif");
-    EXPECT_FALSE(log.showed("Processing file"));
+    for (const auto& [folder, why] : {std::pair(world.docs / "not-mounted", std::string("does not exist")),
+                                      std::pair(world.docs / "empty-mount", std::string("is empty on its parent's device"))}) {
+        world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.docs.string() + "\r\n\\\\nas\\scans=" + folder.string() +
+                          "\r\n");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(world.run(log), 1);
+        const std::string report = testing::internal::GetCapturedStderr();
+        EXPECT_NE(report.find("the folder " + folder.string() + " for host paths \\\\nas\\scans " + why), std::string::npos)
+            << report;
+        EXPECT_FALSE(world.queueExists()) << "not even the queue set-up ran";
+        EXPECT_EQ(world.rows("DiaryAttachments")[1].filePath, "\\\\nas\\scans\\Scan.tif");
+        EXPECT_FALSE(log.showed("Processing file"));
+    }
 }
 
 }  // namespace
