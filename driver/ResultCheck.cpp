@@ -16,11 +16,13 @@ std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " pa
 
 }  // namespace
 
-std::optional<int> AttachmentPageCount(const std::string& attachmentPath, const std::string& upperType) {
+// The pages of an attachment: the frames of a TIFF or fax file, the pages of a PDF (read into
+// `pdfFacts`), 1 for any other image; nullopt when they cannot be counted.
+static std::optional<int> AttachmentPageCount(const std::string& attachmentPath, const std::string& upperType,
+                                              const std::optional<pdf::PdfFacts>& pdfFacts) {
     if (GroupOfType(upperType) == TypeGroup::Pdf) {
-        const auto facts = pdf::InspectPdf(attachmentPath);
-        if (!facts || facts->pageCount < 1) return std::nullopt;
-        return facts->pageCount;
+        if (!pdfFacts || pdfFacts->pageCount < 1) return std::nullopt;
+        return pdfFacts->pageCount;
     }
     // The pipeline picks its splitter by the file's extension, the queue by the row's type.
     if (IsFaxOrTiff(upperType) || IsFaxOrTiff(handoff::UpperExtension(attachmentPath))) {
@@ -45,15 +47,16 @@ ResultVerdict CheckResult(const std::string& resultPath, const std::string& atta
         return verdict;
     }
     verdict.madeForAttachment = true;
-    const std::optional<int> pages = AttachmentPageCount(attachmentPath, upperType);
+    // A PDF's own pages are kept: read once, for their count and for which of them are blank.
+    std::optional<pdf::PdfFacts> kept;
+    if (GroupOfType(upperType) == TypeGroup::Pdf) kept = pdf::InspectPdf(attachmentPath);
+    const std::optional<int> pages = AttachmentPageCount(attachmentPath, upperType, kept);
     if (!pages) {
         verdict.problem = "the attachment's pages cannot be counted";
     } else if (result->pageCount != *pages) {
         verdict.problem = "the result has " + Pages(result->pageCount) + ", the attachment " + Pages(*pages);
     } else {
-        // A PDF's own pages are kept: a page the attachment leaves blank may stay blank.
-        std::optional<pdf::PdfFacts> kept;
-        if (GroupOfType(upperType) == TypeGroup::Pdf) kept = pdf::InspectPdf(attachmentPath);
+        // A page the attachment leaves blank may stay blank.
         for (std::size_t page = 0; page < result->pages.size(); ++page) {
             const pdf::PageFacts& facts = result->pages[page];
             const bool blankInTheAttachment = kept && page < kept->pages.size() &&

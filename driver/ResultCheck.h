@@ -16,8 +16,4 @@ struct ResultVerdict {
 ResultVerdict CheckResult(const std::string& resultPath, const std::string& attachmentPath,
                           const std::string& upperType);
 
-// The pages of an attachment: the frames of a TIFF or fax file, the pages of a PDF, 1 for any
-// other image; nullopt when they cannot be counted.
-std::optional<int> AttachmentPageCount(const std::string& attachmentPath, const std::string& upperType);
-
 }  // namespace kvo::driver

@@ -1,5 +1,7 @@
 #include "driver/SystemCheck.h"
 
+#include "shared/OcrLanguages.h"
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -120,12 +122,8 @@ std::string CheckText(const CheckLine& line) {
 
 std::vector<std::string> OcrLanguagesOf(const std::string& setting) {
     std::vector<std::string> languages;
-    std::istringstream parts(setting);
-    for (std::string part; std::getline(parts, part, '+');) {
-        const std::size_t first = part.find_first_not_of(" \t");
-        if (first == std::string::npos || part[first] == '~') continue;
-        languages.push_back(part.substr(first, part.find_last_not_of(" \t") - first + 1));
-    }
+    for (const std::string& part : OcrLanguageParts(setting))
+        if (part.front() != '~') languages.push_back(part);
     if (languages.empty()) languages.push_back("eng");
     return languages;
 }

@@ -1,6 +1,8 @@
 // The one file that talks to Tesseract.
 #include "ocrengine/TesseractEngine.h"
 
+#include "shared/OcrLanguages.h"
+
 #include "ocrengine/FontCodes.h"
 
 #include <tesseract/baseapi.h>
@@ -14,22 +16,8 @@ namespace kvo::ocr {
 
 namespace {
 
-// "eng + deu" -> {"eng", "deu"}: the parts between the "+" signs, blanks and empty parts left
-// out.
-std::vector<std::string> LanguageParts(const std::string& languages) {
-    std::vector<std::string> parts;
-    std::istringstream text(languages);
-    std::string part;
-    while (std::getline(text, part, '+')) {
-        const std::size_t first = part.find_first_not_of(" \t");
-        if (first == std::string::npos) continue;
-        parts.push_back(part.substr(first, part.find_last_not_of(" \t") - first + 1));
-    }
-    return parts;
-}
-
 void InitForLanguages(tesseract::TessBaseAPI& api, const std::string& languages) {
-    const std::vector<std::string> parts = LanguageParts(languages);
+    const std::vector<std::string> parts = OcrLanguageParts(languages);
     std::string joined;
     std::vector<std::string> requested;  // without the parts "~xyz", which exclude a language
     for (const std::string& part : parts) {
