@@ -107,8 +107,8 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
             throw;  // the store is gone: the cycle cannot go on
         } catch (const std::exception& error) {
             // A file-system failure (the work folder, a length read, a deletion) spoils this
-            // row only; it stays pending for a later cycle.
-            outcome.text = std::string("left pending, ") + error.what();
+            // row only, and is the machine's fault rather than the document's.
+            outcome = machineFault(*row, error.what());
         }
         std::cerr << RowReportLine(row->trackReference, row->filePath.value_or("(no path)"), outcome.text,
                                    SecondsSince(rowStart), pipelineSeconds_)
@@ -146,7 +146,7 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
         resolvedPath.clear();
     }
     if (resolvedPath.empty()) {
-        if (const std::string fault = FolderFault(localPath); !fault.empty()) return {"left pending, " + fault};
+        if (const std::string fault = FolderFault(localPath); !fault.empty()) return machineFault(row, fault);
         return pauseAfterNotFound(row);
     }
 
@@ -155,7 +155,7 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
     try {
         handoff::WriteFileOrder(resolvedPath);
     } catch (const std::exception& error) {
-        return {std::string("left pending, cannot write KVOFile.xml: ") + error.what()};
+        return machineFault(row, std::string("cannot write KVOFile.xml: ") + error.what());
     }
     return handleFoundRow(row, resolvedPath);
 }
@@ -232,6 +232,7 @@ bool RowWalk::runPipeline(const std::string& attachment) {
         pipelineFault_ = !status              ? "the pipeline's end is unknown"
                          : EndedBySignal(*status) ? "the pipeline was ended by signal " + std::to_string(*status - 128)
                          : *status == kExitEndedFromOutside ? "a program of its chain was ended from outside"
+                         : *status == kExitNoRoom ? "the work folder " + TempFolder() + " ran out of room"
                                                 : "the pipeline ended with status " + std::to_string(*status);
         RemoveWorkOfDeadPipeline(attachment);
     }
@@ -311,7 +312,7 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
             }
         } catch (const std::exception& error) {
             // Whatever lies at the destination now is not this result: record nothing.
-            return {"left pending, the copy to " + destination.local + " failed: " + error.what()};
+            return machineFault(row, "the copy to " + destination.local + " failed: " + error.what());
         }
     }
     const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, destination.host);

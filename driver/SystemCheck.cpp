@@ -1,9 +1,9 @@
 #include "driver/SystemCheck.h"
+#include "shared/platform/FileSearch.h"
 
 #include "shared/OcrLanguages.h"
 
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -90,11 +90,10 @@ std::vector<CheckLine> Languages(const std::string& consoleIni) {
 CheckLine Temp() {
     try {
         const std::string folder = TempFolder();
-        struct statvfs space {};
-        if (access(folder.c_str(), W_OK | X_OK) != 0 || statvfs(folder.c_str(), &space) != 0)
+        const std::optional<std::uint64_t> free = FreeBytesIn(folder);
+        if (access(folder.c_str(), W_OK | X_OK) != 0 || !free)
             return {false, "TEMP", folder + " cannot be written; fix: set TEMP to a folder the service's user owns"};
-        const unsigned long long freeMb = static_cast<unsigned long long>(space.f_bavail) * space.f_frsize / (1024 * 1024);
-        return {true, "TEMP", folder + " is writable, " + std::to_string(freeMb) + " MB free"};
+        return {true, "TEMP", folder + " is writable, " + std::to_string(*free / (1024 * 1024)) + " MB free"};
     } catch (const std::exception& error) {
         return {false, "TEMP", std::string(error.what()) + "; fix: set TEMP to a folder the service's user owns"};
     }

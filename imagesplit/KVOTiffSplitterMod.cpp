@@ -35,6 +35,9 @@ public:
         try {
             step();
             return true;
+        } catch (const std::exception& error) {
+            if (IsMachineFault(error)) throw;
+            return false;
         } catch (...) {
             return false;
         }
@@ -50,8 +53,7 @@ private:
 bool RecognisePage(const std::string& pageBitmap, Steps& steps) {
     int status = 0;
     const bool ran = steps.Run([&] { status = SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
-    if (ran && (EndedBySignal(status) || status == kExitEndedFromOutside))
-        throw EndedFromOutside("KVOOCR was ended from outside (status " + std::to_string(status) + ")");
+    if (ran) PassOnMachineFault("KVOOCR", status);
     // A program that did not run has not replaced an earlier page's layout document.
     if (!ran) return false;
     const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);
@@ -74,7 +76,9 @@ bool SplitPages(const std::string& source, const std::string& base, Steps& steps
         try {
             WritePageBitmap(bitmap, frame, base);
         } catch (const std::exception& error) {
-            throw std::runtime_error("cannot write the page bitmap " + page + " (" + error.what() + ")");
+            const std::string why = "cannot write the page bitmap " + page + " (" + error.what() + ")";
+            if (ExitStatusForError(error) == kExitNoRoom) throw NoRoomForWork(why);
+            throw std::runtime_error(why);
         }
         if (IsRecognisable(bitmap.Width(), bitmap.Height()) && RecognisePage(page, steps)) found = true;
         pages.push_back(page);

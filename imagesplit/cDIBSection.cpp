@@ -8,6 +8,7 @@
 #include <new>
 #include <system_error>
 
+#include "shared/ShellModule.h"
 #include "shared/platform/WholeFile.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Numbers.h"
@@ -167,6 +168,8 @@ void cDIBSection::SavePicture(const std::string& sFileName) const {
         file.write(bits_.data(), bits_.size());
         file.commit();
     } catch (const std::system_error& error) {
+        // A full work folder is the machine's fault, and must reach the program's end as such.
+        if (IsMachineFault(error)) throw NoRoomForWork(WriterSource() + ": " + ApiError(error.code().value()));
         throw DibError(kDibCannotWriteFile, WriterSource(), ApiError(error.code().value()));
     }
 }

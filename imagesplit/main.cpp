@@ -9,11 +9,9 @@
 int main() {
     try {
         kvo::KVOTiffSplitterMod::Main();
-    } catch (const kvo::EndedFromOutside& error) {
-        std::cerr << "KVOTiffSplitter: " << error.what() << "; no page listed\n";
-        return kvo::kExitEndedFromOutside;
     } catch (const std::exception& error) {
         std::cerr << "KVOTiffSplitter: " << error.what() << "; no page listed\n";
+        return kvo::ExitStatusForError(error);
     } catch (...) {
         std::cerr << "KVOTiffSplitter: stopped by an unknown error; no page listed\n";
     }

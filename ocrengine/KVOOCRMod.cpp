@@ -70,15 +70,13 @@ int Main() {
         document.SaveAs(engineDocument, ocr::kFileFormatEngineDocument, 0);
         document.Close();
 
-        const int status = SyncShell(QuoteArgument(AppFolder() + "/KVOOCRSave"), kWindowHidden);
-        if (EndedBySignal(status) || status == kExitEndedFromOutside) {
-            WriteLine(messages, "KVOOCR: KVOOCRSave was ended from outside");
-            return kExitEndedFromOutside;
-        }
+        PassOnMachineFault("KVOOCRSave", SyncShell(QuoteArgument(AppFolder() + "/KVOOCRSave"), kWindowHidden));
     } catch (const ocr::LanguageMissingError& error) {
         WriteLine(messages, std::string("KVOOCR: ") + error.what());
-    } catch (const std::exception&) {
-        // The callers judge the run by the files it leaves.
+    } catch (const std::exception& error) {
+        // The callers judge the run by the files it leaves, and by a fault of the machine.
+        if (IsMachineFault(error)) WriteLine(messages, std::string("KVOOCR: ") + error.what());
+        return ExitStatusForError(error);
     }
     return 0;
 }

@@ -15,8 +15,9 @@ void RunSingleThreaded(char** argv);
 // KVOOCRSave from the application folder, waiting for it. A missing or unreadable bitmap
 // leaves neither file. The one message is the line on standard error that names a language
 // which is not installed; everything the libraries would print is discarded.
-// Returns the exit status: 0, or kExitEndedFromOutside when the layout writer was ended from
-// outside (the page may succeed when tried again).
+// Returns the exit status: 0, or kExitEndedFromOutside / kExitNoRoom for a fault of the
+// machine (the layout writer ended from outside, a full work folder): the page may succeed
+// when tried again.
 int Main();
 
 }  // namespace kvo::KVOOCRMod

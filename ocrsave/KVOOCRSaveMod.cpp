@@ -3,6 +3,7 @@
 #include "ocrengine/EngineDocument.h"
 #include "ocrsave/LayoutGrouping.h"
 #include "ocrsave/LayoutRules.h"
+#include "shared/ShellModule.h"
 #include "shared/xml/LayoutUnits.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/HandOff.h"
@@ -71,10 +72,10 @@ std::optional<xml::Document> BuildLayoutDocument(const ocr::EngineDocument& engi
     return layout;
 }
 
-void Main() {
+int Main() {
     try {
         const std::optional<std::string> enginePath = ResolveFile(handoff::InTemp(handoff::kOcrEngineDocName));
-        if (!enginePath) return;
+        if (!enginePath) return 0;
         DeleteFile(handoff::InTemp(handoff::kOcrLayoutName));
 
         ocr::EngineDocument engine;
@@ -86,9 +87,12 @@ void Main() {
         std::optional<xml::Document> layout = BuildLayoutDocument(engine);
         engine.Close();
         if (layout) layout->save(handoff::InTemp(handoff::kOcrLayoutName));
-    } catch (const std::exception&) {
-        // The callers judge the run by the presence of the layout document.
+    } catch (const std::exception& error) {
+        // The callers judge the run by the presence of the layout document, and by a fault of
+        // the machine.
+        return ExitStatusForError(error);
     }
+    return 0;
 }
 
 }  // namespace kvo::KVOOCRSaveMod

@@ -29,7 +29,8 @@ namespace kvo::ocr { class EngineDocument; }
 
 namespace kvo::KVOOCRSaveMod {
 
-void Main();
+// Returns 0, or the exit status of a fault of the machine (a full work folder).
+int Main();
 
 // The layout document of an opened engine document, or nullopt when it gets none (no
 // recognition result, no lines). Every step is guarded: a value the engine cannot deliver is

@@ -2,6 +2,5 @@
 #include "ocrsave/KVOOCRSaveMod.h"
 
 int main() {
-    kvo::KVOOCRSaveMod::Main();
-    return 0;
+    return kvo::KVOOCRSaveMod::Main();
 }

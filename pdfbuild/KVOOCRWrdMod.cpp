@@ -7,6 +7,7 @@
 
 #include "pdfbuild/KvoEngine.h"
 #include "pdfbuild/PageBuilder.h"
+#include "shared/ShellModule.h"
 #include "shared/AppTester.h"
 #include "shared/pdf/PageOverlay.h"
 #include "shared/pdf/PdfFile.h"
@@ -33,17 +34,23 @@ void DeleteOutputs() {
 EnginePtr TryStart(const EngineStarter& startEngine) {
     try {
         return startEngine();
+    } catch (const std::exception& error) {
+        if (IsMachineFault(error)) throw;
+        return nullptr;
     } catch (...) {
         return nullptr;
     }
 }
 
-// Runs one step; a failing step is skipped.
+// Runs one step; a failing step is skipped, unless the machine failed it (a full work folder).
 template <typename Step>
 bool Attempt(Step&& step) {
     try {
         step();
         return true;
+    } catch (const std::exception& error) {
+        if (IsMachineFault(error)) throw;
+        return false;
     } catch (...) {
         return false;
     }
@@ -132,6 +139,7 @@ bool BuildPageDocuments(DocumentEngine& engine, const PageOrder& order) {
         try {
             BuildPage(engine, order, frames, entry, *real);
         } catch (const std::exception& error) {
+            if (IsMachineFault(error)) throw;
             EndWithoutPdf(error.what());
             return false;
         }
@@ -198,6 +206,7 @@ void MarkTheResult(const std::string& attachment) {
     } catch (const std::exception& error) {
         // An unmarked PDF could never be told apart from any other file at the destination.
         DeleteFile(pdfPath);
+        if (IsMachineFault(error)) throw;
         std::cerr << "KVOOCRWrd: " << error.what() << "; no PDF\n";
     }
 }
@@ -275,11 +284,16 @@ void Run(const EngineStarter& startEngine) {
     KillAppByName(kWordProcessorImage);
 }
 
-void Main() {
+int Main() {
     try {
         Run(StartKvoEngine);
+    } catch (const std::exception& error) {
+        DeleteOutputs();
+        std::cerr << "KVOOCRWrd: " << error.what() << "; no PDF\n";
+        return ExitStatusForError(error);
     } catch (...) {
     }
+    return 0;
 }
 
 }  // namespace kvo::KVOOCRWrdMod

@@ -22,7 +22,8 @@ void Run(const pdfbuild::EngineStarter& startEngine);
 // 12 or later and, when that fails or the version is older, once more by the plainer route.
 void ProducePdf(const pdfbuild::EngineStarter& startEngine);
 
-// The program's run with the system's own engine. Never throws.
-void Main();
+// The program's run with the system's own engine. Never throws; returns 0, or the exit status
+// of a fault of the machine (a full work folder), after which no PDF is left.
+int Main();
 
 }  // namespace kvo::KVOOCRWrdMod

@@ -2,9 +2,5 @@
 #include "pdfbuild/KVOOCRWrdMod.h"
 
 int main() {
-    try {
-        kvo::KVOOCRWrdMod::Main();
-    } catch (...) {
-    }
-    return 0;
+    return kvo::KVOOCRWrdMod::Main();
 }

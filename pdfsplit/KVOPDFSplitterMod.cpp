@@ -25,6 +25,7 @@ using namespace kvo::handoff;
 // Ghostscript needs one of the two cores: the watch yields this long between checks.
 constexpr int kGhostscriptPollMs = 10;
 constexpr int kMaxPageDigits = 9;
+constexpr std::uint64_t kNoHeaderRoom = 64 * 1024;
 // 256 grey levels: the 16-colour device dithers grey scans into a halftone in which the OCR
 // finds no word at all, while bilevel scans come out as pure black and white either way.
 constexpr const char* kPageDevice = "bmpgray";
@@ -58,8 +59,17 @@ std::string FaultOfRendering(pid_t ghostscript, WatchEnd end, const std::string&
         std::string firstBytes(kBmpSizeBytes, '\0');
         file.read(firstBytes.data(), static_cast<std::streamsize>(firstBytes.size()));
         firstBytes.resize(static_cast<std::size_t>(file.gcount()));
-        if (!IsWholeBitmap(firstBytes, static_cast<std::uint64_t>(FileLength(bitmap).value_or(0))))
-            return "the page bitmap " + bitmap + " is cut short";
+        const auto length = static_cast<std::uint64_t>(FileLength(bitmap).value_or(0));
+        if (!IsWholeBitmap(firstBytes, length)) {
+            // What the page still lacks (a header's worth when even that is missing) not fitting
+            // in the work folder tells a full disk from a damaged rendering.
+            const std::uint64_t declared = DeclaredBitmapLength(firstBytes);
+            const std::uint64_t lacking = declared > length ? declared - length : kNoHeaderRoom;
+            const std::string why = "the page bitmap " + bitmap + " is cut short";
+            if (FreeBytesIn(TempFolder()).value_or(0) < lacking)
+                throw NoRoomForWork(why + "; the work folder has no room for the rest");
+            return why;
+        }
     }
     return "";
 }
@@ -73,8 +83,7 @@ void RecognisePage(xml::Node& order, const std::string& appFolder, const std::st
     if (!blank) {
         CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
         const int status = SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
-        if (EndedBySignal(status) || status == kExitEndedFromOutside)
-            throw EndedFromOutside("KVOOCR was ended from outside (status " + std::to_string(status) + ")");
+        PassOnMachineFault("KVOOCR", status);
         if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
             CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
     }
@@ -112,11 +121,15 @@ bool RenderedEveryPage(const std::vector<int>& pageNumbers, int pageCount) {
     return true;
 }
 
-bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength) {
-    if (firstBytes.size() < kBmpSizeBytes || firstBytes.substr(0, 2) != "BM") return false;
+std::uint64_t DeclaredBitmapLength(std::string_view firstBytes) {
+    if (firstBytes.size() < kBmpSizeBytes || firstBytes.substr(0, 2) != "BM") return 0;
     std::uint32_t declared = 0;
     for (int i = 5; i >= 2; --i) declared = declared << 8 | static_cast<unsigned char>(firstBytes[i]);
-    return declared == fileLength;
+    return declared;
+}
+
+bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength) {
+    return DeclaredBitmapLength(firstBytes) != 0 && DeclaredBitmapLength(firstBytes) == fileLength;
 }
 
 std::vector<int> RenderedPageNumbers(const std::vector<std::string>& listing, const std::string& base) {
@@ -183,12 +196,10 @@ void SplitCurrentOrder(const std::string& appFolder) {
 int Main() {
     try {
         SplitCurrentOrder(AppFolder());
-    } catch (const EndedFromOutside& error) {
-        std::cerr << "KVOPDFSplitter: " << error.what() << "; no page listed\n";
-        return kExitEndedFromOutside;
     } catch (const std::exception& error) {
-        // Runs hidden; the pipeline sees only that no page was listed.
+        // Runs hidden; the pipeline sees that no page was listed, and whether the machine was at fault.
         std::cerr << "KVOPDFSplitter: " << error.what() << "; no page listed\n";
+        return ExitStatusForError(error);
     } catch (...) {
         std::cerr << "KVOPDFSplitter: unknown error; no page listed\n";
     }

@@ -28,6 +28,8 @@ bool RenderedEveryPage(const std::vector<int>& pageNumbers, int pageCount);
 
 // A BMP file starts with "BM" and the file length it was written with.
 inline constexpr std::size_t kBmpSizeBytes = 6;
+// The length a page file's first bytes declare; 0 when they are no BMP header.
+std::uint64_t DeclaredBitmapLength(std::string_view firstBytes);
 // True when a page file's first bytes declare the length it has: a file cut short by a full
 // disk or a killed writer does not.
 bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength);

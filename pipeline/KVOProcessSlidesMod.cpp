@@ -27,12 +27,17 @@ void Report(const char* step, const char* what) {
     std::cerr << "KVOProcessSlides: " << step << ": " << what << '\n';
 }
 
+// The exit status for the driver: the first fault of the machine this run met (a child's, or
+// its own full work folder).
+int MachineFaultStatus = 0;
+
 template <class Action>
 void RunStep(const char* step, Action&& action) {
     try {
         action();
     } catch (const std::exception& error) {
         Report(step, error.what());
+        if (MachineFaultStatus == 0) MachineFaultStatus = ExitStatusForError(error);
     } catch (...) {
         Report(step, "unknown error");
     }
@@ -43,21 +48,26 @@ void RunStep(const char* step, Action&& action) {
 struct ChildEnd {
     WatchEnd watch = WatchEnd::Ended;
     std::string fault;
-    bool machine = false;  // ended from outside (a signal, the hour limit): not the document's fault
+    int machineStatus = 0;  // kExitEndedFromOutside or kExitNoRoom: the machine's fault, not the document's
 };
 
-// Set when a child of this run was ended from outside; the exit status tells the driver.
-bool MachineFaultSeen = false;
+
+void NoteMachineFault(const ChildEnd& end) {
+    if (MachineFaultStatus == 0) MachineFaultStatus = end.machineStatus;
+}
 
 ChildEnd RunChild(const std::string& appFolder, const ChildProgram& child, int windowStyle) {
     const pid_t pid = StartProgram(QuoteArgument(appFolder + "/" + child.fileName), windowStyle);
     if (pid == 0) return {WatchEnd::Ended, "cannot be started"};
     const WatchEnd end = WatchProgram(child.imageName, {.pollMs = kWatchPollMs});
-    if (end == WatchEnd::TimedOut) return {end, "was ended at the hour limit", true};
+    if (end == WatchEnd::TimedOut) return {end, "was ended at the hour limit", kExitEndedFromOutside};
     const std::optional<int> status = ExitStatusOf(pid);
-    if (!status) return {end, "ended in an unknown way", true};
-    if (EndedBySignal(*status)) return {end, "was ended by signal " + std::to_string(*status - 128), true};
-    if (*status == kExitEndedFromOutside) return {end, "lost a program of its own, ended from outside", true};
+    if (!status) return {end, "ended in an unknown way", kExitEndedFromOutside};
+    if (EndedBySignal(*status))
+        return {end, "was ended by signal " + std::to_string(*status - 128), kExitEndedFromOutside};
+    if (*status == kExitEndedFromOutside)
+        return {end, "lost a program of its own, ended from outside", kExitEndedFromOutside};
+    if (*status == kExitNoRoom) return {end, "found no room in the work folder", kExitNoRoom};
     if (*status != 0) return {end, "ended with status " + std::to_string(*status)};
     return {end, ""};
 }
@@ -99,14 +109,14 @@ void HandleOrder(const xml::Node& order, const std::string& appFolder) {
         RunStep("page splitter", [&] {
             const ChildEnd end = RunChild(appFolder, *splitter, kWindowHidden);
             pagesWhole = end.fault.empty();
-            MachineFaultSeen = MachineFaultSeen || end.machine;
+            NoteMachineFault(end);
             if (!pagesWhole) Report("page splitter", (end.fault + "; no result").c_str());
         });
     // A splitter that did not finish by itself listed no page a PDF could be built from.
     if (pagesWhole)
         RunStep("PDF builder", [&] {
             const ChildEnd end = RunChild(appFolder, kBuilder, kWindowMinimised);
-            MachineFaultSeen = MachineFaultSeen || end.machine;
+            NoteMachineFault(end);
             if (end.watch == WatchEnd::TimedOut) KillAppByName(kWordProcessorImage);
             if (end.fault.empty()) return;
             Report("PDF builder", (end.fault + "; no result").c_str());
@@ -181,7 +191,7 @@ void ProcessOrders(const std::string& appFolder) {
 
 int Main() {
     RunStep("run", [] { ProcessOrders(AppFolder()); });
-    return MachineFaultSeen ? kExitEndedFromOutside : 0;
+    return MachineFaultStatus;
 }
 
 }  // namespace kvo::KVOProcessSlidesMod

@@ -45,8 +45,8 @@ void CleanUp(const std::string& base, const std::string& attachmentPath);
 void ProcessOrders(const std::string& appFolder);
 
 // The program's run: ProcessOrders with the folder of the running program. Never throws.
-// Returns the exit status: 0, or kExitEndedFromOutside when a program of its chain was ended
-// from outside.
+// Returns the exit status: 0, or the first fault of the machine met (kExitEndedFromOutside when
+// a program of its chain was ended from outside, kExitNoRoom when the work folder was full).
 int Main();
 
 }  // namespace kvo::KVOProcessSlidesMod

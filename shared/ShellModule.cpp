@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <system_error>
 #include <vector>
 
 namespace kvo {
@@ -204,6 +205,23 @@ std::optional<int> ExitStatusOf(pid_t pid) {
     for (auto it = EndedChildren().rbegin(); it != EndedChildren().rend(); ++it)
         if (it->first == pid) return it->second;
     return std::nullopt;
+}
+
+int ExitStatusForError(const std::exception& error) {
+    if (dynamic_cast<const EndedFromOutside*>(&error)) return kExitEndedFromOutside;
+    if (dynamic_cast<const NoRoomForWork*>(&error)) return kExitNoRoom;
+    if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
+        const int code = system->code().value();
+        if (system->code().category() == std::generic_category() && (code == ENOSPC || code == EDQUOT))
+            return kExitNoRoom;
+    }
+    return 0;
+}
+
+void PassOnMachineFault(const std::string& program, int status) {
+    if (status == kExitNoRoom) throw NoRoomForWork(program + " found no room in the work folder");
+    if (EndedBySignal(status) || status == kExitEndedFromOutside)
+        throw EndedFromOutside(program + " was ended from outside (status " + std::to_string(status) + ")");
 }
 
 }  // namespace kvo

@@ -39,6 +39,30 @@ public:
 // True for a status SyncShell or ExitStatusOf gives for a program ended by a signal.
 constexpr bool EndedBySignal(int status) { return status > 128; }
 
+// The exit status of a program of the chain whose work folder had no room for its work files
+// (full, or over quota): the machine's fault too. NoRoomForWork carries it to the program's
+// end; so does a std::system_error with ENOSPC or EDQUOT.
+constexpr int kExitNoRoom = 74;
+class NoRoomForWork : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// True when a child's exit status says the machine failed it, not its document.
+constexpr bool IsMachineFaultStatus(int status) {
+    return EndedBySignal(status) || status == kExitEndedFromOutside || status == kExitNoRoom;
+}
+
+// The exit status a program of the chain ends with after `error`: kExitEndedFromOutside or
+// kExitNoRoom for a fault of the machine, 0 for any other (the caller judges its run by the
+// files it left).
+int ExitStatusForError(const std::exception& error);
+inline bool IsMachineFault(const std::exception& error) { return ExitStatusForError(error) != 0; }
+
+// For a program of the chain that ran `program` and got `status`: passes a fault of the
+// machine on to this program's own end (throws EndedFromOutside or NoRoomForWork).
+void PassOnMachineFault(const std::string& program, int status);
+
 constexpr int kWindowHidden = 0;
 constexpr int kWindowMinimised = 2;
 

@@ -11,6 +11,7 @@
 #include <locale.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <wctype.h>
 
@@ -314,6 +315,12 @@ std::optional<std::int64_t> FileLength(const std::string& path) {
     struct stat info{};
     if (!real || stat(real->c_str(), &info) != 0) return std::nullopt;
     return static_cast<std::int64_t>(info.st_size);
+}
+
+std::optional<std::uint64_t> FreeBytesIn(const std::string& folder) {
+    struct statvfs space {};
+    if (statvfs(folder.c_str(), &space) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize;
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& content) {

@@ -68,6 +68,10 @@ void CopyFileReplace(const std::string& from, const std::string& to, Durability 
 // Length in bytes of the resolved file, or nullopt.
 std::optional<std::int64_t> FileLength(const std::string& path);
 
+// Bytes an unprivileged writer may still write in the folder's file system, or nullopt when
+// the folder cannot be examined.
+std::optional<std::uint64_t> FreeBytesIn(const std::string& folder);
+
 // Writes `content` to `path` whole: a temporary file in the same folder, then renamed over it.
 // Throws std::runtime_error on failure (nothing is left behind).
 void WriteFileAtomically(const std::string& path, const std::string& content);
