@@ -253,10 +253,15 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
     const ResultVerdict verdict = CheckResult(*result, resolvedPath, row.type);
     if (!verdict.problem.empty()) {
         outcome = noResult(row, verdict.problem);
-    } else if (group == TypeGroup::Image && !IsPDFSearchable(*result, [this] { display_.processMessages(); })) {
-        outcome = noResult(row, "the result carries no text");
     } else {
-        outcome = copyAndRecord(row, *result, resolvedPath, destination);
+        try {
+            if (group == TypeGroup::Image && !IsPDFSearchable(*result, [this] { display_.processMessages(); }))
+                outcome = noResult(row, "the result carries no text");
+            else
+                outcome = copyAndRecord(row, *result, resolvedPath, destination);
+        } catch (const std::exception& error) {
+            outcome = machineFault(row, error.what());  // the text check crashed or hung
+        }
     }
     // The driver removes what this run made and an earlier result of this attachment, never
     // another file that lay there (another attachment kept in the work folder), nor a result

@@ -7,7 +7,6 @@
 #include <optional>
 #include <string_view>
 
-#include "driver/pdftext/PdfTextExtractor.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
 #include "driver/WriteJournal.h"
@@ -15,6 +14,7 @@
 #include "shared/ShellModule.h"
 #include "shared/clsRegistry.h"
 #include "shared/pdf/PdfFile.h"
+#include "shared/pdftext/PdfText.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 
@@ -23,6 +23,13 @@ namespace kvo::driver {
 namespace {
 
 constexpr const char* kGhostscriptImage = "gs";
+// The text check reads an untrusted file with poppler, in a process of its own: a file that
+// crashes it or holds it costs one attempt of its row, never the driver.
+constexpr double kTextCheckLimitSeconds = 600;
+// The text check's exit statuses; any other end is a fault of the check.
+constexpr int kTextFound = 0;
+constexpr int kTextMissing = 10;
+constexpr int kTextUnreadable = 11;
 // Between two looks at the process list: the wait runs on, but leaves the processor to
 // Ghostscript.
 constexpr int kGhostscriptPollMs = 5;
@@ -137,12 +144,43 @@ std::string CutDownExtractedText(std::string text) {
     return text;
 }
 
+int TextCheckStatus(const std::string& pdfPath) {
+    const std::string text = pdftext::ExtractPdfText(pdfPath);
+    if (text.empty()) return kTextUnreadable;
+    if (CutDownExtractedText(text).empty()) return kTextMissing;
+    // A scan with one page of text (a typed cover sheet, a court stamp) still needs the others
+    // recognised.
+    const std::optional<std::vector<pdftext::PageText>> pages = pdftext::ExaminePages(pdfPath);
+    return !pages || pdftext::EveryDrawnPageCarriesText(*pages) ? kTextFound : kTextMissing;
+}
+
+TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::function<void()>& pumpMessages,
+                              double limitSeconds) {
+    const IsolatedEnd end = RunIsolated(check, limitSeconds, pumpMessages);
+    if (end.timedOut)
+        throw std::runtime_error("the text check did not finish within " +
+                                 std::to_string(static_cast<int>(limitSeconds)) + " s");
+    if (!end.status) throw std::runtime_error("the text check could not be started");
+    switch (*end.status) {
+        case kTextFound: return TextVerdict::Found;
+        case kTextMissing: return TextVerdict::Missing;
+        case kTextUnreadable: return TextVerdict::Unreadable;
+        default:
+            throw std::runtime_error(EndedBySignal(*end.status)
+                                         ? "the text check was ended by signal " + std::to_string(*end.status - 128)
+                                         : "the text check failed with status " + std::to_string(*end.status));
+    }
+}
+
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages,
                      std::string* rewriteRefused) {
     const std::string examined = ResolveFile(pdfPath).value_or(pdfPath);
-    std::string text = ExtractPdfText(examined);
+    auto check = [&](const std::string& path) {
+        return CheckTextIsolated([path] { return TextCheckStatus(path); }, pumpMessages, kTextCheckLimitSeconds);
+    };
+    TextVerdict verdict = check(examined);
     std::optional<std::string> rewrite;
-    if (text.empty()) {
+    if (verdict == TextVerdict::Unreadable) {
         const std::string ghostscriptFolder = GhostscriptFolder();
         if (ghostscriptFolder.empty()) return true;
         Rewrite made = RewriteWithGhostscript(ghostscriptFolder, examined, pumpMessages);
@@ -151,9 +189,9 @@ bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pu
             return false;
         }
         rewrite = made.path;
-        text = ExtractPdfText(*rewrite);
+        verdict = check(*rewrite);
     }
-    if (CutDownExtractedText(std::move(text)).empty()) return false;
+    if (verdict != TextVerdict::Found) return false;
     if (rewrite) {
         try {
             ReplaceAttachment(*rewrite, examined);

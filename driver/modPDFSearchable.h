@@ -5,17 +5,33 @@
 
 namespace kvo::driver {
 
-// True when the PDF has text beyond its information entries. When the extractor reports
-// nothing at all, the file is rewritten with Ghostscript and looked at again; a rewrite with
+// True when the PDF has text beyond its information entries, and every page that draws
+// something carries text. When the extractor cannot read the file at all, the file is
+// rewritten with Ghostscript and looked at again; a rewrite with
 // text replaces the examined file whole, keeping its mode, owner and group. A rewrite is used
 // only when Ghostscript ended by itself with status 0 within its limit and the rewrite has the
 // pages Ghostscript counted in the original; otherwise, or when the replacement fails, the
 // answer is false, the file stays exactly as it was and `rewriteRefused` (when given) says why.
-// `pumpMessages` is called while Ghostscript runs, so the progress display stays responsive.
+// `pumpMessages` is called while Ghostscript or the check runs, so the progress display stays
+// responsive. The text is read in a process of its own (CheckTextIsolated); when that crashes
+// or does not finish within ten minutes, std::runtime_error says so: the fault is the
+// machine's, and the row is tried again.
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages = {},
                      std::string* rewriteRefused = nullptr);
 
 // The cut-down rules applied to the extractor's text (pure; exposed for tests).
 std::string CutDownExtractedText(std::string text);
+
+// What the text check found.
+enum class TextVerdict { Found, Missing, Unreadable };
+
+// The check of one PDF, in this process: 0 when it carries text (and every page that draws
+// something does), 10 when it does not, 11 when it cannot be read at all.
+int TextCheckStatus(const std::string& pdfPath);
+
+// Runs `check` (giving TextCheckStatus's statuses) in a process of its own for at most
+// `limitSeconds`; throws std::runtime_error when it crashes, fails otherwise or runs too long.
+TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::function<void()>& pumpMessages,
+                              double limitSeconds);
 
 }  // namespace kvo::driver

@@ -6,6 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
+#include <cstdio>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -205,6 +208,40 @@ std::optional<int> ExitStatusOf(pid_t pid) {
     for (auto it = EndedChildren().rbegin(); it != EndedChildren().rend(); ++it)
         if (it->first == pid) return it->second;
     return std::nullopt;
+}
+
+IsolatedEnd RunIsolated(const std::function<int()>& body, double limitSeconds, const std::function<void()>& onPoll,
+                        int pollMs) {
+    std::fflush(nullptr);  // buffered output must not be written twice
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) return {};
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(1);
+        int status = 1;
+        try {
+            status = body();
+        } catch (...) {
+        }
+        _exit(status);
+    }
+    // Real time, not the replaceable clock: a hang is a hang however a test moves time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    for (;;) {
+        int status = 0;
+        const pid_t waited = waitpid(pid, &status, WNOHANG);
+        if (waited == pid) return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), false};
+        if (waited < 0 && errno != EINTR) return {};
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+            }
+            return {std::nullopt, true};
+        }
+        if (onPoll) onPoll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+    }
 }
 
 int ExitStatusForError(const std::exception& error) {

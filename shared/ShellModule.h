@@ -9,6 +9,7 @@
 // discarded, and so is Ghostscript's ("gs") standard error. Standard input is /dev/null, and
 // no other descriptor of the caller is inherited.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -86,5 +87,20 @@ void ReapChildren();
 // The exit status of a child started by AsyncShell or StartProgram once it has ended (128 +
 // signal number when a signal ended it); nullopt while it runs, or for an unknown id.
 std::optional<int> ExitStatusOf(pid_t processId);
+
+// How a body run by RunIsolated ended: its exit status (128 + signal number when a signal
+// ended it), or nullopt when it was killed at the time limit or could not be started.
+struct IsolatedEnd {
+    std::optional<int> status;
+    bool timedOut = false;
+};
+
+// Runs `body` in a child process of its own (fork, no exec), so that a crash or a hang in it (a
+// library reading an untrusted file) costs this process nothing; the body's return value is
+// the child's exit status (1 when it throws). Waits at most `limitSeconds`, calling `onPoll`
+// every `pollMs` meanwhile; a child still running then is killed. The child dies with this
+// process.
+IsolatedEnd RunIsolated(const std::function<int()>& body, double limitSeconds,
+                        const std::function<void()>& onPoll = {}, int pollMs = 20);
 
 }  // namespace kvo

@@ -3,10 +3,11 @@
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <list>
 
 #include "driver/modPDFSearchable.h"
-#include "driver/pdftext/PdfTextExtractor.h"
+#include "shared/pdftext/PdfText.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
 #include "loop_test_support.h"
@@ -20,7 +21,7 @@ namespace kvo::test {
 namespace {
 
 using driver::CutDownExtractedText;
-using driver::ExtractPdfText;
+using pdftext::ExtractPdfText;
 using driver::IsPDFSearchable;
 
 // A one-page PDF with the given information dictionary entries and page content stream.
@@ -130,6 +131,38 @@ TEST_F(PdfTextLayer, AScanWithOnlyInformationEntriesIsNotSearchableAndGhostscrip
     EXPECT_FALSE(IsPDFSearchable(attachment("Info.PDF", HandMadePdf(kAllInformation, ""))));
     EXPECT_FALSE(IsPDFSearchable(attachment("trivial.pdf")));
     EXPECT_FALSE(rewriteFileLeft());
+}
+
+TEST_F(PdfTextLayer, APdfWithTextOnSomePagesOnlyIsNotSearchable) {
+    const std::string word = attachment("Word.pdf", HandMadePdf(kAllInformation, "BT /F1 12 Tf 20 20 Td (Hello) Tj ET"));
+    const std::string scan = attachment("ccitt.pdf");
+    const std::string mixed = (attachments_ / "Filing with exhibit.pdf").string();
+    CommandOutput("gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -sOutputFile=" + ShellQuoted(mixed) + " " +
+                  ShellQuoted(word) + " " + ShellQuoted(scan));
+    ASSERT_EQ(PdfPageCount(mixed), 2);
+    EXPECT_FALSE(IsPDFSearchable(mixed));
+}
+
+// The check runs in a process of its own: whatever becomes of it, the caller lives on and is told.
+TEST(TextCheckIsolation, ACrashAHangOrAStrayStatusIsReportedAndTheVerdictsPassThrough) {
+    EXPECT_EQ(driver::CheckTextIsolated([] { return 10; }, {}, 30), driver::TextVerdict::Missing);
+    EXPECT_EQ(driver::CheckTextIsolated([] { return 11; }, {}, 30), driver::TextVerdict::Unreadable);
+    const struct {
+        std::function<int()> check;
+        const char* report;
+    } faults[] = {
+        {[] { raise(SIGSEGV); return 0; }, "ended by signal 11"},
+        {[] { SleepMs(20000); return 0; }, "did not finish within"},
+        {[]() -> int { throw std::runtime_error("poppler gave up"); }, "failed with status 1"},
+    };
+    for (const auto& fault : faults) {
+        try {
+            driver::CheckTextIsolated(fault.check, {}, 1);
+            ADD_FAILURE() << fault.report;
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find(fault.report), std::string::npos) << error.what();
+        }
+    }
 }
 
 TEST_F(PdfTextLayer, NothingExtractedAndNoGhostscriptCountsAsSearchable) {
