@@ -164,6 +164,11 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
         result.exitStatus = kExitFailure;
         return result;
     }
+    if (const std::vector<CheckLine> missing = MissingSetUp(config.consoleIni); !missing.empty()) {
+        for (const CheckLine& line : missing) Report("cannot convert anything: " + line.what + ": " + line.detail);
+        result.exitStatus = kExitFailure;
+        return result;
+    }
     const std::optional<int> workers = ChooseWorkerCount(options.workers, config.workers, CoreCount());
     if (!workers) {
         Report("console.ini [console] Workers=" + config.workers + " is not a count from 1 to " +

@@ -138,4 +138,11 @@ std::vector<CheckLine> RunChecks() {
     return lines;
 }
 
+std::vector<CheckLine> MissingSetUp(const std::string& consoleIni) {
+    std::vector<CheckLine> lines{Ghostscript()};
+    for (CheckLine& line : Languages(consoleIni)) lines.push_back(std::move(line));
+    std::erase_if(lines, [](const CheckLine& line) { return line.passed; });
+    return lines;
+}
+
 }  // namespace kvo::driver
