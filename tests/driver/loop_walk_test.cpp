@@ -413,7 +413,7 @@ TEST_F(LoopWalk, AnUnusableWorkFolderLeavesTheRowPending) {
     ASSERT_EQ(world.run(log), 0);
     const std::string report = testing::internal::GetCapturedStderr();
     EXPECT_EQ(world.status(1), 0);
-    EXPECT_NE(report.find("1 " + doc("Scan.tif") + ": left pending, cannot write KVOFile.xml"), std::string::npos)
+    EXPECT_NE(report.find("1 " + doc("Scan.tif") + ": left pending for attempt 2, cannot write KVOFile.xml"), std::string::npos)
         << report;
     EXPECT_EQ(slidesLog(), "");
 }
