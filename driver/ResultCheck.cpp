@@ -47,6 +47,7 @@ ResultVerdict CheckResult(const std::string& resultPath, const std::string& atta
         return verdict;
     }
     verdict.madeForAttachment = true;
+    verdict.pages = result->pageCount;
     // A PDF's own pages are kept: read once, for their count and for which of them are blank.
     std::optional<pdf::PdfFacts> kept;
     if (GroupOfType(upperType) == TypeGroup::Pdf) kept = pdf::InspectPdf(attachmentPath);

@@ -8,6 +8,7 @@ namespace kvo::driver {
 struct ResultVerdict {
     bool madeForAttachment = false;  // the result carries this attachment's mark
     std::string problem;             // "" when the result may be recorded, else the failed check
+    int pages = 0;                   // the result's page count, once it opened
 };
 
 // The checks, in this order: the result opens as a PDF; it was made for this attachment; it has

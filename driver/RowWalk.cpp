@@ -258,7 +258,7 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
             if (group == TypeGroup::Image && !IsPDFSearchable(*result, [this] { display_.processMessages(); }))
                 outcome = noResult(row, "the result carries no text");
             else
-                outcome = copyAndRecord(row, *result, resolvedPath, destination);
+                outcome = copyAndRecord(row, *result, resolvedPath, destination, verdict.pages);
         } catch (const std::exception& error) {
             outcome = machineFault(row, error.what());  // the text check crashed or hung
         }
@@ -299,7 +299,8 @@ RowWalk::Destination RowWalk::destinationFor(const QueueRow& row, const std::str
 }
 
 RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& resultPath,
-                                        const std::string& resolvedPath, const Destination& destination) {
+                                        const std::string& resolvedPath, const Destination& destination,
+                                        int pages) {
     // Looked at again: something may have arrived there while the pipeline ran.
     if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
         return inTheWay(row, *blocking);
@@ -320,7 +321,7 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
             return machineFault(row, "the copy to " + destination.local + " failed: " + error.what());
         }
     }
-    const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, destination.host);
+    const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, destination.host, pages);
     std::string why = "converted to " + destination.host;
     for (const std::string& table : record.keptByUser) why += "; " + table + " was repointed by a user and kept";
     return statusWritten(record.recorded, kFinished, why);

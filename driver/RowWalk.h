@@ -56,7 +56,7 @@ private:
     // Status 5, with its reason kept in the queue.
     Outcome noResult(const QueueRow& row, const std::string& why);
     Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& resolvedPath,
-                          const Destination& destination);
+                          const Destination& destination, int pages);
     Outcome statusWritten(bool written, int status, const std::string& why) const;
 
     WorkQueue& queue_;

@@ -9,8 +9,6 @@ namespace kvo::driver {
 
 namespace {
 
-constexpr const char* kRateNote = "pages are not recorded; the rate counts rows";
-
 long long Pending(const StatusReport& report) {
     const auto found = report.rowsByStatus.find(0);
     return found == report.rowsByStatus.end() ? 0 : found->second;
@@ -50,7 +48,8 @@ std::string StatusText(const StatusReport& report) {
     text += "Claimed now: " + std::to_string(report.claimed.size()) + "\n";
     for (const ClaimedRow& row : report.claimed)
         text += "  " + row.worker + " " + row.trackReference + " " + row.filePath + " since " + row.claimedAt + " UTC\n";
-    text += "Rows finished in the last hour: " + std::to_string(report.finishedLastHour) + " (" + kRateNote + ")\n";
+    text += "Pages converted in the last hour: " + std::to_string(report.pagesLastHour) + " (" +
+            std::to_string(report.finishedLastHour) + " rows finished)\n";
     const auto hours = HoursToEmpty(Pending(report), report.finishedLastHour);
     text += "Time to empty the queue at that rate: " + (hours ? Hours(*hours) + " hours" : std::string("unknown (nothing finished in the last hour)")) + "\n";
     text += "Latest failures (status 5): " + std::to_string(report.failures.size()) + "\n";
@@ -94,8 +93,9 @@ std::string StatusJson(const StatusReport& report) {
         separator = ",";
     }
     const auto hours = HoursToEmpty(Pending(report), report.finishedLastHour);
-    json += "],\"rowsFinishedLastHour\":" + std::to_string(report.finishedLastHour) +
-            ",\"rateNote\":" + JsonString(kRateNote) + ",\"hoursToEmpty\":" + (hours ? Hours(*hours) : "null") +
+    json += "],\"pagesConvertedLastHour\":" + std::to_string(report.pagesLastHour) +
+            ",\"rowsFinishedLastHour\":" + std::to_string(report.finishedLastHour) +
+            ",\"hoursToEmpty\":" + (hours ? Hours(*hours) : "null") +
             ",\"failures\":[";
     separator = "";
     for (const FailedRow& row : report.failures) {
@@ -117,8 +117,10 @@ StatusReport ReadStatusReport(DbConnection& connection) {
     for (auto row = connection.query(statements.claims); !row->eof(); row->moveNext())
         report.claimed.push_back({Field(*row, "Worker"), Field(*row, "TrackReference"), Field(*row, "FilePath"),
                                   Field(*row, "ClaimedAt")});
-    if (auto row = connection.query(statements.finishedLastHour); !row->eof())
+    if (auto row = connection.query(statements.finishedLastHour); !row->eof()) {
         report.finishedLastHour = std::stoll(Field(*row, "Total"));
+        report.pagesLastHour = std::stoll(Field(*row, "Pages"));
+    }
     for (auto row = connection.query(statements.failures); !row->eof(); row->moveNext())
         report.failures.push_back({Field(*row, "TrackReference"), Field(*row, "FilePath"), Field(*row, "LastError")});
     return report;

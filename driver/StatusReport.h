@@ -21,7 +21,8 @@ struct FailedRow {
 struct StatusReport {
     std::map<int, long long> rowsByStatus;
     std::vector<ClaimedRow> claimed;
-    long long finishedLastHour = 0;  // rows, as pages are not recorded
+    long long finishedLastHour = 0;  // rows that got an outcome in the last hour
+    long long pagesLastHour = 0;     // pages of the rows converted in the last hour
     std::vector<FailedRow> failures; // the latest first, at most 20
 };
 

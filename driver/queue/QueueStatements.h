@@ -32,6 +32,8 @@ struct QueueStatements {
     std::string pendingCount;  // S6: count of status 0, as Total
     std::string workExistence; // count of tables named DASearchableWork, as Total
     std::string createWork;    // DASearchableWork with its primary key
+    std::string pagesColumn;   // count of DASearchableWork's Pages columns, as Total (0 in a table made before it)
+    std::string addPages;      // adds the Pages column
     std::string workRows;      // a side row for every queue row without one
     std::string storeClock;    // the store's UTC clock, as Now
     // Claims. {id} is a selected TrackReference; texts are quoted by the store's literal rule.
@@ -43,6 +45,7 @@ struct QueueStatements {
     std::string (*releaseWithReason)(const std::string& id, const std::string& worker, const std::string& reason);
     std::string (*raiseAttempts)(const std::string& id, const std::string& worker, const std::string& error);
     std::string (*attempts)(const std::string& id);             // as Total
+    std::string (*recordPages)(const std::string& id, const std::string& worker, int pages);
     // Status updates; each moves only a row whose status is 0 and whose claim `worker` holds.
     std::string (*notFound)(const std::string& id, const std::string& worker);                          // U1
     std::string (*alreadySearchable)(const std::string& id, const std::string& worker, const std::string& path); // U2

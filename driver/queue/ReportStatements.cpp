@@ -23,7 +23,7 @@ const ReportStatements& SqlServerReportStatements() {
             " ORDER BY W.[ClaimedAt], W.[TrackReference]",
         }),
         JoinLines({
-            "SELECT count(1) As Total",
+            "SELECT count(1) As Total, IsNull(Sum(CASE WHEN DS.[Processed] = 2 THEN W.[Pages] END), 0) As Pages",
             "  From [dbo].[DASearchableWork] W",
             "       inner join [dbo].[DASearchable] DS ON DS.[TrackReference] = W.[TrackReference]",
             " WHERE DS.[Processed] <> 0 AND W.[ClaimedAt] >= DATEADD(hour, -1, GETUTCDATE())",
@@ -57,7 +57,7 @@ const ReportStatements& SqliteReportStatements() {
             " ORDER BY W.ClaimedAt, W.TrackReference",
         }),
         JoinLines({
-            "SELECT count(1) As Total",
+            "SELECT count(1) As Total, IfNull(Sum(CASE WHEN DS.Processed = 2 THEN W.Pages END), 0) As Pages",
             "  From DASearchableWork W",
             "       inner join DASearchable DS ON DS.TrackReference = W.TrackReference",
             " WHERE DS.Processed <> 0 AND W.ClaimedAt >= strftime('%Y-%m-%d %H:%M:%f', 'now', '-1 hour')",

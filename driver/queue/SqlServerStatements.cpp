@@ -211,6 +211,10 @@ std::string Attempts(const std::string& id) {
     return JoinLines({"SELECT [Attempts] As Total", "  From [dbo].[DASearchableWork]", " WHERE [TrackReference] = " + id});
 }
 
+std::string RecordPages(const std::string& id, const std::string& worker, int pages) {
+    return ClaimUpdate({"   SET [Pages] = " + std::to_string(pages)}, id, worker);
+}
+
 }  // namespace
 
 const QueueStatements& SqlServerStatements() {
@@ -265,9 +269,17 @@ const QueueStatements& SqlServerStatements() {
             "       [ClaimedAt]               datetime null,",
             "       [Attempts]                int not null,",
             "       [LastError]               nvarchar(1000) null,",
+            "       [Pages]                   int null,",
             "       CONSTRAINT [PK_DASearchableWork]",
             "                  PRIMARY KEY CLUSTERED ([TrackReference] ASC))",
         }),
+        JoinLines({
+            "select count(1) As Total",
+            "  from sys.columns",
+            " where [object_id] = OBJECT_ID(N'[dbo].[DASearchableWork]')",
+            "   and [name] = N'Pages'",
+        }),
+        "ALTER TABLE [dbo].[DASearchableWork] ADD [Pages] int null",
         // HOLDLOCK keeps two drivers from adding the same side row at the same time.
         JoinLines({
             "INSERT",
@@ -286,7 +298,7 @@ const QueueStatements& SqlServerStatements() {
         }),
         "SELECT Convert(varchar(23), GETUTCDATE(), 121) As Now",
         ClaimNext, HeldRow, WorkersOfHost, ReleaseWorker, Release, ReleaseWithReason, RaiseAttempts, Attempts,
-        U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
+        RecordPages, U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
     };
     return statements;
 }

@@ -169,6 +169,10 @@ std::string Attempts(const std::string& id) {
     return JoinLines({"SELECT Attempts As Total", "  From DASearchableWork", " WHERE TrackReference = " + id});
 }
 
+std::string RecordPages(const std::string& id, const std::string& worker, int pages) {
+    return ClaimUpdate({"   SET Pages = " + std::to_string(pages)}, id, worker);
+}
+
 std::string CountOfTables(std::string_view name) {
     return JoinLines({
         "select count(1) As Total",
@@ -230,9 +234,16 @@ const QueueStatements& SqliteStatements() {
             "       ClaimedAt               datetime null,",
             "       Attempts                int not null,",
             "       LastError               nvarchar(1000) null,",
+            "       Pages                   int null,",
             "       CONSTRAINT PK_DASearchableWork",
             "                  PRIMARY KEY (TrackReference))",
         }),
+        JoinLines({
+            "select count(1) As Total",
+            "  from pragma_table_info('DASearchableWork')",
+            " where name = 'Pages' COLLATE NOCASE",
+        }),
+        "ALTER TABLE DASearchableWork ADD COLUMN Pages int null",
         JoinLines({
             "INSERT OR IGNORE",
             "  INTO DASearchableWork",
@@ -250,7 +261,7 @@ const QueueStatements& SqliteStatements() {
         }),
         std::string("SELECT ") + kNow + " As Now",
         ClaimNext, HeldRow, WorkersOfHost, ReleaseWorker, Release, ReleaseWithReason, RaiseAttempts, Attempts,
-        U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
+        RecordPages, U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
     };
     return statements;
 }

@@ -150,6 +150,9 @@ void WorkQueue::createSideTable() {
     const QueueStatements& sql = StatementsFor(connection_);
     const std::optional<long long> tables = countOf(connection_, "side table", sql.workExistence);
     if (tables && *tables == 0) execute(connection_, "side table", sql.createWork);
+    // A side table made before pages were kept gets their column.
+    const std::optional<long long> pagesColumns = countOf(connection_, "side table", sql.pagesColumn);
+    if (pagesColumns && *pagesColumns == 0) execute(connection_, "side table", sql.addPages);
 }
 
 void WorkQueue::releaseDeadClaims() {
@@ -289,7 +292,8 @@ bool WorkQueue::markNoResult(const std::string& id, const std::string& reason) {
     return true;
 }
 
-NewPdfRecord WorkQueue::recordNewPdf(const std::string& id, const std::string& originalPath, const std::string& path) {
+NewPdfRecord WorkQueue::recordNewPdf(const std::string& id, const std::string& originalPath, const std::string& path,
+                                     int pages) {
     // The queue row is finished only once both host tables point at the new PDF (or keep what a
     // user set meanwhile); after a failed host update it stays pending and is done again later.
     const QueueStatements& sql = StatementsFor(updates_);
@@ -304,6 +308,7 @@ NewPdfRecord WorkQueue::recordNewPdf(const std::string& id, const std::string& o
     if (*closed == 0 && countOf(updates_, "U5", sql.closedMatterRows(id)).value_or(0) > 0)
         record.keptByUser.push_back("CloseDiaryAttachments");
     record.recorded = moveStatus("U6", id, sql.newPdf(id, settings_.worker, path));
+    if (record.recorded && pages > 0) execute(updates_, "pages", sql.recordPages(id, settings_.worker, pages));
     if (record.recorded) release();
     return record;
 }

@@ -86,7 +86,9 @@ public:
     bool markNoResult(const std::string& id, const std::string& reason);       // U3, status 5; reason kept
     // U4, U5, then U6; stops at the first that fails, so the row stays pending unless both host
     // tables were updated. A host row that no longer names `originalPath` is left as a user set it.
-    NewPdfRecord recordNewPdf(const std::string& id, const std::string& originalPath, const std::string& path);
+    // The PDF's page count (when known, above 0) is kept for the operator's rate.
+    NewPdfRecord recordNewPdf(const std::string& id, const std::string& originalPath, const std::string& path,
+                              int pages = 0);
     // A fault of the machine rather than of the document: the attempt is counted with its error
     // and the row stays pending (for a later cycle), until the most attempts give it status 5.
     FaultRecord recordFault(const std::string& id, const std::string& error);

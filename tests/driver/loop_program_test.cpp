@@ -236,7 +236,7 @@ TEST_F(LoopProgram, StatusCountsTheRowsAndNamesTheFailuresAfterACycle) {
     EXPECT_EQ(text.wait(), 0) << text.err();
     const std::string out = text.out();
     for (const char* line : {"  2 converted or not found: 1\n", "  5 no usable result: 2\n",
-                                    "Claimed now: 0\n", "Rows finished in the last hour: 2 (pages are not recorded",
+                                    "Claimed now: 0\n", "Pages converted in the last hour: 1 (2 rows finished)\n",
                                     "Time to empty the queue at that rate: 0.0 hours\n",
                                     "Latest failures (status 5): 2\n"})
         EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
@@ -248,6 +248,7 @@ TEST_F(LoopProgram, StatusCountsTheRowsAndNamesTheFailuresAfterACycle) {
     EXPECT_EQ(json.wait(), 0);
     EXPECT_EQ(json.out().rfind("{\"rowsByStatus\":[{\"status\":2,\"meaning\":\"converted or not found\",\"rows\":1},", 0), 0u)
         << json.out();
+    EXPECT_NE(json.out().find("\"pagesConvertedLastHour\":1,\"rowsFinishedLastHour\":2,"), std::string::npos) << json.out();
     EXPECT_NE(json.out().find("{\"trackReference\":3,\"filePath\":" + driver::JsonString(doc("Memo.doc")) +
                               ",\"reason\":\"the type 'DOC' is not converted\"}"),
               std::string::npos)

@@ -94,6 +94,19 @@ TEST_F(QueueSetUp, LaterCyclesQueueOnlyNewAttachmentsAndKeepEveryStatus) {
     EXPECT_EQ(queue.pendingCount(), 2);
 }
 
+TEST_F(QueueSetUp, ASideTableMadeBeforePagesWereKeptGetsTheirColumn) {
+    fillHost(
+        "CREATE TABLE DASearchableWork (TrackReference int not null, Worker nvarchar(128) null,"
+        " ClaimedAt datetime null, Attempts int not null, LastError nvarchar(1000) null,"
+        " CONSTRAINT PK_DASearchableWork PRIMARY KEY (TrackReference));"
+        "INSERT INTO DiaryAttachments VALUES (1, 'tif', '/d/1.tif', '');");
+    WorkQueue queue(*selection_, *updates_, TestWorker());
+    ASSERT_TRUE(queue.setUp());
+    ASSERT_TRUE(queue.recordNewPdf("1", "/d/1.tif", "/d/1.PDF", 3).recorded);
+    EXPECT_EQ(AllRows(*host_.open(), "SELECT Pages AS a FROM DASearchableWork WHERE TrackReference = 1"),
+              std::vector<Row>{{"3"}});
+}
+
 TEST_F(QueueSetUp, AnEmptyQueueCountsNothingAndSelectsNothing) {
     WorkQueue queue(*selection_, *updates_, TestWorker());
     ASSERT_TRUE(queue.setUp());

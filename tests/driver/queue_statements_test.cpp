@@ -92,8 +92,12 @@ TEST(QueueStatements, TheClaimsAreWordForWord) {
               "       [ClaimedAt]               datetime null,\r\n"
               "       [Attempts]                int not null,\r\n"
               "       [LastError]               nvarchar(1000) null,\r\n"
+              "       [Pages]                   int null,\r\n"
               "       CONSTRAINT [PK_DASearchableWork]\r\n"
               "                  PRIMARY KEY CLUSTERED ([TrackReference] ASC))");
+    EXPECT_EQ(sql.addPages, "ALTER TABLE [dbo].[DASearchableWork] ADD [Pages] int null");
+    EXPECT_EQ(sql.recordPages("9", "w", 12),
+              "UPDATE [dbo].[DASearchableWork]\r\n   SET [Pages] = 12\r\n WHERE [TrackReference] = 9\r\n   AND [Worker] = N'w'");
 }
 
 TEST(QueueStatements, ADestinationFitsWhenItHasAtMost255Characters) {
