@@ -98,7 +98,8 @@ struct CycleResult {
 };
 
 // Connects and sets the queue up for worker `workerIndex` of this process (0: the driver
-// itself), then lets `use` work with it. Database failures end the program.
+// itself, which also creates and fills it; a worker joins what its driver set up), then lets
+// `use` work with it. Database failures end the program.
 template <typename Use>
 CycleResult WithQueue(const CycleConfig& config, int workerIndex, Use use) {
     CycleResult result;
@@ -107,7 +108,7 @@ CycleResult WithQueue(const CycleConfig& config, int workerIndex, Use use) {
         selection = OpenConnection(config);
         updates = OpenConnection(config);
         WorkQueue queue(*selection, *updates, {ThisWorkerName(workerIndex), config.claimHours, config.maxAttempts});
-        if (!queue.setUp()) {
+        if (!queue.setUp(workerIndex == 0 ? WorkQueue::Join::SetUpAndFill : WorkQueue::Join::AlreadySetUp)) {
             Report("the work queue could not be read; ending");
             result.exitStatus = kExitFailure;
         } else {

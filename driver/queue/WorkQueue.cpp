@@ -104,7 +104,7 @@ std::optional<pid_t> ProcessOfWorker(const std::string& worker, const std::strin
 WorkQueue::WorkQueue(DbConnection& connection, DbConnection& updates, WorkerSettings settings)
     : connection_(connection), updates_(updates), settings_(std::move(settings)) {}
 
-bool WorkQueue::setUp() {
+bool WorkQueue::setUp(Join join) {
     const QueueStatements& sql = StatementsFor(connection_);
     closeSelection();
     pendingCount_ = 0;
@@ -114,18 +114,20 @@ bool WorkQueue::setUp() {
     // S1; its recordset is closed before S2 runs, as drivers allow one active statement.
     const std::optional<long long> tables = countOf(connection_, "S1", sql.existence);
     if (!tables) return endProgram();
-    if (*tables == 0) {
-        execute(connection_, "S2", sql.createTable);
-        execute(connection_, "S3", sql.primaryKey);
-    }
-    createSideTable();
+    if (join == Join::SetUpAndFill) {
+        if (*tables == 0) {
+            execute(connection_, "S2", sql.createTable);
+            execute(connection_, "S3", sql.primaryKey);
+        }
+        createSideTable();
 
-    if (const auto tooLong = countOf(connection_, "path width", sql.longPaths); tooLong && *tooLong > 0)
-        Report(std::to_string(*tooLong) + " host rows are not queued: their FilePath is longer than " +
-               std::to_string(kFilePathWidth) + " characters");
-    execute(connection_, "S4", sql.fillOpen);
-    execute(connection_, "S5", sql.fillClosed);
-    execute(connection_, "side rows", sql.workRows);
+        if (const auto tooLong = countOf(connection_, "path width", sql.longPaths); tooLong && *tooLong > 0)
+            Report(std::to_string(*tooLong) + " host rows are not queued: their FilePath is longer than " +
+                   std::to_string(kFilePathWidth) + " characters");
+        execute(connection_, "S4", sql.fillOpen);
+        execute(connection_, "S5", sql.fillClosed);
+        execute(connection_, "side rows", sql.workRows);
+    }
 
     const std::optional<long long> pending = countOf(connection_, "S6", sql.pendingCount);
     if (!pending) return endProgram();

@@ -68,7 +68,9 @@ public:
     // then claims the first row. Returns false when a query did not open (the program is to end;
     // both connections are then closed and the reason is on standard error); errors of the other
     // statements are reported on standard error with the statement's name and the cycle goes on.
-    bool setUp();
+    // A worker whose driver has just set the queue up joins it without the creation and fills.
+    enum class Join { SetUpAndFill, AlreadySetUp };
+    bool setUp(Join join = Join::SetUpAndFill);
     int pendingCount() const;
     // The row this worker holds, or nullopt when no row is left for it in this cycle. next()
     // releases it (unless its outcome was recorded) and claims the next one, in TrackReference
