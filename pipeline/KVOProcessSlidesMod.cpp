@@ -126,12 +126,10 @@ void HandleOrder(const xml::Node& order, const std::string& appFolder) {
     CleanUp(base, attachment);
 }
 
-// True when the file is a searchable PDF this system made: the producer says so.
+// True when the file is a searchable PDF this system made.
 bool IsOurResult(const std::string& path) {
     const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(path);
-    if (!facts) return false;
-    const auto producer = facts->info.find("Producer");
-    return producer != facts->info.end() && producer->second == pdf::kProducer;
+    return facts && pdf::IsMadeByThisSystem(*facts);
 }
 
 }  // namespace

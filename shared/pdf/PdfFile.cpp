@@ -99,10 +99,14 @@ void MarkAsResultFor(const std::string& pdfPath, const std::string& attachmentPa
     }
 }
 
-bool IsResultFor(const PdfFacts& facts, const std::string& attachmentPath) {
+bool IsMadeByThisSystem(const PdfFacts& facts) {
     const auto producer = facts.info.find("Producer");
+    return producer != facts.info.end() && producer->second == kProducer;
+}
+
+bool IsResultFor(const PdfFacts& facts, const std::string& attachmentPath) {
     const auto attachment = facts.info.find(kAttachmentKey);
-    return producer != facts.info.end() && producer->second == kProducer && attachment != facts.info.end() &&
+    return IsMadeByThisSystem(facts) && attachment != facts.info.end() &&
            attachment->second == AttachmentDigest(attachmentPath);
 }
 

@@ -33,6 +33,9 @@ std::string AttachmentDigest(const std::string& attachmentPath);
 // std::runtime_error when it cannot be read or written; the file is then unchanged.
 void MarkAsResultFor(const std::string& pdfPath, const std::string& attachmentPath);
 
+// True when the facts carry this system's producer, for whichever attachment.
+bool IsMadeByThisSystem(const PdfFacts& facts);
+
 // True when the facts carry this system's mark for that attachment.
 bool IsResultFor(const PdfFacts& facts, const std::string& attachmentPath);
 
