@@ -63,7 +63,13 @@ std::int32_t cBitmap::SelectActiveFrame(int lFrame, bool /*lIsGIF*/) {
 std::int32_t cBitmap::DecodeFrame(int index) {
     auto frame = file_->frame(index);
     if (!frame || frame->empty()) return GdiGenericError;
-    activeFrame_ = std::make_shared<const image::Raster>(std::move(*frame));
+    // Recognition wants square pixels: a fax page of 204 x 98 dpi is given with its rows
+    // scaled to the paper's shape.
+    try {
+        activeFrame_ = std::make_shared<const image::Raster>(image::WithSquarePixels(*frame));
+    } catch (const std::exception&) {
+        return GdiOutOfMemory;
+    }
     return GdiOk;
 }
 

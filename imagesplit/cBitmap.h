@@ -1,6 +1,6 @@
 #pragma once
 // One raster image file, frame by frame: load, select the active frame (page), read its size
-// and hand its pixels out. Library failures never throw: every call records a status of the
+// and hand its pixels out, upright as the file asks and with square pixels. Library failures never throw: every call records a status of the
 // GDI+ numbering in CurErr, tells an Error listener and returns the status.
 #include <cstdint>
 #include <functional>
@@ -16,6 +16,7 @@ enum GdiStatus : std::int32_t {
     GdiOk = 0,
     GdiGenericError = 1,
     GdiInvalidParameter = 2,
+    GdiOutOfMemory = 3,
     GdiFileNotFound = 10,
     GdiUnknownImageFormat = 13,
 };

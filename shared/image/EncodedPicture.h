@@ -24,6 +24,13 @@ struct EncodedPicture {
     bool pngPredicted = false;
     // Decoded 0 means white instead of black (bilevel data whose photometry says so).
     bool inverted = false;
+    // How the data is shown upright: mirrored left to right first, then turned clockwise by
+    // 0, 90, 180 or 270 degrees (a file's own data kept as stored, with its orientation).
+    int clockwise = 0;
+    bool mirrored = false;
+    // Dots per inch across and down the data as stored; 0 when the file does not say.
+    double xDpi = 0;
+    double yDpi = 0;
     std::vector<std::uint8_t> data;
 };
 

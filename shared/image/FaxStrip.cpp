@@ -1,4 +1,5 @@
-// The one place that reads TIFF structure directly: the stored CCITT data of a fax page.
+// The one place that reads TIFF structure directly: the stored CCITT data of a fax page and a
+// page's orientation.
 #include "shared/image/PictureEncoding.h"
 
 #include <tiffio.h>
@@ -19,17 +20,41 @@ unsigned char ReversedBits(unsigned char byte) {
     return static_cast<unsigned char>((byte & 0xAA) >> 1 | (byte & 0x55) << 1);
 }
 
-}  // namespace
+using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
-std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIndex) {
-    // The library reports every oddity on stderr; a page it cannot give is simply re-encoded.
+// The file with page `frameIndex` as its current directory; null when there is no such page.
+TiffPtr OpenPage(const std::string& path, int frameIndex) {
+    // The library reports every oddity on stderr; the callers judge by results.
     TIFFSetErrorHandler(nullptr);
     TIFFSetWarningHandler(nullptr);
-    std::unique_ptr<TIFF, TiffCloser> tiff(TIFFOpen(path.c_str(), "rm"));
-    if (!tiff || frameIndex < 0 || !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(frameIndex))) return std::nullopt;
+    TiffPtr tiff(TIFFOpen(path.c_str(), "rm"));
+    if (!tiff || frameIndex < 0 || !TIFFSetDirectory(tiff.get(), static_cast<tdir_t>(frameIndex))) return nullptr;
+    return tiff;
+}
+
+// Dots per inch from a resolution tag and its unit; 0 when not given.
+double DotsPerInch(TIFF* t, ttag_t tag, std::uint16_t unit) {
+    float value = 0;
+    if (!TIFFGetField(t, tag, &value) || !(value > 0)) return 0;
+    if (unit == RESUNIT_CENTIMETER) return value * 2.54;
+    return unit == RESUNIT_NONE ? 0 : value;
+}
+
+}  // namespace
+
+int TiffOrientation(const std::string& path, int frameIndex) {
+    TiffPtr tiff = OpenPage(path, frameIndex);
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    if (tiff) TIFFGetFieldDefaulted(tiff.get(), TIFFTAG_ORIENTATION, &orientation);
+    return orientation;
+}
+
+std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIndex) {
+    TiffPtr tiff = OpenPage(path, frameIndex);
+    if (!tiff) return std::nullopt;
     TIFF* t = tiff.get();
     std::uint16_t compression = 0, photometric = PHOTOMETRIC_MINISWHITE, fillOrder = FILLORDER_MSB2LSB,
-                  orientation = ORIENTATION_TOPLEFT, bits = 1, samples = 1;
+                  orientation = ORIENTATION_TOPLEFT, bits = 1, samples = 1, unit = RESUNIT_INCH;
     std::uint32_t width = 0, height = 0, group3Options = 0;
     TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
     if (compression != COMPRESSION_CCITTFAX3 && compression != COMPRESSION_CCITTFAX4) return std::nullopt;
@@ -41,7 +66,8 @@ std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIn
     TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
     if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height)) return std::nullopt;
-    if (orientation != ORIENTATION_TOPLEFT || bits != 1 || samples != 1 || width == 0 || height == 0) return std::nullopt;
+    TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (bits != 1 || samples != 1 || width == 0 || height == 0) return std::nullopt;
     if (compression == COMPRESSION_CCITTFAX3) TIFFGetFieldDefaulted(t, TIFFTAG_GROUP3OPTIONS, &group3Options);
 
     const tmsize_t size = TIFFRawStripSize(t, 0);
@@ -60,6 +86,11 @@ std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIn
     picture.ccittByteAligned = compression == COMPRESSION_CCITTFAX3 && (group3Options & GROUP3OPT_FILLBITS);
     // The code's black runs are the TIFF's 1 bits; with "min is black" those show white.
     picture.inverted = photometric == PHOTOMETRIC_MINISBLACK;
+    const Orientation shown = OrientationOf(orientation);
+    picture.clockwise = shown.clockwise;
+    picture.mirrored = shown.mirrored;
+    picture.xDpi = DotsPerInch(t, TIFFTAG_XRESOLUTION, unit);
+    picture.yDpi = DotsPerInch(t, TIFFTAG_YRESOLUTION, unit);
     return picture;
 }
 

@@ -15,15 +15,18 @@ inline constexpr int kPictureJpegQuality = 85;
 // Frame `frameIndex` of a raster file, as a PDF shows it unchanged: a JPEG file's own data; a
 // one-strip G3/G4 TIFF page's own CCITT data; any other picture with a colour map losslessly
 // with its palette; otherwise as EncodeRaster does. nullopt when the frame cannot be read.
-// Frames whose file asks for another orientation than upright are not taken as they are.
+// A file's own data keeps the orientation its file asks for in `clockwise` and `mirrored`.
 std::optional<EncodedPicture> EncodeFrame(const std::string& path, int frameIndex);
 
 // A raster in memory: bilevel content as CCITT Group 4, grey and colour as JPEG at
 // kPictureJpegQuality. Throws std::runtime_error when it cannot be encoded.
 EncodedPicture EncodeRaster(const Raster& raster);
 
-// The CCITT data of a G3 or G4 TIFF page as stored, when the page is one strip, upright and
-// not tiled; nullopt otherwise.
+// The CCITT data of a G3 or G4 TIFF page as stored, with its orientation and resolution, when
+// the page is one strip and not tiled; nullopt otherwise.
 std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIndex);
+
+// The Orientation tag of a TIFF page (1 when it has none or cannot be read).
+int TiffOrientation(const std::string& path, int frameIndex);
 
 }  // namespace kvo::image

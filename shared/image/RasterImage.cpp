@@ -6,6 +6,7 @@
 
 #include <leptonica/allheaders.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -281,6 +282,37 @@ std::optional<Raster> DecodeDirectColourBmp(const std::string& bytes) {
     return raster;
 }
 
+// The orientation a JPEG's Exif block asks for (1 = as stored, also when it has none).
+int ExifOrientation(const std::vector<std::uint8_t>& jpeg) {
+    const std::size_t size = jpeg.size();
+    std::size_t at = 2;
+    while (at + 4 <= size && jpeg[at] == 0xFF) {
+        const int marker = jpeg[at + 1];
+        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        if (marker == 0xDA || length < 2 || at + 2 + length > size) break;
+        const std::size_t body = at + 4;
+        if (marker == 0xE1 && length >= 16 && std::memcmp(&jpeg[body], "Exif\0\0", 6) == 0) {
+            const std::size_t tiff = body + 6, end = at + 2 + length;
+            const bool little = jpeg[tiff] == 'I';
+            const auto read = [&](std::size_t where, int bytes) -> std::uint32_t {
+                if (where + bytes > end) return 0;
+                std::uint32_t value = 0;
+                for (int i = 0; i < bytes; ++i) value |= std::uint32_t(jpeg[where + i]) << 8 * (little ? i : bytes - 1 - i);
+                return value;
+            };
+            const std::size_t directory = tiff + read(tiff + 4, 4);
+            const std::uint32_t entries = read(directory, 2);
+            for (std::uint32_t i = 0; i < entries; ++i) {
+                const std::size_t entry = directory + 2 + 12 * i;
+                if (read(entry, 2) == 0x0112) return static_cast<int>(read(entry + 8, 2));
+            }
+            return 1;
+        }
+        at += 2 + length;
+    }
+    return 1;
+}
+
 l_int32 LeptonicaFormat(FileFormat format) {
     switch (format) {
         case FileFormat::Bmp: return IFF_BMP;
@@ -316,7 +348,10 @@ std::optional<Raster> ReadSingleFrame(const std::string& path) {
     }
     PixPtr pix(pixRead(path.c_str()));
     if (!pix) return std::nullopt;
-    return FromPix(pix.get());
+    if (pixGetInputFormat(pix.get()) != IFF_JFIF_JPEG) return FromPix(pix.get());
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return Oriented(FromPix(pix.get()), OrientationOf(ExifOrientation(bytes)));
 }
 
 }  // namespace
@@ -349,7 +384,11 @@ std::optional<Raster> RasterFile::frame(int index) const {
         if (!impl_->tiff) return impl_->single;
         PixPtr page(pixReadTiff(impl_->path.c_str(), index));
         if (!page) return std::nullopt;
-        return FromPix(page.get());
+        // The library shows the page as its Orientation tag asks, but leaves the resolutions
+        // where they were stored.
+        Raster raster = FromPix(page.get());
+        if (OrientationOf(TiffOrientation(impl_->path, index)).clockwise % 180 != 0) std::swap(raster.xDpi, raster.yDpi);
+        return raster;
     } catch (const std::exception&) {
         return std::nullopt;
     }
@@ -376,6 +415,73 @@ std::optional<PixelSize> PixelSizeOf(const std::string& path) {
 std::optional<Raster> ReadRaster(const std::string& path) { return RasterFile(path).frame(0); }
 
 // ---- conversions ----
+
+Orientation OrientationOf(int tagValue) {
+    switch (tagValue) {
+        case 2: return {0, true};
+        case 3: return {180, false};
+        case 4: return {180, true};
+        case 5: return {270, true};
+        case 6: return {90, false};
+        case 7: return {90, true};
+        case 8: return {270, false};
+        default: return {};
+    }
+}
+
+Raster Turned(const Raster& raster, int clockwise) {
+    QuietLibrary();
+    if (clockwise != 90 && clockwise != 180 && clockwise != 270) return raster;
+    PixPtr pix = ToPix(raster);
+    PixPtr turned(clockwise == 180 ? pixRotate180(nullptr, pix.get()) : pixRotate90(pix.get(), clockwise == 90 ? 1 : -1));
+    if (!turned) throw std::runtime_error("cannot turn the picture");
+    Raster result = FromPix(turned.get());
+    result.xDpi = clockwise == 180 ? raster.xDpi : raster.yDpi;
+    result.yDpi = clockwise == 180 ? raster.yDpi : raster.xDpi;
+    return result;
+}
+
+Raster Oriented(const Raster& raster, const Orientation& orientation) {
+    if (!orientation.mirrored) return Turned(raster, orientation.clockwise);
+    QuietLibrary();
+    PixPtr pix = ToPix(raster);
+    PixPtr mirrored(pixFlipLR(nullptr, pix.get()));
+    if (!mirrored) throw std::runtime_error("cannot mirror the picture");
+    Raster flipped = FromPix(mirrored.get());
+    flipped.xDpi = raster.xDpi;
+    flipped.yDpi = raster.yDpi;
+    return Turned(flipped, orientation.clockwise);
+}
+
+Raster WithSquarePixels(const Raster& raster) {
+    QuietLibrary();
+    if (raster.xDpi <= 0 || raster.yDpi <= 0 || raster.xDpi == raster.yDpi) return raster;
+    const double stretch = static_cast<double>(std::max(raster.xDpi, raster.yDpi)) / std::min(raster.xDpi, raster.yDpi);
+    if (stretch > kMostPixelStretch) return raster;
+    const double scaleX = raster.xDpi < raster.yDpi ? stretch : 1;
+    const double scaleY = raster.yDpi < raster.xDpi ? stretch : 1;
+    PixPtr pix = ToPix(raster);
+    // Bilevel pages are scaled by replication and stay bilevel.
+    PixPtr scaled(pixScale(pix.get(), static_cast<l_float32>(scaleX), static_cast<l_float32>(scaleY)));
+    if (!scaled) throw std::runtime_error("cannot scale the picture");
+    Raster square = FromPix(scaled.get());
+    square.xDpi = square.yDpi = std::max(raster.xDpi, raster.yDpi);
+    return square;
+}
+
+Raster Reduced(const Raster& raster, double factor) {
+    QuietLibrary();
+    if (!(factor > 0 && factor < 1)) throw std::runtime_error("a reduction needs a factor between 0 and 1");
+    PixPtr pix = ToPix(raster);
+    // Bilevel pages are reduced to grey, which keeps thin strokes visible.
+    PixPtr small(raster.bitsPerPixel == 1 ? pixScaleToGray(pix.get(), static_cast<l_float32>(factor))
+                                          : pixScale(pix.get(), static_cast<l_float32>(factor), static_cast<l_float32>(factor)));
+    if (!small) throw std::runtime_error("cannot reduce the picture");
+    Raster result = FromPix(small.get());
+    result.xDpi = static_cast<int>(raster.xDpi * factor + 0.5);
+    result.yDpi = static_cast<int>(raster.yDpi * factor + 0.5);
+    return result;
+}
 
 Raster ToRgb24(const Raster& raster) {
     CheckLayout(raster);
@@ -491,6 +597,8 @@ EncodedPicture FromCompressed(PIX* pix, l_int32 type, l_int32 quality) {
     picture.ccittK = -1;
     picture.inverted = type == L_G4_ENCODE && cid->minisblack;
     picture.pngPredicted = type == L_FLATE_ENCODE && cid->predictor;
+    picture.xDpi = pixGetXRes(pix);
+    picture.yDpi = pixGetYRes(pix);
     picture.data.assign(cid->datacomp, cid->datacomp + cid->nbytescomp);
     return picture;
 }
@@ -510,37 +618,6 @@ EncodedPicture PaletteOf(PIX* pix) {
     return picture;
 }
 
-// The orientation a JPEG's Exif block asks for (1 = as stored, also when it has none).
-int ExifOrientation(const std::vector<std::uint8_t>& jpeg) {
-    const std::size_t size = jpeg.size();
-    std::size_t at = 2;
-    while (at + 4 <= size && jpeg[at] == 0xFF) {
-        const int marker = jpeg[at + 1];
-        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-        if (marker == 0xDA || length < 2 || at + 2 + length > size) break;
-        const std::size_t body = at + 4;
-        if (marker == 0xE1 && length >= 16 && std::memcmp(&jpeg[body], "Exif\0\0", 6) == 0) {
-            const std::size_t tiff = body + 6, end = at + 2 + length;
-            const bool little = jpeg[tiff] == 'I';
-            const auto read = [&](std::size_t where, int bytes) -> std::uint32_t {
-                if (where + bytes > end) return 0;
-                std::uint32_t value = 0;
-                for (int i = 0; i < bytes; ++i) value |= std::uint32_t(jpeg[where + i]) << 8 * (little ? i : bytes - 1 - i);
-                return value;
-            };
-            const std::size_t directory = tiff + read(tiff + 4, 4);
-            const std::uint32_t entries = read(directory, 2);
-            for (std::uint32_t i = 0; i < entries; ++i) {
-                const std::size_t entry = directory + 2 + 12 * i;
-                if (read(entry, 2) == 0x0112) return static_cast<int>(read(entry + 8, 2));
-            }
-            return 1;
-        }
-        at += 2 + length;
-    }
-    return 1;
-}
-
 std::optional<EncodedPicture> JpegFileData(const std::string& path) {
     l_int32 width = 0, height = 0, samples = 0, ycck = 0, cmyk = 0;
     if (readHeaderJpeg(path.c_str(), &width, &height, &samples, &ycck, &cmyk) != 0) return std::nullopt;
@@ -549,12 +626,23 @@ std::optional<EncodedPicture> JpegFileData(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     EncodedPicture picture;
     picture.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || picture.data.empty() || ExifOrientation(picture.data) != 1) return std::nullopt;
+    if (!in || picture.data.empty()) return std::nullopt;
+    const Orientation shown = OrientationOf(ExifOrientation(picture.data));
+    picture.clockwise = shown.clockwise;
+    picture.mirrored = shown.mirrored;
     picture.filter = EncodedPicture::Filter::Dct;
     picture.colours = samples == 1 ? EncodedPicture::Colours::Grey : EncodedPicture::Colours::Rgb;
     picture.width = width;
     picture.height = height;
     picture.bitsPerComponent = 8;
+    if (FILE* file = std::fopen(path.c_str(), "rb")) {
+        l_int32 xDpi = 0, yDpi = 0;
+        if (fgetJpegResolution(file, &xDpi, &yDpi) == 0) {
+            picture.xDpi = xDpi;
+            picture.yDpi = yDpi;
+        }
+        std::fclose(file);
+    }
     return picture;
 }
 
@@ -586,7 +674,12 @@ std::optional<EncodedPicture> EncodeFrame(const std::string& path, int frameInde
         if (IsTiffFile(path)) {
             if (auto stored = StoredFaxData(path, frameIndex)) return stored;
             PixPtr page(pixReadTiff(path.c_str(), frameIndex));
-            if (page && HasPalette(page.get())) return PaletteOf(page.get());
+            if (page && HasPalette(page.get())) {
+                // Read upright, with the resolutions as stored.
+                EncodedPicture picture = PaletteOf(page.get());
+                if (OrientationOf(TiffOrientation(path, frameIndex)).clockwise % 180 != 0) std::swap(picture.xDpi, picture.yDpi);
+                return picture;
+            }
         } else if (frameIndex == 0 && !IsDirectColourBmp(path)) {
             PixPtr pix(pixRead(path.c_str()));
             if (pix && HasPalette(pix.get())) return PaletteOf(pix.get());

@@ -30,7 +30,8 @@ enum class PixelKind { Bilevel, Grey, Colour };
 // A raster file opened frame by frame: multi-page TIFF (CCITT G3/G4 fax included), BMP
 // (uncompressed 1, 4, 8, 16, 24, 32 bits; run-length compressed BMPs are not read), JPEG, GIF
 // (its first image only: animation frames are not pages), PNG, PNM. Never throws: a file that
-// cannot be read has no frames. Frames are given at their own depth, reduced to 1, 8 or 24 bits
+// cannot be read has no frames. Frames are given upright, as the file's orientation (a TIFF
+// page's Orientation tag, a JPEG's Exif orientation) shows them, at their own depth, reduced to 1, 8 or 24 bits
 // (a colour map is expanded to 1 bit when it is just black and white, else to grey or RGB; an
 // alpha channel is dropped). A TIFF's frame count comes from its directories alone; its pages
 // are decoded one at a time by frame(), so a damaged page gives nullopt and spares the others.
@@ -60,8 +61,30 @@ std::optional<PixelSize> PixelSizeOf(const std::string& path);
 // The first frame of a file, or nullopt.
 std::optional<Raster> ReadRaster(const std::string& path);
 
+// How a file asks for its stored picture to be shown (the TIFF Orientation tag and the Exif
+// orientation share the values 1 to 8): mirrored left to right first when `mirrored`, then
+// turned clockwise by `clockwise` degrees. Any value outside 1..8 counts as 1, as stored.
+struct Orientation {
+    int clockwise = 0;
+    bool mirrored = false;
+};
+Orientation OrientationOf(int tagValue);
+
 // Pixel conversions.
 Raster ToRgb24(const Raster& raster);
+// The raster turned clockwise by 90, 180 or 270 degrees (any other value leaves it as it is);
+// a quarter turn swaps the resolutions along with the sides.
+Raster Turned(const Raster& raster, int clockwise);
+// The raster as `orientation` shows it.
+Raster Oriented(const Raster& raster, const Orientation& orientation);
+// The same paper with square pixels: the axis of lower resolution is scaled up to the other's
+// (a 204 x 98 dpi fax page gets about twice its rows). Unchanged when the resolutions agree,
+// one is unknown, or they differ more than kMostPixelStretch times (no real scanner does; such
+// a header is not to be trusted with the page's memory).
+inline constexpr double kMostPixelStretch = 4;
+Raster WithSquarePixels(const Raster& raster);
+// A smaller copy (0 < factor < 1) for a quick look at the page: 8-bit grey, or 24-bit colour.
+Raster Reduced(const Raster& raster, double factor);
 // Bilevel when every pixel is pure black or white, Grey when every pixel has R = G = B.
 PixelKind Classify(const Raster& raster);
 // The same picture at the least depth that keeps every pixel unchanged (1, 8 or 24 bits).
