@@ -50,6 +50,9 @@ struct PageLayout {
     int pixelWidth = 0;   // 0 when not known
     int pixelHeight = 0;
     int resolution = 0;   // dots per inch the engine worked with; 0 when not known
+    // Degrees clockwise (0, 90, 180, 270) the image was turned to be upright before it was
+    // recognised; the size and the word boxes are those of the turned image.
+    int turn = 0;
     std::vector<Word> words;          // lineId indexes paragraphOfLine
     std::vector<int> paragraphOfLine; // one entry per line, non-decreasing
 };
@@ -73,7 +76,8 @@ public:
     void Create(const std::string& path);
 
     // Recognises the first image of a document opened from a raster image, in the languages
-    // given as Tesseract names them ("eng", "eng+deu"). Throws LanguageMissingError when one of
+    // given as Tesseract names them ("eng", "eng+deu"), turned upright first when the engine
+    // is sure it lies on its side or upside down. Throws LanguageMissingError when one of
     // them is not installed, EngineError otherwise.
     void OCR(const std::string& languages);
 
@@ -81,9 +85,11 @@ public:
     // no recognition result. Throws EngineError when no document is open.
     std::optional<long> NumberOfLines() const;
 
-    // Images(0): the page.
+    // Images(0): the page, as recognised.
     int PixelWidth() const;
     int PixelHeight() const;
+    // The clockwise turn the page was recognised in (PageLayout::turn); 0 before OCR.
+    int Turn() const;
     int WordCount() const;
     const Word& WordAt(int index) const;
     std::string LayoutText() const;

@@ -1,6 +1,7 @@
 #include "ocrengine/EngineFile.h"
 
 #include "ocrengine/DecimalText.h"
+#include "shared/xml/LayoutUnits.h"
 #include "shared/xml/XmlDocument.h"
 
 #include <algorithm>
@@ -142,6 +143,7 @@ void WriteEngineFile(const PageLayout& page, const std::string& path) {
                     pageTitle;
     if (page.resolution > 0)
         pageTitle += "; scan_res " + std::to_string(page.resolution) + " " + std::to_string(page.resolution);
+    if (page.turn != 0) pageTitle += "; x_turn " + std::to_string(page.turn);
     div.setAttribute("title", pageTitle);
 
     xml::Node paragraph;
@@ -177,6 +179,8 @@ EngineFile ReadEngineFile(const std::string& path) {
     }
     if (auto found = pageTitle.find("scan_res"); found != pageTitle.end() && !found->second.empty())
         file.page.resolution = WholeNumber(ParseDecimal(found->second.front())).value_or(0);
+
+    file.page.turn = handoff::LayoutTurnOf(WholeNumber(NumberProperty(pageTitle, "x_turn")).value_or(0));
 
     // A paragraph ends with the last line among its siblings.
     const std::vector<xml::Node> lines = div.selectNodes(kLineQuery);

@@ -1,7 +1,8 @@
 #pragma once
 // The engine document file "KVOOCR.mdi": the page's hOCR (XHTML with the OCR classes
 // ocr_page, ocr_par, ocr_line and ocrx_word, each carrying its properties in `title`), with the
-// image size in the page's bbox. A word's text is kept in its `data-text` attribute.
+// image size in the page's bbox. A word's text is kept in its `data-text` attribute. A page
+// recognised turned carries the turn in its own property "x_turn" (clockwise degrees).
 //
 // Line numbers are not stored: a word's line is the position of its ocr_line among all the
 // page's lines, counted from 0 in document order.

@@ -90,6 +90,22 @@ Word WordAtIterator(const tesseract::ResultIterator& it, std::string text, int l
 
 }  // namespace
 
+int UprightTurnOf(const image::Raster& sample) {
+    if (sample.empty()) return 0;
+    tesseract::TessBaseAPI api;
+    api.SetVariable("debug_file", "/dev/null");
+    if (api.Init(nullptr, "osd", tesseract::OEM_TESSERACT_ONLY) != 0) return 0;
+    api.SetPageSegMode(tesseract::PSM_OSD_ONLY);
+    SetPage(api, sample);
+    int degrees = 0;
+    float confidence = 0, scriptConfidence = 0;
+    const char* script = nullptr;
+    if (!api.DetectOrientationScript(&degrees, &confidence, &script, &scriptConfidence)) return 0;
+    if (!(confidence >= kLeastOrientationConfidence)) return 0;
+    // The engine reports how far the page is turned clockwise; undoing it turns it back.
+    return (360 - degrees % 360) % 360;
+}
+
 PageLayout RecognizePage(const image::Raster& page, const std::string& languages) {
     if (page.empty()) throw EngineError("the page image is empty");
     tesseract::TessBaseAPI api;

@@ -14,4 +14,14 @@ namespace kvo::ocr {
 // when recognition fails.
 PageLayout RecognizePage(const image::Raster& page, const std::string& languages);
 
+// How sure the orientation detection must be before a page is turned. Its confidence is the
+// margin of the best of the four turns over the next; upright text pages score in the tens,
+// blank pages, pictures and a few scattered words stay below this.
+inline constexpr float kLeastOrientationConfidence = 5.0f;
+
+// The clockwise turn (0, 90, 180 or 270 degrees) that shows the page upright, as the engine's
+// orientation detection sees it on `sample` (a reduced copy will do); 0 when it is not at least
+// kLeastOrientationConfidence sure, or cannot tell at all (no text, no orientation data).
+int UprightTurnOf(const image::Raster& sample);
+
 }  // namespace kvo::ocr

@@ -54,6 +54,9 @@ std::optional<xml::Document> BuildLayoutDocument(const ocr::EngineDocument& engi
     xml::Document layout;
     xml::Node pagewords = layout.appendElement("pagewords");
     xml::Node sections = pagewords.appendElement("sections");
+    // The boxes below belong to the image as recognised; the builder turns the page to match.
+    if (const int turn = handoff::LayoutTurnOf(engine.Turn()); turn != 0)
+        pagewords.setAttribute(handoff::kLayoutTurnAttribute, std::to_string(turn));
 
     const std::optional<int> count = Guarded([&] { return engine.WordCount(); });
     if (!count) {

@@ -16,4 +16,6 @@ double PageScale(std::optional<double> width, std::optional<double> height) {
     return byHeight < byWidth ? byHeight : byWidth;
 }
 
+int LayoutTurnOf(int degrees) { return degrees == 90 || degrees == 180 || degrees == 270 ? degrees : 0; }
+
 }  // namespace kvo::handoff
