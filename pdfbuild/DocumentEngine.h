@@ -43,9 +43,10 @@ public:
 
     // A new page document with the engine's default page set-up.
     virtual PageDocument newPageDocument() = 0;
-    // Reads a raster file as a picture at the size its resolution gives (96 dpi when the file
-    // does not say), placed at the sheet's corner. When `source` holds the same picture in its
-    // own encoding, that is what the picture keeps; otherwise it is encoded afresh.
+    // Reads a raster file as a picture at the size its resolution gives on each axis (96 dpi
+    // when the file does not say), placed at the sheet's corner. When `source` holds the same
+    // paper in its own encoding, that is what the picture keeps, turned as its file asks and
+    // sized by its own resolutions; otherwise the raster is encoded afresh.
     virtual PictureShape loadPicture(const std::string& rasterPath, const std::optional<PictureSource>& source) = 0;
     virtual void savePageDocument(const PageDocument& page, const std::string& path) = 0;
     virtual PageDocument openPageDocument(const std::string& path) = 0;

@@ -124,6 +124,8 @@ std::string PageXml(const PageDocument& page) {
         SetFlag(node, "byteAligned", encoded.ccittByteAligned);
         SetFlag(node, "pngPredicted", encoded.pngPredicted);
         SetFlag(node, "inverted", encoded.inverted);
+        SetNumber(node, "clockwise", encoded.clockwise);
+        SetFlag(node, "mirrored", encoded.mirrored);
         node.setAttribute("palette", HexOf(encoded.palette));
         SetNumber(node, "left", picture->left);
         SetNumber(node, "top", picture->top);
@@ -188,6 +190,8 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
         encoded.ccittByteAligned = FlagOf(node, "byteAligned").value_or(false);
         encoded.pngPredicted = FlagOf(node, "pngPredicted").value_or(false);
         encoded.inverted = FlagOf(node, "inverted").value_or(false);
+        encoded.clockwise = static_cast<int>(NumberOf(node, "clockwise"));
+        encoded.mirrored = FlagOf(node, "mirrored").value_or(false);
         encoded.palette = BytesOfHex(TextOf(node, "palette"));
         picture.left = NumberOf(node, "left");
         picture.top = NumberOf(node, "top");

@@ -15,8 +15,6 @@ namespace kvo::pdfbuild {
 namespace {
 
 constexpr const char* kVersionText = "12.0";
-// The resolution assumed for a raster file that does not state one.
-constexpr double kDefaultDpi = 96;
 
 // Runs an engine step, reporting any failure of the layers below as an EngineError.
 template <typename Step>
@@ -127,17 +125,19 @@ PictureShape KvoEngine::loadPicture(const std::string& rasterPath, const std::op
         PictureShape picture;
         picture.pixelWidth = raster->width;
         picture.pixelHeight = raster->height;
-        const double xDpi = raster->xDpi > 0 ? raster->xDpi : kDefaultDpi;
-        const double yDpi = raster->yDpi > 0 ? raster->yDpi : kDefaultDpi;
-        picture.width = raster->width / xDpi * 72.0;
-        picture.height = raster->height / yDpi * 72.0;
+        const PictureSize bitmapPaper = PaperSizeOf(raster->width, raster->height, raster->xDpi, raster->yDpi);
         std::optional<image::EncodedPicture> own;
         if (source)
             if (auto file = ResolveFile(source->file)) own = image::EncodeFrame(*file, source->frame);
-        // The attachment's own data stands for the bitmap only when it is the same picture: a
-        // page the splitter turned or resampled is embedded as the bitmap shows it.
-        if (own && own->width == raster->width && own->height == raster->height) picture.encoded = std::move(*own);
-        else picture.encoded = image::EncodeRaster(*raster);
+        // The attachment's own data, shown as its file asks, stands for the bitmap when it is
+        // the same paper; otherwise the picture is the bitmap as it is.
+        const PictureSize ownPaper =
+            own ? TurnedSize(PaperSizeOf(own->width, own->height, own->xDpi, own->yDpi), own->clockwise) : PictureSize{};
+        const bool ownFits = own && SameShape(ownPaper, bitmapPaper);
+        picture.encoded = ownFits ? std::move(*own) : image::EncodeRaster(*raster);
+        const PictureSize paper = ownFits ? ownPaper : bitmapPaper;
+        picture.width = paper.width;
+        picture.height = paper.height;
         return picture;
     });
 }

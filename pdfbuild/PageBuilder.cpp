@@ -1,6 +1,7 @@
 #include "pdfbuild/PageBuilder.h"
 
 #include "shared/image/RasterImage.h"
+#include "shared/xml/LayoutUnits.h"
 #include "shared/platform/FileSearch.h"
 
 namespace kvo::pdfbuild {
@@ -37,11 +38,20 @@ TextBoxShape UnframedBoxAt(const BoxFrame& frame) {
     return box;
 }
 
-// The lines of a page's layout document; none when it is missing or unreadable.
-std::vector<xml::Node> LayoutLines(xml::Document& layout, const std::string& layoutPath) {
-    if (auto real = ResolveFile(layoutPath)) layout.load(*real);
-    if (layout.xml().empty()) return {};
-    return layout.selectNodes("pagewords/sections/section/line");
+// A page's layout document: its lines (none when it is missing or unreadable) and the turn
+// that brought the page bitmap upright before recognition.
+struct Layout {
+    xml::Document document;
+    std::vector<xml::Node> lines;
+    int turn = 0;
+};
+
+void LoadLayout(Layout& layout, const std::string& layoutPath) {
+    if (auto real = ResolveFile(layoutPath)) layout.document.load(*real);
+    if (layout.document.xml().empty()) return;
+    layout.lines = layout.document.selectNodes("pagewords/sections/section/line");
+    const xml::Node root = layout.document.selectSingleNode("pagewords");
+    layout.turn = handoff::LayoutTurnOf(static_cast<int>(ReadNumber(AttributeText(root, handoff::kLayoutTurnAttribute))));
 }
 
 }  // namespace
@@ -81,11 +91,12 @@ void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath
     PageDocument page = engine.newPageDocument();
     page.kept = source;
     page.kept->shownBox = pdf::RenderedBoxOf(frame, rendered->width, rendered->height);
-    page.kept->rotate = frame.rotate;
-    const pdf::ShownSize shown = pdf::ShownSizeOf(page.kept->shownBox, frame.rotate);
-    xml::Document layout;
-    for (const xml::Node& line : LayoutLines(layout, layoutPath))
-        page.textBoxes.push_back(KeptTextBoxForLine(line, shown.width, shown.height));
+    Layout layout;
+    LoadLayout(layout, layoutPath);
+    // The rendering showed the page under its own rotation; recognition saw it turned further.
+    page.kept->rotate = pdf::NormalisedRotation(frame.rotate + layout.turn);
+    const pdf::ShownSize shown = pdf::ShownSizeOf(page.kept->shownBox, page.kept->rotate);
+    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(KeptTextBoxForLine(line, shown.width, shown.height));
     engine.savePageDocument(page, documentPath);
 }
 
@@ -98,17 +109,20 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     const SheetSize sheet = page.setup.sheet();
     const int pointsPerInch = PointsPerInch(sheet.height);
 
+    Layout layout;
+    LoadLayout(layout, layoutPath);
     // A page without its picture would stand in for the scan while showing nothing of it.
     PictureShape picture = engine.loadPicture(bitmapPath, source);
-    const PictureSize fitted = FitPicture(sheet, {picture.width, picture.height});
+    // Shown as it was recognised: turned by the layout's turn too.
+    picture.encoded.clockwise = pdf::NormalisedRotation(picture.encoded.clockwise + layout.turn);
+    const PictureSize fitted = FitPicture(sheet, TurnedSize({picture.width, picture.height}, layout.turn));
     picture.left = 0;
     picture.top = 0;
     picture.width = fitted.width;
     picture.height = fitted.height;
     page.picture = std::move(picture);
 
-    xml::Document layout;
-    for (const xml::Node& line : LayoutLines(layout, layoutPath)) page.textBoxes.push_back(TextBoxForLine(line, pointsPerInch));
+    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(TextBoxForLine(line, pointsPerInch));
 
     engine.savePageDocument(page, documentPath);
 }

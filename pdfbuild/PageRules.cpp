@@ -75,6 +75,22 @@ PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture) {
     return {sheet.height / ratio, sheet.height};
 }
 
+PictureSize PaperSizeOf(int pixelWidth, int pixelHeight, double xDpi, double yDpi) {
+    if (!(xDpi > 0)) xDpi = yDpi;
+    if (!(yDpi > 0)) yDpi = xDpi;
+    if (!(xDpi > 0)) xDpi = yDpi = kDefaultDpi;
+    return {pixelWidth / xDpi * 72.0, pixelHeight / yDpi * 72.0};
+}
+
+PictureSize TurnedSize(const PictureSize& size, int clockwise) {
+    return clockwise % 180 != 0 ? PictureSize{size.height, size.width} : size;
+}
+
+bool SameShape(const PictureSize& a, const PictureSize& b) {
+    if (!(a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0)) return false;
+    return std::fabs(std::log((a.width / a.height) / (b.width / b.height))) <= kShapeTolerance;
+}
+
 double NarrowingOf(double textWidth, double room) {
     if (room <= 0 || textWidth <= room) return 1;
     return std::max(room / textWidth, kLeastNarrowing);

@@ -82,6 +82,17 @@ struct PictureSize {
 };
 PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture);
 
+// The size in points of a picture of `pixelWidth` x `pixelHeight` on paper: pixels over dots
+// per inch on each axis (a fax page's rows are twice as coarse as its columns at 204 x 98 dpi).
+// A resolution the file does not give (0) is taken as the other axis's, or kDefaultDpi for both.
+inline constexpr double kDefaultDpi = 96;
+PictureSize PaperSizeOf(int pixelWidth, int pixelHeight, double xDpi, double yDpi);
+// The size with its sides swapped when `clockwise` is a quarter turn.
+PictureSize TurnedSize(const PictureSize& size, int clockwise);
+// Whether two pictures have the same proportions, within kShapeTolerance (1 %).
+inline constexpr double kShapeTolerance = 0.01;
+bool SameShape(const PictureSize& a, const PictureSize& b);
+
 // The horizontal scale for a line of text `textWidth` wide in a box with `room` across: 1 when
 // it fits, else narrowed to fit, but never below half its width. Text reader programs take a
 // letter drawn almost on top of the same letter for a bold-effect copy and drop it, so a

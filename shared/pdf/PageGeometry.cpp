@@ -51,4 +51,29 @@ Matrix ShownToUserSpace(const Box& box, int rotate) {
     }
 }
 
+namespace {
+
+// `first` applied, then `then`.
+Matrix Then(const Matrix& first, const Matrix& then) {
+    const auto& [a, b, c, d, e, f] = first;
+    const auto& [A, B, C, D, E, F] = then;
+    return {a * A + b * C, a * B + b * D, c * A + d * C, c * B + d * D, e * A + f * C + E, e * B + f * D + F};
+}
+
+}  // namespace
+
+Matrix PictureMatrix(const Box& shown, int clockwise, bool mirrored) {
+    const Box b = shown.normalised();
+    Matrix m = mirrored ? Matrix{-1, 0, 0, 1, 1, 0} : Matrix{1, 0, 0, 1, 0, 0};
+    // The unit square turned in itself: a clockwise quarter takes its top-left corner to the
+    // top-right.
+    switch (NormalisedRotation(clockwise)) {
+        case 90: m = Then(m, {0, -1, 1, 0, 0, 1}); break;
+        case 180: m = Then(m, {-1, 0, 0, -1, 1, 1}); break;
+        case 270: m = Then(m, {0, 1, -1, 0, 1, 0}); break;
+        default: break;
+    }
+    return Then(m, {b.width(), 0, 0, b.height(), b.x0, b.y0});
+}
+
 }  // namespace kvo::pdf

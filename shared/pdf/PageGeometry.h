@@ -46,4 +46,9 @@ Box RenderedBoxOf(const PageFrame& frame, int pixelWidth, int pixelHeight);
 using Matrix = std::array<double, 6>;
 Matrix ShownToUserSpace(const Box& box, int rotate);
 
+// The matrix that draws an image (its unit square, first row at the top) into `shown`, a
+// rectangle of the page's user space, mirrored left to right first when `mirrored`, then turned
+// clockwise by `clockwise` degrees (0, 90, 180, 270), so that the turned picture fills it.
+Matrix PictureMatrix(const Box& shown, int clockwise, bool mirrored);
+
 }  // namespace kvo::pdf

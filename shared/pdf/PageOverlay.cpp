@@ -123,8 +123,10 @@ QPDFPageObjectHelper NewPage(QPDF& pdf, const ResultPage& spec) {
         const std::string name = "/Im" + std::to_string(i);
         xobjects.replaceKey(name, ImageStream(pdf, placed.picture));
         // Sheet positions run from the top; PDF's from the bottom.
-        content += "q " + Num(placed.width) + " 0 0 " + Num(placed.height) + " " + Num(placed.left) + " " +
-                   Num(spec.sheetHeight - placed.top - placed.height) + " cm " + name + " Do Q\n";
+        const double bottom = spec.sheetHeight - placed.top - placed.height;
+        const Box shown{placed.left, bottom, placed.left + placed.width, bottom + placed.height};
+        content += "q " + MatrixText(PictureMatrix(shown, placed.picture.clockwise, placed.picture.mirrored)) + " cm " + name +
+                   " Do Q\n";
     }
     QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
     resources.replaceKey("/XObject", xobjects);
@@ -321,6 +323,10 @@ void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& tex
                 return again ? sourcePages[index].shallowCopyPage() : sourcePages[index];
             };
             QPDFPageObjectHelper page = spec.sourcePage > 0 ? keptPage() : NewPage(out, spec);
+            // A kept page found lying on its side is shown upright: its rotation is the one
+            // thing of it that changes.
+            if (spec.sourcePage > 0 && FrameOf(page).rotate != NormalisedRotation(spec.rotate))
+                page.getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(NormalisedRotation(spec.rotate)));
             const Matrix matrix = spec.sourcePage > 0 ? ShownToUserSpace(spec.shownBox, spec.rotate) : Matrix{1, 0, 0, 1, 0, 0};
             document.addPage(page, false);
             if (spec.hasText)
