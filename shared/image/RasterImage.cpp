@@ -458,15 +458,21 @@ Raster WithSquarePixels(const Raster& raster) {
     if (raster.xDpi <= 0 || raster.yDpi <= 0 || raster.xDpi == raster.yDpi) return raster;
     const double stretch = static_cast<double>(std::max(raster.xDpi, raster.yDpi)) / std::min(raster.xDpi, raster.yDpi);
     if (stretch > kMostPixelStretch) return raster;
-    const double scaleX = raster.xDpi < raster.yDpi ? stretch : 1;
-    const double scaleY = raster.yDpi < raster.xDpi ? stretch : 1;
-    PixPtr pix = ToPix(raster);
-    // Bilevel pages are scaled by replication and stay bilevel.
-    PixPtr scaled(pixScale(pix.get(), static_cast<l_float32>(scaleX), static_cast<l_float32>(scaleY)));
-    if (!scaled) throw std::runtime_error("cannot scale the picture");
-    Raster square = FromPix(scaled.get());
+    Raster square = Scaled(raster, raster.xDpi < raster.yDpi ? stretch : 1, raster.yDpi < raster.xDpi ? stretch : 1);
     square.xDpi = square.yDpi = std::max(raster.xDpi, raster.yDpi);
     return square;
+}
+
+Raster Scaled(const Raster& raster, double scaleX, double scaleY) {
+    QuietLibrary();
+    PixPtr pix = ToPix(raster);
+    // Bilevel pages are scaled by sampling and stay bilevel.
+    PixPtr scaled(pixScale(pix.get(), static_cast<l_float32>(scaleX), static_cast<l_float32>(scaleY)));
+    if (!scaled) throw std::runtime_error("cannot scale the picture");
+    Raster result = FromPix(scaled.get());
+    result.xDpi = static_cast<int>(raster.xDpi * scaleX + 0.5);
+    result.yDpi = static_cast<int>(raster.yDpi * scaleY + 0.5);
+    return result;
 }
 
 Raster Reduced(const Raster& raster, double factor) {

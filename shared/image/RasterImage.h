@@ -83,6 +83,9 @@ Raster Oriented(const Raster& raster, const Orientation& orientation);
 // a header is not to be trusted with the page's memory).
 inline constexpr double kMostPixelStretch = 4;
 Raster WithSquarePixels(const Raster& raster);
+// The raster scaled by its own factor on each axis (a bilevel one stays bilevel), with its
+// resolutions scaled alike.
+Raster Scaled(const Raster& raster, double scaleX, double scaleY);
 // A smaller copy (0 < factor < 1) for a quick look at the page: 8-bit grey, or 24-bit colour.
 Raster Reduced(const Raster& raster, double factor);
 // Bilevel when every pixel is pure black or white, Grey when every pixel has R = G = B.

@@ -4,11 +4,49 @@
 
 #include "E2eWorld.h"
 
+#include <cmath>
+#include <sstream>
+
+#include "shared/image/RasterImage.h"
+
 namespace kvo::test {
 namespace {
 
 constexpr int kFax = 1, kJpeg = 2, kScannedPdf = 3, kSearchablePdf = 4, kDamagedPdf = 5, kEmptyTiff = 6,
-              kMissing = 7, kPng = 8;
+              kMissing = 7, kPng = 8, kStandardFax = 9, kTurnedPhoto = 10, kUpsideDownScan = 11, kSidewaysPdf = 12;
+
+// linn.png, the corpus's letter-size page at 300 dpi.
+image::Raster LinnPage() {
+    image::Raster page = *image::ReadRaster((CorpusDir() / "linn.png").string());
+    page.xDpi = page.yDpi = 300;
+    return page;
+}
+
+// A JPEG whose pixels lie a quarter turn anticlockwise and whose Exif orientation (6) asks for
+// the quarter turn back: a phone photo of a letter.
+void WriteTurnedPhoto(const fs::path& target) {
+    image::WriteRasterFile(image::Turned(LinnPage(), 270), target.string(), image::FileFormat::Jpeg);
+    std::string jpeg = ReadFile(target);
+    const std::string exif("\xFF\xE1\x00\x22"
+                           "Exif\0\0MM\x00\x2A\x00\x00\x00\x08"
+                           "\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00"
+                           "\x00\x00\x00\x00",
+                           36);
+    // Behind the start marker and the JFIF block.
+    const std::size_t at = jpeg.compare(2, 2, "\xFF\xE0") == 0 ? 4 + (std::size_t(std::uint8_t(jpeg[4])) << 8 | std::uint8_t(jpeg[5])) : 2;
+    WriteFile(target, jpeg.insert(at, exif));
+}
+
+// ccitt.pdf with /Rotate 90 in its page, so that it is shown lying on its side; written over
+// its media box's own bytes, so every offset stays.
+void WriteSidewaysPdf(const fs::path& target) {
+    std::string pdf = ReadFile(CorpusDir() / "ccitt.pdf");
+    const std::string mediaBox = "/MediaBox [0.0000 0.0000 612.0000 792.0000]";
+    std::string turned = "/Rotate 90 /MediaBox [0 0 612 792]";
+    turned.resize(mediaBox.size(), ' ');
+    pdf.replace(pdf.find(mediaBox), mediaBox.size(), turned);
+    WriteFile(target, pdf);
+}
 
 // One cycle over every kind of attachment, shared by the tests below: the chain takes minutes
 // of recognition, the checks take none.
@@ -30,6 +68,16 @@ protected:
         w.addAttachment("DiaryAttachments", kEmptyTiff, "TIF", w.docPath("Empty.tif"));
         w.addAttachment("DiaryAttachments", kMissing, "TIF", w.docPath("Lost.tif"));
         w.addAttachment("DiaryAttachments", kPng, "PNG", w.copyDocument("Scan.png", "linn.png"));
+        // Pages lying otherwise than upright, or on coarser rows than columns.
+        const image::Raster standardFax = image::Scaled(LinnPage(), 204.0 / 300, 98.0 / 300);
+        image::WriteRasterFile(standardFax, w.docPath("Standard fax.tif").string(), image::FileFormat::TiffG3);
+        w.addAttachment("DiaryAttachments", kStandardFax, "TIF", w.docPath("Standard fax.tif"));
+        WriteTurnedPhoto(w.docPath("Turned photo.jpg"));
+        w.addAttachment("DiaryAttachments", kTurnedPhoto, "JPG", w.docPath("Turned photo.jpg"));
+        image::WriteRasterFile(image::Turned(LinnPage(), 180), w.docPath("Upside down.tif").string(), image::FileFormat::TiffG4);
+        w.addAttachment("DiaryAttachments", kUpsideDownScan, "TIF", w.docPath("Upside down.tif"));
+        WriteSidewaysPdf(w.docPath("Sideways.pdf"));
+        w.addAttachment("DiaryAttachments", kSidewaysPdf, "PDF", w.docPath("Sideways.pdf"));
         originals_ = new std::map<std::string, std::string>;
         for (const char* name : {"Dossier Müller/O'Brien fax.tif", "Chart.pdf", "Damaged.pdf", "Empty.tif"})
             (*originals_)[name] = ReadFile(w.docPath(name));
@@ -46,6 +94,26 @@ protected:
         return rows.count(id) ? rows[id].processed : std::nullopt;
     }
     static bool unchanged(const std::string& name) { return ReadFile(world_->docPath(name)) == originals_->at(name); }
+    // How much more the first page of `pdf` looks like linn.png upright than upside down: the
+    // mean difference from an upside-down copy over that from an upright one, on a rendering at
+    // 20 dpi whose full width the picture spans from the top.
+    static double UprightLikeness(const fs::path& pdf) {
+        const fs::path rendered = world_->docs / "rendered";
+        CommandOutput("pdftoppm -r 20 -gray -f 1 -l 1 -singlefile " + ShellQuoted(pdf.string()) + " " +
+                      ShellQuoted(rendered.string()));
+        const image::Raster page = *image::ReadRaster(rendered.string() + ".pgm");
+        const image::Raster upright = image::Reduced(LinnPage(), page.width / 2550.0);
+        const image::Raster upsideDown = image::Turned(upright, 180);
+        const auto difference = [&](const image::Raster& reference) {
+            double sum = 0;
+            const int rows = std::min(page.height, reference.height), columns = std::min(page.width, reference.width);
+            for (int y = 0; y < rows; ++y)
+                for (int x = 0; x < columns; ++x)
+                    sum += std::abs(int(page.pixels[y * page.stride + x]) - int(reference.pixels[y * reference.stride + x]));
+            return sum / (rows * columns);
+        };
+        return difference(upsideDown) / difference(upright);
+    }
     static double LinnRecall(const std::string& text) {
         return Recall(WordsOf(ReadFile(CorpusDir() / "linn.txt")), text);
     }
@@ -106,6 +174,41 @@ TEST_F(Chain, AJpegIsConverted) {
     EXPECT_EQ(status(kJpeg), 2);
     EXPECT_EQ(world().rows("CloseDiaryAttachments").at(kJpeg).filePath.value_or(""), result.string());
     EXPECT_NE(PdfText(result).find("whisky"), std::string::npos) << PdfText(result);
+}
+
+TEST_F(Chain, AStandardFaxPageKeepsItsPapersShape) {
+    const fs::path result = world().docPath("Standard fax.PDF");
+    ASSERT_TRUE(fs::exists(result)) << report_;
+    // pdfimages: page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...
+    std::istringstream listing(CommandOutput("pdfimages -list " + ShellQuoted(result.string()) + " | tail -n +3"));
+    std::string page, num, type, color, comp, bpc, encoding, interp, object, id;
+    double width = 0, height = 0, xPpi = 0, yPpi = 0;
+    listing >> page >> num >> type >> width >> height >> color >> comp >> bpc >> encoding >> interp >> object >> id >> xPpi >> yPpi;
+    EXPECT_EQ(encoding, "ccitt");  // the fax's own data
+    ASSERT_GT(xPpi * yPpi, 0);
+    EXPECT_NEAR((width / xPpi) / (height / yPpi), 8.5 / 11, 0.02 * 8.5 / 11);
+    EXPECT_GT(UprightLikeness(result), 1.5);
+    EXPECT_GE(LinnRecall(PdfText(result)), 0.5);
+}
+
+TEST_F(Chain, PagesLyingTurnedAreRecognisedAndShownUpright) {
+    const double uprightRecall = LinnRecall(PdfText(world().docPath("Product sheet.PDF.PDF")));
+    for (const char* name : {"Turned photo.PDF", "Upside down.PDF"}) {
+        const fs::path result = world().docPath(name);
+        ASSERT_TRUE(fs::exists(result)) << name << "\n" << report_;
+        EXPECT_GE(LinnRecall(PdfText(result)), 0.95 * uprightRecall) << name;
+        EXPECT_GT(UprightLikeness(result), 1.5) << name;
+    }
+    // The photo is shown from its own data, turned by the drawing.
+    const std::string photo = ReadFile(world().docPath("Turned photo.jpg"));
+    EXPECT_NE(ReadFile(world().docPath("Turned photo.PDF")).find(photo.substr(photo.size() / 2, 4096)), std::string::npos);
+}
+
+TEST_F(Chain, AKeptPageLyingSidewaysIsGivenTheRotationThatShowsItUpright) {
+    const fs::path result = world().docPath("Sideways.PDF.PDF");
+    ASSERT_TRUE(fs::exists(result)) << report_;
+    EXPECT_NE(CommandOutput("pdfinfo " + ShellQuoted(result.string())).find("Page rot:        0"), std::string::npos);
+    EXPECT_GE(LinnRecall(PdfText(result)), 0.95 * LinnRecall(PdfText(world().docPath("Product sheet.PDF.PDF"))));
 }
 
 TEST_F(Chain, AnAlreadySearchablePdfIsLeftAsItIs) {
