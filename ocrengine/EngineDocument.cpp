@@ -4,22 +4,8 @@
 #include "ocrengine/TesseractEngine.h"
 #include "shared/image/RasterImage.h"
 
-#include <algorithm>
-
 namespace kvo::ocr {
 
-namespace {
-
-// The orientation is told from a copy whose longer side is about this many pixels: text of
-// ordinary size stays legible to the detection at half of 300 dpi, and it costs a quarter.
-constexpr int kOrientationSampleSide = 1700;
-
-image::Raster OrientationSample(const image::Raster& page) {
-    const double factor = static_cast<double>(kOrientationSampleSide) / std::max(page.width, page.height);
-    return factor < 1 ? image::Reduced(page, factor) : page;
-}
-
-}  // namespace
 
 std::string LayoutTextOf(const std::vector<Word>& words, const std::vector<int>& paragraphOfLine) {
     auto paragraphOf = [&](int lineId) {
@@ -81,7 +67,7 @@ void EngineDocument::OCR(const std::string& languages) {
     // The least depth that keeps every pixel: a bilevel page is passed on as such and the
     // engine need not threshold it again. The reduced copy replaces the frame.
     impl_->firstFrame = image::ReduceLossless(*impl_->firstFrame);
-    const int turn = UprightTurnOf(OrientationSample(*impl_->firstFrame));
+    const int turn = UprightTurnOf(*impl_->firstFrame);
     if (turn != 0) impl_->firstFrame = image::Turned(*impl_->firstFrame, turn);
     PageLayout page = RecognizePage(*impl_->firstFrame, languages);
     page.turn = turn;

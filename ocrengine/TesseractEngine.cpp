@@ -90,8 +90,10 @@ Word WordAtIterator(const tesseract::ResultIterator& it, std::string text, int l
 
 }  // namespace
 
-int UprightTurnOf(const image::Raster& sample) {
-    if (sample.empty()) return 0;
+int UprightTurnOf(const image::Raster& page) {
+    if (page.empty()) return 0;
+    const double factor = static_cast<double>(kOrientationSampleSide) / std::max(page.width, page.height);
+    const image::Raster sample = factor < 1 ? image::Reduced(page, factor) : page;
     tesseract::TessBaseAPI api;
     api.SetVariable("debug_file", "/dev/null");
     if (api.Init(nullptr, "osd", tesseract::OEM_TESSERACT_ONLY) != 0) return 0;

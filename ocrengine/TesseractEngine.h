@@ -19,9 +19,13 @@ PageLayout RecognizePage(const image::Raster& page, const std::string& languages
 // blank pages, pictures and a few scattered words stay below this.
 inline constexpr float kLeastOrientationConfidence = 5.0f;
 
+// The detection looks at a copy whose longer side is at most this many pixels: ordinary text
+// stays legible to it at half of 300 dpi, and the copy is a quarter of the page.
+inline constexpr int kOrientationSampleSide = 1700;
+
 // The clockwise turn (0, 90, 180 or 270 degrees) that shows the page upright, as the engine's
-// orientation detection sees it on `sample` (a reduced copy will do); 0 when it is not at least
-// kLeastOrientationConfidence sure, or cannot tell at all (no text, no orientation data).
-int UprightTurnOf(const image::Raster& sample);
+// orientation detection sees it; 0 when it is not at least kLeastOrientationConfidence sure,
+// or cannot tell at all (no text, no orientation data installed).
+int UprightTurnOf(const image::Raster& page);
 
 }  // namespace kvo::ocr
