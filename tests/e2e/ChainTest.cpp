@@ -26,15 +26,7 @@ image::Raster LinnPage() {
 // the quarter turn back: a phone photo of a letter.
 void WriteTurnedPhoto(const fs::path& target) {
     image::WriteRasterFile(image::Turned(LinnPage(), 270), target.string(), image::FileFormat::Jpeg);
-    std::string jpeg = ReadFile(target);
-    const std::string exif("\xFF\xE1\x00\x22"
-                           "Exif\0\0MM\x00\x2A\x00\x00\x00\x08"
-                           "\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00"
-                           "\x00\x00\x00\x00",
-                           36);
-    // Behind the start marker and the JFIF block.
-    const std::size_t at = jpeg.compare(2, 2, "\xFF\xE0") == 0 ? 4 + (std::size_t(std::uint8_t(jpeg[4])) << 8 | std::uint8_t(jpeg[5])) : 2;
-    WriteFile(target, jpeg.insert(at, exif));
+    WriteFile(target, WithExifOrientation(ReadFile(target), 6));
 }
 
 // ccitt.pdf with /Rotate 90 in its page, so that it is shown lying on its side; written over

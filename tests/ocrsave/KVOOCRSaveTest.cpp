@@ -80,6 +80,21 @@ TEST_F(KVOOCRSaveRun, WritesTheWholeTreeWithItsAttributeOrders) {
               "</pagewords>");
 }
 
+// A page the OCR program turned before recognising it says so on the layout's root, in the
+// engine document's own page property; any other value is no turn.
+TEST_F(KVOOCRSaveRun, ATurnedPageCarriesItsTurn) {
+    const struct {
+        const char* title;
+        const char* turn;
+    } cases[] = {{"bbox 0 0 2480 3507; x_turn 90", "90"}, {"bbox 0 0 2480 3507; x_turn 180", "180"},
+                 {"bbox 0 0 2480 3507; x_turn 45", nullptr}, {"bbox 0 0 2480 3507", nullptr}};
+    for (const auto& c : cases) {
+        const xml::Document layout = Run(Page(Line(Word("Hello", 10, 20, 60, 40)), c.title));
+        const std::optional<std::string> turn = layout.selectSingleNode("pagewords").attribute("turn");
+        EXPECT_EQ(turn, c.turn ? std::optional<std::string>(c.turn) : std::nullopt) << c.title;
+    }
+}
+
 TEST_F(KVOOCRSaveRun, SectionsStopAtTheFirstMissingLineNumber) {
     // Lines 0, 1 and 3 carry words; line 2 is empty.
     const xml::Document layout = Run(Page(Line(Word("zero", 10, 10, 50, 30)) + Line(Word("one", 10, 50, 50, 70)) +

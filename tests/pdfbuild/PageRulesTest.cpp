@@ -140,6 +140,20 @@ TEST(KeptPageRules, ShownCornersLandOnTheirCornersOfTheBoxUnderEveryRotation) {
         EXPECT_DOUBLE_EQ(m[1] * x + m[3] * y + m[5], c.userY) << c.rotate;
         EXPECT_DOUBLE_EQ(shown.width * shown.height, 500.0 * 400);
     }
+    // A picture drawn as its file asks: where its stored top-left and top-right corners land.
+    struct Turn {
+        int clockwise;
+        bool mirrored;
+        double topLeftX, topLeftY, topRightX, topRightY;
+    } turns[] = {{0, false, 10, 220, 110, 220},  {0, true, 110, 220, 10, 220},  {90, false, 110, 220, 110, 20},
+                 {180, false, 110, 20, 10, 20},   {270, false, 10, 20, 10, 220},  {90, true, 110, 20, 110, 220},
+                 {270, true, 10, 220, 10, 20}};
+    for (const Turn& t : turns) {
+        const pdf::Matrix m = pdf::PictureMatrix({10, 20, 110, 220}, t.clockwise, t.mirrored);
+        const auto at = [&](double u, double v) { return std::pair{m[0] * u + m[2] * v + m[4], m[1] * u + m[3] * v + m[5]}; };
+        EXPECT_EQ(at(0, 1), std::pair(t.topLeftX, t.topLeftY)) << t.clockwise << " " << t.mirrored;
+        EXPECT_EQ(at(1, 1), std::pair(t.topRightX, t.topRightY)) << t.clockwise << " " << t.mirrored;
+    }
     // The rendering's proportions tell whether the media box or the visible crop box was drawn.
     const pdf::PageFrame frame{box, {0, 0, 400, 300}, 90};
     EXPECT_EQ(pdf::RenderedBoxOf(frame, 400, 500).x1, 450);  // media box, turned

@@ -1,5 +1,6 @@
 #include "support/TestSupport.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +36,20 @@ void WriteFile(const fs::path& file, const std::string& content) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + file.string());
     out << content;
+}
+
+std::string WithExifOrientation(std::string jpeg, int orientation) {
+    // APP1, 34 bytes: "Exif", a big-endian TIFF header and one directory of one entry, the
+    // orientation as a SHORT.
+    std::string exif("\xFF\xE1\x00\x22"
+                     "Exif\0\0MM\x00\x2A\x00\x00\x00\x08"
+                     "\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x00\x00\x00"
+                     "\x00\x00\x00\x00",
+                     36);
+    exif[29] = static_cast<char>(orientation);
+    const bool jfif = jpeg.size() > 6 && jpeg.compare(2, 2, "\xFF\xE0") == 0;
+    const std::size_t at = jfif ? 4 + (std::size_t(std::uint8_t(jpeg[4])) << 8 | std::uint8_t(jpeg[5])) : 2;
+    return jpeg.insert(at, exif);
 }
 
 std::string ReadFile(const fs::path& file) {

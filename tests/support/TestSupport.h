@@ -38,6 +38,9 @@ private:
 };
 
 void WriteFile(const fs::path& file, const std::string& content);
+// A JPEG file's bytes with an Exif block asking for `orientation` (1 to 8) put behind its start
+// marker and JFIF block, as a camera writes it.
+std::string WithExifOrientation(std::string jpeg, int orientation);
 std::string ReadFile(const fs::path& file);
 
 // Copies a built program into folder under the given name (the name a process is watched by),

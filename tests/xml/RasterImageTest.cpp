@@ -394,6 +394,94 @@ TEST(RasterImage, MultiPageTiffKeepsEveryPageAndDpi) {
     EXPECT_THROW(WriteMultiPageTiff({}, path), std::runtime_error);
 }
 
+// A page as its file shows it: a TIFF's Orientation tag (set with libtiff's own tool) and a
+// JPEG's Exif orientation turn the frame, its resolutions with it, while the file's own data
+// keeps the orientation it is to be drawn in.
+TEST(RasterImage, FramesAreGivenUprightAsTheirFileAsks) {
+    ScratchDir dir;
+    // 40 x 20 pixels at 200 x 100 dpi, a black block in the top-left corner.
+    const auto Marked = [](int bits) {
+        Raster raster;
+        raster.width = 40;
+        raster.height = 20;
+        raster.bitsPerPixel = bits;
+        raster.xDpi = 200;
+        raster.yDpi = 100;
+        raster.stride = bits == 1 ? 5 : 40;
+        raster.pixels.assign(raster.stride * 20, bits == 1 ? 0 : 255);
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                if (bits == 1) raster.pixels[y * raster.stride] = 0xFF;
+                else raster.pixels[y * raster.stride + x] = 0;
+            }
+        return raster;
+    };
+    enum Corner { TopLeft, TopRight, BottomRight, BottomLeft };
+    struct Case {
+        const char* file;
+        int orientation;
+        Corner block;
+        int clockwise;
+        bool mirrored;
+    } cases[] = {{"tiff", 1, TopLeft, 0, false},   {"tiff", 2, TopRight, 0, true},  {"tiff", 3, BottomRight, 180, false},
+                 {"tiff", 6, TopRight, 90, false}, {"tiff", 8, BottomLeft, 270, false}, {"jpeg", 6, TopRight, 90, false},
+                 {"jpeg", 3, BottomRight, 180, false}};
+    for (const Case& c : cases) {
+        const std::string what = std::string(c.file) + " " + std::to_string(c.orientation);
+        const fs::path path = dir / (what + (c.file == std::string("tiff") ? ".tif" : ".jpg"));
+        if (c.file == std::string("tiff")) {
+            WriteRasterFile(Marked(1), path.string(), FileFormat::TiffG4);
+            ASSERT_EQ(std::system(("tiffset -s 274 " + std::to_string(c.orientation) + " '" + path.string() + "'").c_str()), 0);
+        } else {
+            WriteRasterFile(Marked(8), path.string(), FileFormat::Jpeg);
+            WriteFile(path, test::WithExifOrientation(ReadFile(path), c.orientation));
+        }
+        const std::optional<Raster> frame = RasterFile(path.string()).frame(0);
+        ASSERT_TRUE(frame) << what;
+        const bool quarter = c.clockwise % 180 != 0;
+        EXPECT_EQ(frame->width, quarter ? 20 : 40) << what;
+        EXPECT_EQ(frame->xDpi, quarter ? 100 : 200) << what;
+        EXPECT_EQ(frame->yDpi, quarter ? 200 : 100) << what;
+        const Raster grey = ToRgb24(*frame);
+        const auto dark = [&](int x, int y) { return grey.pixels[y * grey.stride + 3 * x] < 128; };
+        const int right = grey.width - 3, bottom = grey.height - 3;
+        const bool corners[] = {dark(2, 2), dark(right, 2), dark(right, bottom), dark(2, bottom)};
+        for (int corner = 0; corner < 4; ++corner) EXPECT_EQ(corners[corner], corner == c.block) << what << " corner " << corner;
+
+        const std::optional<EncodedPicture> own = EncodeFrame(path.string(), 0);
+        ASSERT_TRUE(own) << what;
+        EXPECT_EQ(own->width, 40) << what << ": the data as stored";
+        EXPECT_EQ(own->clockwise, c.clockwise) << what;
+        EXPECT_EQ(own->mirrored, c.mirrored) << what;
+    }
+}
+
+// Square pixels: the coarser axis is scaled up to the finer one's resolution; pictures whose
+// resolutions agree, are unknown or differ beyond belief stay as they are.
+TEST(RasterImage, SquarePixelsScaleTheCoarserAxis) {
+    struct Case {
+        int xDpi, yDpi;
+        int width, height, dpi;
+    } cases[] = {{204, 98, 100, 104, 204}, {98, 204, 208, 50, 204}, {204, 196, 100, 52, 204}, {300, 300, 100, 50, 300},
+                 {0, 98, 100, 50, 0}, {400, 98, 100, 50, 0}};
+    for (const Case& c : cases) {
+        Raster raster;
+        raster.width = 100;
+        raster.height = 50;
+        raster.bitsPerPixel = 1;
+        raster.stride = 13;
+        raster.pixels.assign(13 * 50, 0x81);
+        raster.xDpi = c.xDpi;
+        raster.yDpi = c.yDpi;
+        const Raster square = WithSquarePixels(raster);
+        EXPECT_EQ(square.width, c.width) << c.xDpi << "x" << c.yDpi;
+        EXPECT_EQ(square.height, c.height) << c.xDpi << "x" << c.yDpi;
+        EXPECT_EQ(square.bitsPerPixel, 1) << "a bilevel page stays bilevel";
+        if (c.dpi > 0) EXPECT_EQ(square.xDpi, c.dpi);
+        if (c.dpi > 0) EXPECT_EQ(square.yDpi, c.dpi);
+    }
+}
+
 TEST(RasterImage, ConversionsKeepBitOrderAndRejectInconsistentRasters) {
     Raster odd = Checkers(13, 3, 1);
     Raster rgb = ToRgb24(odd);
