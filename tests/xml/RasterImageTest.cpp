@@ -461,7 +461,7 @@ TEST(RasterImage, FramesAreGivenUprightAsTheirFileAsks) {
 TEST(RasterImage, SquarePixelsScaleTheCoarserAxis) {
     struct Case {
         int xDpi, yDpi;
-        int width, height, dpi;
+        int width, height, dpi;  // dpi 0: the resolutions stay as they were
     } cases[] = {{204, 98, 100, 104, 204}, {98, 204, 208, 50, 204}, {204, 196, 100, 52, 204}, {300, 300, 100, 50, 300},
                  {0, 98, 100, 50, 0}, {400, 98, 100, 50, 0}};
     for (const Case& c : cases) {
@@ -477,8 +477,8 @@ TEST(RasterImage, SquarePixelsScaleTheCoarserAxis) {
         EXPECT_EQ(square.width, c.width) << c.xDpi << "x" << c.yDpi;
         EXPECT_EQ(square.height, c.height) << c.xDpi << "x" << c.yDpi;
         EXPECT_EQ(square.bitsPerPixel, 1) << "a bilevel page stays bilevel";
-        if (c.dpi > 0) EXPECT_EQ(square.xDpi, c.dpi);
-        if (c.dpi > 0) EXPECT_EQ(square.yDpi, c.dpi);
+        EXPECT_EQ(square.xDpi, c.dpi > 0 ? c.dpi : c.xDpi);
+        EXPECT_EQ(square.yDpi, c.dpi > 0 ? c.dpi : c.yDpi);
     }
 }
 
