@@ -93,7 +93,12 @@ Word WordAtIterator(const tesseract::ResultIterator& it, std::string text, int l
 int UprightTurnOf(const image::Raster& page) {
     if (page.empty()) return 0;
     const double factor = static_cast<double>(kOrientationSampleSide) / std::max(page.width, page.height);
-    const image::Raster sample = factor < 1 ? image::Reduced(page, factor) : page;
+    image::Raster sample;
+    try {
+        sample = factor < 1 ? image::Reduced(page, factor) : page;
+    } catch (const std::runtime_error&) {
+        return 0;  // a page that cannot be looked at is recognised as it lies
+    }
     tesseract::TessBaseAPI api;
     api.SetVariable("debug_file", "/dev/null");
     if (api.Init(nullptr, "osd", tesseract::OEM_TESSERACT_ONLY) != 0) return 0;
