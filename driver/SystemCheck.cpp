@@ -78,6 +78,11 @@ std::vector<CheckLine> Languages(const std::string& consoleIni) {
     const char* prefix = std::getenv("TESSDATA_PREFIX");
     const std::string folder = prefix && *prefix ? prefix : kTessdataFolder;
     std::vector<CheckLine> lines;
+    // Pages lying on their side or upside down are turned upright only with the orientation data.
+    if (const std::string osd = folder + "/osd.traineddata"; access(osd.c_str(), R_OK) == 0)
+        lines.push_back({true, "orientation detection", osd});
+    else
+        lines.push_back({false, "orientation detection", osd + " is missing; fix: apt-get install tesseract-ocr-osd"});
     for (const std::string& language : OcrLanguagesOf(GetIniString("OCR", "Languages", consoleIni))) {
         const std::string file = folder + "/" + language + ".traineddata";
         if (access(file.c_str(), R_OK) == 0) lines.push_back({true, "OCR language " + language, file});
