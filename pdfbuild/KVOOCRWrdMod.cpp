@@ -61,6 +61,8 @@ bool Attempt(Step&& step) {
 struct PageEntry {
     std::string bitmap;
     std::optional<int> sourcePage;
+    // Kept as it is, without a text layer; no bitmap was made for it.
+    bool keptAsIs = false;
 };
 
 struct PageOrder {
@@ -79,7 +81,8 @@ std::optional<PageOrder> ReadPageOrder() {
     const std::string attachment = file ? file.attribute("name").value_or("") : "";
     result.attachment = ResolveFile(attachment).value_or(attachment);
     for (const xml::Node& image : order.selectNodes("File/image")) {
-        PageEntry entry{image.attribute("path").value_or(""), std::nullopt};
+        PageEntry entry{image.attribute("path").value_or(""), std::nullopt,
+                        image.attribute(handoff::kKeepAttribute) == handoff::kKeptAsIs};
         if (auto page = image.attribute("page")) {
             const double number = ReadNumber(*page);
             if (number >= 1 && number == static_cast<int>(number)) entry.sourcePage = static_cast<int>(number);
@@ -103,7 +106,9 @@ void BuildPage(DocumentEngine& engine, const PageOrder& order, const std::option
                const PageEntry& entry, const std::string& bitmap) {
     const std::string layout = handoff::LayoutCopyOf(entry.bitmap);
     const std::string document = handoff::PageDocumentOf(bitmap);
-    if (handoff::UpperExtension(order.attachment) != "PDF") {
+    const bool pdfAttachment = handoff::UpperExtension(order.attachment) == "PDF";
+    if (entry.keptAsIs && !pdfAttachment) throw std::runtime_error("a picture page cannot be kept as it is");
+    if (!pdfAttachment) {
         std::optional<PictureSource> source;
         if (auto frame = FrameIndexOf(entry.bitmap)) source = PictureSource{order.attachment, *frame};
         BuildPageDocument(engine, bitmap, layout, document, source);
@@ -114,7 +119,9 @@ void BuildPage(DocumentEngine& engine, const PageOrder& order, const std::option
     KeptPage kept;
     kept.sourcePdf = order.attachment;
     kept.sourcePage = *entry.sourcePage;
-    BuildKeptPageDocument(engine, bitmap, layout, document, kept, (*frames)[*entry.sourcePage - 1]);
+    const pdf::PageFrame& frame = (*frames)[*entry.sourcePage - 1];
+    if (entry.keptAsIs) BuildUntouchedPageDocument(engine, document, kept, frame);
+    else BuildKeptPageDocument(engine, bitmap, layout, document, kept, frame);
 }
 
 // Phase 1: a page document for every page that has none yet. False (and the run ended without
@@ -131,7 +138,7 @@ bool BuildPageDocuments(DocumentEngine& engine, const PageOrder& order) {
         }
         if (FileExists(handoff::PageDocumentOf(entry.bitmap))) continue;
         // The document goes beside the bitmap as it is named on disk, whatever the list's case.
-        const auto real = ResolveFile(entry.bitmap);
+        const auto real = entry.keptAsIs ? std::optional<std::string>(entry.bitmap) : ResolveFile(entry.bitmap);
         if (!real) {
             EndWithoutPdf("the page bitmap " + entry.bitmap + " is missing");
             return false;

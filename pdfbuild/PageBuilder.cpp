@@ -100,6 +100,15 @@ void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath
     engine.savePageDocument(page, documentPath);
 }
 
+void BuildUntouchedPageDocument(DocumentEngine& engine, const std::string& documentPath, const KeptPage& source,
+                                const pdf::PageFrame& frame) {
+    PageDocument page = engine.newPageDocument();
+    page.kept = source;
+    page.kept->shownBox = pdf::VisibleBox(frame);
+    page.kept->rotate = frame.rotate;
+    engine.savePageDocument(page, documentPath);
+}
+
 void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
                        const std::string& documentPath, const std::optional<PictureSource>& source) {
     PageDocument page = engine.newPageDocument();

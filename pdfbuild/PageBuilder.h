@@ -28,4 +28,9 @@ TextBoxShape KeptTextBoxForLine(const xml::Node& line, double shownWidth, double
 void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
                            const std::string& documentPath, const KeptPage& source, const pdf::PageFrame& frame);
 
+// Builds the page document of a page kept from a PDF attachment exactly as it is: no text layer
+// (it carries text of its own, or draws nothing), so no rendering is needed.
+void BuildUntouchedPageDocument(DocumentEngine& engine, const std::string& documentPath, const KeptPage& source,
+                                const pdf::PageFrame& frame);
+
 }  // namespace kvo::pdfbuild

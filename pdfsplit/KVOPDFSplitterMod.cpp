@@ -1,7 +1,9 @@
 #include "pdfsplit/KVOPDFSplitterMod.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -10,6 +12,7 @@
 #include "shared/ShellModule.h"
 #include "shared/clsRegistry.h"
 #include "shared/pdf/PdfFile.h"
+#include "shared/pdftext/PdfText.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
@@ -42,56 +45,94 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 // The run ends without a page list. It runs hidden: the reason goes to the error stream.
 void EndWithoutPages(const std::string& reason) { std::cerr << "KVOPDFSplitter: " << reason << "; no page listed\n"; }
 
-// Why Ghostscript's rendering cannot be used, or "" when it ended by itself with status 0
-// after writing exactly the document's pages, each of them whole.
-std::string FaultOfRendering(pid_t ghostscript, WatchEnd end, const std::string& base, int pageCount,
-                             const std::vector<int>& pages) {
+// Ghostscript's run ended by itself with status 0 (an end from outside throws); else why not.
+std::string FaultOfRun(pid_t ghostscript, WatchEnd end) {
     if (end == WatchEnd::TimedOut) throw EndedFromOutside("Ghostscript was ended at the hour limit");
     const std::optional<int> status = ExitStatusOf(ghostscript);
     if (!status) return "Ghostscript's end is unknown";
     if (EndedBySignal(*status)) throw EndedFromOutside("Ghostscript was ended by signal " + std::to_string(*status - 128));
     if (*status != 0) return "Ghostscript ended with status " + std::to_string(*status);
-    if (!RenderedEveryPage(pages, pageCount))
-        return "Ghostscript wrote " + std::to_string(pages.size()) + " of " + std::to_string(pageCount) + " pages";
-    for (int page : pages) {
-        const std::string bitmap = PdfPageBitmap(base, page);
-        std::ifstream file(bitmap, std::ios::binary);
-        std::string firstBytes(kBmpSizeBytes, '\0');
-        file.read(firstBytes.data(), static_cast<std::streamsize>(firstBytes.size()));
-        firstBytes.resize(static_cast<std::size_t>(file.gcount()));
-        const auto length = static_cast<std::uint64_t>(FileLength(bitmap).value_or(0));
-        if (!IsWholeBitmap(firstBytes, length)) {
-            // What the page still lacks (a header's worth when even that is missing) not fitting
-            // in the work folder tells a full disk from a damaged rendering.
-            const std::uint64_t declared = DeclaredBitmapLength(firstBytes);
-            const std::uint64_t lacking = declared > length ? declared - length : kNoHeaderRoom;
-            const std::string why = "the page bitmap " + bitmap + " is cut short";
-            if (FreeBytesIn(TempFolder()).value_or(0) < lacking)
-                throw NoRoomForWork(why + "; the work folder has no room for the rest");
-            return why;
-        }
-    }
     return "";
 }
 
-// Copies the page to the OCR program's input, runs it and keeps its layout document beside
-// the page (unless the page is blank); then lists the page, with or without a layout document, and with the number of the
-// attachment's page it shows (the builder keeps that page).
-void RecognisePage(xml::Node& order, const std::string& appFolder, const std::string& pageBitmap, int page,
-                   bool blank) {
-    // A page that draws nothing is kept as it is, without a text layer.
-    if (!blank) {
-        CopyFileReplace(pageBitmap, InTemp(kOcrBitmapName), Durability::Plain);
-        const int status = SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
-        PassOnMachineFault("KVOOCR", status);
-        if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
-            CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
-    }
+// Why the page bitmap cannot be used, or "" when it is whole.
+std::string FaultOfBitmap(const std::string& bitmap) {
+    std::ifstream file(bitmap, std::ios::binary);
+    std::string firstBytes(kBmpSizeBytes, '\0');
+    file.read(firstBytes.data(), static_cast<std::streamsize>(firstBytes.size()));
+    firstBytes.resize(static_cast<std::size_t>(file.gcount()));
+    const auto length = static_cast<std::uint64_t>(FileLength(bitmap).value_or(0));
+    if (IsWholeBitmap(firstBytes, length)) return "";
+    // What the page still lacks (a header's worth when even that is missing) not fitting in the
+    // work folder tells a full disk from a damaged rendering.
+    const std::uint64_t declared = DeclaredBitmapLength(firstBytes);
+    const std::uint64_t lacking = declared > length ? declared - length : kNoHeaderRoom;
+    const std::string why = "the page bitmap " + bitmap + " is cut short";
+    if (FreeBytesIn(TempFolder()).value_or(0) < lacking)
+        throw NoRoomForWork(why + "; the work folder has no room for the rest");
+    return why;
+}
 
+// Runs Ghostscript and waits for it; why its rendering cannot be used, or "".
+std::string RunGhostscript(const std::string& commandLine) {
+    const pid_t ghostscript = AsyncShell(commandLine, kWindowHidden);
+    const WatchEnd end = WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
+    return FaultOfRun(ghostscript, end);
+}
+
+// Renders `pages` (ascending) at 300 dpi in one run, each to its own page bitmap; why not, or "".
+std::string RenderPages(const std::string& gsFolder, const std::string& base, const std::string& pdf,
+                        const std::vector<int>& pages, bool everyPage) {
+    const std::string list = everyPage ? "" : PageListOf(pages);
+    if (std::string fault = RunGhostscript(GhostscriptCommandLine(gsFolder, TempFolder(), base, pdf, list)); !fault.empty())
+        return fault;
+    const std::vector<int> rendered = RenderedPageNumbers(FindFilesWithPrefix(TempFolder(), base, kPageBitmapSuffix), base);
+    const int count = static_cast<int>(pages.size());
+    if (!RenderedEveryPage(rendered, count))
+        return "Ghostscript wrote " + std::to_string(rendered.size()) + " of " + std::to_string(count) + " pages";
+    for (int page : rendered)
+        if (std::string fault = FaultOfBitmap(PdfPageBitmap(base, page)); !fault.empty()) return fault;
+    // Ghostscript numbers what it renders from 1; from the last down, no name is taken yet.
+    for (int i = count - 1; i >= 0; --i)
+        if (pages[i] != i + 1) std::filesystem::rename(PdfPageBitmap(base, i + 1), PdfPageBitmap(base, pages[i]));
+    return "";
+}
+
+// Renders one oversized page at `dpi` to its page bitmap; why not, or "".
+std::string RenderOnePage(const std::string& gsFolder, const std::string& base, const std::string& pdf, int page, int dpi) {
+    const std::string fault = RunGhostscript(OnePageCommandLine(gsFolder, TempFolder(), base, pdf, page, dpi));
+    return fault.empty() ? FaultOfBitmap(PdfPageBitmap(base, page)) : fault;
+}
+
+// Has the OCR program recognise the page bitmap and keeps its layout document beside it.
+void RecognisePage(const std::string& appFolder, const std::string& pageBitmap) {
+    HandPageToOcr(pageBitmap);
+    const int status = SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
+    PassOnMachineFault("KVOOCR", status);
+    if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
+        CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
+}
+
+// Lists the page with the number of the attachment's page it shows (the builder keeps that page);
+// a page kept as it is has no bitmap.
+void ListPage(xml::Node& order, const std::string& pageBitmap, int page, bool recognised) {
     xml::Node image = order.appendElement("image");
     image.setAttribute("path", pageBitmap);
     image.setAttribute("processed", "0");
     image.setAttribute("page", std::to_string(page));
+    if (!recognised) image.setAttribute(kKeepAttribute, kKeptAsIs);
+}
+
+// Which pages need recognition: those that draw something and carry no text, by the rule the
+// text check applied. Where poppler cannot read the file, every page that draws something.
+std::vector<bool> PagesToRecognise(const std::string& pdf, const pdf::PdfFacts& facts) {
+    const std::optional<std::vector<pdftext::PageText>> texts = pdftext::ExaminePages(pdf);
+    std::vector<bool> recognise;
+    for (std::size_t i = 0; i < facts.pages.size(); ++i) {
+        const pdf::PageFacts& drawn = facts.pages[i];
+        recognise.push_back(texts ? pdftext::NeedsRecognition((*texts)[i]) : drawn.images > 0 || drawn.drawsSomething);
+    }
+    return recognise;
 }
 
 }  // namespace
@@ -105,13 +146,63 @@ std::string EscapePercent(const std::string& text) {
     return escaped;
 }
 
-std::string GhostscriptCommandLine(const std::string& gsFolder, const std::string& tempFolder,
-                                   const std::string& base, const std::string& pdfPath) {
+namespace {
+
+std::string CommandLineFor(const std::string& gsFolder, const std::string& outputFile, const std::string& pdfPath,
+                           const std::string& pages, int dpi) {
     // A relative name such as "-x.pdf" or "%pipe%x" must reach Ghostscript as a file name,
     // not as a switch or a device.
     const std::string input = pdfPath.starts_with('/') ? pdfPath : "./" + pdfPath;
     return QuoteArgument(gsFolder + "/gs") + " -dNOPAUSE -dBATCH -sDEVICE=" + kPageDevice + " -sOutputFile=" +
-           QuoteArgument(EscapePercent(tempFolder + "/" + base) + "%d.bmp") + " -r300 " + QuoteArgument(input);
+           QuoteArgument(outputFile) + " -r" + std::to_string(dpi) + (pages.empty() ? "" : " " + pages) + " " +
+           QuoteArgument(input);
+}
+
+// Pixels along a side, rounded up: the bound must hold for whatever Ghostscript rounds to.
+std::uint64_t PixelsAlong(double inches, int dpi) {
+    return static_cast<std::uint64_t>(std::ceil(inches * dpi - 1e-6));
+}
+
+}  // namespace
+
+std::string GhostscriptCommandLine(const std::string& gsFolder, const std::string& tempFolder, const std::string& base,
+                                   const std::string& pdfPath, const std::string& pageList) {
+    return CommandLineFor(gsFolder, EscapePercent(tempFolder + "/" + base) + "%d.bmp", pdfPath,
+                          pageList.empty() ? "" : "-sPageList=" + pageList, kRenderDpi);
+}
+
+std::string OnePageCommandLine(const std::string& gsFolder, const std::string& tempFolder, const std::string& base,
+                               const std::string& pdfPath, int page, int dpi) {
+    const std::string number = std::to_string(page);
+    return CommandLineFor(gsFolder, EscapePercent(tempFolder + "/" + base + number + ".bmp"), pdfPath,
+                          "-dFirstPage=" + number + " -dLastPage=" + number, dpi);
+}
+
+std::string PageListOf(const std::vector<int>& pages) {
+    std::string list;
+    for (std::size_t i = 0; i < pages.size();) {
+        std::size_t last = i;
+        while (last + 1 < pages.size() && pages[last + 1] == pages[last] + 1) ++last;
+        list += (list.empty() ? "" : ",") + std::to_string(pages[i]) +
+                (last > i ? "-" + std::to_string(pages[last]) : "");
+        i = last + 1;
+    }
+    return list;
+}
+
+int RenderResolution(double widthInches, double heightInches) {
+    const double area = widthInches * heightInches;
+    if (!(area > 0)) return kRenderDpi;
+    int dpi = static_cast<int>(std::min<double>(kRenderDpi, std::floor(std::sqrt(kMostPixelsPerPage / area))));
+    while (dpi > 0 && static_cast<double>(PixelsAlong(widthInches, dpi)) * PixelsAlong(heightInches, dpi) > kMostPixelsPerPage)
+        --dpi;
+    return dpi;
+}
+
+std::uint64_t GreyBitmapBytes(double widthInches, double heightInches, int dpi) {
+    // Headers and a 256-entry palette; rows padded to four bytes.
+    constexpr std::uint64_t kHeaders = 54 + 256 * 4;
+    return kHeaders + (PixelsAlong(widthInches, dpi) + 3) / 4 * 4 * PixelsAlong(heightInches, dpi);
 }
 
 bool RenderedEveryPage(const std::vector<int>& pageNumbers, int pageCount) {
@@ -167,26 +258,46 @@ void SplitCurrentOrder(const std::string& appFolder) {
     if (gsFolder.empty()) return;
     // The document's own page count tells a whole rendering from one that stopped early.
     std::string unreadable;
-    const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(ResolveFile(*pdf).value_or(*pdf), &unreadable);
+    const std::string source = ResolveFile(*pdf).value_or(*pdf);
+    const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(source, &unreadable);
     if (!facts) {
         EndWithoutPages("cannot count the pages of " + *pdf + ": " + unreadable);
         return;
     }
-    const pid_t ghostscript = AsyncShell(GhostscriptCommandLine(gsFolder, TempFolder(), base, *pdf), kWindowHidden);
-    const WatchEnd end = WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
+    // The document was found to need recognition: every page that draws something and carries
+    // no text is recognised, however compact its file (a G4 scan of a page takes a few kilobytes);
+    // the others are kept as they are, and are not rendered.
+    const std::vector<bool> recognise = PagesToRecognise(source, *facts);
+    std::vector<int> regular, oversized;
+    std::uint64_t bitmapBytes = 0;
+    for (int page = 1; page <= facts->pageCount; ++page) {
+        if (!recognise[page - 1]) continue;
+        const pdf::PageFacts& size = facts->pages[page - 1];
+        const int dpi = RenderResolution(size.widthInches, size.heightInches);
+        if (dpi == 0) {
+            EndWithoutPages("page " + std::to_string(page) + " is too large to be rendered within " +
+                            std::to_string(static_cast<int>(kMostPixelsPerPage / 1e6)) + " megapixels");
+            return;
+        }
+        (dpi == kRenderDpi ? regular : oversized).push_back(page);
+        bitmapBytes += GreyBitmapBytes(size.widthInches, size.heightInches, dpi);
+    }
+    EnsureRoomForPageBitmaps(bitmapBytes, "the page bitmaps of " + *pdf);
 
-    const std::vector<int> pages =
-        RenderedPageNumbers(FindFilesWithPrefix(TempFolder(), base, kPageBitmapSuffix), base);
-    if (const std::string fault = FaultOfRendering(ghostscript, end, base, facts->pageCount, pages); !fault.empty()) {
+    const bool everyPage = static_cast<int>(regular.size()) == facts->pageCount;
+    std::string fault = regular.empty() ? "" : RenderPages(gsFolder, base, *pdf, regular, everyPage);
+    for (std::size_t i = 0; i < oversized.size() && fault.empty(); ++i) {
+        const pdf::PageFacts& size = facts->pages[oversized[i] - 1];
+        fault = RenderOnePage(gsFolder, base, *pdf, oversized[i], RenderResolution(size.widthInches, size.heightInches));
+    }
+    if (!fault.empty()) {
         EndWithoutPages(fault);
         return;
     }
-    // The document was found to carry no text: every page is recognised, however compact its
-    // file (a G4 scan of a page takes a few kilobytes).
-    if (pages.empty()) return;
-    for (int page : pages) {
-        const pdf::PageFacts& drawn = facts->pages[static_cast<std::size_t>(page - 1)];
-        RecognisePage(order, appFolder, PdfPageBitmap(base, page), page, drawn.images == 0 && !drawn.drawsSomething);
+    for (int page = 1; page <= facts->pageCount; ++page) {
+        const std::string bitmap = PdfPageBitmap(base, page);
+        if (recognise[page - 1]) RecognisePage(appFolder, bitmap);
+        ListPage(order, bitmap, page, recognise[page - 1]);
     }
 
     order.setAttribute("processed", "1");

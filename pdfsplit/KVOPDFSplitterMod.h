@@ -14,10 +14,29 @@ inline constexpr const char* kOcrProgram = "KVOOCR";
 // Doubles every "%" so that Ghostscript's output-file template takes the text literally.
 std::string EscapePercent(const std::string& text);
 
-// The Ghostscript command line that renders every page of pdfPath to
-// {tempFolder}/{base}{n}.bmp, 256 grey levels at 300 dpi. Every path stays one intact argument.
+// Pages are rendered for recognition at 300 dpi, unless their bitmap would exceed 40 megapixels.
+inline constexpr int kRenderDpi = 300;
+inline constexpr double kMostPixelsPerPage = 40e6;
+
+// The Ghostscript command line that renders the pages `pageList` names ("" for every page) of
+// pdfPath to {tempFolder}/{base}{n}.bmp, 256 grey levels at 300 dpi, n counting the rendered
+// pages from 1. Every path stays one intact argument.
 std::string GhostscriptCommandLine(const std::string& gsFolder, const std::string& tempFolder,
-                                   const std::string& base, const std::string& pdfPath);
+                                   const std::string& base, const std::string& pdfPath,
+                                   const std::string& pageList = "");
+// The command line that renders page `page` alone at `dpi` to {tempFolder}/{base}{page}.bmp.
+std::string OnePageCommandLine(const std::string& gsFolder, const std::string& tempFolder, const std::string& base,
+                               const std::string& pdfPath, int page, int dpi);
+
+// Ghostscript's page list for ascending page numbers, runs joined: "1-3,5".
+std::string PageListOf(const std::vector<int>& pages);
+
+// The resolution a page of that size is rendered at: 300 dpi, or the highest whole number of
+// dpi whose bitmap stays within 40 megapixels; 0 when not even 1 dpi does.
+int RenderResolution(double widthInches, double heightInches);
+
+// The bytes of a grey page bitmap of a page of that size at `dpi`, as Ghostscript writes it.
+std::uint64_t GreyBitmapBytes(double widthInches, double heightInches, int dpi);
 
 // The page numbers of the files Ghostscript wrote for base, in ascending order, from a listing
 // of {base}*.bmp: only names of the form base, a number without leading zeros, ".bmp".
@@ -34,11 +53,14 @@ std::uint64_t DeclaredBitmapLength(std::string_view firstBytes);
 // disk or a killed writer does not.
 bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength);
 
-// Handles {TEMP}/KVOCurr.xml with the OCR program found in appFolder. Pages are listed only
-// from a whole rendering: Ghostscript ended by itself with status 0 inside the hour limit, after
-// writing every page of the document whole; otherwise the run ends with its reason on the error
-// stream. Quiet ends return normally; an unexpected failure (a page or layout copy that cannot
-// be written among them) throws and leaves "KVOCurr.xml" as it was.
+// Handles {TEMP}/KVOCurr.xml with the OCR program found in appFolder. Only the pages that draw
+// something and carry no text are rendered and recognised; the others are listed to be kept as
+// they are. Pages are listed only from a whole rendering: Ghostscript ended by itself with status
+// 0 inside the hour limit, after writing every page asked for whole; otherwise (and for a page
+// that not even 1 dpi keeps within the pixel bound) the run ends with its reason on the error
+// stream. Quiet ends return normally; a work folder without room for the page bitmaps throws
+// NoRoomForWork before anything is rendered; an unexpected failure (a page or layout copy that
+// cannot be written among them) throws and leaves "KVOCurr.xml" as it was.
 void SplitCurrentOrder(const std::string& appFolder);
 
 // The program's run: SplitCurrentOrder with the folder of the running program. Never throws.

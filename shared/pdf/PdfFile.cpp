@@ -8,6 +8,7 @@
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
+#include <cmath>
 #include <memory>
 #include <stdexcept>
 
@@ -33,6 +34,17 @@ bool HoldsMoreThanWhiteSpace(QPDFPageObjectHelper& page) {
     return false;
 }
 
+// A poster page may be given in a large unit (/UserUnit, in 1/72 inch) rather than in points.
+void SetSizeInInches(QPDFPageObjectHelper& page, PageFacts& facts) {
+    QPDFObjectHandle media = page.getMediaBox();
+    if (!media.isRectangle()) return;
+    const QPDFObjectHandle::Rectangle box = media.getArrayAsRectangle();
+    QPDFObjectHandle unit = page.getObjectHandle().getKey("/UserUnit");
+    const double inchesPerUnit = (unit.isNumber() && unit.getNumericValue() > 0 ? unit.getNumericValue() : 1.0) / 72.0;
+    facts.widthInches = std::fabs(box.urx - box.llx) * inchesPerUnit;
+    facts.heightInches = std::fabs(box.ury - box.lly) * inchesPerUnit;
+}
+
 QPDFObjectHandle InfoDictionary(QPDF& pdf) {
     QPDFObjectHandle trailer = pdf.getTrailer();
     QPDFObjectHandle info = trailer.getKey("/Info");
@@ -54,6 +66,7 @@ std::optional<PdfFacts> InspectPdf(const std::string& path, std::string* error) 
             PageFacts pageFacts;
             page.forEachImage(true, [&](QPDFObjectHandle&, QPDFObjectHandle&, const std::string&) { ++pageFacts.images; });
             pageFacts.drawsSomething = HoldsMoreThanWhiteSpace(page);
+            SetSizeInInches(page, pageFacts);
             facts.pages.push_back(pageFacts);
         }
         facts.pageCount = static_cast<int>(facts.pages.size());

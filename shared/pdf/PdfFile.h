@@ -14,6 +14,9 @@ inline constexpr const char* kAttachmentKey = "KVOAttachment";
 struct PageFacts {
     int images = 0;               // image XObjects in the page's resources, also inside its forms
     bool drawsSomething = false;  // its content stream holds more than white space
+    // The media box, which renderers draw, in inches (its /UserUnit applied); 0 when unknown.
+    double widthInches = 0;
+    double heightInches = 0;
 };
 
 struct PdfFacts {

@@ -1,9 +1,14 @@
 #include "shared/xml/HandOff.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 
+#include "shared/ShellModule.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/xml/XmlDocument.h"
@@ -49,6 +54,26 @@ bool IsOneOf(const std::string& path, const std::vector<std::string>& files) {
 }  // namespace
 
 std::string InTemp(const std::string& name) { return TempFolder() + "/" + name; }
+
+void HandPageToOcr(const std::string& pageBitmap) {
+    const std::string page = ResolveFile(pageBitmap).value_or(pageBitmap);
+    const std::string input = InTemp(kOcrBitmapName);
+    // An earlier page's input goes first, whatever the case of its name; only one chain works
+    // in this folder, so nobody reads it meanwhile.
+    if (!DeleteFile(input)) throw std::runtime_error("cannot remove the OCR input " + input);
+    if (link(page.c_str(), input.c_str()) == 0) return;
+    if (errno == ENOSPC || errno == EDQUOT) throw NoRoomForWork("no room for the OCR input " + input);
+    CopyFileReplace(page, input, Durability::Plain);
+}
+
+void EnsureRoomForPageBitmaps(std::uint64_t bytes, const std::string& what) {
+    // Layout documents, the engine's files and the result PDF need room beside the bitmaps.
+    constexpr std::uint64_t kMargin = 64ull << 20;
+    const std::optional<std::uint64_t> free = FreeBytesIn(TempFolder());
+    if (free && *free < bytes + kMargin)
+        throw NoRoomForWork(what + " need " + std::to_string((bytes + kMargin) >> 20) + " MB in the work folder, which has " +
+                            std::to_string(*free >> 20) + " MB free");
+}
 
 std::string BaseName(const std::string& attachmentPath) {
     std::string name = FileNamePart(attachmentPath);

@@ -1,6 +1,7 @@
 #pragma once
 // The hand-off documents "KVOFile.xml" and "KVOCurr.xml" and the names of every work file of
 // an attachment in the temporary folder.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,19 @@ std::string FinalResult(const std::string& base);          // TEMP/base+".pdf"
 inline constexpr const char* kPageBitmapSuffix = "*.bmp";
 inline constexpr const char* kPageLayoutSuffix = "*.bmp.xml";
 inline constexpr const char* kPageDocumentSuffix = "*.bmp.doc";
+
+// An `image` entry of a PDF attachment's page that is kept as it is, without a text layer (it
+// carries text of its own, or draws nothing): keep="as-is". No bitmap is made for such a page.
+inline constexpr const char* kKeepAttribute = "keep";
+inline constexpr const char* kKeptAsIs = "as-is";
+
+// Makes "KVOOCR.bmp" the OCR program's input for the page: a hard link to the page bitmap, so
+// that no page is written twice, or a copy where the file system allows no link.
+void HandPageToOcr(const std::string& pageBitmap);
+
+// Throws NoRoomForWork when the work folder cannot take `bytes` of page bitmaps and a margin
+// for the other work files of the attachment. `what` names them in the message.
+void EnsureRoomForPageBitmaps(std::uint64_t bytes, const std::string& what);
 
 // True when `fileName` is one of the page work files of `base`: the base name (without regard
 // to case), a page label of either splitter (six digits, or a number without leading zeros) and

@@ -13,7 +13,8 @@ namespace kvo::test {
 namespace {
 
 constexpr int kFax = 1, kJpeg = 2, kScannedPdf = 3, kSearchablePdf = 4, kDamagedPdf = 5, kEmptyTiff = 6,
-              kMissing = 7, kPng = 8, kStandardFax = 9, kTurnedPhoto = 10, kUpsideDownScan = 11, kSidewaysPdf = 12;
+              kMissing = 7, kPng = 8, kStandardFax = 9, kTurnedPhoto = 10, kUpsideDownScan = 11, kSidewaysPdf = 12,
+              kPartlySearchablePdf = 13;
 
 // linn.png, the corpus's letter-size page at 300 dpi.
 image::Raster LinnPage() {
@@ -55,6 +56,9 @@ protected:
         w.addAttachment("CloseDiaryAttachments", kJpeg, "JPEG", w.makeJpeg("Photo of letter.jpeg", "francais.pdf"));
         w.addAttachment("DiaryAttachments", kScannedPdf, "PDF", w.copyDocument("Product sheet.pdf", "ccitt.pdf"));
         w.addAttachment("DiaryAttachments", kSearchablePdf, "PDF", w.copyDocument("Chart.pdf", "graph_ocred.pdf"));
+        // A scanned page, a page with a text layer of its own, a scanned page.
+        w.addAttachment("DiaryAttachments", kPartlySearchablePdf, "PDF",
+                        w.makeJoinedPdf("Filing with exhibits.pdf", {"ccitt.pdf", "graph_ocred.pdf", "ccitt.pdf"}));
         w.addAttachment("DiaryAttachments", kDamagedPdf, "PDF", w.copyDocument("Damaged.pdf", "invalid.pdf"));
         WriteFile(w.docPath("Empty.tif"), "");
         w.addAttachment("DiaryAttachments", kEmptyTiff, "TIF", w.docPath("Empty.tif"));
@@ -158,6 +162,19 @@ TEST_F(Chain, AScannedPdfGetsItsTextLayerAsADoubleSuffixedCopy) {
     EXPECT_TRUE(fs::exists(world().docPath("Product sheet.pdf")));
     EXPECT_EQ(PdfPageCount(result), 1);
     EXPECT_GE(LinnRecall(PdfText(result)), 0.95);
+}
+
+TEST_F(Chain, APartlySearchablePdfGetsTextOnItsScannedPagesOnly) {
+    const fs::path result = world().docPath("Filing with exhibits.PDF.PDF");
+    ASSERT_TRUE(fs::exists(result)) << report_;
+    EXPECT_EQ(status(kPartlySearchablePdf), 2);
+    ASSERT_EQ(PdfPageCount(result), 3);
+    EXPECT_GE(LinnRecall(PdfText(result, 1)), 0.95);
+    EXPECT_GE(LinnRecall(PdfText(result, 3)), 0.95);
+    // The page with text of its own is kept as it is: its text once, not recognised again.
+    const std::string own = PdfText(world().docPath("Filing with exhibits.pdf"), 2);
+    EXPECT_FALSE(own.empty());
+    EXPECT_EQ(PdfText(result, 2), own);
 }
 
 TEST_F(Chain, AJpegIsConverted) {

@@ -73,6 +73,13 @@ fs::path E2eWorld::makeSmallScannedPdf(const std::string& relative, const std::s
     return target;
 }
 
+fs::path E2eWorld::makeJoinedPdf(const std::string& relative, const std::vector<std::string>& corpusPdfs) const {
+    const fs::path target = docs / relative;
+    fs::create_directories(target.parent_path());
+    RunGhostscript("pdfwrite", "", target, corpusPdfs);
+    return target;
+}
+
 fs::path E2eWorld::makeJpeg(const std::string& relative, const std::string& corpusPdf) const {
     const fs::path target = docs / relative;
     fs::create_directories(target.parent_path());

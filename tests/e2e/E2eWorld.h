@@ -29,6 +29,8 @@ public:
     // A scanned PDF whose pages are a corpus PDF's, shrunk onto pages of the given size in points.
     fs::path makeSmallScannedPdf(const std::string& relative, const std::string& corpusPdf, int widthPoints,
                                  int heightPoints) const;
+    // One PDF of the pages of the corpus PDFs named, in order (each keeps its text, or has none).
+    fs::path makeJoinedPdf(const std::string& relative, const std::vector<std::string>& corpusPdfs) const;
     // A JPEG of a corpus PDF's first page.
     fs::path makeJpeg(const std::string& relative, const std::string& corpusPdf) const;
     fs::path docPath(const std::string& relative) const { return docs / relative; }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "TestPdf.h"
+#include "support/PdfAssembly.h"
 #include "pdfsplit/KVOPDFSplitterMod.h"
 #include "shared/AppTester.h"
 #include "shared/ShellModule.h"
@@ -78,6 +79,14 @@ protected:
             paths.push_back(image.attribute("path").value_or(""));
         }
         return paths;
+    }
+    // Per listed page: whether it is to be kept as it is.
+    std::vector<bool> KeptAsIs() const {
+        xml::Document current;
+        current.load(Temp("KVOCurr.xml").string());
+        std::vector<bool> kept;
+        for (const xml::Node& image : current.selectNodes("File/image")) kept.push_back(image.attribute("keep") == "as-is");
+        return kept;
     }
     std::string OrderMark() const {
         xml::Document current;
@@ -248,11 +257,13 @@ TEST_F(PdfSplitterTest, OrdersItCannotRenderEndWithoutPagesAndABlankPageIsNotRec
     mod::SplitCurrentOrder(app_.str());
     EXPECT_FALSE(fs::exists(Temp("trivial1.bmp")));
 
-    // One page that draws nothing: rendered and listed, so that it is kept, but not recognised.
+    // One page that draws nothing: listed to be kept as it is, neither rendered nor recognised.
     OrderPdf((docs_ / "trivial.pdf").string());
     mod::SplitCurrentOrder(app_.str());
     EXPECT_THAT(ListedPages(), ElementsAre(TempPath("trivial1.bmp")));
+    EXPECT_THAT(KeptAsIs(), ElementsAre(true));
     EXPECT_EQ(OrderMark(), "1");
+    EXPECT_FALSE(fs::exists(Temp("trivial1.bmp")));
     EXPECT_THAT(OcrInputSizes(), IsEmpty());
 
     // A damaged PDF: Ghostscript writes no page.
@@ -267,6 +278,40 @@ TEST_F(PdfSplitterTest, OrdersItCannotRenderEndWithoutPagesAndABlankPageIsNotRec
     mod::SplitCurrentOrder(app_.str());
     EXPECT_EQ(OrderMark(), "0");
     EXPECT_THAT(OcrInputSizes(), IsEmpty());
+}
+
+TEST_F(PdfSplitterTest, OnlyPagesWithoutTextAreRenderedEachWithinThePixelBound) {
+    // A scanned page, a page of text, a blank page and a poster of 250 x 500 inches (in a unit
+    // of one inch), which at 300 dpi would take 11 GB.
+    const std::string bars = "0 g 10 10 40 40 re f";
+    const std::string text = "BT /F1 12 Tf 10 60 Td (Typed cover sheet) Tj ET";
+    const std::string poster = "0 g 10 10 100 200 re f";
+    const std::string pdf = AssemblePdf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /Count 4 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 216 100] /Contents 7 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Contents 8 0 R /Resources << /Font << /F1 10 0 R >> >> >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 250 500] /UserUnit 72 /Contents 9 0 R >>",
+        "<< /Length " + std::to_string(bars.size()) + " >>\nstream\n" + bars + "\nendstream",
+        "<< /Length " + std::to_string(text.size()) + " >>\nstream\n" + text + "\nendstream",
+        "<< /Length " + std::to_string(poster.size()) + " >>\nstream\n" + poster + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+    });
+    OrderPdf(WriteDocument("Mixed.pdf", pdf).string());
+    mod::SplitCurrentOrder(app_.str());
+
+    EXPECT_THAT(ListedPages(), ElementsAre(TempPath("Mixed1.bmp"), TempPath("Mixed2.bmp"), TempPath("Mixed3.bmp"),
+                                           TempPath("Mixed4.bmp")));
+    EXPECT_THAT(KeptAsIs(), ElementsAre(false, true, true, false));
+    EXPECT_EQ(ReadBitmapHeader(Temp("Mixed1.bmp")).width, 900u);  // 3 inches at 300 dpi
+    EXPECT_FALSE(fs::exists(Temp("Mixed2.bmp")));
+    EXPECT_FALSE(fs::exists(Temp("Mixed3.bmp")));
+    const BitmapHeader posterPage = ReadBitmapHeader(Temp("Mixed4.bmp"));
+    EXPECT_EQ(posterPage.width, 250u * 17);
+    EXPECT_EQ(posterPage.height, 500u * 17);
+    EXPECT_TRUE(fs::exists(Temp("Mixed4.bmp.xml")));
+    EXPECT_THAT(OcrInputSizes(), ElementsAre(fs::file_size(Temp("Mixed1.bmp")), fs::file_size(Temp("Mixed4.bmp"))));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "pdfsplit/KVOPDFSplitterMod.h"
 #include "shared/platform/CommandLine.h"
 
@@ -16,6 +18,42 @@ TEST(GhostscriptCommandLine, RendersEveryPageAt300DpiInGrey) {
     EXPECT_THAT(SplitCommandLine(GhostscriptCommandLine("/usr/bin", "/tmp/work", "Scan", "/docs/Scan.pdf")),
                 ElementsAre("/usr/bin/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=bmpgray", "-sOutputFile=/tmp/work/Scan%d.bmp",
                             "-r300", "/docs/Scan.pdf"));
+}
+
+TEST(GhostscriptCommandLine, ChosenPagesAndOnePageAtItsOwnResolution) {
+    EXPECT_THAT(SplitCommandLine(GhostscriptCommandLine("/usr/bin", "/t", "Scan", "/d/Scan.pdf", "1-3,5")),
+                ElementsAre("/usr/bin/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=bmpgray", "-sOutputFile=/t/Scan%d.bmp",
+                            "-r300", "-sPageList=1-3,5", "/d/Scan.pdf"));
+    EXPECT_THAT(SplitCommandLine(OnePageCommandLine("/usr/bin", "/t", "50%", "/d/50%.pdf", 12, 17)),
+                ElementsAre("/usr/bin/gs", "-dNOPAUSE", "-dBATCH", "-sDEVICE=bmpgray", "-sOutputFile=/t/50%%12.bmp",
+                            "-r17", "-dFirstPage=12", "-dLastPage=12", "/d/50%.pdf"));
+    EXPECT_EQ(PageListOf({1, 2, 3, 5, 7, 8, 10}), "1-3,5,7-8,10");
+    EXPECT_EQ(PageListOf({4}), "4");
+}
+
+TEST(RenderResolution, ThreeHundredDpiUnlessThePageWouldExceedFortyMegapixels) {
+    struct Case {
+        double width, height;
+        int dpi;
+    } cases[] = {
+        {8.27, 11.69, 300},   // A4
+        {0, 0, 300},          // size unknown
+        {20, 20, 300},        // 36 MP
+        {22, 22, 287},        // 6600 x 6600 would be 43.6 MP
+        {250, 500, 17},       // a poster: 4250 x 8500
+        {20000, 20000, 0},    // not even 1 dpi fits
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+        const int dpi = RenderResolution(c.width, c.height);
+        EXPECT_EQ(dpi, c.dpi);
+        if (dpi > 0) {
+            EXPECT_LE(std::ceil(c.width * dpi) * std::ceil(c.height * dpi), kMostPixelsPerPage);
+        }
+    }
+    // Rows padded to four bytes, after the headers and the 256 grey levels.
+    EXPECT_EQ(GreyBitmapBytes(8.5, 11, 300), 1078u + 2552u * 3300u);
+    EXPECT_EQ(GreyBitmapBytes(250, 500, 17), 1078u + 4252u * 8500u);
 }
 
 TEST(GhostscriptCommandLine, AwkwardNamesStaySingleIntactArguments) {
