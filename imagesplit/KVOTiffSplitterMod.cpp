@@ -120,14 +120,16 @@ bool WantsTiffCopy(int width, int height) { return width >= 250 && height > 350;
 void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base) {
     cDIBSection dib;
     dib.SetDPI(kPageDpi);
-    dib.CreateFromPicture(bitmap.Picture());
+    dib.CreateFromPicture(bitmap.Picture(), PixelDepth::Own);
+    const std::string page = handoff::ImagePageBitmap(base, frameIndex);
+    handoff::EnsureRoomForPageBitmaps(dib.FileBytes(), "the page bitmap " + page);
     cDIBSectionSave save;
     save.SetColourDepth(kPageColourDepth);
     save.SetReductionMethod(0);
     save.Convert(dib);
     dib.ClearUp();
-    save.Save(handoff::ImagePageBitmap(base, frameIndex));
-    save.Save(handoff::InTemp(handoff::kOcrBitmapName));
+    save.Save(page);
+    handoff::HandPageToOcr(page);
 }
 
 void Main() {

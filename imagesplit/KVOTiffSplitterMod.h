@@ -1,6 +1,6 @@
 #pragma once
-// KVOTiffSplitter: splits the raster attachment named in "KVOCurr.xml" into one 24-bit,
-// 300-dpi page bitmap per frame in TEMP, has every large enough page recognised by the OCR
+// KVOTiffSplitter: splits the raster attachment named in "KVOCurr.xml" into one 300-dpi page
+// bitmap per frame in TEMP (1 bit for bilevel frames, 8 for grey, 24 for colour), has every large enough page recognised by the OCR
 // program KVOOCR, keeps each page's layout document beside its bitmap, lists the pages in
 // "KVOCurr.xml" and marks the order done. When no page yields a layout document, the OCR
 // engine re-saves the attachment as "<attachment>.TIFF" and that copy is split once more.
@@ -12,7 +12,7 @@
 namespace kvo::KVOTiffSplitterMod {
 
 inline constexpr int kPageDpi = 300;
-inline constexpr int kPageColourDepth = cDIBSectionSave::kColourDepth24;
+inline constexpr int kPageColourDepth = cDIBSectionSave::kColourDepthOwn;
 
 // A frame is recognised only when it is wider than 250 and higher than 350 pixels.
 bool IsRecognisable(int width, int height);
@@ -20,9 +20,10 @@ bool IsRecognisable(int width, int height);
 // than 350 pixels.
 bool WantsTiffCopy(int width, int height);
 
-// Writes the bitmap's active frame as TEMP/<base><tag of frameIndex>.bmp and then as
-// TEMP/KVOOCR.bmp. Throws DibError when a file cannot be written (the second is then not
-// written either) or the frame has no pixels.
+// Writes the bitmap's active frame as TEMP/<base><tag of frameIndex>.bmp at the depth its pixels
+// have and makes TEMP/KVOOCR.bmp that page. Throws NoRoomForWork when the work folder has no room
+// for it, DibError when the file cannot be written (KVOOCR.bmp is then left as it was) or the
+// frame has no pixels.
 void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base);
 
 // The whole run over TEMP/KVOCurr.xml. A page that cannot be written, a layout copy that cannot

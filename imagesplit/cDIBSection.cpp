@@ -67,34 +67,40 @@ void RgbRowToBgr(const std::uint8_t* source, int width, std::uint8_t* target) {
 
 }  // namespace
 
-std::uint32_t BmpBytesPerScanLine(std::uint32_t width) { return (width * 3 + 3) / 4 * 4; }
+std::uint32_t BmpBytesPerScanLine(std::uint32_t width, int bitsPerPixel) {
+    return static_cast<std::uint32_t>((static_cast<std::uint64_t>(width) * bitsPerPixel + 31) / 32 * 4);
+}
+
+std::uint32_t BmpPaletteEntries(int bitsPerPixel) { return bitsPerPixel == 1 ? 2 : bitsPerPixel == 8 ? 256 : 0; }
 
 std::int32_t PixelsPerMetre(int dpi) {
     return static_cast<std::int32_t>(RoundHalfEven(dpi / 2.54 * 100));
 }
 
-std::array<std::uint8_t, kBmpInfoHeaderSize> BmpInfoHeader(std::int32_t width, std::int32_t height, int dpi) {
+std::array<std::uint8_t, kBmpInfoHeaderSize> BmpInfoHeader(std::int32_t width, std::int32_t height, int dpi,
+                                                          int bitsPerPixel) {
     std::array<std::uint8_t, kBmpInfoHeaderSize> header{};
     PutLe32(&header[0], kBmpInfoHeaderSize);
     PutLe32(&header[4], static_cast<std::uint32_t>(width));
     PutLe32(&header[8], static_cast<std::uint32_t>(height));  // positive: bottom row first
     PutLe16(&header[12], 1);                                    // planes
-    PutLe16(&header[14], 24);                                   // bits per pixel
-    PutLe32(&header[20], BmpBytesPerScanLine(static_cast<std::uint32_t>(width)) * static_cast<std::uint32_t>(height));
+    PutLe16(&header[14], static_cast<std::uint16_t>(bitsPerPixel));
+    PutLe32(&header[20], BmpBytesPerScanLine(static_cast<std::uint32_t>(width), bitsPerPixel) * static_cast<std::uint32_t>(height));
     if (dpi != 0) {
         const auto resolution = static_cast<std::uint32_t>(PixelsPerMetre(dpi));
         PutLe32(&header[24], resolution);
         PutLe32(&header[28], resolution);
     }
+    PutLe32(&header[32], BmpPaletteEntries(bitsPerPixel));  // colours used
     return header;
 }
 
-std::array<std::uint8_t, kBmpFileHeaderSize> BmpFileHeader(std::uint32_t imageSize) {
+std::array<std::uint8_t, kBmpFileHeaderSize> BmpFileHeader(std::uint32_t imageSize, std::uint32_t paletteEntries) {
     std::array<std::uint8_t, kBmpFileHeaderSize> header{};
     header[0] = 'B';
     header[1] = 'M';
-    PutLe32(&header[2], imageSize + kBmpHeadersSize);
-    PutLe32(&header[10], kBmpHeadersSize);
+    PutLe32(&header[2], imageSize + kBmpHeadersSize + 4 * paletteEntries);
+    PutLe32(&header[10], kBmpHeadersSize + 4 * paletteEntries);
     return header;
 }
 
@@ -103,12 +109,13 @@ std::string ApiError(int errorNumber) {
     return text ? text : "";
 }
 
-bool cDIBSection::Create(int lWidth, int lHeight) {
+bool cDIBSection::Create(int lWidth, int lHeight, int bitsPerPixel) {
     ClearUp();
-    if (lWidth <= 0 || lHeight <= 0) return false;
-    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(lWidth) * 3 + 3) / 4 * 4;
+    if (lWidth <= 0 || lHeight <= 0 || (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24)) return false;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(lWidth) * bitsPerPixel + 31) / 32 * 4;
     const std::uint64_t imageSize = rowBytes * static_cast<std::uint64_t>(lHeight);
-    if (imageSize + kBmpHeadersSize > std::numeric_limits<std::uint32_t>::max()) return false;
+    if (imageSize + kBmpHeadersSize + 4 * BmpPaletteEntries(bitsPerPixel) > std::numeric_limits<std::uint32_t>::max())
+        return false;
     try {
         bits_.assign(static_cast<std::size_t>(imageSize), 0);
     } catch (const std::bad_alloc&) {
@@ -117,17 +124,30 @@ bool cDIBSection::Create(int lWidth, int lHeight) {
     }
     width_ = lWidth;
     height_ = lHeight;
+    bitsPerPixel_ = bitsPerPixel;
     bytesPerScanLine_ = static_cast<std::uint32_t>(rowBytes);
-    infoHeader_ = BmpInfoHeader(lWidth, lHeight, dpi_);
+    infoHeader_ = BmpInfoHeader(lWidth, lHeight, dpi_, bitsPerPixel);
     return true;
 }
 
-void cDIBSection::CreateFromPicture(const StdPicture& picThis) {
+std::uint64_t cDIBSection::FileBytes() const {
+    return kBmpHeadersSize + 4 * BmpPaletteEntries(bitsPerPixel_) + bits_.size();
+}
+
+void cDIBSection::CreateFromPicture(const StdPicture& picThis, PixelDepth depth) {
     if (!picThis || picThis->empty())
         throw DibError(kDibInvalidCall, ErrorSource("cDIBSection"), "There is no picture to copy");
-    if (!Create(picThis->width, picThis->height)) return;
-
     const image::Raster* source = picThis.get();
+    // Bilevel and grey rows are already laid out as the file keeps them.
+    if (depth == PixelDepth::Own && (source->bitsPerPixel == 1 || source->bitsPerPixel == 8)) {
+        if (!Create(source->width, source->height, source->bitsPerPixel)) return;
+        const std::size_t rowBytes = std::min<std::size_t>(source->stride, bytesPerScanLine_);
+        for (int y = 0; y < height_; ++y)
+            std::memcpy(bits_.data() + static_cast<std::size_t>(height_ - 1 - y) * bytesPerScanLine_,
+                        source->pixels.data() + static_cast<std::size_t>(y) * source->stride, rowBytes);
+        return;
+    }
+    if (!Create(source->width, source->height)) return;
     image::Raster widened;
     if (source->bitsPerPixel != 1 && source->bitsPerPixel != 8 && source->bitsPerPixel != 24) {
         widened = image::ToRgb24(*source);
@@ -145,10 +165,11 @@ void cDIBSection::CreateFromPicture(const StdPicture& picThis) {
 }
 
 void cDIBSection::PaintPicture(cDIBSection& destination) const {
-    if (!Exists() || !destination.Exists()) return;
+    if (!Exists() || !destination.Exists() || bitsPerPixel_ != destination.bitsPerPixel_) return;
     // Rows are stored bottom first: the top row of each is its last.
     const int rows = std::min(height_, destination.height_);
-    const std::size_t rowBytes = std::min<std::size_t>(static_cast<std::size_t>(width_), destination.width_) * 3;
+    const std::size_t rowBytes =
+        (std::min<std::size_t>(static_cast<std::size_t>(width_), destination.width_) * bitsPerPixel_ + 7) / 8;
     for (int y = 0; y < rows; ++y)
         std::memcpy(destination.bits_.data() + static_cast<std::size_t>(destination.height_ - 1 - y) * destination.bytesPerScanLine_,
                     bits_.data() + static_cast<std::size_t>(height_ - 1 - y) * bytesPerScanLine_, rowBytes);
@@ -162,9 +183,17 @@ void cDIBSection::SavePicture(const std::string& sFileName) const {
     try {
         // Page bitmaps are large and short-lived: whole, but not flushed to disk.
         WholeFileWriter file(target, Durability::Plain);
-        const auto fileHeader = BmpFileHeader(static_cast<std::uint32_t>(bits_.size()));
+        const std::uint32_t paletteEntries = BmpPaletteEntries(bitsPerPixel_);
+        const auto fileHeader = BmpFileHeader(static_cast<std::uint32_t>(bits_.size()), paletteEntries);
         file.write(fileHeader.data(), fileHeader.size());
         file.write(infoHeader_.data(), infoHeader_.size());
+        // Blue, green, red, reserved: white then black for 1 bit (1 = black), grey levels for 8.
+        std::vector<std::uint8_t> palette;
+        for (std::uint32_t i = 0; i < paletteEntries; ++i) {
+            const auto level = static_cast<std::uint8_t>(paletteEntries == 2 ? 255 * (1 - i) : i);
+            palette.insert(palette.end(), {level, level, level, 0});
+        }
+        file.write(palette.data(), palette.size());
         file.write(bits_.data(), bits_.size());
         file.commit();
     } catch (const std::system_error& error) {
@@ -177,20 +206,22 @@ void cDIBSection::SavePicture(const std::string& sFileName) const {
 void cDIBSection::ClearUp() {
     std::vector<std::uint8_t>().swap(bits_);
     width_ = height_ = 0;
+    bitsPerPixel_ = 24;
     bytesPerScanLine_ = 0;
 }
 
 void cDIBSectionSave::Convert(const cDIBSection& cDIB) {
     converted_.reset();
-    if (colourDepth_ != kColourDepth24) return;
+    const bool own = colourDepth_ == kColourDepthOwn;
+    if (!own && (colourDepth_ != kColourDepth24 || (cDIB.Exists() && cDIB.BitsPerPixel() != 24))) return;
     auto copy = std::make_unique<cDIBSection>();
     copy->SetDPI(cDIB.DPI());
-    if (copy->Create(cDIB.Width(), cDIB.Height())) cDIB.PaintPicture(*copy);
+    if (copy->Create(cDIB.Width(), cDIB.Height(), own ? cDIB.BitsPerPixel() : 24)) cDIB.PaintPicture(*copy);
     converted_ = std::move(copy);
 }
 
 void cDIBSectionSave::Save(const std::string& sFileName) const {
-    if (colourDepth_ != kColourDepth24)
+    if (colourDepth_ != kColourDepth24 && colourDepth_ != kColourDepthOwn)
         throw DibError(kDibInvalidCall, ErrorSource("cDIBSectionSave"), "Colour depth " + std::to_string(colourDepth_) + " is not supported");
     if (!converted_) throw DibError(kDibInvalidCall, ErrorSource("cDIBSectionSave"), "Nothing has been converted");
     converted_->SavePicture(sFileName);

@@ -127,6 +127,40 @@ TEST(DibSection, ConversionKeepsEveryPixel) {
     }
 }
 
+TEST(DibSection, AtItsOwnDepthAPictureReadsBackUnchanged) {
+    // The page bitmaps' readers (OCR engine, builder) read them through the image library.
+    image::Raster bilevel = test::BilevelPage(13, 3, 1);
+    image::Raster grey = test::BlankRaster(5, 2, 8);
+    image::Raster colour = test::BlankRaster(2, 2, 24);
+    test::SetPixel(bilevel, 12, 0, 0, 0, 0);
+    test::SetPixel(grey, 4, 1, 77, 0, 0);
+    test::SetPixel(colour, 1, 0, 10, 20, 30);
+    test::ScratchDir scratch("kvo-bmp");
+    for (const image::Raster* source : {&bilevel, &grey, &colour}) {
+        SCOPED_TRACE(source->bitsPerPixel);
+        cDIBSection dib;
+        dib.SetDPI(300);
+        dib.CreateFromPicture(std::make_shared<const image::Raster>(*source), PixelDepth::Own);
+        const std::string path = (scratch / ("own" + std::to_string(source->bitsPerPixel) + ".bmp")).string();
+        dib.SavePicture(path);
+        EXPECT_EQ(fs::file_size(path), dib.FileBytes());
+        EXPECT_EQ(fs::file_size(path), 54u + 4u * BmpPaletteEntries(source->bitsPerPixel) +
+                                           BmpBytesPerScanLine(source->width, source->bitsPerPixel) * source->height);
+        const std::optional<image::Raster> back = image::ReadRaster(path);
+        ASSERT_TRUE(back);
+        ASSERT_EQ(back->bitsPerPixel, source->bitsPerPixel);
+        EXPECT_EQ(back->xDpi, 300);
+        const std::size_t rowBits = static_cast<std::size_t>(source->width) * source->bitsPerPixel;
+        for (int y = 0; y < source->height; ++y)
+            for (std::size_t bit = 0; bit < rowBits; ++bit) {
+                const auto at = [&](const image::Raster& r) {
+                    return (r.pixels[y * r.stride + bit / 8] >> (7 - bit % 8)) & 1;
+                };
+                ASSERT_EQ(at(*back), at(*source)) << bit << "," << y;
+            }
+    }
+}
+
 TEST(DibSection, ABilevelCorpusPageGivesEqualChannels) {
     const auto page = image::ReadRaster((test::CorpusDir() / "linn.png").string());
     ASSERT_TRUE(page);

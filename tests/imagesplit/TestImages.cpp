@@ -19,6 +19,8 @@ std::uint16_t Le16(const std::string& b, std::size_t at) {
     return static_cast<std::uint16_t>(static_cast<std::uint8_t>(b.at(at)) | static_cast<std::uint8_t>(b.at(at + 1)) << 8);
 }
 
+constexpr std::size_t kHeaders = 54;
+
 }  // namespace
 
 image::Raster BlankRaster(int width, int height, int bitsPerPixel) {
@@ -54,9 +56,16 @@ image::Raster BilevelPage(int width, int height, int bandTop) {
     return page;
 }
 
-const std::uint8_t* BmpFile::Pixel(int x, int y) const {
-    const std::size_t at = dataOffset + static_cast<std::size_t>(height - 1 - y) * stride() + 3 * static_cast<std::size_t>(x);
-    return reinterpret_cast<const std::uint8_t*>(bytes.data()) + at;
+std::array<std::uint8_t, 3> BmpFile::Pixel(int x, int y) const {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    const std::size_t row = dataOffset + static_cast<std::size_t>(height - 1 - y) * stride();
+    if (bitCount == 24) {
+        const std::uint8_t* p = data + row + 3 * static_cast<std::size_t>(x);
+        return {p[0], p[1], p[2]};
+    }
+    const std::size_t index = bitCount == 1 ? (data[row + x / 8] >> (7 - x % 8)) & 1 : data[row + x];
+    const std::uint8_t* entry = data + kHeaders + 4 * index;
+    return {entry[0], entry[1], entry[2]};
 }
 
 BmpFile ReadBmp(const std::string& path) {

@@ -1,5 +1,6 @@
 #pragma once
 // Rasters and BMP reading for the image splitter's tests.
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,9 +23,10 @@ struct BmpFile {
     std::int32_t width = 0, height = 0, xPelsPerMeter = 0, yPelsPerMeter = 0;
     std::uint16_t planes = 0, bitCount = 0;
     std::uint32_t compression = 0;
-    std::uint32_t stride() const { return (static_cast<std::uint32_t>(width) * 3 + 3) / 4 * 4; }
-    // Blue, green, red of the pixel at (x, y), y counted from the top.
-    const std::uint8_t* Pixel(int x, int y) const;
+    std::uint32_t stride() const { return (static_cast<std::uint32_t>(width) * bitCount + 31) / 32 * 4; }
+    // Blue, green, red of the pixel at (x, y), y counted from the top (through the colour table
+    // for 1 and 8 bits).
+    std::array<std::uint8_t, 3> Pixel(int x, int y) const;
 };
 BmpFile ReadBmp(const std::string& path);
 
