@@ -8,8 +8,6 @@ namespace kvo::pdfbuild {
 
 namespace {
 
-constexpr std::uint32_t kWhite = 0xFFFFFF;
-
 std::string AttributeText(const xml::Node& node, const char* name) {
     if (!node) return "";
     return node.attribute(name).value_or("");
@@ -21,7 +19,6 @@ LayoutLine LayoutLineOf(const xml::Node& line) {
     layout.left = ReadNumber(AttributeText(line, "left"));
     layout.bottom = ReadNumber(AttributeText(line, "bottom"));
     layout.right = ReadNumber(AttributeText(line, "right"));
-    layout.fontSize = ReadNumber(AttributeText(line.selectSingleNode("font"), "fontsize"));
     return layout;
 }
 
@@ -56,27 +53,8 @@ void LoadLayout(Layout& layout, const std::string& layoutPath) {
 
 }  // namespace
 
-TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch) {
-    const xml::Node font = line.selectSingleNode("font");
-    const LayoutLine layout = LayoutLineOf(line);
-
-    TextBoxShape box = UnframedBoxAt(TextBoxFrameOf(LineFrameOf(layout, pointsPerInch)));
-    box.font.size = BoxFontSizeOf(layout.fontSize);
-    box.font.colour = kWhite;
-    const FaceStyle style = FaceStyleFor(AttributeText(font, "fontstyle"));
-    box.font.bold = style.bold;
-    box.font.italic = style.italic;
-    // The face follows from the size the box has now.
-    const FontChoice choice = FontFor(AttributeText(font, "fontfamily"), box.font.size);
-    box.font.name = choice.name;
-    box.font.size = choice.size;
-    box.text = AttributeText(line, "text");
-    box.behindText = true;
-    return box;
-}
-
-TextBoxShape KeptTextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight) {
-    TextBoxShape box = UnframedBoxAt(KeptLineFrameOf(LayoutLineOf(line), shownWidth, shownHeight));
+TextBoxShape TextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight) {
+    TextBoxShape box = UnframedBoxAt(LineFrameOf(LayoutLineOf(line), shownWidth, shownHeight));
     // One regular face for every line: the text is never seen, only its widths count.
     box.font.name = "Arial";
     box.fitToBox = true;
@@ -96,7 +74,7 @@ void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath
     // The rendering showed the page under its own rotation; recognition saw it turned further.
     page.kept->rotate = pdf::NormalisedRotation(frame.rotate + layout.turn);
     const pdf::ShownSize shown = pdf::ShownSizeOf(page.kept->shownBox, page.kept->rotate);
-    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(KeptTextBoxForLine(line, shown.width, shown.height));
+    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(TextBoxForLine(line, shown.width, shown.height));
     engine.savePageDocument(page, documentPath);
 }
 
@@ -116,7 +94,6 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     page.setup.orientation = Orientation::Portrait;
     page.setup.topMargin = page.setup.bottomMargin = page.setup.leftMargin = page.setup.rightMargin = 0;
     const SheetSize sheet = page.setup.sheet();
-    const int pointsPerInch = PointsPerInch(sheet.height);
 
     Layout layout;
     LoadLayout(layout, layoutPath);
@@ -131,7 +108,7 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     picture.height = fitted.height;
     page.picture = std::move(picture);
 
-    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(TextBoxForLine(line, pointsPerInch));
+    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(TextBoxForLine(line, sheet.width, sheet.height));
 
     engine.savePageDocument(page, documentPath);
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The page document of one page bitmap: the picture over an A4 sheet without margins and, behind
-// it, one white text box per line of the page's layout document.
+// The page document of one page bitmap: the picture over an A4 sheet without margins and over it
+// one invisible text box per line of the page's layout document, its text filling the box.
 #include <optional>
 #include <string>
 
@@ -9,8 +9,6 @@
 
 namespace kvo::pdfbuild {
 
-// The text box for a `line` element of a layout document, at `pointsPerInch`.
-TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch);
 
 // Builds the page document and saves it at `documentPath`. A missing or unreadable layout
 // document leaves the text out; a picture that cannot be inserted and a failing save throw.
@@ -18,8 +16,10 @@ TextBoxShape TextBoxForLine(const xml::Node& line, int pointsPerInch);
 void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
                        const std::string& documentPath, const std::optional<PictureSource>& source = std::nullopt);
 
-// The text box of a line on a kept page whose shown box is `shownWidth` x `shownHeight`.
-TextBoxShape KeptTextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight);
+// The text box of a `line` element of a layout document on a page (a kept page, or a picture
+// page's sheet) whose shown box is `shownWidth` x `shownHeight`: the line's own rectangle, its
+// text filling it, drawn by the plain invisible text writer without an embedded font.
+TextBoxShape TextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight);
 
 // Builds the page document of a page kept from a PDF attachment: the page itself, with one
 // text box per line of its layout document. `bitmapPath` is the page's rendering, whose size

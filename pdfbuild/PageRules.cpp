@@ -27,47 +27,6 @@ SheetSize SheetSizeOf(PaperSize, Orientation orientation) {
     return a4;
 }
 
-int PointsPerInch(double pageHeight) {
-    return static_cast<int>(RoundHalfEven(pageHeight / 3508.0 * 300.0));
-}
-
-LineFrame LineFrameOf(const LayoutLine& line, int pointsPerInch) {
-    const double k = pointsPerInch;
-    LineFrame frame;
-    frame.top = RoundHalfEven(line.top / 300.0 * k);
-    frame.left = RoundHalfEven(line.left / 300.0 * k);
-    frame.height = RoundHalfEven(line.bottom / 300.0 * k - frame.top);
-    frame.width = RoundHalfEven(line.right / 300.0 * k - frame.left);
-    return frame;
-}
-
-BoxFrame TextBoxFrameOf(const LineFrame& line) {
-    return {line.left, line.top, line.width * 1.1, line.height * 1.1};
-}
-
-double LineSizeOf(double layoutFontSize) { return RoundHalfEven(layoutFontSize); }
-
-double BoxFontSizeOf(double layoutFontSize) { return LineSizeOf(layoutFontSize) * 0.9; }
-
-FontChoice FontFor(const std::string& family, double currentSize) {
-    if (family == "Helvetica") return {"Arial", currentSize};
-    if (family == "Times") return {"Times New Roman", currentSize};
-    if (family == "Century" || family == "TimesCentury" || family == "HelveticaCentury") {
-        if (currentSize < 20) return {"Lucida Console", currentSize * 1.3};
-        if (currentSize < 100) return {"Century", currentSize * 0.9};
-        return {"Century", currentSize};
-    }
-    return {"Arial", currentSize};
-}
-
-FaceStyle FaceStyleFor(const std::string& style) {
-    if (style == "normal") return {false, false};
-    if (style == "bold") return {true, false};
-    if (style == "italic") return {false, true};
-    if (style == "bolditalic") return {true, true};
-    return {};
-}
-
 PictureSize FitPicture(const SheetSize& sheet, const PictureSize& picture) {
     if (picture.width <= 0 || picture.height <= 0) return {};
     const double ratio = picture.height / picture.width;
@@ -96,7 +55,7 @@ double NarrowingOf(double textWidth, double room) {
     return std::max(room / textWidth, kLeastNarrowing);
 }
 
-BoxFrame KeptLineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight) {
+BoxFrame LineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight) {
     const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
     return {line.left * pointsPerUnit, line.top * pointsPerUnit, (line.right - line.left) * pointsPerUnit,
             (line.bottom - line.top) * pointsPerUnit};

@@ -1,6 +1,6 @@
 #pragma once
-// The arithmetic of a page document: sheet sizes, layout units to points, text-box frames,
-// font sizes and faces, the picture fit, and the engine's version number. No I/O.
+// The arithmetic of a page document: sheet sizes, layout units to points, the picture fit, and
+// the engine's version number. No I/O.
 #include <optional>
 #include <string>
 
@@ -23,56 +23,21 @@ struct SheetSize {
 // The sheet a page set-up gives: A4 is 841.9 x 595.3 points upright.
 SheetSize SheetSizeOf(PaperSize paper, Orientation orientation);
 
-// Points per inch of a sheet whose full height spans 3508 layout units at 300 units per inch:
-// round(pageHeight / 3508 * 300), which is 72 for A4.
-int PointsPerInch(double pageHeight);
-
 // A `line` of the layout document, in layout units, as read from its attributes.
 struct LayoutLine {
     double top = 0;
     double left = 0;
     double bottom = 0;
     double right = 0;
-    double fontSize = 0;
 };
 
-// The line's rectangle in points, each value rounded half to even.
-struct LineFrame {
-    double top = 0;
-    double left = 0;
-    double height = 0;
-    double width = 0;
-};
-LineFrame LineFrameOf(const LayoutLine& line, int pointsPerInch);
-
-// The text box drawn for a line: anchored at the line's top-left corner, 10 % larger both ways.
+// A line's rectangle in points from the top-left corner of the page it is laid on.
 struct BoxFrame {
     double left = 0;
     double top = 0;
     double width = 0;
     double height = 0;
 };
-BoxFrame TextBoxFrameOf(const LineFrame& line);
-
-// The whole-point size of a line (its `fontsize` rounded half to even) and the size set on its
-// text box before the face is chosen: that size x 0.9.
-double LineSizeOf(double layoutFontSize);
-double BoxFontSizeOf(double layoutFontSize);
-
-// The face name for a layout family and the size that goes with it, from the size the box
-// currently has (unrounded).
-struct FontChoice {
-    std::string name;
-    double size = 0;
-};
-FontChoice FontFor(const std::string& family, double currentSize);
-
-// Bold and italic for a layout style; an empty or unknown style sets neither.
-struct FaceStyle {
-    std::optional<bool> bold;
-    std::optional<bool> italic;
-};
-FaceStyle FaceStyleFor(const std::string& style);
 
 // The picture's size on the sheet, keeping its proportions: fitted to the sheet width when the
 // sheet is taller in proportion than the picture, else to the sheet height.
@@ -100,10 +65,11 @@ bool SameShape(const PictureSize& a, const PictureSize& b);
 double NarrowingOf(double textWidth, double room);
 inline constexpr double kLeastNarrowing = 0.5;
 
-// A line on a kept page of `shown` points: layout units are the rendering's pixels scaled to
-// just fit 2480 x 3507, whatever the resolution, so they map onto the page's shown box by the
-// same fit. Unrounded points from the box's top-left corner.
-BoxFrame KeptLineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight);
+// A line on a page shown `shownWidth` x `shownHeight` points (a kept page's shown box, a picture
+// page's sheet): layout units are the page image's pixels scaled to just fit 2480 x 3507, whatever
+// the resolution, so they map onto the shown page by the same fit. Unrounded points from its
+// top-left corner.
+BoxFrame LineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight);
 
 // The characters of a UTF-8 text; each byte that does not start a valid sequence becomes
 // U+FFFD. And one character as UTF-8.

@@ -96,7 +96,7 @@ protected:
         for (int i = 0; i < count; ++i) {
             fs::path bitmap = dir / ("Scan00000" + std::to_string(i) + ".bmp");
             test::WriteBilevelPage(bitmap, 248, 351);
-            test::WriteLayout(bitmap.string() + ".xml", {{300, 150, 340, 1200, "page " + std::to_string(i + 1)}});
+            test::WriteLayout(bitmap.string() + ".xml", {{300, 150, 340, 255, "page " + std::to_string(i + 1)}});
             pages.push_back(bitmap.string());
         }
         test::WritePageList(dir.path(), pages);
@@ -159,7 +159,7 @@ TEST_F(BuilderFlowTest, ExistingPageDocumentsAreLeftAsTheyAreAndUsed) {
     auto pages = MakePages(2);
     // Documents from an interrupted run, made from other layouts; the first one's bitmap is gone.
     for (int i = 0; i < 2; ++i) {
-        test::WriteLayout(pages[i] + ".earlier.xml", {{300, 150, 340, 1200, "earlier " + std::to_string(i + 1)}});
+        test::WriteLayout(pages[i] + ".earlier.xml", {{300, 150, 340, 318, "earlier " + std::to_string(i + 1)}});
         KvoEngine engine;
         BuildPageDocument(engine, pages[i], pages[i] + ".earlier.xml", pages[i] + ".doc");
     }
@@ -197,7 +197,7 @@ TEST_F(BuilderFlowTest, OddNamesAndListedNamesInAnotherCaseAreFound) {
     fs::create_directory(folder);
     fs::path bitmap = folder / "Brief an O'Neil & \"Söhne\" 1000000.bmp";
     test::WriteBilevelPage(bitmap, 248, 351);
-    test::WriteLayout(bitmap.string() + ".xml", {{300, 150, 340, 1200, "odd name"}});
+    test::WriteLayout(bitmap.string() + ".xml", {{300, 150, 340, 318, "odd name"}});
     test::WritePageList(dir.path(), {(dir / "SUB FOLDER" / "BRIEF AN O'NEIL & \"SÖHNE\" 1000000.BMP").string()});
     Run();
     EXPECT_TRUE(fs::exists(bitmap.string() + ".doc"));

@@ -19,69 +19,12 @@ TEST(PageRules, ReadsAttributeNumbersInTheCLocaleAndUnreadableOnesAsZero) {
     EXPECT_EQ(ReadNumber("1e999"), 0);
 }
 
-TEST(PageRules, A4SheetGivesSeventyTwoPointsPerInch) {
+TEST(PageRules, A4SheetIsUprightOrTurned) {
     SheetSize sheet = SheetSizeOf(PaperSize::A4, Orientation::Portrait);
     EXPECT_EQ(sheet.height, 841.9);
     EXPECT_EQ(sheet.width, 595.3);
-    EXPECT_EQ(PointsPerInch(sheet.height), 72);
     SheetSize turned = SheetSizeOf(PaperSize::A4, Orientation::Landscape);
     EXPECT_EQ(turned.height, 595.3);
-    EXPECT_EQ(PointsPerInch(turned.height), 51);
-}
-
-TEST(PageRules, LineFramesAreRoundedFromLayoutUnitsAndBoxesAreTenPercentLarger) {
-    LineFrame frame = LineFrameOf({1000, 150, 1040, 1150, 10}, 72);
-    EXPECT_EQ(frame.top, 240);
-    EXPECT_EQ(frame.left, 36);
-    EXPECT_EQ(frame.height, 10);  // round(249.6 - 240)
-    EXPECT_EQ(frame.width, 240);  // round(276 - 36)
-    BoxFrame box = TextBoxFrameOf(frame);
-    EXPECT_EQ(box.left, 36);
-    EXPECT_EQ(box.top, 240);
-    EXPECT_DOUBLE_EQ(box.height, 11);
-    EXPECT_DOUBLE_EQ(box.width, 264);
-}
-
-TEST(PageRules, BoxFontSizeIsTheRoundedLineSizeTimesNineTenths) {
-    EXPECT_EQ(LineSizeOf(10.5), 10);
-    EXPECT_DOUBLE_EQ(BoxFontSizeOf(10.5), 9);
-    EXPECT_EQ(LineSizeOf(11.5), 12);
-    EXPECT_DOUBLE_EQ(BoxFontSizeOf(11.5), 10.8);
-    EXPECT_DOUBLE_EQ(BoxFontSizeOf(10.25), 9);
-}
-
-TEST(PageRules, FontTableFollowsTheCurrentSizeUnrounded) {
-    EXPECT_EQ(FontFor("Helvetica", 9).name, "Arial");
-    EXPECT_EQ(FontFor("Times", 9).name, "Times New Roman");
-    EXPECT_EQ(FontFor("Times", 9).size, 9);
-    FontChoice small = FontFor("Century", 10.8);
-    EXPECT_EQ(small.name, "Lucida Console");
-    EXPECT_DOUBLE_EQ(small.size, 14.04);
-    FontChoice large = FontFor("TimesCentury", 27);
-    EXPECT_EQ(large.name, "Century");
-    EXPECT_DOUBLE_EQ(large.size, 24.3);
-    EXPECT_EQ(FontFor("HelveticaCentury", 19.99).name, "Lucida Console");
-    EXPECT_EQ(FontFor("HelveticaCentury", 20).name, "Century");
-    EXPECT_DOUBLE_EQ(FontFor("Century", 100).size, 100);
-    EXPECT_DOUBLE_EQ(FontFor("Century", 99.9).size, 99.9 * 0.9);
-    for (const char* other : {"Default", "", "helvetica", "Courier"}) {
-        EXPECT_EQ(FontFor(other, 9).name, "Arial") << other;
-        EXPECT_EQ(FontFor(other, 9).size, 9) << other;
-    }
-}
-
-TEST(PageRules, FaceStylesSetBoldAndItalicOnlyForKnownNames) {
-    EXPECT_EQ(FaceStyleFor("normal").bold, false);
-    EXPECT_EQ(FaceStyleFor("normal").italic, false);
-    EXPECT_EQ(FaceStyleFor("bold").bold, true);
-    EXPECT_EQ(FaceStyleFor("bold").italic, false);
-    EXPECT_EQ(FaceStyleFor("italic").italic, true);
-    EXPECT_EQ(FaceStyleFor("bolditalic").bold, true);
-    EXPECT_EQ(FaceStyleFor("bolditalic").italic, true);
-    for (const char* other : {"", "Bold", "oblique"}) {
-        EXPECT_FALSE(FaceStyleFor(other).bold.has_value()) << other;
-        EXPECT_FALSE(FaceStyleFor(other).italic.has_value()) << other;
-    }
 }
 
 TEST(PageRules, PicturesFitTheSheetKeepingTheirProportions) {
@@ -163,11 +106,11 @@ TEST(KeptPageRules, ShownCornersLandOnTheirCornersOfTheBoxUnderEveryRotation) {
 }
 
 TEST(KeptPageRules, LayoutUnitsFitTheShownPageAndFrameTagsNameTheirFrame) {
-    const LayoutLine line{300, 150, 340, 1500, 10};
-    const BoxFrame tall = KeptLineFrameOf(line, 600, 1000);  // taller than A4 in proportion: by height
+    const LayoutLine line{300, 150, 340, 1500};
+    const BoxFrame tall = LineFrameOf(line, 600, 1000);  // taller than A4 in proportion: by height
     EXPECT_NEAR(tall.left, 150 * 1000 / 3507.0, 1e-9);
     EXPECT_NEAR(tall.height, 40 * 1000 / 3507.0, 1e-9);
-    const BoxFrame wide = KeptLineFrameOf(line, 800, 400);  // landscape: by width
+    const BoxFrame wide = LineFrameOf(line, 800, 400);  // landscape: by width
     EXPECT_NEAR(wide.top, 300 * 800 / 2480.0, 1e-9);
     EXPECT_NEAR(wide.width, 1350 * 800 / 2480.0, 1e-9);
     EXPECT_EQ(FrameIndexOf("/tmp/Scan000012.bmp"), 12);
