@@ -29,7 +29,7 @@ struct Target {
 // Every program of the chain, and Ghostscript rendering the PDF's pages.
 constexpr Target kTargets[] = {{"KVOProcess", 6000},     {"KVOProcessSlides", 3000}, {"KVOTiffSplitter", 1500},
                                {"KVOPDFSplitter", 1500}, {"KVOOCR", 600},            {"KVOOCRSave", 20},
-                               {"KVOOCRWrd", 200},       {"gs", 150}};
+                               {"KVOOCRWrd", 40},        {"gs", 150}};
 constexpr int kRuns = 32;  // four kills of each
 
 const char* const kChainPrograms[] = {"KVOProcess", "KVOProcessSlides", "KVOTiffSplitter", "KVOPDFSplitter",
