@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace kvo::pdf {
@@ -181,14 +182,33 @@ void LayTextOver(QPDF& pdf, QPDFPageObjectHelper& page, QPDFObjectHandle form, c
     page.addPageContents(pdf.newStream("\nQ\nq " + MatrixText(matrix) + " cm 3 Tr " + name + " Do Q\n"), false);
 }
 
-// The fonts of the written runs: each maps up to 224 characters onto the codes 32..255 of a
-// simple font, with their advances and a ToUnicode map so readers get the characters back.
+// The code of a character in the standard Windows encoding (readers know its characters
+// without a map of their own); nullopt for characters it lacks.
+std::optional<unsigned char> WinAnsiCodeOf(char32_t c) {
+    if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) return static_cast<unsigned char>(c);
+    static const std::map<char32_t, unsigned char> kFromRow80 = {
+        {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86},
+        {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C},
+        {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95},
+        {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B},
+        {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F}};
+    const auto found = kFromRow80.find(c);
+    return found == kFromRow80.end() ? std::nullopt : std::optional<unsigned char>(found->second);
+}
+
+// The fonts of the written runs: characters of the standard Windows encoding in one font of that
+// encoding; any others mapped, up to 224 a font, onto the codes 32..255 of simple fonts, with a
+// ToUnicode map so readers get the characters back. Each font carries its advances.
 class RunFonts {
 public:
     RunFonts(QPDF& pdf, const AdvanceOf& advanceOf) : pdf_(pdf), advanceOf_(advanceOf) {}
 
     // The font resource name and code of a character, adding it on first use.
     std::pair<int, unsigned char> codeOf(char32_t c) {
+        if (const std::optional<unsigned char> code = WinAnsiCodeOf(c)) {
+            standard_[*code] = c;
+            return {kStandardFont, *code};
+        }
         auto found = codes_.find(c);
         if (found != codes_.end()) return found->second;
         if (fonts_.empty() || fonts_.back().size() == kCodesPerFont) fonts_.emplace_back();
@@ -199,11 +219,16 @@ public:
         return code;
     }
 
-    static std::string NameOf(int font) { return "/KVOF" + std::to_string(font); }
+    static constexpr int kStandardFont = -1;
+    static std::string NameOf(int font) { return font == kStandardFont ? "/KVOW" : "/KVOF" + std::to_string(font); }
 
     // The font dictionaries, as resources; made once all runs are written.
     QPDFObjectHandle resources() {
         QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+        if (!standard_.empty()) {
+            if (!standardMade_.isInitialized()) standardMade_ = makeStandardFont();
+            fonts.replaceKey(NameOf(kStandardFont), standardMade_);
+        }
         for (std::size_t f = 0; f < fonts_.size(); ++f) {
             if (made_.size() <= f) made_.push_back(makeFont(fonts_[f]));
             fonts.replaceKey(NameOf(static_cast<int>(f)), made_[f]);
@@ -222,6 +247,18 @@ private:
             std::snprintf(text, sizeof text, "<%04X%04X>", static_cast<unsigned>(0xD800 + ((c - 0x10000) >> 10)),
                           static_cast<unsigned>(0xDC00 + ((c - 0x10000) & 0x3FF)));
         return text;
+    }
+
+    QPDFObjectHandle makeStandardFont() {
+        const int first = standard_.begin()->first, last = standard_.rbegin()->first;
+        std::string widths = "[";
+        for (int code = first; code <= last; ++code) {
+            const auto used = standard_.find(static_cast<unsigned char>(code));
+            widths += (used == standard_.end() ? "0" : Num(advanceOf_(used->second), 1)) + " ";
+        }
+        return pdf_.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding /FirstChar " +
+            std::to_string(first) + " /LastChar " + std::to_string(last) + " /Widths " + widths + "] >>"));
     }
 
     QPDFObjectHandle makeFont(const std::vector<char32_t>& chars) {
@@ -258,6 +295,8 @@ private:
 
     QPDF& pdf_;
     const AdvanceOf& advanceOf_;
+    std::map<unsigned char, char32_t> standard_;
+    QPDFObjectHandle standardMade_;
     std::map<char32_t, std::pair<int, unsigned char>> codes_;
     std::vector<std::vector<char32_t>> fonts_;
     std::vector<QPDFObjectHandle> made_;
@@ -271,7 +310,7 @@ std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, Ru
         // Hundredths of a point are far finer than any recognised box.
         content += Num(run.horizontalScale * 100, 1) + " Tz " + Num(run.size, 2) + " 0 0 " + Num(run.size, 2) + " " +
                    Num(run.left, 2) + " " + Num(shownHeight - run.baseline, 2) + " Tm";
-        int current = -1;
+        std::optional<int> current;
         std::string codes;
         const auto flush = [&] {
             if (!codes.empty()) content += " <" + codes + "> Tj";
