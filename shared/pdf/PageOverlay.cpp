@@ -1,7 +1,5 @@
 #include "shared/pdf/PageOverlay.h"
 
-#include <qpdf/Pl_Buffer.hh>
-#include <qpdf/Pl_Flate.hh>
 #include <qpdf/Pl_Function.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -11,7 +9,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
-#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -76,30 +73,11 @@ QPDFObjectHandle ColourSpaceOf(const EncodedPicture& picture) {
                                                                                picture.palette.begin() + entries * 3))});
 }
 
-std::string Deflated(const std::vector<std::uint8_t>& data) {
-    Pl_Buffer buffer("deflated");
-    Pl_Flate deflate("deflate", &buffer, Pl_Flate::a_deflate);
-    deflate.write(data.data(), data.size());
-    deflate.finish();
-    std::unique_ptr<Buffer> result(buffer.getBuffer());
-    return std::string(reinterpret_cast<const char*>(result->getBuffer()), result->getSize());
-}
-
 QPDFObjectHandle ImageStream(QPDF& pdf, const EncodedPicture& picture) {
     if (picture.width <= 0 || picture.height <= 0 || picture.data.empty()) throw std::runtime_error("empty picture");
     QPDFObjectHandle filter, parms = QPDFObjectHandle::newNull();
-    std::string data(picture.data.begin(), picture.data.end());
     switch (picture.filter) {
-        case EncodedPicture::Filter::Dct: {
-            filter = QPDFObjectHandle::newName("/DCTDecode");
-            // The JPEG data stays as it is; a lossless layer over it often saves a few percent.
-            std::string deflated = Deflated(picture.data);
-            if (deflated.size() + deflated.size() / 100 < data.size()) {
-                data = std::move(deflated);
-                filter = QPDFObjectHandle::newArray({QPDFObjectHandle::newName("/FlateDecode"), filter});
-            }
-            break;
-        }
+        case EncodedPicture::Filter::Dct: filter = QPDFObjectHandle::newName("/DCTDecode"); break;
         case EncodedPicture::Filter::CcittFax: {
             filter = QPDFObjectHandle::newName("/CCITTFaxDecode");
             parms = QPDFObjectHandle::newDictionary();
@@ -125,7 +103,7 @@ QPDFObjectHandle ImageStream(QPDF& pdf, const EncodedPicture& picture) {
         }
     }
     QPDFObjectHandle stream = pdf.newStream();
-    stream.replaceStreamData(data, filter, parms);
+    stream.replaceStreamData(std::string(picture.data.begin(), picture.data.end()), filter, parms);
     QPDFObjectHandle dict = stream.getDict();
     dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
     dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
