@@ -67,10 +67,14 @@ void EngineDocument::OCR(const std::string& languages) {
     // The least depth that keeps every pixel: a bilevel page is passed on as such and the
     // engine need not threshold it again. The reduced copy replaces the frame.
     impl_->firstFrame = image::ReduceLossless(*impl_->firstFrame);
-    const int turn = UprightTurnOf(*impl_->firstFrame);
-    if (turn != 0) impl_->firstFrame = image::Turned(*impl_->firstFrame, turn);
     PageLayout page = RecognizePage(*impl_->firstFrame, languages);
-    page.turn = turn;
+    if (!ReadsAsUpright(page)) {
+        if (const int turn = UprightTurnOf(*impl_->firstFrame); turn != 0) {
+            impl_->firstFrame = image::Turned(*impl_->firstFrame, turn);
+            page = RecognizePage(*impl_->firstFrame, languages);
+            page.turn = turn;
+        }
+    }
     impl_->result = EngineFile{std::move(page), std::nullopt};
 }
 

@@ -53,6 +53,9 @@ struct PageLayout {
     // Degrees clockwise (0, 90, 180, 270) the image was turned to be upright before it was
     // recognised; the size and the word boxes are those of the turned image.
     int turn = 0;
+    // The engine's mean confidence in the page's words, 0 to 100 (0 without words); not kept
+    // in the engine document.
+    int meanConfidence = 0;
     std::vector<Word> words;          // lineId indexes paragraphOfLine
     std::vector<int> paragraphOfLine; // one entry per line, non-decreasing
 };

@@ -113,6 +113,17 @@ int UprightTurnOf(const image::Raster& page) {
     return (360 - degrees % 360) % 360;
 }
 
+bool ReadsAsUpright(const PageLayout& page) {
+    if (page.meanConfidence < kUprightConfidence) return false;
+    int longWords = 0, standing = 0;
+    for (const Word& word : page.words) {
+        if (word.text.size() < 4) continue;
+        ++longWords;
+        if (word.rect.bottom - word.rect.top > word.rect.right - word.rect.left) ++standing;
+    }
+    return longWords >= 3 && 2 * standing < longWords;
+}
+
 PageLayout RecognizePage(const image::Raster& page, const std::string& languages) {
     if (page.empty()) throw EngineError("the page image is empty");
     tesseract::TessBaseAPI api;
@@ -127,6 +138,7 @@ PageLayout RecognizePage(const image::Raster& page, const std::string& languages
     layout.pixelWidth = page.width;
     layout.pixelHeight = page.height;
     layout.resolution = api.GetSourceYResolution();
+    layout.meanConfidence = api.MeanTextConf();
 
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it) return layout;

@@ -23,6 +23,14 @@ inline constexpr float kLeastOrientationConfidence = 5.0f;
 // stays legible to it at half of 300 dpi, and the copy is a quarter of the page.
 inline constexpr int kOrientationSampleSide = 1700;
 
+// Whether the page, recognised as it lies, lies upright: read with at least kUprightConfidence
+// (text upside down reads as words the engine doubts) and with most of its longer words wider
+// than high (the engine reads text on its side too, but its words then stand upright). Only a
+// page that does not is shown to the orientation detection, which spares almost every page its
+// cost.
+inline constexpr int kUprightConfidence = 70;
+bool ReadsAsUpright(const PageLayout& page);
+
 // The clockwise turn (0, 90, 180 or 270 degrees) that shows the page upright, as the engine's
 // orientation detection sees it; 0 when it is not at least kLeastOrientationConfidence sure,
 // or cannot tell at all (no text, no orientation data installed).

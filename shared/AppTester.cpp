@@ -5,6 +5,9 @@
 #include "shared/platform/Paths.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <chrono>
 #include <poll.h>
 #include <csignal>
@@ -118,6 +121,31 @@ std::string WithoutExeSuffix(const std::string& name) {
 
 bool ImageNamesMatch(const std::string& a, const std::string& b) {
     return NamesEqualIgnoringCase(WithoutExeSuffix(a), WithoutExeSuffix(b));
+}
+
+std::optional<std::int64_t> ProcessStartOf(pid_t processId) {
+    if (processId <= 0) return std::nullopt;
+    std::ifstream stat(ProcPath(processId, "stat"));
+    std::string line;
+    if (!std::getline(stat, line)) return std::nullopt;
+    // Field 22, counted after the command name in parentheses (which may hold anything), is the
+    // start in clock ticks after boot.
+    const std::size_t nameEnd = line.rfind(')');
+    if (nameEnd == std::string::npos) return std::nullopt;
+    std::istringstream fields(line.substr(nameEnd + 1));
+    std::string field;
+    for (int index = 3; index <= 22 && fields >> field; ++index) {
+    }
+    unsigned long long ticks = 0;
+    if (!fields || std::sscanf(field.c_str(), "%llu", &ticks) != 1) return std::nullopt;
+    std::ifstream system("/proc/stat");
+    for (std::string key; system >> key;) {
+        if (key != "btime") continue;
+        long long bootSeconds = 0;
+        if (!(system >> bootSeconds)) return std::nullopt;
+        return bootSeconds + static_cast<std::int64_t>(ticks / static_cast<unsigned long long>(sysconf(_SC_CLK_TCK)));
+    }
+    return std::nullopt;
 }
 
 std::string ImageNameOf(pid_t processId) {

@@ -7,6 +7,7 @@
 // TempFolder) as the caller's; a process whose environment cannot be read is not one of them,
 // and zombies never count. None of these routines throws.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 
@@ -25,6 +26,10 @@ bool KillProcessById(pid_t processId, std::int32_t exitCode);
 
 // The image name of a process as compared above ("" when it cannot be read).
 std::string ImageNameOf(pid_t processId);
+
+// When a process started, in seconds since the epoch; nullopt when it cannot be read. Tells a
+// process from a later one that was given the same id.
+std::optional<std::int64_t> ProcessStartOf(pid_t processId);
 
 // The name comparison itself: without regard to case, a trailing ".exe" ignored on both sides.
 bool ImageNamesMatch(const std::string& a, const std::string& b);

@@ -1,4 +1,5 @@
 #include "shared/platform/WholeFile.h"
+#include "shared/AppTester.h"
 
 #include <algorithm>
 #include <atomic>
@@ -219,7 +220,11 @@ int RemoveStaleTemporaries(const std::string& folder) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
         const auto modified = std::chrono::system_clock::from_time_t(info.st_mtime);
-        const bool writerGone = owner->host == ThisHost() && owner->pid != getpid() && !ProcessRuns(owner->pid);
+        // An id the writer had may have been given to a process started after the last write.
+        const auto started = ProcessStartOf(owner->pid);
+        const bool idReused = started && *started > static_cast<std::int64_t>(info.st_mtime) + 1;
+        const bool writerGone =
+            owner->host == ThisHost() && owner->pid != getpid() && (!ProcessRuns(owner->pid) || idReused);
         if ((writerGone || now - modified > kLongestRun) && ::unlink(path.c_str()) == 0) ++removed;
     }
     ::closedir(dir);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,8 +67,21 @@ TEST(WholeFile, OnlyOurOwnLeftoversAreRemoved) {
     const auto old = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - kLongestRun - std::chrono::hours(1));
     const utimbuf times{old, old};
     utime((dir.path() / otherHostsOld).c_str(), &times);
+    // A writer's id given since to a process that started after the temporary's last write.
+    const pid_t later = fork();
+    if (later == 0) {
+        pause();
+        _exit(0);
+    }
+    const std::string reused = std::string(".r.pdf.kvotmp.") + host + "." + std::to_string(later) + ".0";
+    WriteFile(dir.path() / reused, "x");
+    const auto hourAgo = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - std::chrono::hours(1));
+    const utimbuf earlier{hourAgo, hourAgo};
+    utime((dir.path() / reused).c_str(), &earlier);
 
-    EXPECT_EQ(RemoveStaleTemporaries(dir.str()), 2);
+    EXPECT_EQ(RemoveStaleTemporaries(dir.str()), 3);
+    kill(later, SIGKILL);
+    waitpid(later, nullptr, 0);
     const std::vector<std::string> left = Names(dir.path());
     EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const std::string& n) { return n.starts_with(".Letter"); }), 0);
     EXPECT_EQ(std::count(left.begin(), left.end(), otherHostsOld), 0);
