@@ -145,7 +145,6 @@ std::string PageXml(const PageDocument& page) {
         SetNumber(node, "marginTop", box.marginTop);
         SetNumber(node, "marginBottom", box.marginBottom);
         SetFlag(node, "behindText", box.behindText);
-        SetFlag(node, "fit", box.fitToBox);
         node.setAttribute("font", box.font.name);
         SetNumber(node, "size", box.font.size);
         if (box.font.bold) SetFlag(node, "bold", *box.font.bold);
@@ -213,7 +212,6 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
         box.marginTop = NumberOf(node, "marginTop");
         box.marginBottom = NumberOf(node, "marginBottom");
         box.behindText = FlagOf(node, "behindText").value_or(false);
-        box.fitToBox = FlagOf(node, "fit").value_or(false);
         box.font.name = TextOf(node, "font");
         box.font.size = NumberOf(node, "size");
         box.font.bold = FlagOf(node, "bold");

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <map>
 
-#include "pdfbuild/CairoPdfCanvas.h"
+#include "pdfbuild/FaceMetrics.h"
 #include "shared/image/PictureEncoding.h"
 #include "shared/image/RasterImage.h"
 #include "shared/pdf/PageOverlay.h"
@@ -44,11 +44,11 @@ std::optional<pdf::TextRun> RunFittedTo(const TextBoxShape& box, const std::func
 }
 
 // Lays document items out on PDF pages: a page starts the first sheet and, after a break, a
-// new one; a page added without a break is drawn over the sheet before it. The canvas draws
-// the text of each sheet; the pictures and kept pages go into the plan of the result.
+// new one; a page added without a break is drawn over the sheet before it. Pictures, kept
+// pages and the runs of invisible text go into the plan of the result.
 class PageSequence {
 public:
-    explicit PageSequence(PdfCanvas& canvas) : canvas_(canvas) {}
+    explicit PageSequence(FaceMetrics& faces) : faces_(faces) {}
 
     void add(const DocumentItem& item) {
         if (std::holds_alternative<PageBreak>(item)) {
@@ -63,17 +63,14 @@ public:
             const PictureShape& picture = *page.picture;
             sheet.pictures.push_back({picture.encoded, picture.left, picture.top, picture.width, picture.height});
         }
-        for (const TextBoxShape& box : page.textBoxes) {
-            if (!box.fitToBox) sheet.hasText = canvas_.drawTextBox(box) || sheet.hasText;
-            else if (auto run = RunFittedTo(box, [&](char32_t c) { return advanceOf(c); })) sheet.runs.push_back(std::move(*run));
-        }
+        for (const TextBoxShape& box : page.textBoxes)
+            if (auto run = RunFittedTo(box, [&](char32_t c) { return advanceOf(c); })) sheet.runs.push_back(std::move(*run));
     }
 
-    // Advances of the written runs' face, measured while a sheet is open and kept for the
-    // writer, which asks for them after the last sheet.
+    // Advances of the written runs' face, kept for the writer, which asks for them again.
     double advanceOf(char32_t c) {
         auto found = advances_.find(c);
-        if (found == advances_.end()) found = advances_.emplace(c, canvas_.advanceOf(c, runFace_)).first;
+        if (found == advances_.end()) found = advances_.emplace(c, faces_.advanceOf(c, runFace_)).first;
         return found->second;
     }
 
@@ -82,7 +79,6 @@ public:
 
 private:
     void startSheet(const PageDocument& page) {
-        if (!plan_.empty()) canvas_.endPage();
         pdf::ResultPage sheet;
         SheetSize size = page.setup.sheet();
         if (const auto& kept = page.kept) {
@@ -97,11 +93,10 @@ private:
         }
         sheet.sheetWidth = size.width;
         sheet.sheetHeight = size.height;
-        canvas_.beginPage(size);
         plan_.push_back(std::move(sheet));
     }
 
-    PdfCanvas& canvas_;
+    FaceMetrics& faces_;
     // Helvetica's widths, which the runs' face is named by.
     const FontSettings runFace_{.name = "Arial", .bold = std::nullopt, .italic = std::nullopt};
     std::map<char32_t, double> advances_;
@@ -181,19 +176,15 @@ void KvoEngine::save(AssembledDocument& document) {
 
 void KvoEngine::exportPdf(const AssembledDocument& document, const std::string& pdfPath, ExportRoute route) {
     Engine("cannot export " + pdfPath, [&] {
-        std::string textLayer;
-        PdfCanvas canvas([&textLayer](const unsigned char* data, std::size_t size) {
-            textLayer.append(reinterpret_cast<const char*>(data), size);
-        }, route);
-        PageSequence sequence(canvas);
+        FaceMetrics faces(route);
+        PageSequence sequence(faces);
         DocumentReader saved(document.path);
         while (auto item = saved.next()) sequence.add(*item);
         for (const DocumentItem& item : document.unsaved) sequence.add(item);
         // A PDF without pages would stand in for the attachment while showing nothing of it.
         if (sequence.plan().empty()) throw EngineError("the document has no page");
-        canvas.finish();
         WholeFileWriter out(pdfPath);
-        pdf::WriteResultPdf(sequence.plan(), textLayer, sequence.sourcePdf(), [&](char32_t c) { return sequence.advanceOf(c); },
+        pdf::WriteResultPdf(sequence.plan(), sequence.sourcePdf(), [&](char32_t c) { return sequence.advanceOf(c); },
                             [&out](const unsigned char* data, std::size_t size) { out.write(data, size); });
         out.commit();
     });

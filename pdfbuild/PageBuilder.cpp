@@ -57,7 +57,6 @@ TextBoxShape TextBoxForLine(const xml::Node& line, double shownWidth, double sho
     TextBoxShape box = UnframedBoxAt(LineFrameOf(LayoutLineOf(line), shownWidth, shownHeight));
     // One regular face for every line: the text is never seen, only its widths count.
     box.font.name = "Arial";
-    box.fitToBox = true;
     box.text = AttributeText(line, "text");
     return box;
 }

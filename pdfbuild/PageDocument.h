@@ -65,9 +65,6 @@ struct TextBoxShape {
     double marginTop = 3.6;
     double marginBottom = 3.6;
     bool behindText = false;
-    // The text fills the box: its glyphs span the box's height and its advance the box's width
-    // (no less than kLeastNarrowing of its own), so a search finds it where it is printed.
-    bool fitToBox = false;
     FontSettings font;
     std::string text;
 };

@@ -50,11 +50,6 @@ bool SameShape(const PictureSize& a, const PictureSize& b) {
     return std::fabs(std::log((a.width / a.height) / (b.width / b.height))) <= kShapeTolerance;
 }
 
-double NarrowingOf(double textWidth, double room) {
-    if (room <= 0 || textWidth <= room) return 1;
-    return std::max(room / textWidth, kLeastNarrowing);
-}
-
 BoxFrame LineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight) {
     const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
     return {line.left * pointsPerUnit, line.top * pointsPerUnit, (line.right - line.left) * pointsPerUnit,

@@ -58,11 +58,9 @@ PictureSize TurnedSize(const PictureSize& size, int clockwise);
 inline constexpr double kShapeTolerance = 0.01;
 bool SameShape(const PictureSize& a, const PictureSize& b);
 
-// The horizontal scale for a line of text `textWidth` wide in a box with `room` across: 1 when
-// it fits, else narrowed to fit, but never below half its width. Text reader programs take a
+// The least horizontal scale of a line's text fitted to its box. Text reader programs take a
 // letter drawn almost on top of the same letter for a bold-effect copy and drop it, so a
 // harder squeeze would lose letters; such a line runs past the box's edge instead.
-double NarrowingOf(double textWidth, double room);
 inline constexpr double kLeastNarrowing = 0.5;
 
 // A line on a page shown `shownWidth` x `shownHeight` points (a kept page's shown box, a picture

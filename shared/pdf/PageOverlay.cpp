@@ -326,20 +326,14 @@ std::optional<std::vector<PageFrame>> ReadPageFrames(const std::string& pdfPath,
     }
 }
 
-void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& textLayer, const std::string& sourcePdf,
-                    const AdvanceOf& advanceOf, const PdfSink& sink) {
+void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& sourcePdf, const AdvanceOf& advanceOf,
+                    const PdfSink& sink) {
     try {
         bool keepsPages = false;
         for (const ResultPage& page : pages) keepsPages = keepsPages || page.sourcePage > 0;
         QPDF out;
         if (keepsPages) Open(out, sourcePdf);
         else out.emptyPDF();
-        QPDF layer;
-        layer.setSuppressWarnings(true);
-        layer.processMemoryFile("text layer", textLayer.data(), textLayer.size());
-        std::vector<QPDFPageObjectHelper> layerPages = QPDFPageDocumentHelper(layer).getAllPages();
-        if (layerPages.size() != pages.size()) throw std::runtime_error("the text layer does not match the pages");
-
         // The result's page tree is rebuilt in the listed order; everything else of the source
         // (outlines, forms, names, metadata) stays.
         QPDFPageDocumentHelper document(out);
@@ -368,8 +362,6 @@ void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& tex
                 page.getObjectHandle().replaceKey("/Rotate", QPDFObjectHandle::newInteger(NormalisedRotation(spec.rotate)));
             const Matrix matrix = spec.sourcePage > 0 ? ShownToUserSpace(spec.shownBox, spec.rotate) : Matrix{1, 0, 0, 1, 0, 0};
             document.addPage(page, false);
-            if (spec.hasText)
-                LayTextOver(out, page, out.copyForeignObject(layerPages[i].getFormXObjectForPage(false)), matrix);
             if (!spec.runs.empty()) {
                 const ShownSize shown = spec.sourcePage > 0 ? ShownSizeOf(spec.shownBox, spec.rotate)
                                                             : ShownSize{spec.sheetWidth, spec.sheetHeight};

@@ -47,20 +47,16 @@ struct ResultPage {
     // New page: its sheet, upright, and its pictures.
     double sheetWidth = 0, sheetHeight = 0;
     std::vector<PlacedPicture> pictures;
-    // Whether the drawn text layer's page for this page holds anything.
-    bool hasText = false;
     // Text written directly, on the shown page in points from its top-left corner.
     std::vector<TextRun> runs;
 };
 
 using PdfSink = std::function<void(const unsigned char* data, std::size_t size)>;
 
-// Writes the result to `sink`. `textLayer` is a PDF with one page per result page, in order,
-// each as large as that page is shown; its drawing is laid over the page in text render
-// mode 3 (invisible), as are the pages' runs, measured by `advanceOf`. `sourcePdf` is read only when a page is kept from it. Throws
-// std::runtime_error when the source or the text layer cannot be read or a kept page does not
-// exist.
-void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& textLayer, const std::string& sourcePdf,
-                    const AdvanceOf& advanceOf, const PdfSink& sink);
+// Writes the result to `sink`: each page with its runs laid over it in text render mode 3
+// (invisible), measured by `advanceOf`. `sourcePdf` is read only when a page is kept from it.
+// Throws std::runtime_error when the source cannot be read or a kept page does not exist.
+void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& sourcePdf, const AdvanceOf& advanceOf,
+                    const PdfSink& sink);
 
 }  // namespace kvo::pdf

@@ -44,7 +44,6 @@ TEST_F(PageDocumentTest, TextBoxesTakeTheLineGeometryInPointsAndTheirTextFillsTh
     EXPECT_NEAR(second.top, 240, 0.1);
     EXPECT_EQ(second.text, "second line");
     for (const TextBoxShape& box : page.textBoxes) {
-        EXPECT_TRUE(box.fitToBox);
         EXPECT_FALSE(box.fillVisible);
         EXPECT_FALSE(box.lineVisible);
         EXPECT_EQ(box.font.name, "Arial");

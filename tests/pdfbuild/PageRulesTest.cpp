@@ -45,13 +45,6 @@ TEST(PageRules, PicturesFitTheSheetKeepingTheirProportions) {
     EXPECT_DOUBLE_EQ(same.height, 841.9);
 }
 
-TEST(PageRules, NarrowsOnlyLinesWiderThanTheirBoxAndAtMostByHalf) {
-    EXPECT_EQ(NarrowingOf(90, 100), 1);
-    EXPECT_DOUBLE_EQ(NarrowingOf(125, 100), 0.8);
-    EXPECT_EQ(NarrowingOf(1000, 100), kLeastNarrowing);
-    EXPECT_EQ(NarrowingOf(50, 0), 1);
-}
-
 TEST(PageRules, MajorVersionIsTheTextBeforeTheFirstPoint) {
     EXPECT_EQ(MajorVersion("11.0"), 11);
     EXPECT_EQ(MajorVersion("12.0"), 12);

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "pdfbuild/CairoPdfCanvas.h"
+#include "pdfbuild/FaceMetrics.h"
 #include "pdfbuild/KVOOCRWrdMod.h"
 #include "pdfbuild/KvoEngine.h"
 #include "pdfbuild/PageBuilder.h"

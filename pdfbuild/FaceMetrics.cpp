@@ -1,13 +1,9 @@
-#include "pdfbuild/CairoPdfCanvas.h"
+#include "pdfbuild/FaceMetrics.h"
 
 #include <cairo-ft.h>
-#include <cairo-pdf.h>
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
 #include <strings.h>
 #include <map>
 #include <tuple>
@@ -15,12 +11,6 @@
 namespace kvo::pdfbuild {
 
 namespace {
-
-// Font sizes a word processor accepts; anything outside is taken as the nearest of them.
-constexpr double kSmallestFontSize = 1;
-constexpr double kLargestFontSize = 1638;
-// PDF's implementation limit for a page's size, in points.
-constexpr double kFarthestPoint = 14400;
 
 // Free faces standing in for a font name that is not installed, best first. Their widths are
 // those of the named faces (Arial and Helvetica share theirs, as do Times New Roman and Times;
@@ -64,27 +54,9 @@ FcPattern* MatchFace(const std::string& fontName, bool bold, bool italic) {
     return Match(StandInsFor(fontName), bold, italic);
 }
 
-// The text with every byte sequence that is not UTF-8 replaced by U+FFFD: cairo refuses the
-// whole string otherwise.
-std::string ValidUtf8(const std::string& text) {
-    std::string clean;
-    for (char32_t c : CodePointsOf(text)) clean += Utf8Of(c);
-    return clean;
-}
-
-cairo_status_t WriteToSink(void* closure, const unsigned char* data, unsigned int length) {
-    try {
-        (*static_cast<PdfSink*>(closure))(data, length);
-        return CAIRO_STATUS_SUCCESS;
-    } catch (...) {
-        return CAIRO_STATUS_WRITE_ERROR;
-    }
-}
-
 }  // namespace
 
-struct PdfCanvas::Impl {
-    PdfSink sink;
+struct FaceMetrics::Impl {
     ExportRoute route;
     cairo_surface_t* surface = nullptr;
     cairo_t* cr = nullptr;
@@ -123,67 +95,22 @@ struct PdfCanvas::Impl {
     }
 };
 
-PdfCanvas::PdfCanvas(PdfSink sink, ExportRoute route) : impl_(std::make_unique<Impl>()) {
-    impl_->sink = std::move(sink);
+FaceMetrics::FaceMetrics(ExportRoute route) : impl_(std::make_unique<Impl>()) {
     impl_->route = route;
-    // The first page's size is set in beginPage.
-    impl_->surface = cairo_pdf_surface_create_for_stream(WriteToSink, &impl_->sink, 595.3, 841.9);
-    cairo_pdf_surface_set_metadata(impl_->surface, CAIRO_PDF_METADATA_CREATOR, "KVOOCRWrd");
-    impl_->check("cannot start the PDF");
-}
-
-PdfCanvas::~PdfCanvas() = default;
-
-void PdfCanvas::beginPage(const SheetSize& sheet) {
-    cairo_pdf_surface_set_size(impl_->surface, sheet.width, sheet.height);
+    // Nothing is drawn: a recording surface only gives the context the faces are measured in.
+    impl_->surface = cairo_recording_surface_create(CAIRO_CONTENT_ALPHA, nullptr);
     impl_->cr = cairo_create(impl_->surface);
-    impl_->check("cannot start a page");
+    impl_->check("cannot measure text");
 }
 
-double PdfCanvas::advanceOf(char32_t c, const FontSettings& font) {
+FaceMetrics::~FaceMetrics() = default;
+
+double FaceMetrics::advanceOf(char32_t c, const FontSettings& font) {
     impl_->selectFace(font);
     cairo_set_font_size(impl_->cr, 1000);
     cairo_text_extents_t extents;
     cairo_text_extents(impl_->cr, Utf8Of(c).c_str(), &extents);
     return extents.x_advance;
-}
-
-bool PdfCanvas::drawTextBox(const TextBoxShape& box) {
-    cairo_t* cr = impl_->cr;
-    const std::string text = ValidUtf8(box.text);
-    // A box beyond the largest page PDF allows shows nowhere; drawing it would only put the
-    // drawing library into an error state that loses the whole document.
-    if (text.empty() || !(std::fabs(box.left) <= kFarthestPoint && std::fabs(box.top) <= kFarthestPoint)) return false;
-    impl_->selectFace(box.font);
-    const double size = std::clamp(std::isfinite(box.font.size) ? box.font.size : 0, kSmallestFontSize, kLargestFontSize);
-    cairo_set_font_size(cr, size);
-    cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
-    const double narrowing = NarrowingOf(extents.x_advance, box.width - box.marginLeft - box.marginRight);
-    cairo_font_extents_t font;
-    cairo_matrix_t scaled;
-    cairo_matrix_init_scale(&scaled, size * narrowing, size);
-    cairo_set_font_matrix(cr, &scaled);
-    cairo_font_extents(cr, &font);
-    const std::uint32_t colour = box.font.colour;
-    cairo_set_source_rgb(cr, ((colour >> 16) & 0xFF) / 255.0, ((colour >> 8) & 0xFF) / 255.0, (colour & 0xFF) / 255.0);
-    cairo_move_to(cr, box.left + box.marginLeft, box.top + box.marginTop + font.ascent);
-    cairo_show_text(cr, text.c_str());
-    impl_->check("cannot draw text");
-    return true;
-}
-
-void PdfCanvas::endPage() {
-    cairo_show_page(impl_->cr);
-    impl_->check("cannot finish a page");
-    cairo_destroy(impl_->cr);
-    impl_->cr = nullptr;
-}
-
-void PdfCanvas::finish() {
-    if (impl_->cr) endPage();
-    cairo_surface_finish(impl_->surface);
-    impl_->check("cannot complete the PDF");
 }
 
 std::string InstalledFaceOf(const std::string& fontName, bool bold, bool italic) {
