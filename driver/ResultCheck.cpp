@@ -60,8 +60,7 @@ ResultVerdict CheckResult(const std::string& resultPath, const std::string& atta
         // A page the attachment leaves blank may stay blank.
         for (std::size_t page = 0; page < result->pages.size(); ++page) {
             const pdf::PageFacts& facts = result->pages[page];
-            const bool blankInTheAttachment = kept && page < kept->pages.size() &&
-                                              kept->pages[page].images == 0 && !kept->pages[page].drawsSomething;
+            const bool blankInTheAttachment = kept && page < kept->pages.size() && !pdf::DrawsAnything(kept->pages[page]);
             if (facts.images > 0 || (kept && (facts.drawsSomething || blankInTheAttachment))) continue;
             verdict.problem = "page " + std::to_string(page + 1) + " of the result carries no page picture";
             break;

@@ -145,12 +145,13 @@ std::string CutDownExtractedText(std::string text) {
 }
 
 int TextCheckStatus(const std::string& pdfPath) {
-    const std::string text = pdftext::ExtractPdfText(pdfPath);
-    if (text.empty()) return kTextUnreadable;
-    if (CutDownExtractedText(text).empty()) return kTextMissing;
+    const std::optional<pdftext::TextLayer> text = pdftext::ReadTextLayer(pdfPath);
+    if (!text) return kTextUnreadable;
+    if (CutDownExtractedText(text->extracted).empty()) return kTextMissing;
     // A scan with one page of text (a typed cover sheet, a court stamp) still needs the others
     // recognised.
-    const std::optional<std::vector<pdftext::PageText>> pages = pdftext::ExaminePages(pdfPath);
+    const std::optional<pdf::PdfFacts> drawn = pdf::InspectPdf(pdfPath);
+    const auto pages = drawn ? pdftext::PagesOf(*text, *drawn) : std::nullopt;
     return !pages || pdftext::EveryDrawnPageCarriesText(*pages) ? kTextFound : kTextMissing;
 }
 

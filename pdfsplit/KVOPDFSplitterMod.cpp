@@ -126,12 +126,11 @@ void ListPage(xml::Node& order, const std::string& pageBitmap, int page, bool re
 // Which pages need recognition: those that draw something and carry no text, by the rule the
 // text check applied. Where poppler cannot read the file, every page that draws something.
 std::vector<bool> PagesToRecognise(const std::string& pdf, const pdf::PdfFacts& facts) {
-    const std::optional<std::vector<pdftext::PageText>> texts = pdftext::ExaminePages(pdf);
+    const std::optional<pdftext::TextLayer> text = pdftext::ReadTextLayer(pdf);
+    const auto pages = text ? pdftext::PagesOf(*text, facts) : std::nullopt;
     std::vector<bool> recognise;
-    for (std::size_t i = 0; i < facts.pages.size(); ++i) {
-        const pdf::PageFacts& drawn = facts.pages[i];
-        recognise.push_back(texts ? pdftext::NeedsRecognition((*texts)[i]) : drawn.images > 0 || drawn.drawsSomething);
-    }
+    for (std::size_t i = 0; i < facts.pages.size(); ++i)
+        recognise.push_back(pages ? pdftext::NeedsRecognition((*pages)[i]) : pdf::DrawsAnything(facts.pages[i]));
     return recognise;
 }
 

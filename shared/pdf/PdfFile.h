@@ -19,6 +19,9 @@ struct PageFacts {
     double heightInches = 0;
 };
 
+// The page paints an image or has a content stream that is not blank.
+inline bool DrawsAnything(const PageFacts& page) { return page.images > 0 || page.drawsSomething; }
+
 struct PdfFacts {
     int pageCount = 0;
     std::vector<PageFacts> pages;

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <memory>
 
-#include "shared/pdf/PdfFile.h"
 
 namespace kvo::pdftext {
 
@@ -30,26 +29,30 @@ std::unique_ptr<poppler::document> Open(const std::string& pdfPath) {
     return document;
 }
 
-std::string PageTextOf(poppler::document& document, int index) {
-    std::unique_ptr<poppler::page> page(document.create_page(index));
-    return page ? Utf8(page->text()) : "";
-}
-
 }  // namespace
 
-std::string ExtractPdfText(const std::string& pdfPath) {
+std::optional<TextLayer> ReadTextLayer(const std::string& pdfPath) {
     const std::unique_ptr<poppler::document> document = Open(pdfPath);
-    if (!document) return "";
+    if (!document) return std::nullopt;
 
-    std::string text;
+    TextLayer layer;
     const std::vector<std::string> present = document->info_keys();
     for (const char* key : {"Author", "Creator", "CreationDate", "ModDate", "Producer"}) {
         if (std::find(present.begin(), present.end(), key) == present.end()) continue;
-        text += std::string(key) + ": \t" + Utf8(document->info_key(key)) + "\t";
+        layer.extracted += std::string(key) + ": \t" + Utf8(document->info_key(key)) + "\t";
     }
-    text += "Filename: " + std::filesystem::path(pdfPath).filename().string();
-    for (int index = 0; index < document->pages(); ++index) text += "\n" + PageTextOf(*document, index);
-    return text;
+    layer.extracted += "Filename: " + std::filesystem::path(pdfPath).filename().string();
+    for (int index = 0; index < document->pages(); ++index) {
+        std::unique_ptr<poppler::page> page(document->create_page(index));
+        layer.pages.push_back(page ? Utf8(page->text()) : "");
+        layer.extracted += "\n" + layer.pages.back();
+    }
+    return layer;
+}
+
+std::string ExtractPdfText(const std::string& pdfPath) {
+    const std::optional<TextLayer> layer = ReadTextLayer(pdfPath);
+    return layer ? layer->extracted : "";
 }
 
 bool CarriesText(std::string_view pageText) {
@@ -62,16 +65,11 @@ bool EveryDrawnPageCarriesText(const std::vector<PageText>& pages) {
     return std::none_of(pages.begin(), pages.end(), NeedsRecognition);
 }
 
-std::optional<std::vector<PageText>> ExaminePages(const std::string& pdfPath) {
-    const std::unique_ptr<poppler::document> document = Open(pdfPath);
-    const std::optional<pdf::PdfFacts> facts = document ? pdf::InspectPdf(pdfPath) : std::nullopt;
-    // The two readers must agree on the pages, or neither's count can be trusted.
-    if (!facts || facts->pageCount != document->pages()) return std::nullopt;
+std::optional<std::vector<PageText>> PagesOf(const TextLayer& text, const pdf::PdfFacts& drawn) {
+    if (text.pages.size() != drawn.pages.size()) return std::nullopt;
     std::vector<PageText> pages;
-    for (int index = 0; index < document->pages(); ++index) {
-        const pdf::PageFacts& drawn = facts->pages[static_cast<std::size_t>(index)];
-        pages.push_back({drawn.images > 0 || drawn.drawsSomething, CarriesText(PageTextOf(*document, index))});
-    }
+    for (std::size_t index = 0; index < drawn.pages.size(); ++index)
+        pages.push_back({pdf::DrawsAnything(drawn.pages[index]), CarriesText(text.pages[index])});
     return pages;
 }
 

@@ -5,12 +5,21 @@
 #include <string_view>
 #include <vector>
 
+#include "shared/pdf/PdfFile.h"
+
 namespace kvo::pdftext {
 
-// The text form the text-layer check reads: for each of Author, Creator, CreationDate, ModDate
-// and Producer that the document information holds, the key, ": ", a tab, the value and a tab;
-// then "Filename: " and the file's name without its folder; then the text of every page.
-// A file that cannot be opened as a PDF (damaged, encrypted, something else) gives "".
+// What poppler reads of a PDF: the text form the text-layer check reads (for each of Author,
+// Creator, CreationDate, ModDate and Producer that the document information holds, the key,
+// ": ", a tab, the value and a tab; then "Filename: " and the file's name without its folder;
+// then the text of every page), and the text of each page.
+struct TextLayer {
+    std::string extracted;
+    std::vector<std::string> pages;
+};
+// Nullopt when the file cannot be opened as a PDF (damaged, encrypted, something else).
+std::optional<TextLayer> ReadTextLayer(const std::string& pdfPath);
+// The text form alone; "" when the file cannot be opened.
 std::string ExtractPdfText(const std::string& pdfPath);
 
 // What decides, for one page, whether it must be recognised.
@@ -29,7 +38,8 @@ inline bool NeedsRecognition(const PageText& page) { return page.drawsContent &&
 // Every page that draws something carries text already.
 bool EveryDrawnPageCarriesText(const std::vector<PageText>& pages);
 
-// The facts of each page, in page order; nullopt when the file does not open as a PDF.
-std::optional<std::vector<PageText>> ExaminePages(const std::string& pdfPath);
+// The facts of each page, from what poppler and qpdf read of one file; nullopt when they do
+// not count the same pages, and neither count can be trusted.
+std::optional<std::vector<PageText>> PagesOf(const TextLayer& text, const pdf::PdfFacts& drawn);
 
 }  // namespace kvo::pdftext
