@@ -49,11 +49,6 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// True when a child's exit status says the machine failed it, not its document.
-constexpr bool IsMachineFaultStatus(int status) {
-    return EndedBySignal(status) || status == kExitEndedFromOutside || status == kExitNoRoom;
-}
-
 // The exit status a program of the chain ends with after `error`: kExitEndedFromOutside or
 // kExitNoRoom for a fault of the machine, 0 for any other (the caller judges its run by the
 // files it left).

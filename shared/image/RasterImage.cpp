@@ -478,10 +478,10 @@ Raster Scaled(const Raster& raster, double scaleX, double scaleY) {
 Raster Reduced(const Raster& raster, double factor) {
     QuietLibrary();
     if (!(factor > 0 && factor < 1)) throw std::runtime_error("a reduction needs a factor between 0 and 1");
-    PixPtr pix = ToPix(raster);
+    if (raster.bitsPerPixel != 1) return Scaled(raster, factor, factor);
     // Bilevel pages are reduced to grey, which keeps thin strokes visible.
-    PixPtr small(raster.bitsPerPixel == 1 ? pixScaleToGray(pix.get(), static_cast<l_float32>(factor))
-                                          : pixScale(pix.get(), static_cast<l_float32>(factor), static_cast<l_float32>(factor)));
+    PixPtr pix = ToPix(raster);
+    PixPtr small(pixScaleToGray(pix.get(), static_cast<l_float32>(factor)));
     if (!small) throw std::runtime_error("cannot reduce the picture");
     Raster result = FromPix(small.get());
     result.xDpi = static_cast<int>(raster.xDpi * factor + 0.5);

@@ -50,11 +50,6 @@ std::optional<TextLayer> ReadTextLayer(const std::string& pdfPath) {
     return layer;
 }
 
-std::string ExtractPdfText(const std::string& pdfPath) {
-    const std::optional<TextLayer> layer = ReadTextLayer(pdfPath);
-    return layer ? layer->extracted : "";
-}
-
 bool CarriesText(std::string_view pageText) {
     return std::any_of(pageText.begin(), pageText.end(), [](char c) {
         return c != ' ' && c != '\t' && c != '\n' && c != '\v' && c != '\f' && c != '\r';

@@ -19,8 +19,6 @@ struct TextLayer {
 };
 // Nullopt when the file cannot be opened as a PDF (damaged, encrypted, something else).
 std::optional<TextLayer> ReadTextLayer(const std::string& pdfPath);
-// The text form alone; "" when the file cannot be opened.
-std::string ExtractPdfText(const std::string& pdfPath);
 
 // What decides, for one page, whether it must be recognised.
 struct PageText {

@@ -21,8 +21,13 @@ namespace kvo::test {
 namespace {
 
 using driver::CutDownExtractedText;
-using pdftext::ExtractPdfText;
 using driver::IsPDFSearchable;
+
+// The text form the check reads; "" for a file poppler cannot open.
+std::string ExtractPdfText(const std::string& pdf) {
+    const std::optional<pdftext::TextLayer> layer = pdftext::ReadTextLayer(pdf);
+    return layer ? layer->extracted : "";
+}
 
 // A one-page PDF with the given information dictionary entries and page content stream.
 std::string HandMadePdf(const std::string& info, const std::string& content) {
