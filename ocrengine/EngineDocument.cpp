@@ -1,16 +1,31 @@
 #include "ocrengine/EngineDocument.h"
 
 #include "ocrengine/EngineFile.h"
+#include "ocrengine/Straightening.h"
 #include "ocrengine/TesseractEngine.h"
 #include "shared/image/RasterImage.h"
 
+#include <cmath>
+
 namespace kvo::ocr {
 
+namespace {
 
-std::string LayoutTextOf(const std::vector<Word>& words, const std::vector<int>& paragraphOfLine) {
+// Recognises the page straightened when it is skewed enough for the engine to lose words, and
+// gives the boxes of the page as it lies.
+PageLayout RecognizeLevelled(const image::Raster& page, const std::string& languages) {
+    const std::optional<double> skew = image::SkewOf(page);
+    if (!skew || std::fabs(*skew) < kLeastSkewStraightened) return RecognizePage(page, languages);
+    const image::Raster straight = image::Rotated(page, -*skew);
+    return MappedBack(RecognizePage(straight, languages), *skew, page.width, page.height);
+}
+
+}  // namespace
+
+
+std::string LayoutTextOf(const std::vector<Word>& words, const std::vector<TextLine>& lines) {
     auto paragraphOf = [&](int lineId) {
-        return lineId >= 0 && static_cast<std::size_t>(lineId) < paragraphOfLine.size() ? paragraphOfLine[lineId]
-                                                                                      : lineId;
+        return lineId >= 0 && static_cast<std::size_t>(lineId) < lines.size() ? lines[lineId].paragraph : lineId;
     };
     std::string text;
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -67,11 +82,11 @@ void EngineDocument::OCR(const std::string& languages) {
     // The least depth that keeps every pixel: a bilevel page is passed on as such and the
     // engine need not threshold it again. The reduced copy replaces the frame.
     impl_->firstFrame = image::ReduceLossless(*impl_->firstFrame);
-    PageLayout page = RecognizePage(*impl_->firstFrame, languages);
+    PageLayout page = RecognizeLevelled(*impl_->firstFrame, languages);
     if (!ReadsAsUpright(page)) {
         if (const int turn = UprightTurnOf(*impl_->firstFrame); turn != 0) {
             impl_->firstFrame = image::Turned(*impl_->firstFrame, turn);
-            page = RecognizePage(*impl_->firstFrame, languages);
+            page = RecognizeLevelled(*impl_->firstFrame, languages);
             page.turn = turn;
         }
     }
@@ -81,7 +96,7 @@ void EngineDocument::OCR(const std::string& languages) {
 std::optional<long> EngineDocument::NumberOfLines() const {
     if (!impl_->open()) throw EngineError("no document is open");
     if (!impl_->result) return std::nullopt;
-    return static_cast<long>(impl_->result->page.paragraphOfLine.size());
+    return static_cast<long>(impl_->result->page.lines.size());
 }
 
 int EngineDocument::PixelWidth() const {
@@ -107,9 +122,14 @@ const Word& EngineDocument::WordAt(int index) const {
     return words[index];
 }
 
-std::string EngineDocument::LayoutText() const {
-    return LayoutTextOf(impl_->Words(), impl_->Page().paragraphOfLine);
+const TextLine& EngineDocument::LineAt(int lineId) const {
+    const std::vector<TextLine>& lines = impl_->Page().lines;
+    if (lineId < 0 || static_cast<std::size_t>(lineId) >= lines.size())
+        throw EngineError("no line " + std::to_string(lineId));
+    return lines[lineId];
 }
+
+std::string EngineDocument::LayoutText() const { return LayoutTextOf(impl_->Words(), impl_->Page().lines); }
 
 void EngineDocument::SaveAs(const std::string& path, int fileFormat, int /*compressionLevel*/) {
     if (fileFormat == kFileFormatEngineDocument) {

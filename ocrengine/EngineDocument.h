@@ -38,14 +38,30 @@ struct WordRect {
     double top = 0, left = 0, bottom = 0, right = 0;
 };
 
+// A point of the page image, in pixels, y growing downward.
+struct PagePoint {
+    double x = 0, y = 0;
+};
+
 struct Word {
     std::string text;
     int lineId = 0;      // 0, 1, 2, … in reading order
     WordFont font;
-    WordRect rect;
+    WordRect rect;       // the upright box around the word's ink
+    // The stretch of its line's baseline (where the letters stand) under the word, from where
+    // the word begins to where it ends; on a skewed page it runs as askew as the line.
+    PagePoint baseStart, baseEnd;
 };
 
-// A recognised page: its words in reading order and, per line, the paragraph it belongs to.
+// One line of the page as the engine reads it.
+struct TextLine {
+    int block = 0;       // the page's blocks and paragraphs, counted from 0 in reading order
+    int paragraph = 0;
+    double ascent = 0;   // how far the line's letters reach above the baseline (x-height and
+    double descent = 0;  // ascenders) and below it (descenders), in pixels
+};
+
+// A recognised page: its words and lines in reading order.
 struct PageLayout {
     int pixelWidth = 0;   // 0 when not known
     int pixelHeight = 0;
@@ -56,13 +72,13 @@ struct PageLayout {
     // The engine's mean confidence in the page's words, 0 to 100 (0 without words); not kept
     // in the engine document.
     int meanConfidence = 0;
-    std::vector<Word> words;          // lineId indexes paragraphOfLine
-    std::vector<int> paragraphOfLine; // one entry per line, non-decreasing
+    std::vector<Word> words;      // lineId indexes lines
+    std::vector<TextLine> lines;  // paragraphs and blocks non-decreasing
 };
 
 // The page text as the engine gives it: the words of a line joined by one blank, every line
 // ended by a line feed, and one more line feed after the last line of a paragraph.
-std::string LayoutTextOf(const std::vector<Word>& words, const std::vector<int>& paragraphOfLine);
+std::string LayoutTextOf(const std::vector<Word>& words, const std::vector<TextLine>& lines);
 
 // File formats of SaveAs.
 inline constexpr int kFileFormatTiff = 1;
@@ -80,7 +96,8 @@ public:
 
     // Recognises the first image of a document opened from a raster image, in the languages
     // given as Tesseract names them ("eng", "eng+deu"), turned upright first when the engine
-    // is sure it lies on its side or upside down. Throws LanguageMissingError when one of
+    // is sure it lies on its side or upside down, and straightened when it is skewed (the
+    // boxes are those of the image as it lies all the same). Throws LanguageMissingError when one of
     // them is not installed, EngineError otherwise.
     void OCR(const std::string& languages);
 
@@ -95,6 +112,8 @@ public:
     int Turn() const;
     int WordCount() const;
     const Word& WordAt(int index) const;
+    // The line a word's lineId names.
+    const TextLine& LineAt(int lineId) const;
     std::string LayoutText() const;
 
     // kFileFormatTiff: the document's page images as a multi-page TIFF (the compression level

@@ -10,6 +10,7 @@
 #include <limits>
 #include <map>
 #include <sstream>
+#include <tuple>
 
 namespace kvo::ocr {
 
@@ -61,6 +62,21 @@ std::optional<WordRect> BoxProperty(const Properties& properties) {
     return rect;
 }
 
+// The stretch of baseline under a word: "x_baseline x1 y1 x2 y2"; without it, the bottom edge
+// of its box.
+std::pair<PagePoint, PagePoint> BaselineProperty(const Properties& properties, const WordRect& box) {
+    const std::pair<PagePoint, PagePoint> bottomEdge{{box.left, box.bottom}, {box.right, box.bottom}};
+    auto found = properties.find("x_baseline");
+    if (found == properties.end() || found->second.size() != 4) return bottomEdge;
+    double v[4];
+    for (int i = 0; i < 4; ++i) {
+        std::optional<double> value = ParseDecimal(found->second[i]);
+        if (!value) return bottomEdge;
+        v[i] = *value;
+    }
+    return {{v[0], v[1]}, {v[2], v[3]}};
+}
+
 std::string BoxText(const WordRect& rect) {
     return "bbox " + DecimalText(rect.left) + " " + DecimalText(rect.top) + " " + DecimalText(rect.right) + " " +
            DecimalText(rect.bottom);
@@ -96,7 +112,9 @@ WordRect UnionOf(const std::vector<const Word*>& words) {
 void AppendWord(xml::Node& line, const Word& word) {
     xml::Node span = line.appendElement("span");
     span.setAttribute("class", "ocrx_word");
-    span.setAttribute("title", BoxText(word.rect) + "; x_fsize " + DecimalText(word.font.fontSize) +
+    span.setAttribute("title", BoxText(word.rect) + "; x_baseline " + DecimalText(word.baseStart.x) + " " +
+                                   DecimalText(word.baseStart.y) + " " + DecimalText(word.baseEnd.x) + " " +
+                                   DecimalText(word.baseEnd.y) + "; x_fsize " + DecimalText(word.font.fontSize) +
                                    "; x_fstyle " + std::to_string(word.font.faceStyle) + "; x_ffamily " +
                                    std::to_string(word.font.family) + "; x_fserif " +
                                    std::to_string(word.font.serif));
@@ -116,7 +134,7 @@ bool LooksLikeEngineFile(const std::string& path) {
 }
 
 void WriteEngineFile(const PageLayout& page, const std::string& path) {
-    std::vector<std::vector<const Word*>> wordsOfLine(page.paragraphOfLine.size());
+    std::vector<std::vector<const Word*>> wordsOfLine(page.lines.size());
     for (const Word& word : page.words) {
         if (word.lineId < 0 || static_cast<std::size_t>(word.lineId) >= wordsOfLine.size())
             throw EngineError("word \"" + word.text + "\" lies on no line of the page");
@@ -146,15 +164,25 @@ void WriteEngineFile(const PageLayout& page, const std::string& path) {
     if (page.turn != 0) pageTitle += "; x_turn " + std::to_string(page.turn);
     div.setAttribute("title", pageTitle);
 
-    xml::Node paragraph;
+    xml::Node block, paragraph;
     for (std::size_t line = 0; line < wordsOfLine.size(); ++line) {
-        if (line == 0 || page.paragraphOfLine[line] != page.paragraphOfLine[line - 1]) {
-            paragraph = div.appendElement("p");
+        const TextLine& facts = page.lines[line];
+        const bool newBlock = line == 0 || facts.block != page.lines[line - 1].block;
+        if (newBlock) {
+            block = div.appendElement("div");
+            block.setAttribute("class", "ocr_carea");
+        }
+        if (newBlock || facts.paragraph != page.lines[line - 1].paragraph) {
+            paragraph = block.appendElement("p");
             paragraph.setAttribute("class", "ocr_par");
         }
         xml::Node span = paragraph.appendElement("span");
         span.setAttribute("class", "ocr_line");
-        if (!wordsOfLine[line].empty()) span.setAttribute("title", BoxText(UnionOf(wordsOfLine[line])));
+        // hOCR's own measures of a line: its whole height and the part below the baseline.
+        std::string title = "x_size " + DecimalText(facts.ascent + facts.descent) + "; x_descenders " +
+                            DecimalText(facts.descent);
+        if (!wordsOfLine[line].empty()) title = BoxText(UnionOf(wordsOfLine[line])) + "; " + title;
+        span.setAttribute("title", title);
         for (const Word* word : wordsOfLine[line]) AppendWord(span, *word);
     }
 
@@ -182,12 +210,18 @@ EngineFile ReadEngineFile(const std::string& path) {
 
     file.page.turn = handoff::LayoutTurnOf(WholeNumber(NumberProperty(pageTitle, "x_turn")).value_or(0));
 
-    // A paragraph ends with the last line among its siblings.
+    // A paragraph ends with the last line among its siblings, a block with the last paragraph
+    // among its siblings.
     const std::vector<xml::Node> lines = div.selectNodes(kLineQuery);
-    int paragraph = 0;
+    int block = 0, paragraph = 0;
     for (const xml::Node& line : lines) {
-        file.page.paragraphOfLine.push_back(paragraph);
-        if (!line.selectSingleNode("following-sibling::span[@class='ocr_line']")) ++paragraph;
+        const Properties title = TitleOf(line);
+        const double size = NumberProperty(title, "x_size").value_or(0);
+        const double descent = NumberProperty(title, "x_descenders").value_or(0);
+        file.page.lines.push_back({block, paragraph, std::max(0.0, size - descent), std::max(0.0, descent)});
+        if (line.selectSingleNode("following-sibling::span[@class='ocr_line']")) continue;
+        ++paragraph;
+        if (!line.selectSingleNode("../following-sibling::p[@class='ocr_par']")) ++block;
     }
 
     for (std::size_t lineId = 0; lineId < lines.size(); ++lineId) {
@@ -203,6 +237,7 @@ EngineFile ReadEngineFile(const std::string& path) {
             word.text = span.attribute("data-text").value_or("");
             word.lineId = static_cast<int>(lineId);
             word.rect = *rect;
+            std::tie(word.baseStart, word.baseEnd) = BaselineProperty(title, *rect);
             word.font.fontSize = NumberProperty(title, "x_fsize").value_or(0);
             word.font.faceStyle = CodeProperty(title, "x_fstyle");
             word.font.family = CodeProperty(title, "x_ffamily");

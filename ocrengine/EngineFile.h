@@ -1,7 +1,9 @@
 #pragma once
 // The engine document file "KVOOCR.mdi": the page's hOCR (XHTML with the OCR classes
-// ocr_page, ocr_par, ocr_line and ocrx_word, each carrying its properties in `title`), with the
-// image size in the page's bbox. A word's text is kept in its `data-text` attribute. A page
+// ocr_page, ocr_carea, ocr_par, ocr_line and ocrx_word, each carrying its properties in
+// `title`), with the image size in the page's bbox. A line carries its height and its depth
+// below the baseline (x_size, x_descenders); a word its text in its `data-text` attribute and
+// the stretch of baseline under it in its own property "x_baseline x1 y1 x2 y2". A page
 // recognised turned carries the turn in its own property "x_turn" (clockwise degrees).
 //
 // Line numbers are not stored: a word's line is the position of its ocr_line among all the

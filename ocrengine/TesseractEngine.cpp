@@ -74,6 +74,11 @@ Word WordAtIterator(const tesseract::ResultIterator& it, std::string text, int l
     it.BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom);
     word.rect = {static_cast<double>(top), static_cast<double>(left), static_cast<double>(bottom),
                  static_cast<double>(right)};
+    // The line's baseline under the word; a word without one stands on its box's bottom edge.
+    int x1 = left, y1 = bottom, x2 = right, y2 = bottom;
+    if (!it.Baseline(tesseract::RIL_WORD, &x1, &y1, &x2, &y2)) x1 = left, y1 = bottom, x2 = right, y2 = bottom;
+    word.baseStart = {static_cast<double>(x1), static_cast<double>(y1)};
+    word.baseEnd = {static_cast<double>(x2), static_cast<double>(y2)};
 
     FontFacts facts;
     bool underlined = false, smallcaps = false;
@@ -86,6 +91,15 @@ Word WordAtIterator(const tesseract::ResultIterator& it, std::string text, int l
     const double points = resolution > 0 ? rowHeight * 72.0 / resolution : 0.0;
     word.font = FontCodesFor(facts, points);
     return word;
+}
+
+// The line the iterator is on: its letters' reach above and below the baseline. The engine
+// gives the whole height (descenders negative) and the descenders.
+TextLine LineAtIterator(const tesseract::ResultIterator& it, int block, int paragraph) {
+    float rowHeight = 0, descenders = 0, ascenders = 0;
+    it.RowAttributes(&rowHeight, &descenders, &ascenders);
+    return {block, paragraph, std::max(0.0, static_cast<double>(rowHeight + descenders)),
+            std::max(0.0, -static_cast<double>(descenders))};
 }
 
 }  // namespace
@@ -142,19 +156,23 @@ PageLayout RecognizePage(const image::Raster& page, const std::string& languages
 
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it) return layout;
-    int paragraph = -1;
-    bool startsLine = false, startsParagraph = false;
+    // Lines, paragraphs and blocks are counted as their first word with text comes.
+    int block = -1, paragraph = -1;
+    bool startsLine = false, startsParagraph = false, startsBlock = false;
     do {
+        startsBlock = startsBlock || it->IsAtBeginningOf(tesseract::RIL_BLOCK);
         startsParagraph = startsParagraph || it->IsAtBeginningOf(tesseract::RIL_PARA);
         startsLine = startsLine || it->IsAtBeginningOf(tesseract::RIL_TEXTLINE);
         std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
         if (!text || !*text.get()) continue;
-        if (startsLine || layout.paragraphOfLine.empty()) {
-            if (startsParagraph || layout.paragraphOfLine.empty()) ++paragraph;
-            layout.paragraphOfLine.push_back(paragraph);
-            startsLine = startsParagraph = false;
+        if (startsLine || layout.lines.empty()) {
+            const bool first = layout.lines.empty();
+            if (startsBlock || first) ++block;
+            if (startsParagraph || startsBlock || first) ++paragraph;
+            layout.lines.push_back(LineAtIterator(*it, block, paragraph));
+            startsLine = startsParagraph = startsBlock = false;
         }
-        const int lineId = static_cast<int>(layout.paragraphOfLine.size()) - 1;
+        const int lineId = static_cast<int>(layout.lines.size()) - 1;
         layout.words.push_back(WordAtIterator(*it, text.get(), lineId, layout.resolution));
     } while (it->Next(tesseract::RIL_WORD));
     return layout;

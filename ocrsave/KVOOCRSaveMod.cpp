@@ -43,6 +43,20 @@ void AppendWord(xml::Node& pagewords, const ocr::EngineDocument& engine, int ind
     rect.setAttribute("left", value ? ocrsave::EdgeText(value->rect.left, scale) : "");
     rect.setAttribute("bottom", value ? ocrsave::EdgeText(value->rect.bottom, scale) : "");
     rect.setAttribute("right", value ? ocrsave::EdgeText(value->rect.right, scale) : "");
+
+    // What the engine tells of the word's line: where it stands in the reading order, its
+    // baseline under the word, and how far its letters reach above and below that.
+    const std::optional<ocr::TextLine> line =
+        value ? Guarded([&] { return engine.LineAt(value->lineId); }) : std::nullopt;
+    rect.setAttribute("block", line ? std::to_string(line->block) : "");
+    rect.setAttribute("paragraph", line ? std::to_string(line->paragraph) : "");
+    rect.setAttribute("baseline", value ? ocrsave::EdgeText(value->baseStart.x, scale) + " " +
+                                              ocrsave::EdgeText(value->baseStart.y, scale) + " " +
+                                              ocrsave::EdgeText(value->baseEnd.x, scale) + " " +
+                                              ocrsave::EdgeText(value->baseEnd.y, scale)
+                                        : "");
+    rect.setAttribute("ascent", line ? ocrsave::EdgeText(line->ascent, scale) : "");
+    rect.setAttribute("descent", line ? ocrsave::EdgeText(line->descent, scale) : "");
 }
 
 }  // namespace

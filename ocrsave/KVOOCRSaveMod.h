@@ -11,10 +11,15 @@
 //     </sections>
 //     <word text="…">                  one per engine word, in the engine's order
 //       <font fontstyle fontfamily fontsize fontserif/>
-//       <RECT line top left bottom right/>
+//       <RECT line top left bottom right block paragraph baseline ascent descent/>
 //     </word>
 //   </pagewords>
 // Coordinates are in layout units: image pixels times the page scale, rounded half to even.
+// Beside the word's upright box, RECT carries what the engine tells of the word's line: its
+// block and paragraph (counted from 0 over the page, in reading order), the stretch of the
+// line's baseline under the word ("x1 y1 x2 y2", from where the word begins to where it ends,
+// as askew as the line on a skewed page), and how far the line's letters reach above (ascent)
+// and below (descent) the baseline.
 //
 // Outcomes:
 //   no "KVOOCR.mdi": nothing is deleted or written;

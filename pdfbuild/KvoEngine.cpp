@@ -4,6 +4,7 @@
 #include <map>
 
 #include "pdfbuild/FaceMetrics.h"
+#include "pdfbuild/TextPlacement.h"
 #include "shared/image/PictureEncoding.h"
 #include "shared/image/RasterImage.h"
 #include "shared/pdf/PageOverlay.h"
@@ -28,21 +29,6 @@ auto Engine(const std::string& what, Step&& step) -> decltype(step()) {
     }
 }
 
-// The run that fills a fitted box: as high as the box, its advances stretched or narrowed
-// (no more than kLeastNarrowing) to the box's width.
-std::optional<pdf::TextRun> RunFittedTo(const TextBoxShape& box, const std::function<double(char32_t)>& advanceOf) {
-    pdf::TextRun run;
-    run.text = CodePointsOf(box.text);
-    double advance = 0;
-    for (char32_t c : run.text) advance += advanceOf(c) / 1000;
-    if (run.text.empty() || !(box.height > 0 && box.width > 0 && advance > 0)) return std::nullopt;
-    run.size = box.height / (pdf::kRunAscent + pdf::kRunDescent);
-    run.horizontalScale = std::max(box.width / (advance * run.size), kLeastNarrowing);
-    run.left = box.left;
-    run.baseline = box.top + pdf::kRunAscent * run.size;
-    return run;
-}
-
 // Lays document items out on PDF pages: a page starts the first sheet and, after a break, a
 // new one; a page added without a break is drawn over the sheet before it. Pictures, kept
 // pages and the runs of invisible text go into the plan of the result.
@@ -64,7 +50,7 @@ public:
             sheet.pictures.push_back({picture.encoded, picture.left, picture.top, picture.width, picture.height});
         }
         for (const TextBoxShape& box : page.textBoxes)
-            if (auto run = RunFittedTo(box, [&](char32_t c) { return advanceOf(c); })) sheet.runs.push_back(std::move(*run));
+            if (auto run = RunFilling(box, [&](char32_t c) { return advanceOf(c); })) sheet.runs.push_back(std::move(*run));
     }
 
     // Advances of the written runs' face, kept for the writer, which asks for them again.

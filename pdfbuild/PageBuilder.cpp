@@ -1,8 +1,13 @@
 #include "pdfbuild/PageBuilder.h"
 
+#include "pdfbuild/TextPlacement.h"
 #include "shared/image/RasterImage.h"
 #include "shared/xml/LayoutUnits.h"
 #include "shared/platform/FileSearch.h"
+
+#include <cmath>
+#include <locale>
+#include <sstream>
 
 namespace kvo::pdfbuild {
 
@@ -13,53 +18,60 @@ std::string AttributeText(const xml::Node& node, const char* name) {
     return node.attribute(name).value_or("");
 }
 
-LayoutLine LayoutLineOf(const xml::Node& line) {
-    LayoutLine layout;
-    layout.top = ReadNumber(AttributeText(line, "top"));
-    layout.left = ReadNumber(AttributeText(line, "left"));
-    layout.bottom = ReadNumber(AttributeText(line, "bottom"));
-    layout.right = ReadNumber(AttributeText(line, "right"));
+// "x1 y1 x2 y2", four finite numbers; nullopt for anything else.
+std::optional<std::array<double, 4>> BaselineOf(const std::string& text) {
+    std::array<double, 4> values{};
+    std::istringstream in(text);
+    in.imbue(std::locale::classic());
+    for (double& value : values)
+        if (!(in >> value) || !std::isfinite(value)) return std::nullopt;
+    std::string rest;
+    if (in >> rest) return std::nullopt;
+    return values;
+}
+
+LayoutWord LayoutWordOf(const xml::Node& word) {
+    const xml::Node rect = word.selectSingleNode("RECT");
+    LayoutWord layout;
+    layout.text = AttributeText(word, "text");
+    const std::string line = AttributeText(rect, "line");
+    if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos && line.size() < 10)
+        layout.line = std::stoi(line);
+    layout.block = static_cast<int>(ReadNumber(AttributeText(rect, "block")));
+    layout.paragraph = static_cast<int>(ReadNumber(AttributeText(rect, "paragraph")));
+    layout.top = ReadNumber(AttributeText(rect, "top"));
+    layout.left = ReadNumber(AttributeText(rect, "left"));
+    layout.bottom = ReadNumber(AttributeText(rect, "bottom"));
+    layout.right = ReadNumber(AttributeText(rect, "right"));
+    layout.baseline = BaselineOf(AttributeText(rect, "baseline"));
+    layout.ascent = ReadNumber(AttributeText(rect, "ascent"));
+    layout.descent = ReadNumber(AttributeText(rect, "descent"));
     return layout;
 }
 
-// A text box without fill, border or inner margins.
-TextBoxShape UnframedBoxAt(const BoxFrame& frame) {
-    TextBoxShape box;
-    box.left = frame.left;
-    box.top = frame.top;
-    box.width = frame.width;
-    box.height = frame.height;
-    box.fillVisible = false;
-    box.lineVisible = false;
-    box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
-    return box;
-}
-
-// A page's layout document: its lines (none when it is missing or unreadable) and the turn
+// A page's layout document: its words (none when it is missing or unreadable) and the turn
 // that brought the page bitmap upright before recognition.
 struct Layout {
-    xml::Document document;
-    std::vector<xml::Node> lines;
+    std::vector<LayoutWord> words;
     int turn = 0;
 };
 
-void LoadLayout(Layout& layout, const std::string& layoutPath) {
-    if (auto real = ResolveFile(layoutPath)) layout.document.load(*real);
-    if (layout.document.xml().empty()) return;
-    layout.lines = layout.document.selectNodes("pagewords/sections/section/line");
-    const xml::Node root = layout.document.selectSingleNode("pagewords");
+Layout LoadLayout(const std::string& layoutPath) {
+    Layout layout;
+    xml::Document document;
+    if (auto real = ResolveFile(layoutPath)) document.load(*real);
+    if (document.xml().empty()) return layout;
+    for (const xml::Node& word : document.selectNodes("pagewords/word")) layout.words.push_back(LayoutWordOf(word));
+    const xml::Node root = document.selectSingleNode("pagewords");
     layout.turn = handoff::LayoutTurnOf(static_cast<int>(ReadNumber(AttributeText(root, handoff::kLayoutTurnAttribute))));
+    return layout;
+}
+
+void AddTextBoxes(PageDocument& page, const Layout& layout, double shownWidth, double shownHeight) {
+    for (const PlacedWord& word : PlaceWords(layout.words, shownWidth, shownHeight)) page.textBoxes.push_back(TextBoxOf(word));
 }
 
 }  // namespace
-
-TextBoxShape TextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight) {
-    TextBoxShape box = UnframedBoxAt(LineFrameOf(LayoutLineOf(line), shownWidth, shownHeight));
-    // One regular face for every line: the text is never seen, only its widths count.
-    box.font.name = "Arial";
-    box.text = AttributeText(line, "text");
-    return box;
-}
 
 void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
                            const std::string& documentPath, const KeptPage& source, const pdf::PageFrame& frame) {
@@ -68,12 +80,11 @@ void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath
     PageDocument page = engine.newPageDocument();
     page.kept = source;
     page.kept->shownBox = pdf::RenderedBoxOf(frame, rendered->width, rendered->height);
-    Layout layout;
-    LoadLayout(layout, layoutPath);
+    const Layout layout = LoadLayout(layoutPath);
     // The rendering showed the page under its own rotation; recognition saw it turned further.
     page.kept->rotate = pdf::NormalisedRotation(frame.rotate + layout.turn);
     const pdf::ShownSize shown = pdf::ShownSizeOf(page.kept->shownBox, page.kept->rotate);
-    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(TextBoxForLine(line, shown.width, shown.height));
+    AddTextBoxes(page, layout, shown.width, shown.height);
     engine.savePageDocument(page, documentPath);
 }
 
@@ -94,8 +105,7 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     page.setup.topMargin = page.setup.bottomMargin = page.setup.leftMargin = page.setup.rightMargin = 0;
     const SheetSize sheet = page.setup.sheet();
 
-    Layout layout;
-    LoadLayout(layout, layoutPath);
+    const Layout layout = LoadLayout(layoutPath);
     // A page without its picture would stand in for the scan while showing nothing of it.
     PictureShape picture = engine.loadPicture(bitmapPath, source);
     // Shown as it was recognised: turned by the layout's turn too.
@@ -107,7 +117,7 @@ void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, co
     picture.height = fitted.height;
     page.picture = std::move(picture);
 
-    for (const xml::Node& line : layout.lines) page.textBoxes.push_back(TextBoxForLine(line, sheet.width, sheet.height));
+    AddTextBoxes(page, layout, sheet.width, sheet.height);
 
     engine.savePageDocument(page, documentPath);
 }

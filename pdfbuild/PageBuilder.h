@@ -1,6 +1,7 @@
 #pragma once
 // The page document of one page bitmap: the picture over an A4 sheet without margins and over it
-// one invisible text box per line of the page's layout document, its text filling the box.
+// one invisible text box per word of the page's layout document, turned with the word's line,
+// its text filling the box (TextPlacement).
 #include <optional>
 #include <string>
 
@@ -16,13 +17,8 @@ namespace kvo::pdfbuild {
 void BuildPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,
                        const std::string& documentPath, const std::optional<PictureSource>& source = std::nullopt);
 
-// The text box of a `line` element of a layout document on a page (a kept page, or a picture
-// page's sheet) whose shown box is `shownWidth` x `shownHeight`: the line's own rectangle, its
-// text filling it, drawn by the plain invisible text writer without an embedded font.
-TextBoxShape TextBoxForLine(const xml::Node& line, double shownWidth, double shownHeight);
-
 // Builds the page document of a page kept from a PDF attachment: the page itself, with one
-// text box per line of its layout document. `bitmapPath` is the page's rendering, whose size
+// text box per word of its layout document. `bitmapPath` is the page's rendering, whose size
 // tells which of the page's boxes it shows. Throws when the rendering cannot be read, so that
 // no page is placed off its words; a missing layout document leaves the page without text.
 void BuildKeptPageDocument(DocumentEngine& engine, const std::string& bitmapPath, const std::string& layoutPath,

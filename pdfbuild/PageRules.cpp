@@ -1,6 +1,5 @@
 #include "pdfbuild/PageRules.h"
 
-#include "shared/xml/LayoutUnits.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,12 +47,6 @@ PictureSize TurnedSize(const PictureSize& size, int clockwise) {
 bool SameShape(const PictureSize& a, const PictureSize& b) {
     if (!(a.width > 0 && a.height > 0 && b.width > 0 && b.height > 0)) return false;
     return std::fabs(std::log((a.width / a.height) / (b.width / b.height))) <= kShapeTolerance;
-}
-
-BoxFrame LineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight) {
-    const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
-    return {line.left * pointsPerUnit, line.top * pointsPerUnit, (line.right - line.left) * pointsPerUnit,
-            (line.bottom - line.top) * pointsPerUnit};
 }
 
 std::u32string CodePointsOf(const std::string& utf8) {

@@ -23,22 +23,6 @@ struct SheetSize {
 // The sheet a page set-up gives: A4 is 841.9 x 595.3 points upright.
 SheetSize SheetSizeOf(PaperSize paper, Orientation orientation);
 
-// A `line` of the layout document, in layout units, as read from its attributes.
-struct LayoutLine {
-    double top = 0;
-    double left = 0;
-    double bottom = 0;
-    double right = 0;
-};
-
-// A line's rectangle in points from the top-left corner of the page it is laid on.
-struct BoxFrame {
-    double left = 0;
-    double top = 0;
-    double width = 0;
-    double height = 0;
-};
-
 // The picture's size on the sheet, keeping its proportions: fitted to the sheet width when the
 // sheet is taller in proportion than the picture, else to the sheet height.
 struct PictureSize {
@@ -57,17 +41,6 @@ PictureSize TurnedSize(const PictureSize& size, int clockwise);
 // Whether two pictures have the same proportions, within kShapeTolerance (1 %).
 inline constexpr double kShapeTolerance = 0.01;
 bool SameShape(const PictureSize& a, const PictureSize& b);
-
-// The least horizontal scale of a line's text fitted to its box. Text reader programs take a
-// letter drawn almost on top of the same letter for a bold-effect copy and drop it, so a
-// harder squeeze would lose letters; such a line runs past the box's edge instead.
-inline constexpr double kLeastNarrowing = 0.5;
-
-// A line on a page shown `shownWidth` x `shownHeight` points (a kept page's shown box, a picture
-// page's sheet): layout units are the page image's pixels scaled to just fit 2480 x 3507, whatever
-// the resolution, so they map onto the shown page by the same fit. Unrounded points from its
-// top-left corner.
-BoxFrame LineFrameOf(const LayoutLine& line, double shownWidth, double shownHeight);
 
 // The characters of a UTF-8 text; each byte that does not start a valid sequence becomes
 // U+FFFD. And one character as UTF-8.

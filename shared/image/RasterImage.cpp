@@ -7,6 +7,7 @@
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -486,6 +487,45 @@ Raster Reduced(const Raster& raster, double factor) {
     Raster result = FromPix(small.get());
     result.xDpi = static_cast<int>(raster.xDpi * factor + 0.5);
     result.yDpi = static_cast<int>(raster.yDpi * factor + 0.5);
+    return result;
+}
+
+std::optional<double> SkewOf(const Raster& raster) {
+    QuietLibrary();
+    PixPtr pix = ToPix(raster);
+    PixPtr bilevel(raster.bitsPerPixel == 1 ? pixClone(pix.get()) : pixConvertTo1(pix.get(), 128));
+    if (!bilevel) return std::nullopt;
+    // The finder's own defaults, but swept over the whole range this system straightens.
+    constexpr l_int32 kSweepReduction = 4, kSearchReduction = 2;
+    constexpr l_float32 kSweepStep = 1, kLeastSearchStep = 0.01f;
+    // Below this ratio of the best score to the worst, the finder's own advice is to not trust it.
+    constexpr l_float32 kLeastConfidence = 3;
+    l_float32 deskew = 0, confidence = 0;
+    if (pixFindSkewSweepAndSearch(bilevel.get(), &deskew, &confidence, kSweepReduction, kSearchReduction,
+                                  static_cast<l_float32>(kMostSkew), kSweepStep, kLeastSearchStep) != 0)
+        return std::nullopt;
+    if (!(confidence >= kLeastConfidence) || !(std::fabs(deskew) < kMostSkew)) return std::nullopt;
+    // The finder gives the clockwise turn that levels the lines.
+    return -static_cast<double>(deskew);
+}
+
+Raster Rotated(const Raster& raster, double degrees) {
+    QuietLibrary();
+    PixPtr pix = ToPix(raster);
+    if (raster.bitsPerPixel == 1) pix.reset(pixConvert1To8(nullptr, pix.get(), 255, 0));
+    if (!pix) throw std::runtime_error("cannot turn the picture");
+    const double radians = degrees * M_PI / 180;
+    const double c = std::fabs(std::cos(radians)), s = std::fabs(std::sin(radians));
+    const int grownX = static_cast<int>(std::ceil((raster.width * c + raster.height * s - raster.width) / 2));
+    const int grownY = static_cast<int>(std::ceil((raster.width * s + raster.height * c - raster.height) / 2));
+    const l_uint32 white = raster.bitsPerPixel == 24 ? 0xffffff00 : 255;
+    PixPtr canvas(pixAddBorderGeneral(pix.get(), grownX, grownX, grownY, grownY, white));
+    if (!canvas) throw std::runtime_error("out of memory for turning the picture");
+    PixPtr turned(pixRotate(canvas.get(), static_cast<l_float32>(radians), L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
+    if (!turned) throw std::runtime_error("cannot turn the picture");
+    Raster result = FromPix(turned.get());
+    result.xDpi = raster.xDpi;
+    result.yDpi = raster.yDpi;
     return result;
 }
 

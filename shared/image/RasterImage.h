@@ -88,6 +88,16 @@ Raster WithSquarePixels(const Raster& raster);
 Raster Scaled(const Raster& raster, double scaleX, double scaleY);
 // A smaller copy (0 < factor < 1) for a quick look at the page: 8-bit grey, or 24-bit colour.
 Raster Reduced(const Raster& raster, double factor);
+// How far the page's text lines are turned from level, in degrees, clockwise as seen (a line
+// running down to the right is turned clockwise); nullopt when the image library's skew finder
+// is not sure (no text lines, pictures, a blank page) or the skew lies beyond kMostSkew. The
+// finder looks at a bilevel copy at a quarter and a half of the resolution.
+inline constexpr double kMostSkew = 15;
+std::optional<double> SkewOf(const Raster& raster);
+// The raster turned clockwise by `degrees` about its centre onto a canvas grown just enough to
+// hold all of it (the new corners are white), the centre staying the centre. A bilevel raster
+// comes back in grey, so the turned strokes keep their edges.
+Raster Rotated(const Raster& raster, double degrees);
 // Bilevel when every pixel is pure black or white, Grey when every pixel has R = G = B.
 PixelKind Classify(const Raster& raster);
 // The same picture at the least depth that keeps every pixel unchanged (1, 8 or 24 bits).

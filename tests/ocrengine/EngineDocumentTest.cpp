@@ -15,22 +15,25 @@ using kvo::test::ReadFile;
 using kvo::test::ScratchDir;
 using kvo::test::WriteFile;
 
+// A word standing on a baseline that falls by a tenth of its width.
 Word MakeWord(std::string text, int lineId, WordRect rect, WordFont font = {1, 2, 10.5, 2}) {
     Word word;
     word.text = std::move(text);
     word.lineId = lineId;
     word.rect = rect;
     word.font = font;
+    word.baseStart = {rect.left, rect.bottom - 5};
+    word.baseEnd = {rect.right, rect.bottom - 5 + (rect.right - rect.left) / 10};
     return word;
 }
 
-// Two paragraphs: lines 0 and 1, then line 2.
+// Two blocks: the first with lines 0 and 1 in one paragraph, the second with line 2.
 PageLayout SamplePage() {
     PageLayout page;
     page.pixelWidth = 2550;
     page.pixelHeight = 3300;
     page.resolution = 300;
-    page.paragraphOfLine = {0, 0, 1};
+    page.lines = {{0, 0, 24, 6.5}, {0, 0, 24, 6.5}, {1, 1, 20, 0}};
     page.words = {MakeWord("The", 0, {100, 50, 130, 120}), MakeWord("a<b&\"c\"", 0, {101, 130, 131, 300.5}),
                   MakeWord("second", 1, {150, 50, 180, 200}, {3, 6, 9.75, 5}),
                   MakeWord("third", 2, {250, 50, 280, 200}, {0, 0, 0, 0})};
@@ -40,7 +43,9 @@ PageLayout SamplePage() {
 bool SameWord(const Word& a, const Word& b) {
     return a.text == b.text && a.lineId == b.lineId && a.rect.top == b.rect.top && a.rect.left == b.rect.left &&
            a.rect.bottom == b.rect.bottom && a.rect.right == b.rect.right && a.font.faceStyle == b.font.faceStyle &&
-           a.font.family == b.font.family && a.font.fontSize == b.font.fontSize && a.font.serif == b.font.serif;
+           a.font.family == b.font.family && a.font.fontSize == b.font.fontSize && a.font.serif == b.font.serif &&
+           a.baseStart.x == b.baseStart.x && a.baseStart.y == b.baseStart.y && a.baseEnd.x == b.baseEnd.x &&
+           a.baseEnd.y == b.baseEnd.y;
 }
 
 TEST(EngineDocument, ReadsBackTheRecognitionItSaved) {
@@ -56,6 +61,14 @@ TEST(EngineDocument, ReadsBackTheRecognitionItSaved) {
     EXPECT_EQ(document.PixelHeight(), 3300);
     ASSERT_EQ(document.WordCount(), 4);
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(SameWord(document.WordAt(i), page.words[i])) << i;
+    for (int i = 0; i < 3; ++i) {
+        const TextLine& line = document.LineAt(i);
+        EXPECT_EQ(line.block, page.lines[i].block) << i;
+        EXPECT_EQ(line.paragraph, page.lines[i].paragraph) << i;
+        EXPECT_EQ(line.ascent, page.lines[i].ascent) << i;
+        EXPECT_EQ(line.descent, page.lines[i].descent) << i;
+    }
+    EXPECT_THROW(document.LineAt(3), EngineError);
     EXPECT_EQ(document.LayoutText(), "The a<b&\"c\"\nsecond\n\nthird\n\n");
     EXPECT_THROW(document.WordAt(4), EngineError);
     EXPECT_THROW(document.SaveAs((dir / "copy.tif").string(), kFileFormatTiff, 1), EngineError)

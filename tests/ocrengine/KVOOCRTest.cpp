@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <sstream>
@@ -96,6 +97,34 @@ TEST_F(KVOOCRProgram, RecognisesTheCorpusPageAsWellAsTheTesseractCommand) {
     EXPECT_GE(ours, 0.95);
     EXPECT_GE(ours, theirs - 0.01) << "tesseract command: " << theirs;
     RecordProperty("recall", std::to_string(ours));
+}
+
+TEST_F(KVOOCRProgram, ASkewedPageIsReadStraightenedAndItsWordsStayWhereThePageShowsThem) {
+    // The corpus page scanned 3 degrees askew: its lines run down to the right.
+    const std::optional<image::Raster> page = image::ReadRaster((kvo::test::CorpusDir() / "linn.png").string());
+    ASSERT_TRUE(page);
+    const image::Raster skewed = image::Rotated(*page, 3);
+    test::WriteBmp24(skewed, temp / "KVOOCR.bmp", 300);
+    EXPECT_EQ(RunOcr(), "");
+
+    EngineDocument engine;
+    engine.Create((temp / "KVOOCR.mdi").string());
+    EXPECT_EQ(engine.PixelWidth(), skewed.width) << "the boxes belong to the page as it lies";
+    EXPECT_EQ(engine.PixelHeight(), skewed.height);
+    std::string text;
+    std::vector<double> slopes;
+    for (int i = 0; i < engine.WordCount(); ++i) {
+        const Word& word = engine.WordAt(i);
+        text += word.text + " ";
+        EXPECT_GE(word.rect.left, 0);
+        EXPECT_LE(word.rect.right, skewed.width);
+        const double length = word.baseEnd.x - word.baseStart.x;
+        if (word.text.size() >= 6 && length > 0) slopes.push_back((word.baseEnd.y - word.baseStart.y) / length);
+    }
+    EXPECT_GE(Recall(WordsOf(ReadFile(kvo::test::CorpusDir() / "linn.txt")), text), 0.95);
+    ASSERT_GT(slopes.size(), 20u);
+    std::nth_element(slopes.begin(), slopes.begin() + slopes.size() / 2, slopes.end());
+    EXPECT_NEAR(std::atan(slopes[slopes.size() / 2]) * 180 / M_PI, 3, 0.5) << "the baselines run as askew as the print";
 }
 
 TEST_F(KVOOCRProgram, AMissingLanguageIsReportedOnOneLineAndLeavesNoResult) {

@@ -25,7 +25,9 @@ std::string Word(const std::string& text, int left, int top, int right, int bott
            std::to_string(right) + " " + std::to_string(bottom) + font + "\" data-text=\"" + text + "\"/>";
 }
 
-std::string Line(const std::string& words = "") { return "<span class=\"ocr_line\">" + words + "</span>"; }
+std::string Line(const std::string& words = "", const std::string& title = "") {
+    return "<span class=\"ocr_line\" title=\"" + title + "\">" + words + "</span>";
+}
 
 std::string Page(const std::string& lines, const std::string& title = "bbox 0 0 2480 3507") {
     return "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title/></head><body><div class=\"ocr_page\" title=\"" +
@@ -68,15 +70,21 @@ protected:
 };
 
 TEST_F(KVOOCRSaveRun, WritesTheWholeTreeWithItsAttributeOrders) {
-    const xml::Document layout = Run(Page(Line(Word("Hello", 10, 20, 60, 40) + Word("world", 70, 22, 130, 42))));
+    // "Hello" stands on the engine's baseline, "world" on its box's bottom edge.
+    const xml::Document layout = Run(Page(Line(Word("Hello", 10, 20, 60, 40, "; x_baseline 10 38 60 39" + kFont) +
+                                                   Word("world", 70, 22, 130, 42),
+                                               "x_size 30; x_descenders 6")));
     const std::string font = "<font fontstyle=\"normal\" fontfamily=\"Times\" fontsize=\"10\" fontserif=\"sans\"/>";
+    const std::string line = "block=\"0\" paragraph=\"0\"";
     EXPECT_EQ(layout.xml(),
               "<pagewords text=\"Hello world&#10;&#10;\">"
               "<sections><section>"
               "<line top=\"20\" left=\"10\" bottom=\"42\" right=\"130\" text=\"Hello world\">" + font + "</line>"
               "</section></sections>"
-              "<word text=\"Hello\">" + font + "<RECT line=\"0\" top=\"20\" left=\"10\" bottom=\"40\" right=\"60\"/></word>"
-              "<word text=\"world\">" + font + "<RECT line=\"0\" top=\"22\" left=\"70\" bottom=\"42\" right=\"130\"/></word>"
+              "<word text=\"Hello\">" + font + "<RECT line=\"0\" top=\"20\" left=\"10\" bottom=\"40\" right=\"60\" " + line +
+              " baseline=\"10 38 60 39\" ascent=\"24\" descent=\"6\"/></word>"
+              "<word text=\"world\">" + font + "<RECT line=\"0\" top=\"22\" left=\"70\" bottom=\"42\" right=\"130\" " + line +
+              " baseline=\"70 42 130 42\" ascent=\"24\" descent=\"6\"/></word>"
               "</pagewords>");
 }
 
@@ -182,13 +190,20 @@ TEST_F(KVOOCRSaveRun, KeepsMarkupCharactersInTextsUnchanged) {
     EXPECT_EQ(layout.documentElement().attribute("text"), "a<b & \"q\"'s\n\n");
 }
 
-TEST_F(KVOOCRSaveRun, ParagraphsAreSeparatedInThePageText) {
+TEST_F(KVOOCRSaveRun, ParagraphsAreSeparatedInThePageTextAndNumberedWithTheirBlocks) {
+    // Two blocks: the first with two paragraphs, the second with one.
     const std::string paragraphOne = "<p class=\"ocr_par\">" + Line(Word("one", 10, 10, 40, 30)) +
                                      Line(Word("two", 10, 40, 40, 60)) + "</p>";
     const std::string paragraphTwo = "<p class=\"ocr_par\">" + Line(Word("three", 10, 90, 40, 110)) + "</p>";
-    const xml::Document layout = Run(Page(paragraphOne + paragraphTwo));
-    EXPECT_EQ(layout.documentElement().attribute("text"), "one\ntwo\n\nthree\n\n");
-    EXPECT_EQ(Sections(layout), (std::vector<std::vector<std::string>>{{"one"}, {"two"}, {"three"}}));
+    const std::string paragraphThree = "<p class=\"ocr_par\">" + Line(Word("four", 10, 190, 40, 210)) + "</p>";
+    const xml::Document layout = Run(Page("<div class=\"ocr_carea\">" + paragraphOne + paragraphTwo + "</div>" +
+                                          "<div class=\"ocr_carea\">" + paragraphThree + "</div>"));
+    EXPECT_EQ(layout.documentElement().attribute("text"), "one\ntwo\n\nthree\n\nfour\n\n");
+    EXPECT_EQ(Sections(layout), (std::vector<std::vector<std::string>>{{"one"}, {"two"}, {"three"}, {"four"}}));
+    std::vector<std::string> numbers;
+    for (const xml::Node& rect : layout.selectNodes("pagewords/word/RECT"))
+        numbers.push_back(*rect.attribute("block") + "/" + *rect.attribute("paragraph"));
+    EXPECT_EQ(numbers, (std::vector<std::string>{"0/0", "0/0", "0/1", "1/2"}));
 }
 
 TEST_F(KVOOCRSaveRun, LinesWithoutWordsGiveTheEmptyForm) {

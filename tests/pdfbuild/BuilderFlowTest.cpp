@@ -40,7 +40,11 @@ bool ConsumeFailure(std::map<std::string, int>& failures, const std::string& key
     return true;
 }
 
-std::string MarkerOf(const PageDocument& page) { return page.textBoxes.empty() ? "" : page.textBoxes.front().text; }
+std::string MarkerOf(const PageDocument& page) {
+    std::string marker;
+    for (const TextBoxShape& box : page.textBoxes) marker += box.text;
+    return marker;
+}
 
 // The real engine with failures on demand.
 class FailingEngine : public KvoEngine {

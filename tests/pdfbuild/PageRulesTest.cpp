@@ -98,14 +98,7 @@ TEST(KeptPageRules, ShownCornersLandOnTheirCornersOfTheBoxUnderEveryRotation) {
     EXPECT_EQ(pdf::VisibleBox({box, {600, 600, 900, 900}, 0}).x0, -50) << "outside it: the media box";
 }
 
-TEST(KeptPageRules, LayoutUnitsFitTheShownPageAndFrameTagsNameTheirFrame) {
-    const LayoutLine line{300, 150, 340, 1500};
-    const BoxFrame tall = LineFrameOf(line, 600, 1000);  // taller than A4 in proportion: by height
-    EXPECT_NEAR(tall.left, 150 * 1000 / 3507.0, 1e-9);
-    EXPECT_NEAR(tall.height, 40 * 1000 / 3507.0, 1e-9);
-    const BoxFrame wide = LineFrameOf(line, 800, 400);  // landscape: by width
-    EXPECT_NEAR(wide.top, 300 * 800 / 2480.0, 1e-9);
-    EXPECT_NEAR(wide.width, 1350 * 800 / 2480.0, 1e-9);
+TEST(KeptPageRules, FrameTagsNameTheirFrameAndTextComesAsCharacters) {
     EXPECT_EQ(FrameIndexOf("/tmp/Scan000012.bmp"), 12);
     EXPECT_EQ(FrameIndexOf("Scan000000.BMP"), 0);
     EXPECT_EQ(FrameIndexOf("/tmp/Scan12.bmp"), std::nullopt);

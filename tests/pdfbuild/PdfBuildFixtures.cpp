@@ -1,6 +1,9 @@
 #include "pdfbuild/PdfBuildFixtures.h"
 
+#include <array>
+#include <cmath>
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 
 #include "shared/xml/XmlDocument.h"
@@ -59,19 +62,73 @@ void WriteLayout(const fs::path& file, const std::vector<LayoutLine>& lines) {
     xml::Document doc;
     xml::Node root = doc.appendElement("pagewords");
     root.setAttribute("text", "");
-    xml::Node section = root.appendElement("sections").appendElement("section");
-    for (const LayoutLine& line : lines) {
-        xml::Node node = section.appendElement("line");
+    xml::Node sections = root.appendElement("sections");
+    const auto setFont = [](xml::Node font, const LayoutLine& line) {
+        font.setAttribute("fontstyle", line.fontstyle);
+        font.setAttribute("fontfamily", line.fontfamily);
+        font.setAttribute("fontsize", line.fontsize);
+        font.setAttribute("fontserif", "sans");
+    };
+    const auto number = [](double value) { return std::to_string(std::llround(value)); };
+    struct Word {
+        std::string text;
+        std::size_t line;
+        std::vector<std::pair<const char*, std::string>> rect;
+    };
+    std::vector<Word> words;
+    for (std::size_t n = 0; n < lines.size(); ++n) {
+        const LayoutLine& line = lines[n];
+        xml::Node node = sections.appendElement("section").appendElement("line");
         node.setAttribute("top", std::to_string(line.top));
         node.setAttribute("left", std::to_string(line.left));
         node.setAttribute("bottom", std::to_string(line.bottom));
         node.setAttribute("right", std::to_string(line.right));
         node.setAttribute("text", line.text);
-        xml::Node font = node.appendElement("font");
-        font.setAttribute("fontstyle", line.fontstyle);
-        font.setAttribute("fontfamily", line.fontfamily);
-        font.setAttribute("fontsize", line.fontsize);
-        font.setAttribute("fontserif", "sans");
+        setFont(node.appendElement("font"), line);
+        std::vector<std::string> parts;
+        std::istringstream split(line.text);
+        for (std::string part; split >> part;) parts.push_back(part);
+        std::size_t letters = 0;
+        for (const std::string& part : parts) letters += part.size();
+        const double height = static_cast<double>(line.bottom) - line.top, gap = height / 4;
+        const double widths = static_cast<double>(line.right) - line.left - gap * (parts.empty() ? 0 : parts.size() - 1);
+        const double perLetter = letters ? widths / letters : 0;
+        const double radians = line.degrees.value_or(0) * M_PI / 180, c = std::cos(radians), s = std::sin(radians);
+        const double ascent = 0.8 * height, descent = 0.2 * height;
+        const double baseX = line.left, baseY = line.top + ascent;
+        double at = 0;
+        for (const std::string& part : parts) {
+            const double end = at + perLetter * part.size();
+            Word word{part, n, {{"line", std::to_string(n)}}};
+            if (!line.degrees) {
+                for (const auto& [name, value] : {std::pair{"top", line.top + 0.0}, {"left", line.left + at},
+                                                  {"bottom", line.bottom + 0.0}, {"right", line.left + end}})
+                    word.rect.emplace_back(name, number(value));
+            } else {
+                // The upright box around the word turned about the line's start.
+                double top = 1e300, left = 1e300, bottom = -1e300, right = -1e300;
+                for (double along : {at, end})
+                    for (double across : {-ascent, descent}) {
+                        const double x = baseX + along * c - across * s, y = baseY + along * s + across * c;
+                        top = std::min(top, y), left = std::min(left, x), bottom = std::max(bottom, y), right = std::max(right, x);
+                    }
+                for (const auto& [name, value] : {std::pair{"top", top}, {"left", left}, {"bottom", bottom}, {"right", right}})
+                    word.rect.emplace_back(name, number(value));
+                word.rect.emplace_back("baseline", number(baseX + at * c) + " " + number(baseY + at * s) + " " +
+                                                       number(baseX + end * c) + " " + number(baseY + end * s));
+                word.rect.emplace_back("ascent", number(ascent));
+                word.rect.emplace_back("descent", number(descent));
+            }
+            words.push_back(std::move(word));
+            at = end + gap;
+        }
+    }
+    for (const Word& word : words) {
+        xml::Node node = root.appendElement("word");
+        node.setAttribute("text", word.text);
+        setFont(node.appendElement("font"), lines[word.line]);
+        xml::Node rect = node.appendElement("RECT");
+        for (const auto& [name, value] : word.rect) rect.setAttribute(name, value);
     }
     doc.save(file.string());
 }

@@ -2,6 +2,7 @@
 // Inputs of the builder written by hand: page bitmaps, layout documents, the page list; and the
 // poppler tools that read its PDF back.
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,14 @@ struct LayoutLine {
     std::string fontsize = "10";
     std::string fontfamily = "Helvetica";
     std::string fontstyle = "normal";
+    // A line printed askew: its words get the engine's baselines, turned clockwise by this
+    // many degrees about the line's start.
+    std::optional<double> degrees = std::nullopt;
 };
-// A layout document with one section holding the lines.
+// A layout document with one section per line, and the line's words sharing its width by their
+// letters, a quarter of its height apart. Without `degrees` a word stands on its box's bottom
+// edge; with it, the line's baseline starts at its left edge, four fifths down its height, and
+// reaches that far up and a fifth of its height down, and each word's box holds it turned.
 void WriteLayout(const fs::path& file, const std::vector<LayoutLine>& lines);
 
 // "KVOCurr.xml" in `folder` listing the page bitmaps in order.

@@ -1,0 +1,68 @@
+#pragma once
+// Where the invisible text goes: each recognised word on a box of its own over the printed
+// word, standing on its line's baseline and turned with it, the lines in the engine's reading
+// order. Plain geometry, no I/O.
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pdfbuild/PageDocument.h"
+#include "shared/pdf/PageOverlay.h"
+
+namespace kvo::pdfbuild {
+
+// A `word` of the layout document, in layout units, as read from its attributes.
+struct LayoutWord {
+    std::string text;
+    std::optional<int> line;  // the engine's line number; nullopt when it cannot be read
+    int block = 0;
+    int paragraph = 0;
+    double top = 0, left = 0, bottom = 0, right = 0;
+    // The stretch of the line's baseline under the word, x1 y1 x2 y2; nullopt when the layout
+    // does not give it (the word then stands on its box's bottom edge).
+    std::optional<std::array<double, 4>> baseline;
+    double ascent = 0;  // the line's reach above and below its baseline; 0 when not given
+    double descent = 0;
+};
+
+// A word placed on a page, in points from the shown page's top-left corner, y downward.
+struct PlacedWord {
+    std::string text;     // with a blank after it when another word of its line follows
+    double x = 0, y = 0;  // where the word begins on its baseline
+    double length = 0;    // along the baseline
+    double angle = 0;     // of the baseline, degrees clockwise as seen
+    double ascent = 0;    // the line's reach above and below the baseline
+    double descent = 0;
+};
+
+// Readers that sort text by position (poppler's, for one) take words for one line only while
+// their baselines lie within about half a line's height of the first word's; a line on a
+// skewed page rises or falls more than that and is read in pieces, which come out of order
+// (a rising line's right end before its left). So a line that rises more than kKeptWholeRise of
+// its height is levelled to rise just that much, about its middle, when that moves none of its
+// words up or down by more than kMostLevelling of the line's height: the line is then read whole
+// and its words still lie on the printed ones. A line that would need more is left as printed,
+// since moving its words would take them off the print without keeping the line whole.
+inline constexpr double kKeptWholeRise = 0.45;
+inline constexpr double kMostLevelling = 0.3;
+
+// The words of a page whose shown box is `shownWidth` x `shownHeight` points (a kept page's
+// shown box, a picture page's sheet): layout units are the page image's pixels scaled to just
+// fit 2480 x 3507, so they map onto the shown page by the same fit. A line's words share the
+// slope from its first word's start to its last word's end; each word begins where its own
+// stretch of baseline begins and is as long as that stretch (its box's width when the stretch
+// is missing or empty). Lines come ordered by block, paragraph and line number, their words in
+// the layout's order; words without text are left out.
+std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight);
+
+// The unframed text box of a placed word: as long as the word and as high as its line's reach,
+// turned about its centre by the line's angle, the word's text filling it.
+TextBoxShape TextBoxOf(const PlacedWord& word);
+
+// The run of invisible text that fills a text box, turned with it: as high as the box, its
+// advances (as `advanceOf` measures them) stretched or narrowed to the box's width. Blanks at
+// its end (the break after a word) run past the box. nullopt for a box without area or text.
+std::optional<pdf::TextRun> RunFilling(const TextBoxShape& box, const pdf::AdvanceOf& advanceOf);
+
+}  // namespace kvo::pdfbuild
