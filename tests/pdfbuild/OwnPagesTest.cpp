@@ -10,6 +10,7 @@
 #include "pdfbuild/PdfBuildFixtures.h"
 #include "shared/image/RasterImage.h"
 #include "shared/platform/FileSearch.h"
+#include "shared/xml/LayoutUnits.h"
 #include "shared/xml/XmlDocument.h"
 #include "support/PdfAssembly.h"
 
@@ -206,6 +207,58 @@ TEST_F(OwnPagesTest, TextLayerLandsOnThePrintedWordsWhateverTheRotationAndCropBo
         return CommandOutput("pdfinfo -f 1 -l 4 -box " + ShellQuoted(pdf.string()) + " | grep '^Page '");
     };
     EXPECT_EQ(boxes(result), boxes(attachment));
+}
+
+TEST_F(OwnPagesTest, AScanPrinted3DegreesAskewIsReadInOrderWithItsWordsOnThePrintAlsoUnderRotate) {
+    const std::vector<std::string> lines = {"Invoice number 4711 of March", "payable within thirty days", "to the account below"};
+    // As shown, each page is the same scan, 3 degrees askew; the page carrying /Rotate 90 holds
+    // it in its user space turned back a quarter, as a scanner that stored it so would.
+    const image::Raster shown = image::Rotated(image::ReduceLossless(test::PrintedPage(lines)), 3);
+    std::vector<PageSpec> pages;
+    for (int rotate : {0, 90}) {
+        const image::Raster stored = image::Turned(shown, (360 - rotate) % 360);
+        image::WriteRasterFile(stored, (dir / "scan.jpg").string(), image::FileFormat::Jpeg);
+        const double width = stored.width * 72.0 / 300, height = stored.height * 72.0 / 300;
+        char box[64], draw[96];
+        std::snprintf(box, sizeof box, "0 0 %.2f %.2f", width, height);
+        std::snprintf(draw, sizeof draw, "q %.2f 0 0 %.2f 0 0 cm /Im0 Do Q", width, height);
+        pages.push_back({box, "", rotate, draw, test::ReadFile(dir / "scan.jpg"), stored.width, stored.height});
+    }
+    const fs::path attachment = dir / "Askew.pdf";
+    WritePdf(attachment, pages);
+    SplitPdf(attachment, 2, true);
+    const fs::path result = Build();
+    ASSERT_TRUE(fs::exists(result));
+
+    for (int page = 1; page <= 2; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        std::string text = test::PdfText(result, page);
+        text = std::regex_replace(text.substr(0, text.find_last_not_of("\n\f") + 1), std::regex("\n+"), "\n");
+        EXPECT_EQ(text, lines[0] + "\n" + lines[1] + "\n" + lines[2]);
+        // Each word's highlight, as poppler finds it, is centred on the word as recognised.
+        xml::Document layout;
+        ASSERT_TRUE(layout.load((dir / ("Doc" + std::to_string(page) + ".bmp.xml")).string()));
+        const std::string info = CommandOutput("pdfinfo -f " + std::to_string(page) + " -l " + std::to_string(page) + " " +
+                                               ShellQuoted(result.string()));
+        double width = 0, height = 0;
+        int rotate = 0;
+        ASSERT_EQ(std::sscanf(info.c_str() + info.find("size:") + 5, "%lf x %lf", &width, &height), 2);
+        ASSERT_EQ(std::sscanf(info.c_str() + info.find("rot:") + 4, "%d", &rotate), 1);
+        EXPECT_EQ(rotate, page == 1 ? 0 : 90);
+        const pdf::ShownSize shown = pdf::ShownSizeOf({0, 0, width, height}, rotate);
+        const double pointsPerUnit = 1 / handoff::PageScale(shown.width, shown.height);
+        for (const xml::Node& word : layout.selectNodes("pagewords/word")) {
+            const std::string name = word.attribute("text").value_or("");
+            const std::optional<WordBox> found = WordBoxOf(result, page, name);
+            ASSERT_TRUE(found) << name;
+            const xml::Node rect = word.selectSingleNode("RECT");
+            const auto edge = [&](const char* side) { return std::stod(*rect.attribute(side)) * pointsPerUnit; };
+            EXPECT_GT((found->xMin + found->xMax) / 2, edge("left")) << name;
+            EXPECT_LT((found->xMin + found->xMax) / 2, edge("right")) << name;
+            EXPECT_GT((found->yMin + found->yMax) / 2, edge("top")) << name;
+            EXPECT_LT((found->yMin + found->yMax) / 2, edge("bottom")) << name;
+        }
+    }
 }
 
 TEST_F(OwnPagesTest, AnAttachmentThatCannotBeReadAnyMoreGivesNoPdf) {

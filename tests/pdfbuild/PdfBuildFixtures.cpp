@@ -3,10 +3,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
 #include "shared/xml/XmlDocument.h"
+
+#include <cairo.h>
 
 namespace kvo::test {
 
@@ -131,6 +134,38 @@ void WriteLayout(const fs::path& file, const std::vector<LayoutLine>& lines) {
         for (const auto& [name, value] : word.rect) rect.setAttribute(name, value);
     }
     doc.save(file.string());
+}
+
+// A 300-dpi page printing `lines` in Liberation Sans, drawn with cairo.
+image::Raster PrintedPage(const std::vector<std::string>& lines) {
+    constexpr int kWidth = 1400, kLineHeight = 160;
+    const int height = kLineHeight * static_cast<int>(lines.size() + 1);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, height);
+    cairo_t* cr = cairo_create(surface);
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_paint(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, 75);  // 18 points at 300 dpi
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        cairo_move_to(cr, 120, kLineHeight * (i + 1));
+        cairo_show_text(cr, lines[i].c_str());
+    }
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    image::Raster page{kWidth, height, 24, 300, 300, static_cast<std::size_t>(kWidth) * 3, {}};
+    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const int stride = cairo_image_surface_get_stride(surface);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, data + y * stride + 4 * x, 4);
+            page.pixels.push_back(static_cast<std::uint8_t>(pixel >> 16));
+            page.pixels.push_back(static_cast<std::uint8_t>(pixel >> 8));
+            page.pixels.push_back(static_cast<std::uint8_t>(pixel));
+        }
+    cairo_surface_destroy(surface);
+    return page;
 }
 
 void WritePageList(const fs::path& folder, const std::vector<std::string>& pageBitmaps) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "shared/image/RasterImage.h"
 #include "support/PdfTools.h"
 #include "support/TestSupport.h"
 
@@ -35,6 +36,10 @@ struct LayoutLine {
 // edge; with it, the line's baseline starts at its left edge, four fifths down its height, and
 // reaches that far up and a fifth of its height down, and each word's box holds it turned.
 void WriteLayout(const fs::path& file, const std::vector<LayoutLine>& lines);
+
+// A 300-dpi page printing `lines` in black Liberation Sans of 18 points on white, drawn with
+// cairo: a document nobody scanned, for the whole road through recognition.
+image::Raster PrintedPage(const std::vector<std::string>& lines);
 
 // "KVOCurr.xml" in `folder` listing the page bitmaps in order.
 void WritePageList(const fs::path& folder, const std::vector<std::string>& pageBitmaps);

@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cairo.h>
-
-#include <cstring>
-
 #include <sstream>
 
 #include "pdfbuild/FaceMetrics.h"
@@ -250,38 +246,6 @@ TEST_F(PdfOutputTest, LinesOfAPageScanned3DegreesAskewAreExtractedWholeInOrderAn
     }
 }
 
-// A 300-dpi page printing `lines` in Liberation Sans, drawn with cairo.
-image::Raster PrintedPage(const std::vector<std::string>& lines) {
-    constexpr int kWidth = 1400, kLineHeight = 160;
-    const int height = kLineHeight * static_cast<int>(lines.size() + 1);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, height);
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_source_rgb(cr, 1, 1, 1);
-    cairo_paint(cr);
-    cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_select_font_face(cr, "Liberation Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(cr, 75);  // 18 points at 300 dpi
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        cairo_move_to(cr, 120, kLineHeight * (i + 1));
-        cairo_show_text(cr, lines[i].c_str());
-    }
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    image::Raster page{kWidth, height, 24, 300, 300, static_cast<std::size_t>(kWidth) * 3, {}};
-    const unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            std::uint32_t pixel;
-            std::memcpy(&pixel, data + y * stride + 4 * x, 4);
-            page.pixels.push_back(static_cast<std::uint8_t>(pixel >> 16));
-            page.pixels.push_back(static_cast<std::uint8_t>(pixel >> 8));
-            page.pixels.push_back(static_cast<std::uint8_t>(pixel));
-        }
-    cairo_surface_destroy(surface);
-    return page;
-}
-
 TEST_F(PdfOutputTest, LettersBeyondWesternEuropeComeBackOutOfTheTextLayerUnchanged) {
     // One printed page per language, each recognised in its own language as a firm would
     // configure it, then built into one PDF.
@@ -292,7 +256,7 @@ TEST_F(PdfOutputTest, LettersBeyondWesternEuropeComeBackOutOfTheTextLayerUnchang
     for (const auto& [language, word] : pages) {
         test::WriteFile(dir / "console.ini", "[OCR]\nLanguages=" + language + "\n");
         const fs::path bitmap = dir / ("Names00000" + std::to_string(bitmaps.size()) + ".bmp");
-        image::WriteRasterFile(PrintedPage({word + " " + word}), bitmap.string(), image::FileFormat::Bmp);
+        image::WriteRasterFile(test::PrintedPage({word + " " + word}), bitmap.string(), image::FileFormat::Bmp);
         fs::copy_file(bitmap, dir / "KVOOCR.bmp", fs::copy_options::overwrite_existing);
         test::CommandOutput(test::ShellQuoted((test::BinDir() / "KVOOCR").string()) + " 2>&1");
         ASSERT_TRUE(fs::exists(dir / "KVOOCR.mdi.xml")) << language << " is installed by scripts/install-deps";
