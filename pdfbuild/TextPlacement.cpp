@@ -49,7 +49,9 @@ std::vector<Line> LinesOf(const std::vector<LayoutWord>& words) {
 
 void PlaceLine(const Line& line, double pointsPerUnit, std::vector<PlacedWord>& placed) {
     const Point first = StartOf(*line.front()), last = EndOf(*line.back());
-    const double dx = last.x - first.x, dy = last.y - first.y, span = std::hypot(dx, dy);
+    // The layout's coordinates are whole units: a line rising by no more than one is level.
+    const double dx = last.x - first.x, dy = std::fabs(last.y - first.y) <= 1 ? 0 : last.y - first.y;
+    const double span = std::hypot(dx, dy);
     const double ux = span > 0 ? dx / span : 1, uy = span > 0 ? dy / span : 0;
 
     double ascent = 0, descent = 0;
@@ -70,12 +72,17 @@ void PlaceLine(const Line& line, double pointsPerUnit, std::vector<PlacedWord>& 
     const bool levelled = std::fabs(rise) > keptRise && std::fabs(rise) - keptRise <= 2 * kMostLevelling * height;
     const double flattening = levelled ? keptRise / std::fabs(rise) : 1;
 
+    // Where each word begins along the line.
+    const auto along = [&](const Point& p) { return (p.x - first.x) * ux + (p.y - first.y) * uy; };
     for (std::size_t i = 0; i < line.size(); ++i) {
         const LayoutWord& word = *line[i];
-        const Point start = StartOf(word), end = EndOf(word);
-        const double from = (start.x - first.x) * ux + (start.y - first.y) * uy;
-        double length = (end.x - first.x) * ux + (end.y - first.y) * uy - from;
+        const double from = along(StartOf(word));
+        double length = along(EndOf(word)) - from;
         if (!(length > 0)) length = word.right - word.left;
+        if (i + 1 < line.size()) {
+            const double room = along(StartOf(*line[i + 1])) - kLeastWordGap * height - from;
+            if (room > 0) length = std::min(length, room);
+        }
         const double shift = (from - span / 2) * uy * (flattening - 1);
         PlacedWord out;
         out.text = word.text + (i + 1 < line.size() ? " " : "");

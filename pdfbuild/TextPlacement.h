@@ -47,12 +47,17 @@ struct PlacedWord {
 inline constexpr double kKeptWholeRise = 0.45;
 inline constexpr double kMostLevelling = 0.3;
 
+// Readers put a blank between two words only where a gap lies between them: a word whose box
+// reaches into the next word's (as italics and touching letters give) ends kLeastWordGap of the
+// line's height before the next begins.
+inline constexpr double kLeastWordGap = 0.1;
+
 // The words of a page whose shown box is `shownWidth` x `shownHeight` points (a kept page's
 // shown box, a picture page's sheet): layout units are the page image's pixels scaled to just
 // fit 2480 x 3507, so they map onto the shown page by the same fit. A line's words share the
 // slope from its first word's start to its last word's end; each word begins where its own
 // stretch of baseline begins and is as long as that stretch (its box's width when the stretch
-// is missing or empty). Lines come ordered by block, paragraph and line number, their words in
+// is missing or empty), short of kLeastWordGap before the next word. Lines come ordered by block, paragraph and line number, their words in
 // the layout's order; words without text are left out.
 std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight);
 

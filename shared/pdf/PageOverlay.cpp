@@ -1,5 +1,6 @@
 #include "shared/pdf/PageOverlay.h"
 
+#include <qpdf/Pl_Flate.hh>
 #include <qpdf/Pl_Function.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
@@ -24,8 +25,10 @@ std::string Num(double value, int decimals = 4) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
     std::string s(text);
-    while (!s.empty() && s.back() == '0') s.pop_back();
-    if (!s.empty() && s.back() == '.') s.pop_back();
+    if (s.find('.') != std::string::npos) {
+        while (s.back() == '0') s.pop_back();
+        if (s.back() == '.') s.pop_back();
+    }
     return s == "-0" ? "0" : s;
 }
 
@@ -186,18 +189,18 @@ std::vector<std::u32string> GlyphsOf(const std::u32string& text) {
 // The fonts of the written runs: simple fonts named by the standard face Helvetica, so that no
 // reader needs a font file for them, whose codes stand for whole words. Code 32 is the blank in
 // every font; the words take the codes 33..255, up to 223 a font, as they first occur in the
-// document. A ToUnicode map gives each code its text back; each code's width is its text's
-// advance.
+// document, and keep them (a word written again costs its code, not another map entry). A
+// ToUnicode map gives each code its text back; each code's width is its text's advance.
 class RunFonts {
 public:
     RunFonts(QPDF& pdf, const AdvanceOf& advanceOf) : pdf_(pdf), advanceOf_(advanceOf) {}
 
-    // The font and code of a glyph (a word, or the blank in `currentFont`), adding it on first use.
-    std::pair<int, unsigned char> codeOf(const std::u32string& glyph, int currentFont) {
-        if (glyph.size() == 1 && glyph.front() == kBlank) return {std::max(currentFont, 0), kBlankCode};
-        auto found = codes_.find(glyph);
-        if (found != codes_.end()) return found->second;
-        if (fonts_.empty() || fonts_.back().size() == kWordsPerFont) fonts_.emplace_back();
+    // The font and code of a glyph (a word, or the blank) written while `currentFont` is in use.
+    std::pair<int, unsigned char> codeOf(const std::u32string& glyph, std::optional<int> currentFont) {
+        if (fonts_.empty()) fonts_.emplace_back();
+        if (glyph.size() == 1 && glyph.front() == kBlank) return {currentFont.value_or(0), kBlankCode};
+        if (auto found = codes_.find(glyph); found != codes_.end()) return found->second;
+        if (fonts_.back().size() == kWordsPerFont) fonts_.emplace_back();
         fonts_.back().push_back(glyph);
         const std::pair<int, unsigned char> code{static_cast<int>(fonts_.size()) - 1,
                                                  static_cast<unsigned char>(kBlankCode + fonts_.back().size())};
@@ -205,13 +208,14 @@ public:
         return code;
     }
 
-    static std::string NameOf(int font) { return "/KVOF" + std::to_string(font); }
+    // The text layer's form has resources of its own: short names cannot meet the page's.
+    static std::string NameOf(int font) { return "/F" + std::to_string(font); }
 
     // The font dictionaries, as resources; made once all runs are written.
     QPDFObjectHandle resources() {
-        if (fonts_.empty()) fonts_.emplace_back();  // a run of blanks alone still names a font
         QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
-        for (std::size_t f = 0; f < fonts_.size(); ++f) fonts.replaceKey(NameOf(static_cast<int>(f)), makeFont(fonts_[f]));
+        for (std::size_t f = 0; f < fonts_.size(); ++f)
+            fonts.replaceKey(NameOf(static_cast<int>(f)), makeFont(fonts_[f]));
         return fonts;
     }
 
@@ -239,7 +243,8 @@ private:
     }
 
     QPDFObjectHandle makeFont(const std::vector<std::u32string>& words) {
-        std::string widths = "[" + Num(advanceOf_(kBlank), 1);
+        // Whole thousandths of the size: finer than any recognised box.
+        std::string widths = "[" + Num(advanceOf_(kBlank), 0);
         std::string cmap =
             "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CIDSystemInfo << /Registry (Adobe) "
             "/Ordering (UCS) /Supplement 0 >> def /CMapName /Adobe-Identity-UCS def /CMapType 2 def\n"
@@ -248,7 +253,7 @@ private:
         std::vector<std::pair<unsigned, std::u32string>> entries{{kBlankCode, std::u32string(1, kBlank)}};
         for (std::size_t k = 0; k < words.size(); ++k) {
             entries.emplace_back(kBlankCode + 1 + k, words[k]);
-            widths += " " + Num(advanceOf(words[k]), 1);
+            widths += " " + Num(advanceOf(words[k]), 0);
         }
         for (std::size_t i = 0; i < entries.size(); i += 100) {
             const std::size_t end = std::min(entries.size(), i + 100);
@@ -271,40 +276,43 @@ private:
     QPDF& pdf_;
     const AdvanceOf& advanceOf_;
     std::map<std::u32string, std::pair<int, unsigned char>> codes_;
-    std::vector<std::vector<std::u32string>> fonts_;
+    std::vector<std::vector<std::u32string>> fonts_;  // each font's words, in code order
 };
 
 // The content that writes the runs of a page whose shown height is `shownHeight`. A run turned
 // like the one before it is placed by its distance from that one along the same axes (Td),
-// which keeps the content small; any other by its own text matrix (Tm).
+// which keeps the content small; any other by its own text matrix (Tm). Positions and sizes are
+// written to a tenth of a point, far finer than any recognised box, and the horizontal scale, taken
+// against the size as written, in whole percent: a word's length is then off by half a percent at
+// most, a fraction of a letter.
 std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, RunFonts& fonts) {
+    const auto tenth = [](double value) { return std::round(value * 10) / 10; };
     std::string content = "BT 3 Tr\n";
     std::optional<int> font;
     std::optional<double> size, scale, angle;
     double x = 0, y = 0;  // the current line matrix's origin, in the page's own (upward) coordinates
     for (const TextRun& run : runs) {
-        if (run.text.empty() || !(run.size > 0) || !(run.horizontalScale > 0) || !std::isfinite(run.angle)) continue;
+        const double writtenSize = tenth(run.size);
+        if (run.text.empty() || !(writtenSize > 0) || !(run.horizontalScale > 0) || !std::isfinite(run.angle)) continue;
         // Clockwise as seen is clockwise on the page: with y growing upward, a turn by -angle.
         const double radians = -run.angle * M_PI / 180;
         const double c = std::cos(radians), s = std::sin(radians);
         const double toX = run.left, toY = shownHeight - run.baseline;
-        // Hundredths of a point are far finer than any recognised box.
-        if (angle && std::fabs(*angle - run.angle) < 1e-9) {
-            const double along = std::round(((toX - x) * c + (toY - y) * s) * 100) / 100;
-            const double across = std::round((-(toX - x) * s + (toY - y) * c) * 100) / 100;
-            content += Num(along, 2) + " " + Num(across, 2) + " Td";
+        if (angle && *angle == run.angle) {
+            const double along = tenth((toX - x) * c + (toY - y) * s), across = tenth(-(toX - x) * s + (toY - y) * c);
+            content += Num(along, 1) + " " + Num(across, 1) + " Td";
             x += along * c - across * s;
             y += along * s + across * c;
         } else {
-            x = std::round(toX * 100) / 100;
-            y = std::round(toY * 100) / 100;
-            content += Num(c, 5) + " " + Num(s, 5) + " " + Num(-s, 5) + " " + Num(c, 5) + " " + Num(x, 2) + " " + Num(y, 2) +
-                       " Tm";
+            x = tenth(toX);
+            y = tenth(toY);
+            content += Num(c, 5) + " " + Num(s, 5) + " " + Num(-s, 5) + " " + Num(c, 5) + " " + Num(x, 1) + " " + Num(y, 1) + " Tm";
             angle = run.angle;
         }
-        if (!scale || std::fabs(*scale - run.horizontalScale) > 1e-9) {
-            content += " " + Num(run.horizontalScale * 100, 2) + " Tz";
-            scale = run.horizontalScale;
+        const double writtenScale = std::round(run.horizontalScale * run.size / writtenSize * 100);
+        if (scale != writtenScale) {
+            content += " " + Num(writtenScale, 0) + " Tz";
+            scale = writtenScale;
         }
         std::string codes;
         const auto flush = [&] {
@@ -312,12 +320,12 @@ std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, Ru
             codes.clear();
         };
         for (const std::u32string& glyph : GlyphsOf(run.text)) {
-            const auto [glyphFont, code] = fonts.codeOf(glyph, font.value_or(0));
-            if (glyphFont != font || !size || std::fabs(*size - run.size) > 1e-9) {
+            const auto [glyphFont, code] = fonts.codeOf(glyph, font);
+            if (glyphFont != font || size != writtenSize) {
                 flush();
-                content += " " + RunFonts::NameOf(glyphFont) + " " + Num(run.size, 2) + " Tf";
+                content += " " + RunFonts::NameOf(glyphFont) + " " + Num(writtenSize, 1) + " Tf";
                 font = glyphFont;
-                size = run.size;
+                size = writtenSize;
             }
             char hex[4];
             std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned>(code));
@@ -400,6 +408,8 @@ void WriteResultPdf(const std::vector<ResultPage>& pages, const std::string& sou
             for (QPDFObjectHandle& form : runForms) form.getDict().replaceKey("/Resources", resources);
         }
 
+        // The text layer and the file's structure are packed as tightly as deflate can.
+        Pl_Flate::setCompressionLevel(9);
         QPDFWriter writer(out);
         Pl_Function output("result", nullptr, [&sink](unsigned char const* data, size_t size) { sink(data, size); });
         writer.setOutputPipeline(&output);

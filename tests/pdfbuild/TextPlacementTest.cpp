@@ -130,9 +130,15 @@ TEST(TextPlacement, LinesComeInReadingOrderAndWordsWithoutBaselinesFillTheirBoxe
     add("stray", std::nullopt, 0, 0, 100);
     add("third", 1, 1, 1, 100);
     add("next", 2, 1, 1, 220);
+    add("touching", 3, 1, 1, 100);
+    add("italics", 3, 1, 1, 195);  // its box begins inside the one before
     std::vector<std::string> texts;
-    for (const PlacedWord& word : PlaceWords(words, kA4Width, kA4Height)) texts.push_back(word.text);
-    EXPECT_EQ(texts, (std::vector<std::string>{"first ", "line", "stray", "third", "second ", "next"}));
+    const std::vector<PlacedWord> placed = PlaceWords(words, kA4Width, kA4Height);
+    for (const PlacedWord& word : placed) texts.push_back(word.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"first ", "line", "stray", "third", "second ", "next", "touching ", "italics"}));
+    EXPECT_NEAR(placed[6].x + placed[6].length, placed[7].x - kLeastWordGap * placed[6].ascent, 1e-9)
+        << "a gap before the next word, for readers to see the break";
+    EXPECT_NEAR(placed[0].length, 100 * kPointsPerUnit, 1e-9) << "words apart keep their length";
 
     // Without a baseline and the line's reach, a word stands on its box's bottom edge and fills
     // its box; layout units map onto any shown page by the fit of 2480 x 3507 units.
