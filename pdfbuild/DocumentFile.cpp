@@ -138,7 +138,6 @@ std::string PageXml(const PageDocument& page) {
         SetNumber(node, "top", box.top);
         SetNumber(node, "width", box.width);
         SetNumber(node, "height", box.height);
-        if (box.rotation != 0) SetNumber(node, "rotation", box.rotation);
         SetFlag(node, "fill", box.fillVisible);
         SetFlag(node, "line", box.lineVisible);
         SetNumber(node, "marginLeft", box.marginLeft);
@@ -206,7 +205,6 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
         box.top = NumberOf(node, "top");
         box.width = NumberOf(node, "width");
         box.height = NumberOf(node, "height");
-        if (node.attribute("rotation")) box.rotation = NumberOf(node, "rotation");
         box.fillVisible = FlagOf(node, "fill").value_or(true);
         box.lineVisible = FlagOf(node, "line").value_or(true);
         box.marginLeft = NumberOf(node, "marginLeft");

@@ -57,7 +57,6 @@ struct TextBoxShape {
     double top = 0;
     double width = 0;
     double height = 0;
-    double rotation = 0;  // degrees, clockwise as seen, about the box's centre
     bool fillVisible = true;
     bool lineVisible = true;
     // Inner margins of the frame, the engine's defaults for a new box.

@@ -83,13 +83,15 @@ void PlaceLine(const Line& line, double pointsPerUnit, std::vector<PlacedWord>& 
             const double room = along(StartOf(*line[i + 1])) - kLeastWordGap * height - from;
             if (room > 0) length = std::min(length, room);
         }
-        const double shift = (from - span / 2) * uy * (flattening - 1);
+        // The word is written level, from where it begins to where it ends as seen, on the
+        // baseline's height at its middle (levelled where that keeps the line whole).
+        const double middle = from + length / 2;
+        const double shift = (middle - span / 2) * uy * (flattening - 1);
         PlacedWord out;
         out.text = word.text + (i + 1 < line.size() ? " " : "");
         out.x = (first.x + from * ux) * pointsPerUnit;
-        out.y = (first.y + from * uy + shift) * pointsPerUnit;
-        out.length = length * pointsPerUnit;
-        out.angle = std::atan2(uy, ux) * 180 / M_PI;
+        out.y = (first.y + middle * uy + shift) * pointsPerUnit;
+        out.length = length * std::fabs(ux) * pointsPerUnit;
         out.ascent = ascent * pointsPerUnit;
         out.descent = descent * pointsPerUnit;
         placed.push_back(std::move(out));
@@ -107,16 +109,10 @@ std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double 
 
 TextBoxShape TextBoxOf(const PlacedWord& word) {
     TextBoxShape box;
+    box.left = word.x;
+    box.top = word.y - word.ascent;
     box.width = word.length;
     box.height = word.ascent + word.descent;
-    box.rotation = word.angle;
-    // The box's centre: half the word along the baseline, and from the baseline to the middle
-    // of the line's reach, turned with the line.
-    const double radians = word.angle * M_PI / 180;
-    const double c = std::cos(radians), s = std::sin(radians);
-    const double along = word.length / 2, across = (word.descent - word.ascent) / 2;
-    box.left = word.x + along * c - across * s - box.width / 2;
-    box.top = word.y + along * s + across * c - box.height / 2;
     box.fillVisible = false;
     box.lineVisible = false;
     box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
@@ -132,16 +128,14 @@ std::optional<pdf::TextRun> RunFilling(const TextBoxShape& box, const pdf::Advan
     const std::size_t printed = run.text.find_last_not_of(U' ');
     double advance = 0;
     for (std::size_t i = 0; printed != std::u32string::npos && i <= printed; ++i) advance += advanceOf(run.text[i]) / 1000;
-    if (!(box.height > 0 && box.width > 0 && advance > 0) || !std::isfinite(box.rotation)) return std::nullopt;
-    run.size = box.height / (pdf::kRunAscent + pdf::kRunDescent);
-    run.horizontalScale = box.width / (advance * run.size);
-    // The run's start on its baseline, in the box's own upright frame, turned about its centre.
-    const double radians = box.rotation * M_PI / 180;
-    const double c = std::cos(radians), s = std::sin(radians);
-    const double dx = -box.width / 2, dy = pdf::kRunAscent * run.size - box.height / 2;
-    run.left = box.left + box.width / 2 + dx * c - dy * s;
-    run.baseline = box.top + box.height / 2 + dx * s + dy * c;
-    run.angle = box.rotation;
+    if (!(box.height > 0 && box.width > 0 && advance > 0)) return std::nullopt;
+    const double size = box.height / (pdf::kRunAscent + pdf::kRunDescent);
+    run.horizontalScale = std::max(box.width / (advance * size), kLeastNarrowing);
+    // Letters that would have to be squeezed harder are made smaller instead, on the same
+    // baseline, so that the word still ends in its box, before the next word.
+    run.size = std::min(size, box.width / (advance * kLeastNarrowing));
+    run.left = box.left;
+    run.baseline = box.top + pdf::kRunAscent * size;
     return run;
 }
 

@@ -1,7 +1,15 @@
 #pragma once
 // Where the invisible text goes: each recognised word on a box of its own over the printed
-// word, standing on its line's baseline and turned with it, the lines in the engine's reading
-// order. Plain geometry, no I/O.
+// word, standing on its line's baseline, the lines in the engine's reading order. Plain
+// geometry, no I/O.
+//
+// A word is written level even on a skewed page, centred on the height its line's baseline has
+// at the word's middle: text readers take letters for one word only while they stand within half
+// a point of the same height (poppler's), so a turned run of letters is cut apart on a page a
+// degree or two askew; and a glyph standing for a whole word, which would keep a turned word
+// whole, is read badly elsewhere (MuPDF puts each such glyph on a line of its own and drops those
+// of more than eight letters; Ghostscript garbles them). A level word's box covers the printed
+// word but for the slope's rise over half the word at each end.
 #include <array>
 #include <optional>
 #include <string>
@@ -29,9 +37,8 @@ struct LayoutWord {
 // A word placed on a page, in points from the shown page's top-left corner, y downward.
 struct PlacedWord {
     std::string text;     // with a blank after it when another word of its line follows
-    double x = 0, y = 0;  // where the word begins on its baseline
-    double length = 0;    // along the baseline
-    double angle = 0;     // of the baseline, degrees clockwise as seen
+    double x = 0, y = 0;  // where the word begins, on its baseline
+    double length = 0;    // from where it begins to where it ends, as seen
     double ascent = 0;    // the line's reach above and below the baseline
     double descent = 0;
 };
@@ -62,12 +69,19 @@ inline constexpr double kLeastWordGap = 0.1;
 std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight);
 
 // The unframed text box of a placed word: as long as the word and as high as its line's reach,
-// turned about its centre by the line's angle, the word's text filling it.
+// the word's text filling it.
 TextBoxShape TextBoxOf(const PlacedWord& word);
 
-// The run of invisible text that fills a text box, turned with it: as high as the box, its
-// advances (as `advanceOf` measures them) stretched or narrowed to the box's width. Blanks at
-// its end (the break after a word) run past the box. nullopt for a box without area or text.
+// The least horizontal scale of a word's letters fitted to its box. Text readers take a letter
+// drawn almost on top of the same letter for a bold-effect copy and drop it, so a harder squeeze
+// would lose letters; such a word is written smaller instead.
+inline constexpr double kLeastNarrowing = 0.5;
+
+// The run of invisible text that fills a text box: as high as the box, its advances (as
+// `advanceOf` measures them) stretched or narrowed to the box's width, standing on the box's
+// baseline (where the face's ascent puts it). A word narrower than kLeastNarrowing allows is
+// made smaller to fit. Blanks at its end (the break after a word) run past the box. nullopt
+// for a box without area or text.
 std::optional<pdf::TextRun> RunFilling(const TextBoxShape& box, const pdf::AdvanceOf& advanceOf);
 
 }  // namespace kvo::pdfbuild

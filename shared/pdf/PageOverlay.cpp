@@ -164,151 +164,139 @@ void LayTextOver(QPDF& pdf, QPDFPageObjectHelper& page, QPDFObjectHandle form, c
     page.addPageContents(pdf.newStream("\nQ\nq " + MatrixText(matrix) + " cm 3 Tr " + name + " Do Q\n"), false);
 }
 
-// A run's text as the glyphs it is written with: each word (a stretch without blanks, at most
-// kMostLettersPerGlyph letters, which every reader's map of a glyph to its text holds) and each
-// blank on its own.
-constexpr std::size_t kMostLettersPerGlyph = 100;
-constexpr char32_t kBlank = U' ';
-
-std::vector<std::u32string> GlyphsOf(const std::u32string& text) {
-    std::vector<std::u32string> glyphs;
-    for (std::size_t at = 0; at < text.size();) {
-        if (text[at] == kBlank) {
-            glyphs.emplace_back(1, kBlank);
-            ++at;
-            continue;
-        }
-        std::size_t end = at;
-        while (end < text.size() && text[end] != kBlank && end - at < kMostLettersPerGlyph) ++end;
-        glyphs.push_back(text.substr(at, end - at));
-        at = end;
-    }
-    return glyphs;
+// The code of a character in the standard Windows encoding (readers know its characters
+// without a map of their own); nullopt for characters it lacks.
+std::optional<unsigned char> WinAnsiCodeOf(char32_t c) {
+    if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) return static_cast<unsigned char>(c);
+    static const std::map<char32_t, unsigned char> kFromRow80 = {
+        {0x20AC, 0x80}, {0x201A, 0x82}, {0x0192, 0x83}, {0x201E, 0x84}, {0x2026, 0x85}, {0x2020, 0x86},
+        {0x2021, 0x87}, {0x02C6, 0x88}, {0x2030, 0x89}, {0x0160, 0x8A}, {0x2039, 0x8B}, {0x0152, 0x8C},
+        {0x017D, 0x8E}, {0x2018, 0x91}, {0x2019, 0x92}, {0x201C, 0x93}, {0x201D, 0x94}, {0x2022, 0x95},
+        {0x2013, 0x96}, {0x2014, 0x97}, {0x02DC, 0x98}, {0x2122, 0x99}, {0x0161, 0x9A}, {0x203A, 0x9B},
+        {0x0153, 0x9C}, {0x017E, 0x9E}, {0x0178, 0x9F}};
+    const auto found = kFromRow80.find(c);
+    return found == kFromRow80.end() ? std::nullopt : std::optional<unsigned char>(found->second);
 }
 
-// The fonts of the written runs: simple fonts named by the standard face Helvetica, so that no
-// reader needs a font file for them, whose codes stand for whole words. Code 32 is the blank in
-// every font; the words take the codes 33..255, up to 223 a font, as they first occur in the
-// document, and keep them (a word written again costs its code, not another map entry). A
-// ToUnicode map gives each code its text back; each code's width is its text's advance.
+// The fonts of the written runs, simple fonts named by the standard face Helvetica, so that no
+// reader needs a font file for them: characters of the standard Windows encoding in one font of
+// that encoding; any others, up to 224 a font, on the codes 32..255 of further fonts whose
+// ToUnicode map gives each code its character back (one character a code, as every reader
+// takes it). Each font carries its characters' advances, in whole thousandths of the size.
 class RunFonts {
 public:
     RunFonts(QPDF& pdf, const AdvanceOf& advanceOf) : pdf_(pdf), advanceOf_(advanceOf) {}
 
-    // The font and code of a glyph (a word, or the blank) written while `currentFont` is in use.
-    std::pair<int, unsigned char> codeOf(const std::u32string& glyph, std::optional<int> currentFont) {
-        if (fonts_.empty()) fonts_.emplace_back();
-        if (glyph.size() == 1 && glyph.front() == kBlank) return {currentFont.value_or(0), kBlankCode};
-        if (auto found = codes_.find(glyph); found != codes_.end()) return found->second;
-        if (fonts_.back().size() == kWordsPerFont) fonts_.emplace_back();
-        fonts_.back().push_back(glyph);
+    // The font and code of a character, adding it on first use.
+    std::pair<int, unsigned char> codeOf(char32_t c) {
+        if (const std::optional<unsigned char> code = WinAnsiCodeOf(c)) {
+            standard_[*code] = c;
+            return {kStandardFont, *code};
+        }
+        auto found = codes_.find(c);
+        if (found != codes_.end()) return found->second;
+        if (fonts_.empty() || fonts_.back().size() == kCodesPerFont) fonts_.emplace_back();
+        fonts_.back().push_back(c);
         const std::pair<int, unsigned char> code{static_cast<int>(fonts_.size()) - 1,
-                                                 static_cast<unsigned char>(kBlankCode + fonts_.back().size())};
-        codes_.emplace(glyph, code);
+                                                 static_cast<unsigned char>(kFirstCode + fonts_.back().size() - 1)};
+        codes_.emplace(c, code);
         return code;
     }
 
+    static constexpr int kStandardFont = -1;
     // The text layer's form has resources of its own: short names cannot meet the page's.
-    static std::string NameOf(int font) { return "/F" + std::to_string(font); }
+    static std::string NameOf(int font) { return font == kStandardFont ? "/W" : "/F" + std::to_string(font); }
 
     // The font dictionaries, as resources; made once all runs are written.
     QPDFObjectHandle resources() {
         QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
-        for (std::size_t f = 0; f < fonts_.size(); ++f)
-            fonts.replaceKey(NameOf(static_cast<int>(f)), makeFont(fonts_[f]));
+        if (!standard_.empty()) fonts.replaceKey(NameOf(kStandardFont), makeStandardFont());
+        for (std::size_t f = 0; f < fonts_.size(); ++f) fonts.replaceKey(NameOf(static_cast<int>(f)), makeFont(fonts_[f]));
         return fonts;
     }
 
-    double advanceOf(const std::u32string& glyph) const {
-        double advance = 0;
-        for (char32_t c : glyph) advance += advanceOf_(c);
-        return advance;
-    }
-
 private:
-    static constexpr std::size_t kWordsPerFont = 223;
-    static constexpr unsigned char kBlankCode = 32;
+    static constexpr std::size_t kCodesPerFont = 224;
+    static constexpr int kFirstCode = 32;
 
-    static std::string Utf16Hex(const std::u32string& text) {
-        std::string hex;
-        char unit[16];
-        for (char32_t c : text) {
-            if (c < 0x10000) std::snprintf(unit, sizeof unit, "%04X", static_cast<unsigned>(c));
-            else
-                std::snprintf(unit, sizeof unit, "%04X%04X", static_cast<unsigned>(0xD800 + ((c - 0x10000) >> 10)),
-                              static_cast<unsigned>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-            hex += unit;
-        }
-        return "<" + hex + ">";
+    static std::string Utf16Hex(char32_t c) {
+        char text[16];
+        if (c < 0x10000) std::snprintf(text, sizeof text, "<%04X>", static_cast<unsigned>(c));
+        else
+            std::snprintf(text, sizeof text, "<%04X%04X>", static_cast<unsigned>(0xD800 + ((c - 0x10000) >> 10)),
+                          static_cast<unsigned>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+        return text;
     }
 
-    QPDFObjectHandle makeFont(const std::vector<std::u32string>& words) {
-        // Whole thousandths of the size: finer than any recognised box.
-        std::string widths = "[" + Num(advanceOf_(kBlank), 0);
+    QPDFObjectHandle makeStandardFont() {
+        const int first = standard_.begin()->first, last = standard_.rbegin()->first;
+        std::string widths = "[";
+        for (int code = first; code <= last; ++code) {
+            const auto used = standard_.find(static_cast<unsigned char>(code));
+            widths += (used == standard_.end() ? "0" : Num(advanceOf_(used->second), 0)) + " ";
+        }
+        return pdf_.makeIndirectObject(QPDFObjectHandle::parse(
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding /FirstChar " +
+            std::to_string(first) + " /LastChar " + std::to_string(last) + " /Widths " + widths + "] >>"));
+    }
+
+    QPDFObjectHandle makeFont(const std::vector<char32_t>& chars) {
+        std::string differences = "[" + std::to_string(kFirstCode);
+        std::string widths = "[";
         std::string cmap =
             "/CIDInit /ProcSet findresource begin 12 dict begin begincmap /CIDSystemInfo << /Registry (Adobe) "
             "/Ordering (UCS) /Supplement 0 >> def /CMapName /Adobe-Identity-UCS def /CMapType 2 def\n"
             "1 begincodespacerange <00> <FF> endcodespacerange\n";
-        // At most 100 entries a block.
-        std::vector<std::pair<unsigned, std::u32string>> entries{{kBlankCode, std::u32string(1, kBlank)}};
-        for (std::size_t k = 0; k < words.size(); ++k) {
-            entries.emplace_back(kBlankCode + 1 + k, words[k]);
-            widths += " " + Num(advanceOf(words[k]), 0);
-        }
-        for (std::size_t i = 0; i < entries.size(); i += 100) {
-            const std::size_t end = std::min(entries.size(), i + 100);
+        for (std::size_t i = 0; i < chars.size(); i += 100) {
+            const std::size_t end = std::min(chars.size(), i + 100);
             cmap += std::to_string(end - i) + " beginbfchar\n";
             for (std::size_t k = i; k < end; ++k) {
                 char code[8];
-                std::snprintf(code, sizeof code, "<%02X> ", entries[k].first);
-                cmap += code + Utf16Hex(entries[k].second) + "\n";
+                std::snprintf(code, sizeof code, "<%02X> ", static_cast<unsigned>(kFirstCode + k));
+                cmap += code + Utf16Hex(chars[k]) + "\n";
             }
             cmap += "endbfchar\n";
         }
         cmap += "endcmap CMapName currentdict /CMap defineresource pop end end\n";
+        for (std::size_t k = 0; k < chars.size(); ++k) {
+            differences += " /g" + std::to_string(k);
+            widths += Num(advanceOf_(chars[k]), 0) + " ";
+        }
+        differences += "]";
+        widths += "]";
         QPDFObjectHandle font = QPDFObjectHandle::parse(
-            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar " + std::to_string(kBlankCode) +
-            " /LastChar " + std::to_string(kBlankCode + words.size()) + " /Widths " + widths + "] >>");
+            "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /FirstChar " + std::to_string(kFirstCode) + " /LastChar " +
+            std::to_string(kFirstCode + chars.size() - 1) + " /Widths " + widths + " /Encoding << /Type /Encoding /Differences " +
+            differences + " >> >>");
         font.replaceKey("/ToUnicode", pdf_.newStream(cmap));
         return pdf_.makeIndirectObject(font);
     }
 
     QPDF& pdf_;
     const AdvanceOf& advanceOf_;
-    std::map<std::u32string, std::pair<int, unsigned char>> codes_;
-    std::vector<std::vector<std::u32string>> fonts_;  // each font's words, in code order
+    std::map<unsigned char, char32_t> standard_;
+    std::map<char32_t, std::pair<int, unsigned char>> codes_;
+    std::vector<std::vector<char32_t>> fonts_;
 };
 
-// The content that writes the runs of a page whose shown height is `shownHeight`. A run turned
-// like the one before it is placed by its distance from that one along the same axes (Td),
-// which keeps the content small; any other by its own text matrix (Tm). Positions and sizes are
-// written to a tenth of a point, far finer than any recognised box, and the horizontal scale, taken
-// against the size as written, in whole percent: a word's length is then off by half a percent at
-// most, a fraction of a letter.
+// The content that writes the runs of a page whose shown height is `shownHeight`. The first run
+// is placed by a text matrix, each later one by its distance from the one before (Td), which
+// keeps the content small. Positions and sizes are written to a tenth of a point, far finer
+// than any recognised box, and the horizontal scale, taken against the size as written, in whole
+// percent: a word's length is then off by half a percent at most, a fraction of a letter.
 std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, RunFonts& fonts) {
     const auto tenth = [](double value) { return std::round(value * 10) / 10; };
     std::string content = "BT 3 Tr\n";
     std::optional<int> font;
-    std::optional<double> size, scale, angle;
-    double x = 0, y = 0;  // the current line matrix's origin, in the page's own (upward) coordinates
+    std::optional<double> size, scale, x, y;  // the current font, size, scale and run origin
     for (const TextRun& run : runs) {
         const double writtenSize = tenth(run.size);
-        if (run.text.empty() || !(writtenSize > 0) || !(run.horizontalScale > 0) || !std::isfinite(run.angle)) continue;
-        // Clockwise as seen is clockwise on the page: with y growing upward, a turn by -angle.
-        const double radians = -run.angle * M_PI / 180;
-        const double c = std::cos(radians), s = std::sin(radians);
-        const double toX = run.left, toY = shownHeight - run.baseline;
-        if (angle && *angle == run.angle) {
-            const double along = tenth((toX - x) * c + (toY - y) * s), across = tenth(-(toX - x) * s + (toY - y) * c);
-            content += Num(along, 1) + " " + Num(across, 1) + " Td";
-            x += along * c - across * s;
-            y += along * s + across * c;
-        } else {
-            x = tenth(toX);
-            y = tenth(toY);
-            content += Num(c, 5) + " " + Num(s, 5) + " " + Num(-s, 5) + " " + Num(c, 5) + " " + Num(x, 1) + " " + Num(y, 1) + " Tm";
-            angle = run.angle;
-        }
+        if (run.text.empty() || !(writtenSize > 0) || !(run.horizontalScale > 0)) continue;
+        const double toX = tenth(run.left), toY = tenth(shownHeight - run.baseline);
+        if (x) content += Num(toX - *x, 1) + " " + Num(toY - *y, 1) + " Td";
+        else content += "1 0 0 1 " + Num(toX, 1) + " " + Num(toY, 1) + " Tm";
+        x = toX;
+        y = toY;
         const double writtenScale = std::round(run.horizontalScale * run.size / writtenSize * 100);
         if (scale != writtenScale) {
             content += " " + Num(writtenScale, 0) + " Tz";
@@ -319,12 +307,12 @@ std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, Ru
             if (!codes.empty()) content += " <" + codes + "> Tj";
             codes.clear();
         };
-        for (const std::u32string& glyph : GlyphsOf(run.text)) {
-            const auto [glyphFont, code] = fonts.codeOf(glyph, font);
-            if (glyphFont != font || size != writtenSize) {
+        for (char32_t c : run.text) {
+            const auto [charFont, code] = fonts.codeOf(c);
+            if (charFont != font || size != writtenSize) {
                 flush();
-                content += " " + RunFonts::NameOf(glyphFont) + " " + Num(writtenSize, 1) + " Tf";
-                font = glyphFont;
+                content += " " + RunFonts::NameOf(charFont) + " " + Num(writtenSize, 1) + " Tf";
+                font = charFont;
                 size = writtenSize;
             }
             char hex[4];

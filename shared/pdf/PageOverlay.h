@@ -21,19 +21,14 @@ struct PlacedPicture {
     double left = 0, top = 0, width = 0, height = 0;
 };
 
-// A run of text written without a drawing library, in a face that is never shown (render
-// mode 3) and never embedded. Each word of it (a stretch without blanks) is written as one
-// glyph that stands for the whole word, its advance the sum of its letters' advances: text
-// readers take a word's letters from one glyph as one word, however the run is turned, where
-// letters placed one by one along a slanting baseline would be cut apart. A blank is a glyph
-// of its own, which readers take as a word break.
+// A level run of text written without a drawing library, in a face that is never shown (render
+// mode 3) and never embedded, with the advances the writer gives for each character.
 struct TextRun {
     std::u32string text;
     // Where the run begins on its baseline, in points from the shown page's top-left corner.
     double left = 0, baseline = 0;
     double size = 0;             // points
     double horizontalScale = 1;  // of the face's own advances
-    double angle = 0;            // degrees, clockwise as seen: the baseline turned with its line
 };
 
 // Ascent and descent, per point of size, of the face the runs name (Helvetica's own), so that

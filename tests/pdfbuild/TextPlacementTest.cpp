@@ -38,9 +38,9 @@ std::vector<LayoutWord> Line(int line, double x, double y, double degrees, std::
 
 double Advance(char32_t) { return 500; }
 
-TEST(TextPlacement, WordsOfALineAt3DegreesStandOnItsBaselineTurnedWithIt) {
+TEST(TextPlacement, WordsOfALineAt3DegreesAreWrittenLevelOnTheBaselineAtTheirMiddles) {
     // A line reaching as far above and below its baseline as the runs' face does, rising less
-    // than half its height over its length: it is placed exactly as printed.
+    // than half its height over its length: it is placed as printed, word by word.
     const double ascent = pdf::kRunAscent * 50, descent = pdf::kRunDescent * 50;
     const std::vector<LayoutWord> words = Line(0, 300, 1000, 3, {{0, 100}, {125, 260}, {280, 380}}, ascent, descent);
     const std::vector<PlacedWord> placed = PlaceWords(words, kA4Width, kA4Height);
@@ -50,28 +50,20 @@ TEST(TextPlacement, WordsOfALineAt3DegreesStandOnItsBaselineTurnedWithIt) {
         const std::array<double, 4>& base = *words[i].baseline;
         const PlacedWord& word = placed[i];
         EXPECT_EQ(word.text, i + 1 < placed.size() ? words[i].text + " " : words[i].text);
-        EXPECT_NEAR(word.angle, 3, 1e-9);
         EXPECT_NEAR(word.x, base[0] * kPointsPerUnit, 1e-9);
-        EXPECT_NEAR(word.y, base[1] * kPointsPerUnit, 1e-9);
-        EXPECT_NEAR(word.length, std::hypot(base[2] - base[0], base[3] - base[1]) * kPointsPerUnit, 1e-9);
+        EXPECT_NEAR(word.y, (base[1] + base[3]) / 2 * kPointsPerUnit, 1e-9) << "the baseline's height at its middle";
+        EXPECT_NEAR(word.length, (base[2] - base[0]) * kPointsPerUnit, 1e-9) << "from its start to its end as seen";
 
-        // The word's box: its own length by the line's reach, turned about its centre, which
-        // lies half the word along the baseline and halfway up the line's reach.
+        // Its box spans the word and the line's reach about that height; its run starts where
+        // the word starts on that baseline, and its letters (blanks after it aside) span it.
         const TextBoxShape box = TextBoxOf(word);
-        EXPECT_NEAR(box.rotation, 3, 1e-9);
+        EXPECT_NEAR(box.left, word.x, 1e-9);
+        EXPECT_NEAR(box.top, word.y - ascent * kPointsPerUnit, 1e-9);
         EXPECT_NEAR(box.width, word.length, 1e-9);
         EXPECT_NEAR(box.height, (ascent + descent) * kPointsPerUnit, 1e-9);
-        const double c = std::cos(3 * M_PI / 180), s = std::sin(3 * M_PI / 180);
-        const double along = word.length / 2, across = (descent - ascent) * kPointsPerUnit / 2;
-        EXPECT_NEAR(box.left + box.width / 2, word.x + along * c - across * s, 1e-9);
-        EXPECT_NEAR(box.top + box.height / 2, word.y + along * s + across * c, 1e-9);
         EXPECT_FALSE(box.fillVisible || box.lineVisible);
-
-        // Its run starts where the word starts on the baseline, turned by the same 3 degrees,
-        // and its letters (blanks after it aside) span the word.
         const std::optional<pdf::TextRun> run = RunFilling(box, Advance);
         ASSERT_TRUE(run);
-        EXPECT_NEAR(run->angle, 3, 1e-9);
         EXPECT_NEAR(run->left, word.x, 1e-9);
         EXPECT_NEAR(run->baseline, word.y, 1e-9);
         EXPECT_NEAR(run->size * (pdf::kRunAscent + pdf::kRunDescent), box.height, 1e-9);
@@ -83,7 +75,7 @@ TEST(TextPlacement, ASkewedLineIsLevelledOnlyWhereThatKeepsItWholeAndItsWordsOnT
     const double height = 50;
     struct Case {
         double rise;      // over the line, in line heights
-        double endShift;  // how far its first word moves down (its last up), in line heights
+        double endShift;  // how far its very start moves down (its end up), in line heights
     } cases[] = {
         {0.4, 0},                           // read whole as printed
         {0.9, (0.9 - kKeptWholeRise) / 2},  // levelled to rise kKeptWholeRise about its middle
@@ -100,11 +92,12 @@ TEST(TextPlacement, ASkewedLineIsLevelledOnlyWhereThatKeepsItWholeAndItsWordsOnT
         const std::vector<PlacedWord> placed = PlaceWords(words, kA4Width, kA4Height);
         ASSERT_EQ(placed.size(), 3u);
         for (int i = 0; i < 3; ++i) {
-            // The shift shrinks evenly from the line's ends to its middle; the angle stays.
-            const double shift = c.endShift * height * (1 - 2 * starts[i] / length);
-            EXPECT_NEAR(placed[i].y, ((*words[i].baseline)[1] + shift) * kPointsPerUnit, 1e-6) << i;
-            EXPECT_NEAR(placed[i].x, (*words[i].baseline)[0] * kPointsPerUnit, 1e-6) << i;
-            EXPECT_NEAR(placed[i].angle, degrees, 1e-9) << i;
+            // The shift shrinks evenly from the line's ends to its middle.
+            const std::array<double, 4>& base = *words[i].baseline;
+            const double middle = starts[i] + (i == 2 ? length - starts[i] : 100) / 2;
+            const double shift = c.endShift * height * (1 - 2 * middle / length);
+            EXPECT_NEAR(placed[i].y, ((base[1] + base[3]) / 2 + shift) * kPointsPerUnit, 1e-6) << i;
+            EXPECT_NEAR(placed[i].x, base[0] * kPointsPerUnit, 1e-6) << i;
         }
     }
 }
@@ -149,7 +142,6 @@ TEST(TextPlacement, LinesComeInReadingOrderAndWordsWithoutBaselinesFillTheirBoxe
         EXPECT_NEAR(word.length, 100 * perUnit, 1e-9);
         EXPECT_NEAR(word.ascent, 40 * perUnit, 1e-9);
         EXPECT_EQ(word.descent, 0);
-        EXPECT_EQ(word.angle, 0);
     }
 }
 
