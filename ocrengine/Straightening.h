@@ -6,9 +6,10 @@
 
 namespace kvo::ocr {
 
-// The least skew, in degrees, at which a page is straightened before recognition. Below it the
-// engine reads the page as well as straightened (measured by bench/search), and the turn would
-// only cost time.
+// The least skew, in degrees, at which a page is straightened before recognition. Measured on
+// the corpus page: the engine reads it as it lies as well as straightened up to 1.25 degrees,
+// and loses words from 1.5 (a tenth of them at 1.5, a third at 2); below the threshold the turn
+// would only cost time.
 inline constexpr double kLeastSkewStraightened = 1.0;
 
 // The result of recognising a copy of a `width` x `height` page turned counter-clockwise by

@@ -1,6 +1,6 @@
 #pragma once
-// The arithmetic of a page document: sheet sizes, layout units to points, the picture fit, and
-// the engine's version number. No I/O.
+// The arithmetic of a page document: sheet sizes, the picture fit, text in characters, frame
+// names and the engine's version number. No I/O.
 #include <optional>
 #include <string>
 

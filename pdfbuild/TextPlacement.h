@@ -48,11 +48,13 @@ struct PlacedWord {
 // skewed page rises or falls more than that and is read in pieces, which come out of order
 // (a rising line's right end before its left). So a line that rises more than kKeptWholeRise of
 // its height is levelled to rise just that much, about its middle, when that moves none of its
-// words up or down by more than kMostLevelling of the line's height: the line is then read whole
-// and its words still lie on the printed ones. A line that would need more is left as printed,
-// since moving its words would take them off the print without keeping the line whole.
+// words up or down by more than kMostLevelling of the line's height (each word's box then still
+// covers at least half of the printed word): the line is then read whole. A line that would need
+// more is left as printed, since moving its words would take them off the print without keeping
+// the line whole. bench/search measured the balance between whole lines and highlights on the
+// printed words.
 inline constexpr double kKeptWholeRise = 0.45;
-inline constexpr double kMostLevelling = 0.3;
+inline constexpr double kMostLevelling = 0.5;
 
 // Readers put a blank between two words only where a gap lies between them: a word whose box
 // reaches into the next word's (as italics and touching letters give) ends kLeastWordGap of the
@@ -61,10 +63,11 @@ inline constexpr double kLeastWordGap = 0.1;
 
 // The words of a page whose shown box is `shownWidth` x `shownHeight` points (a kept page's
 // shown box, a picture page's sheet): layout units are the page image's pixels scaled to just
-// fit 2480 x 3507, so they map onto the shown page by the same fit. A line's words share the
-// slope from its first word's start to its last word's end; each word begins where its own
-// stretch of baseline begins and is as long as that stretch (its box's width when the stretch
-// is missing or empty), short of kLeastWordGap before the next word. Lines come ordered by block, paragraph and line number, their words in
+// fit 2480 x 3507, so they map onto the shown page by the same fit. A line's baseline runs from
+// its first word's start to its last word's end (level when it rises by no more than one unit,
+// the layout's rounding); each word begins where its own stretch of baseline begins and ends
+// where it ends (its box's width when the stretch is missing or empty), short of kLeastWordGap
+// before the next word. Lines come ordered by block, paragraph and line number, their words in
 // the layout's order; words without text are left out.
 std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight);
 

@@ -31,7 +31,7 @@ TEST_F(PageDocumentTest, EachWordGetsATextBoxInPointsWhereItIsPrinted) {
     // The first line printed 3 degrees askew, as on a skewed scan; long enough that levelling
     // it would move its words too far.
     std::vector<LayoutLine> lines = {
-        {300, 150, 340, 1200, "first line", "10.5", "Century", "bold", 3.0},
+        {300, 150, 340, 1750, "first line", "10.5", "Century", "bold", 3.0},
         {1000, 150, 1040, 1150, "second line"},
     };
     PageDocument page = Build("Geo000000.bmp", &lines);
