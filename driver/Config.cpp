@@ -123,7 +123,7 @@ CycleConfig ReadCycleConfig() {
 
     const std::string claimHours = Setting("ClaimHours", consoleIni);
     if (auto hours = PositiveNumberOr(claimHours, kDefaultClaimHours)) config.claimHours = *hours;
-    else ReportBadSetting("ClaimHours", claimHours, "3 hours");
+    else ReportBadSetting("ClaimHours", claimHours, "0.25 hours");
     const std::string maxAttempts = Setting("MaxAttempts", consoleIni);
     const auto attempts = PositiveNumberOr(maxAttempts, kDefaultMaxAttempts);
     if (attempts && *attempts == std::floor(*attempts) && *attempts <= 1000) config.maxAttempts = static_cast<int>(*attempts);

@@ -17,7 +17,9 @@ struct DbLogin {
     std::string refusal;  // why the configured login cannot be used; "" when it can
 };
 
-inline constexpr double kDefaultClaimHours = 3;
+// A live worker renews its claim every minute, so a claim only has to outlast a dead worker's
+// last renewal by a safe margin: a quarter of an hour.
+inline constexpr double kDefaultClaimHours = 0.25;
 inline constexpr int kDefaultMaxAttempts = 3;
 
 struct CycleConfig {
@@ -34,7 +36,7 @@ struct CycleConfig {
     std::string connectionString;  // "Provider=sqloledb;Data Source=…;Initial Catalog=…;User Id=…;Password=…"
     // ZRT.ini [PathMap]: host path prefix -> local folder, in file order.
     std::vector<std::pair<std::string, std::string>> pathMap;
-    double claimHours = kDefaultClaimHours;  // console.ini [console] ClaimHours: when a claim expires
+    double claimHours = kDefaultClaimHours;  // console.ini [console] ClaimHours: when an unrenewed claim expires
     int maxAttempts = kDefaultMaxAttempts;   // console.ini [console] MaxAttempts: machine faults per row
 };
 

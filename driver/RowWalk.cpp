@@ -88,7 +88,7 @@ void RemoveWorkOfDeadPipeline(const std::string& attachment) {
 
 RowWalk::RowWalk(WorkQueue& queue, ProgressDisplay& display, const bool& stopRequested,
                  const PathMapEntries& pathMap, std::string appFolder)
-    : queue_(queue), display_(display), stopRequested_(stopRequested), pathMap_(pathMap),
+    : queue_(queue), display_(display, queue), stopRequested_(stopRequested), pathMap_(pathMap),
       appFolder_(std::move(appFolder)) {}
 
 RowWalk::End RowWalk::run(TimePoint runStart) {
@@ -123,7 +123,12 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
     }
 }
 
+RowWalk::Outcome RowWalk::claimTakenOver(const std::string& what) {
+    return {"nothing recorded, its claim was taken over by another worker (" + what + ")"};
+}
+
 RowWalk::Outcome RowWalk::statusWritten(bool written, int status, const std::string& why) const {
+    if (!written && queue_.claimLost()) return claimTakenOver(why);
     if (!written) return {"left pending, status " + std::to_string(status) + " could not be recorded (" + why + ")"};
     return {"status " + std::to_string(status) + ", " + why};
 }
@@ -277,6 +282,7 @@ RowWalk::Outcome RowWalk::inTheWay(const QueueRow& row, const std::string& entry
 
 RowWalk::Outcome RowWalk::machineFault(const QueueRow& row, const std::string& why) {
     const FaultRecord record = queue_.recordFault(row.trackReference, why);
+    if (!record.recorded && queue_.claimLost()) return claimTakenOver(why);
     if (!record.recorded) return {"left pending, " + why + " (the attempt could not be counted)"};
     if (record.gaveUp) return {"status 5 after " + std::to_string(record.attempts) + " attempts, " + why};
     return {"left pending for attempt " + std::to_string(record.attempts + 1) + ", " + why};
@@ -304,6 +310,11 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
     // Looked at again: something may have arrived there while the pipeline ran.
     if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
         return inTheWay(row, *blocking);
+    // Only the holder of the claim copies: another worker may have converted the row meanwhile.
+    const WorkQueue::Claim claim = queue_.renewClaim(row.trackReference);
+    if (claim == WorkQueue::Claim::Lost) return claimTakenOver("nothing was copied");
+    if (claim == WorkQueue::Claim::Unknown)
+        return machineFault(row, "the claim on the row could not be confirmed; nothing was copied");
     const std::optional<std::string> existing = FindEntry(destination.local);
     if (existing != resultPath) {
         try {
@@ -322,6 +333,8 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
         }
     }
     const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, destination.host, pages);
+    if (record.claimLost)
+        return claimTakenOver("its result was copied to " + destination.local + " before the claim was found taken over");
     std::string why = "converted to " + destination.host;
     for (const std::string& table : record.keptByUser) why += "; " + table + " was repointed by a user and kept";
     return statusWritten(record.recorded, kFinished, why);

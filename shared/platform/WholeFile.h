@@ -1,7 +1,7 @@
 #pragma once
 // Files written whole: the bytes go to a hidden temporary name beside the target, which
 // replaces the target only on commit, so no reader (and no folder listing) ever sees half a
-// file. The temporary names carry the host name and process id of their writer, so that the
+// file. The temporary names carry the identity of their writer (ProcessIdentity), so that the
 // leftovers of a killed writer can be told from everything else and removed.
 #include <chrono>
 #include <cstddef>
@@ -62,8 +62,10 @@ private:
 // True for a name that WholeFileWriter gives its temporary files.
 bool IsOurTemporaryName(const std::string& fileName);
 
-// Removes the temporaries of ours in `folder` that are leftovers: their writer on this host no
-// longer runs, or they are older than kLongestRun. Nothing else is touched. Returns how many.
+// Removes the temporaries of ours in `folder` that are leftovers: their writer, in this process
+// list, no longer runs, or they are older than kLongestRun (a writer on another machine, or in
+// another boot or PID namespace, is not judged by its process id). Nothing else is touched.
+// Returns how many.
 int RemoveStaleTemporaries(const std::string& folder);
 
 }  // namespace kvo
