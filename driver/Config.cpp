@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "driver/store/OdbcConnectionString.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
@@ -26,15 +27,16 @@ std::string InDataFolder(const std::string& path, const std::string& dataFolder)
     return (path.empty() || path.front() == '/') ? path : dataFolder + "/" + path;
 }
 
-// The first line of the password file; a refusal when others could read it as well.
+// The first line of the password file; a refusal when others could read it as well, or change
+// it (and with it the login).
 DbLogin PasswordFromFile(const std::string& user, const std::string& file) {
     DbLogin login{user, "", false, ""};
     const std::string named = "the password file " + file + " (ZRT.ini [Database] PasswordFile)";
     struct stat info{};
     if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         login.refusal = named + " does not exist or is no regular file";
-    } else if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        login.refusal = named + " can be read by group or others; allow only its owner (chmod 600)";
+    } else if ((info.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
+        login.refusal = named + " can be read or changed by group or others; allow only its owner (chmod 600)";
     } else {
         std::ifstream in(file, std::ios::binary);
         if (!in || !std::getline(in, login.password)) login.password.clear();
@@ -89,8 +91,9 @@ std::string DataFolderFrom(const std::string& consolePath, const std::string& ap
 }
 
 std::string BuildConnectionString(const std::string& server, const std::string& database, const DbLogin& login) {
-    return "Provider=sqloledb;Data Source=" + server + ";Initial Catalog=" + database + ";User Id=" + login.user +
-           ";Password=" + login.password;
+    return "Provider=sqloledb;Data Source=" + ConnectionStringValue(server) +
+           ";Initial Catalog=" + ConnectionStringValue(database) + ";User Id=" + ConnectionStringValue(login.user) +
+           ";Password=" + ConnectionStringValue(login.password);
 }
 
 DbLogin LoginFrom(const std::string& user, const std::string& passwordFile, const std::string& dataFolder,
@@ -105,6 +108,24 @@ DbLogin LoginFrom(const std::string& user, const std::string& passwordFile, cons
                 "ZRT.ini [Database] User=" + user + " has no password: set PasswordFile= or KVO_DB_PASSWORD"};
     return {user, *environmentPassword, false, ""};
 }
+
+namespace {
+
+std::optional<std::string>& KeptPassword() {
+    static std::optional<std::string> password = [] {
+        const char* value = std::getenv("KVO_DB_PASSWORD");
+        std::optional<std::string> taken = value ? std::optional<std::string>(value) : std::nullopt;
+        unsetenv("KVO_DB_PASSWORD");
+        return taken;
+    }();
+    return password;
+}
+
+}  // namespace
+
+const std::optional<std::string>& EnvironmentPassword() { return KeptPassword(); }
+
+void AdoptEnvironmentPassword(std::optional<std::string> password) { KeptPassword() = std::move(password); }
 
 std::optional<double> PositiveNumberOr(const std::string& text, double fallback) {
     if (text.empty()) return fallback;
@@ -136,10 +157,8 @@ CycleConfig ReadCycleConfig() {
     config.database = GetIniString("Database", "Database", zrtIni);
     config.provider = GetIniString("Database", "Provider", zrtIni);
     config.odbcDriver = GetIniString("Database", "Driver", zrtIni);
-    const char* environmentPassword = std::getenv("KVO_DB_PASSWORD");
     config.login = LoginFrom(GetIniString("Database", "User", zrtIni), GetIniString("Database", "PasswordFile", zrtIni),
-                             config.dataFolder,
-                             environmentPassword ? std::optional<std::string>(environmentPassword) : std::nullopt);
+                             config.dataFolder, EnvironmentPassword());
     config.connectionString = BuildConnectionString(config.server, config.database, config.login);
     config.pathMap = GetIniSection("PathMap", zrtIni);
 

@@ -354,6 +354,7 @@ std::optional<TimePoint> TimeAfter(int argc, char** argv, int& i) {
 }  // namespace
 
 int Run(const Options& options) {
+    EnvironmentPassword();  // out of the environment before any program is started
     InstallStopSignals();
     RemoveLeftovers();
     const std::string appFolder = options.appFolder.empty() ? AppFolder() : options.appFolder;

@@ -6,8 +6,11 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iostream>
+#include <stdexcept>
 
+#include "driver/Config.h"
 #include "driver/StopSignals.h"
 #include "driver/WorkerRules.h"
 #include "shared/pdf/PdfFile.h"
@@ -95,7 +98,36 @@ void WorkerChannel::onReportLine(const std::string& line) {
 
 void WorkerChannel::send(const WorkerEvent& event) const { WriteAll(eventsFd_, EncodeEvent(event) + '\n'); }
 
+// The pipe holds nothing without a password, else "=" and the password.
+int PasswordPipe(const std::optional<std::string>& password) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error(std::string("no pipe for the database password: ") + std::strerror(errno));
+    const std::string content = password ? "=" + *password : "";
+    const ssize_t written = content.empty() ? 0 : write(fds[1], content.data(), content.size());
+    close(fds[1]);
+    if (written != static_cast<ssize_t>(content.size())) {
+        close(fds[0]);
+        throw std::runtime_error("the database password does not fit the pipe to a worker");
+    }
+    return fds[0];
+}
+
+std::optional<std::string> ReadPassword(int fd) {
+    std::string content;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    if (content.empty()) return std::nullopt;
+    return content.substr(1);
+}
+
 void BindWorkerToDriver() {
+    AdoptEnvironmentPassword(ReadPassword(kWorkerPasswordFd));
     for (int fd : {kWorkerEventsFd, kWorkerFolderLockFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
     std::signal(SIGPIPE, SIG_IGN);
     prctl(PR_SET_PDEATHSIG, SIGTERM);

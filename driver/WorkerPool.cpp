@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "driver/Config.h"
 #include "driver/LoopRules.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/WorkerChannel.h"
@@ -79,8 +80,10 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }
 
 // Starts one worker in its own process group (the terminal's Ctrl-C is the driver's to
-// confirm), with its events pipe and its folder lock at the agreed descriptors. 0 on failure.
-pid_t StartWorker(const WorkerPoolSettings& settings, int number, const WorkFolder& folder, int eventsFd) {
+// confirm), with its events pipe, its folder lock and the database password at the agreed
+// descriptors. 0 on failure.
+pid_t StartWorker(const WorkerPoolSettings& settings, int number, const WorkFolder& folder, int eventsFd,
+                  int passwordFd) {
     using namespace std::chrono;
     std::vector<std::string> arguments{
         settings.program, "--worker", std::to_string(number), "--cycle-start",
@@ -92,6 +95,7 @@ pid_t StartWorker(const WorkerPoolSettings& settings, int number, const WorkFold
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, eventsFd, kWorkerEventsFd);
     posix_spawn_file_actions_adddup2(&actions, folder.lockFd, kWorkerFolderLockFd);
+    posix_spawn_file_actions_adddup2(&actions, passwordFd, kWorkerPasswordFd);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults, none;
@@ -168,9 +172,18 @@ private:
             const int readFd = MovedHigh(pipeFds[0]), writeFd = MovedHigh(pipeFds[1]);
             const int lockFd = MovedHigh(folder.lockFd);
             folder.lockFd = lockFd;
-            const pid_t pid = StartWorker(settings_, number, folder, writeFd);
+            int passwordFd = -1;
+            try {
+                passwordFd = MovedHigh(PasswordPipe(EnvironmentPassword()));
+            } catch (const std::exception& error) {
+                for (int fd : {readFd, writeFd, lockFd}) close(fd);
+                Report("worker " + std::to_string(number) + " not started: " + error.what());
+                break;
+            }
+            const pid_t pid = StartWorker(settings_, number, folder, writeFd, passwordFd);
             close(writeFd);
             close(lockFd);
+            close(passwordFd);
             if (pid == 0) {
                 close(readFd);
                 Report("worker " + std::to_string(number) + " could not be started: " + settings_.program);

@@ -14,6 +14,7 @@
 
 #include "loop_test_support.h"
 #include "driver/StatusReport.h"
+#include "driver/WorkerChannel.h"
 #include "shared/AppTester.h"
 
 namespace kvo::test {
@@ -471,6 +472,26 @@ TEST_F(LoopProgram, TerminateLetsEveryWorkerFinishItsRow) {
     EXPECT_EQ(pipelineRuns().size(), 2u);
     EXPECT_NE(run.out().find("STOPPING. Please wait"), std::string::npos) << run.out();
     EXPECT_NE(run.out().find("Wait until 18:00 to re-start."), std::string::npos) << run.out();
+}
+
+// The password is handed to the workers on a pipe: no program the driver starts, the workers
+// included, finds it in its environment.
+TEST_F(LoopProgram, NoProgramTheDriverStartsInheritsTheDatabasePassword) {
+    addConvertibleRows(2);
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "1500");
+    EnvVar password("KVO_DB_PASSWORD", "Pa55;word");
+    Program run(program, {"--once", "--workers", "2"}, world.data);
+    ASSERT_TRUE(Eventually([&] { return workerStartedARow(1); })) << run.err();
+    const pid_t worker = ChildWithTemp(run.pid(), world.temp / "worker-1");
+    ASSERT_GT(worker, 0);
+    EXPECT_EQ(ReadFile("/proc/" + std::to_string(worker) + "/environ").find("KVO_DB_PASSWORD"), std::string::npos);
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, 2}})) << run.err();
+    EXPECT_EQ(pipelineRuns(), (std::vector<std::string>{doc("Doc1.tif"), doc("Doc2.tif")}));
+
+    for (const std::optional<std::string>& handed : {std::optional<std::string>("p;w\n"), std::optional<std::string>(""),
+                                                      std::optional<std::string>()})
+        EXPECT_EQ(driver::ReadPassword(driver::PasswordPipe(handed)), handed);
 }
 
 TEST_F(LoopProgram, AWorkerKilledMidRowDoesNotHoldUpTheOthers) {

@@ -150,7 +150,9 @@ TEST_F(QueueClaims, ARenewedClaimIsKeptAndALostOneRecordsNothing) {
         WorkQueue other(*selection, *updates, settings);
         EXPECT_TRUE(other.setUp());
         const std::string taken = other.current() ? other.current()->trackReference : "";
-        if (!taken.empty()) EXPECT_TRUE(other.markNotFound(taken));
+        if (!taken.empty()) {
+            EXPECT_TRUE(other.markNotFound(taken));
+        }
         return taken;
     };
 
