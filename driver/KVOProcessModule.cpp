@@ -83,8 +83,8 @@ void WaitForSixPm(ProgressDisplay& display) {
     WaitRespondingToStop(display, [] { return LocalHour(Now()) == 18; });
 }
 
-std::unique_ptr<DbConnection> OpenConnection(const CycleConfig& config) {
-    auto connection = MakeConnection(config);
+std::unique_ptr<DbConnection> OpenConnection(const CycleConfig& config, DbAccess access = DbAccess::ReadWrite) {
+    auto connection = MakeConnection(config, access);
     connection->open();
     if (!connection->isOpen())
         throw DbError("cannot open the database '" + config.database + "' on server '" + config.server + "'");
@@ -232,13 +232,13 @@ int RunWorker(const Options& options, const std::string& appFolder) {
 
 // Opens the store of an operator's command, once the profile files and the queue are there;
 // nullptr (reported) when they are not.
-std::unique_ptr<DbConnection> OpenExistingQueue() {
+std::unique_ptr<DbConnection> OpenExistingQueue(DbAccess access) {
     const CycleConfig config = ReadCycleConfig();
     if (const auto problems = ProfileProblems(config); !problems.empty()) {
         for (const std::string& problem : problems) Report(problem);
         return nullptr;
     }
-    auto connection = OpenConnection(config);
+    auto connection = OpenConnection(config, access);
     const QueueStatements& statements = connection->isSqlServer() ? SqlServerStatements() : SqliteStatements();
     for (const std::string* existence : {&statements.existence, &statements.workExistence}) {
         auto count = connection->query(*existence);
@@ -253,7 +253,7 @@ std::unique_ptr<DbConnection> OpenExistingQueue() {
 // The operator's report; reads the queue and changes nothing.
 int ShowStatus(bool json) {
     try {
-        const auto connection = OpenExistingQueue();
+        const auto connection = OpenExistingQueue(DbAccess::ReadOnly);
         if (!connection) return kExitFailure;
         const StatusReport report = ReadStatusReport(*connection);
         connection->close();
@@ -278,7 +278,7 @@ int Requeue(const std::string& rows, bool yes) {
         return kExitUsage;
     }
     try {
-        const auto connection = OpenExistingQueue();
+        const auto connection = OpenExistingQueue(DbAccess::ReadWrite);
         if (!connection) return kExitFailure;
         const RequeueStatements statements =
             connection->isSqlServer() ? SqlServerRequeue(rows) : SqliteRequeue(rows);

@@ -48,7 +48,7 @@ bool TableExists(DbConnection& connection, const std::string& existence) {
 
 CheckLine Database(const CycleConfig& config) {
     try {
-        auto connection = MakeConnection(config);
+        auto connection = MakeConnection(config, DbAccess::ReadOnly);
         connection->open();
         const QueueStatements& statements = connection->isSqlServer() ? SqlServerStatements() : SqliteStatements();
         const bool queue = TableExists(*connection, statements.existence);

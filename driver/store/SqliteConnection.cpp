@@ -2,7 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <unistd.h>
+
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <thread>
 
@@ -65,28 +69,78 @@ private:
 
 }  // namespace
 
-SqliteConnection::SqliteConnection(std::string databaseFile, int busyTimeoutMs)
-    : databaseFile_(std::move(databaseFile)), busyTimeoutMs_(busyTimeoutMs) {}
+SqliteConnection::SqliteConnection(std::string databaseFile, int busyTimeoutMs, DbAccess access)
+    : databaseFile_(std::move(databaseFile)), busyTimeoutMs_(busyTimeoutMs), access_(access) {}
 
 SqliteConnection::~SqliteConnection() { close(); }
 
-void SqliteConnection::open() {
-    close();
-    const std::string failure = "cannot open the SQLite database \"" + databaseFile_ + "\": ";
-    if (databaseFile_.empty()) throw DbError(failure + "no database file is named (ZRT.ini [Database] Database)");
+namespace {
+
+std::string FailureOpening(const std::string& file) { return "cannot open the SQLite database \"" + file + "\": "; }
+
+// The file as a URI ("file:" and the path, every byte but the plain ones percent-encoded), so
+// that query parameters can follow it.
+std::string FileUri(const std::string& path) {
+    std::string uri = "file:";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        }
+    }
+    return uri;
+}
+
+// Whether the connection can read the database; its extended error code when it cannot.
+int ReadProbe(sqlite3* db) {
+    sqlite3_stmt* probe = nullptr;
+    int result = sqlite3_prepare_v2(db, "SELECT count(1) FROM sqlite_master", -1, &probe, nullptr);
+    if (result == SQLITE_OK) result = sqlite3_step(probe) == SQLITE_ROW ? SQLITE_OK : sqlite3_extended_errcode(db);
+    else result = sqlite3_extended_errcode(db);
+    sqlite3_finalize(probe);
+    return result;
+}
+
+}  // namespace
+
+sqlite3* SqliteConnection::openHandle(const std::string& name, int flags) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(databaseFile_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         std::string message = MessageOf(db);
         sqlite3_close(db);
-        throw DbError(failure + message);
+        throw DbError(FailureOpening(databaseFile_) + message);
     }
+    sqlite3_busy_handler(db, &SqliteConnection::WaitWhileLocked, this);
+    sqlite3_extended_result_codes(db, 1);
+    return db;
+}
+
+void SqliteConnection::openReadOnly() {
+    sqlite3* db = openHandle(databaseFile_, SQLITE_OPEN_READONLY);
+    // A write-ahead-logged database needs its shared-memory file, which a reader without write
+    // access cannot make. When there is none and no log either, nobody has the database open:
+    // it is read as it lies.
+    if ((ReadProbe(db) & 0xFF) == SQLITE_READONLY && access((databaseFile_ + "-wal").c_str(), F_OK) != 0) {
+        sqlite3_close(db);
+        db = openHandle(FileUri(databaseFile_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    }
+    db_ = db;
+}
+
+void SqliteConnection::open() {
+    close();
+    const std::string failure = FailureOpening(databaseFile_);
+    if (databaseFile_.empty()) throw DbError(failure + "no database file is named (ZRT.ini [Database] Database)");
+    if (access_ == DbAccess::ReadOnly) return openReadOnly();
+    sqlite3* db = openHandle(databaseFile_, SQLITE_OPEN_READWRITE);
     // Without write access every outcome would be lost and each attachment done again.
     if (sqlite3_db_readonly(db, "main") == 1) {
         sqlite3_close(db);
         throw DbError(failure + "the database file can only be read");
     }
-    sqlite3_busy_handler(db, &SqliteConnection::WaitWhileLocked, this);
-    sqlite3_extended_result_codes(db, 1);
 
     // Write-ahead logging lets the selection keep reading its snapshot while the second
     // connection commits updates; without it the updates would wait for the whole walk.

@@ -14,14 +14,15 @@ public:
     // database as busy.
     static constexpr int kDefaultBusyTimeoutMs = 30000;
 
-    explicit SqliteConnection(std::string databaseFile, int busyTimeoutMs = kDefaultBusyTimeoutMs);
+    explicit SqliteConnection(std::string databaseFile, int busyTimeoutMs = kDefaultBusyTimeoutMs,
+                              DbAccess access = DbAccess::ReadWrite);
     ~SqliteConnection() override;
     SqliteConnection(const SqliteConnection&) = delete;
     SqliteConnection& operator=(const SqliteConnection&) = delete;
 
     // Opens an existing database file (a missing file is an error, nothing is created) and
     // switches it to write-ahead logging, so that a selection being walked keeps its snapshot
-    // while another connection updates rows.
+    // while another connection updates rows. ReadOnly switches nothing and needs only read access.
     void open() override;
     bool isOpen() const override;
     long long execute(const std::string& sql) override;
@@ -31,9 +32,13 @@ public:
 
 private:
     static int WaitWhileLocked(void* self, int attempt);
+    // The file opened with `flags`, waiting for locks; throws DbError.
+    sqlite3* openHandle(const std::string& name, int flags);
+    void openReadOnly();
 
     std::string databaseFile_;
     int busyTimeoutMs_;
+    DbAccess access_;
     sqlite3* db_ = nullptr;
 };
 

@@ -263,6 +263,47 @@ TEST_F(LoopProgram, StatusCountsTheRowsAndNamesTheFailuresAfterACycle) {
     EXPECT_EQ(wrong.wait(), 2);
 }
 
+// The journal mode a database file's header names: 1 for a rollback journal, 2 for a
+// write-ahead log.
+int JournalModeOf(const fs::path& database) { return static_cast<unsigned char>(ReadFile(database).at(18)); }
+
+// --status and --check read the queue and change nothing, not even the journal mode, and an
+// operator who may only read the database (here: nobody, beside files root owns) sees it all
+// the same, whether a driver has it open or not.
+TEST_F(LoopProgram, OperatorViewsChangeNothingAndNeedOnlyToRead) {
+    world.addAttachment(1, "TIF", doc("Missing.tif"));
+    Program cycle(program, {"--once"}, world.data);
+    ASSERT_EQ(cycle.wait(), 0) << cycle.err();
+    world.open()->execute("PRAGMA journal_mode=DELETE");
+    ASSERT_EQ(JournalModeOf(world.database()), 1);
+    fs::permissions(world.data.parent_path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+
+    const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                            program.string()};
+    const auto view = [&](std::vector<std::string> arguments, bool nobody) {
+        if (nobody) arguments.insert(arguments.begin(), asNobody.begin() + 1, asNobody.end());
+        Program run(nobody ? fs::path(asNobody[0]) : program, arguments, world.data);
+        const int status = run.wait();
+        return std::pair{status, run.out() + run.err()};
+    };
+    for (const bool nobody : {false, true}) {
+        const auto [status, out] = view({"--status"}, nobody);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("  2 converted or not found: 1\n"), std::string::npos) << out;
+        EXPECT_NE(view({"--check"}, nobody).second.find("ok    database: "), std::string::npos);
+        EXPECT_EQ(JournalModeOf(world.database()), 1) << "nobody = " << nobody;
+    }
+    EXPECT_FALSE(fs::exists(world.database().string() + "-wal"));
+
+    // Write-ahead logged, with no driver holding it open: nothing a reader could share is there.
+    world.open()->execute("PRAGMA journal_mode=WAL");
+    ASSERT_EQ(JournalModeOf(world.database()), 2);
+    ASSERT_FALSE(fs::exists(world.database().string() + "-shm"));
+    const auto [status, out] = view({"--status", "--json"}, true);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out.rfind("{\"rowsByStatus\":[{\"status\":2,", 0), 0u) << out;
+}
+
 TEST_F(LoopProgram, RequeuedRowsAreConvertedByTheNextCycle) {
     world.addAttachment(1, "TIF", doc("Scan.tif"));
     world.addDocument("Scan.tif");
