@@ -23,7 +23,7 @@
 #include "driver/WriteJournal.h"
 #include "driver/fProgress.h"
 #include "driver/queue/QueueStatements.h"
-#include "driver/queue/RequeueStatements.h"
+#include "driver/queue/Requeue.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
 #include "shared/platform/Clock.h"
@@ -55,6 +55,7 @@ constexpr const char* kUsage =
     "  --json         with --status: the same as one JSON object\n"
     "  --requeue S    put the rows of status 2, 3 or 5 back to pending (status 2: not converted ones)\n"
     "  --requeue-ref ID...  put these TrackReferences back to pending, whatever their outcome\n"
+    "                 (a converted row: its original attachment, to be converted again)\n"
     "  --yes          with --requeue or --requeue-ref: change without asking\n"
     "  --help         show this text\n"
     "  --worker N --cycle-start T  internal: one worker of a running driver\n"
@@ -272,7 +273,7 @@ bool Confirmed(long long rows) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-int Requeue(const std::string& rows, bool yes) {
+int Requeue(const RequeueChoice& choice, bool yes) {
     if (!yes && !isatty(STDIN_FILENO)) {
         Report("requeueing changes the queue: confirm on a terminal, or add --yes");
         return kExitUsage;
@@ -280,23 +281,18 @@ int Requeue(const std::string& rows, bool yes) {
     try {
         const auto connection = OpenExistingQueue(DbAccess::ReadWrite);
         if (!connection) return kExitFailure;
-        const RequeueStatements statements =
-            connection->isSqlServer() ? SqlServerRequeue(rows) : SqliteRequeue(rows);
-        auto count = connection->query(statements.count);
-        const long long chosen = count->eof() ? 0 : std::stoll(count->field("Total").value_or("0"));
-        count->close();
-        if (chosen > 0 && !yes && !Confirmed(chosen)) {
+        AddMissingSideColumns(*connection);
+        const RequeuePlan plan = PlanRequeue(*connection, choice);
+        for (const std::string& note : plan.notes) std::cout << note << "\n";
+        for (const std::string& refusal : plan.refusals) Report(refusal);
+        if (plan.chosen > 0 && !yes && !Confirmed(plan.chosen)) {
             Report("nothing changed");
             return kExitFailure;
         }
-        long long changed = 0;
-        if (chosen > 0) {
-            connection->execute(statements.clearWork);
-            changed = connection->execute(statements.requeue);
-        }
+        const long long changed = CarryOut(*connection, plan);
         connection->close();
         std::cout << changed << " row(s) put back to pending\n";
-        return 0;
+        return plan.refusals.empty() ? 0 : kExitFailure;
     } catch (const std::exception& error) {
         Report(error.what());
         return kExitFailure;
@@ -370,7 +366,7 @@ int Main(int argc, char** argv) {
     Options options;
     bool cycleStartGiven = false;
     bool status = false, json = false, yes = false, check = false;
-    std::optional<std::string> requeueRows;
+    std::optional<RequeueChoice> requeue;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--once") {
@@ -403,11 +399,11 @@ int Main(int argc, char** argv) {
                 std::cerr << "KVOProcess: --requeue needs the status 2, 3 or 5, not '" << value << "'\n";
                 return kExitUsage;
             }
-            requeueRows = RowsOfStatus(std::stoi(value));
+            requeue = RequeueChoice{std::stoi(value), {}};
         } else if (argument == "--requeue-ref") {
             const auto references = ReferencesAfter(argc, argv, i);
             if (!references) return kExitUsage;
-            requeueRows = RowsNamed(*references);
+            requeue = RequeueChoice{std::nullopt, *references};
         } else if (argument == "--help" || argument == "-h") {
             std::cout << kUsage;
             return 0;
@@ -420,18 +416,18 @@ int Main(int argc, char** argv) {
         std::cerr << "KVOProcess: --json goes with --status\n";
         return kExitUsage;
     }
-    if (yes && !requeueRows) {
+    if (yes && !requeue) {
         std::cerr << "KVOProcess: --yes goes with --requeue or --requeue-ref\n";
         return kExitUsage;
     }
-    if ((check || status || requeueRows) &&
-        (options.once || options.workers || options.worker || (check + status + requeueRows.has_value()) > 1)) {
+    if ((check || status || requeue) &&
+        (options.once || options.workers || options.worker || (check + status + requeue.has_value()) > 1)) {
         std::cerr << "KVOProcess: --check, --status, --requeue and --requeue-ref each go alone (with --json or --yes)\n";
         return kExitUsage;
     }
     if (check) return Check();
     if (status) return ShowStatus(json);
-    if (requeueRows) return Requeue(*requeueRows, yes);
+    if (requeue) return Requeue(*requeue, yes);
     if (options.worker && !cycleStartGiven) {
         std::cerr << "KVOProcess: --worker is started by a driver, with --cycle-start\n";
         return kExitUsage;

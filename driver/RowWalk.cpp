@@ -180,7 +180,8 @@ RowWalk::Outcome RowWalk::pauseAfterNotFound(const QueueRow& row) {
 
 RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string& resolvedPath) {
     const TypeGroup group = GroupOfType(row.type);
-    if (group == TypeGroup::Other) return {"left pending, type '" + row.type + "' is not converted"};
+    // It would only come up again every cycle.
+    if (group == TypeGroup::Other) return noResult(row, "the type '" + row.type + "' is not converted");
     if (group == TypeGroup::Pdf) {
         std::string rewriteRefused;
         if (IsPDFSearchable(resolvedPath, [this] { display_.processMessages(); }, &rewriteRefused)) {

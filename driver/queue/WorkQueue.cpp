@@ -98,6 +98,16 @@ std::optional<ProcessIdentity> ProcessOfWorker(const std::string& worker) {
                            static_cast<pid_t>(pid), std::stoull(std::string(fields[5]))};
 }
 
+void AddMissingSideColumns(DbConnection& connection) {
+    const QueueStatements& sql = StatementsFor(connection);
+    for (const AddedColumn& column : sql.addedColumns) {
+        auto present = connection.query(sql.columnCount(column.name));
+        const bool missing = !present->eof() && TotalOf(*present) == 0;
+        present->close();
+        if (missing) connection.execute(column.add);
+    }
+}
+
 WorkQueue::WorkQueue(DbConnection& connection, DbConnection& updates, WorkerSettings settings)
     : connection_(connection), updates_(updates), settings_(std::move(settings)) {}
 
@@ -152,10 +162,10 @@ void WorkQueue::createSideTable() {
     const QueueStatements& sql = StatementsFor(connection_);
     const std::optional<long long> tables = countOf(connection_, "side table", sql.workExistence);
     if (tables && *tables == 0) execute(connection_, "side table", sql.createWork);
-    // A side table made by an earlier version gets the columns added since.
-    for (const AddedColumn& column : sql.addedColumns) {
-        const std::optional<long long> present = countOf(connection_, "side table", sql.columnCount(column.name));
-        if (present && *present == 0) execute(connection_, "side table", column.add);
+    try {
+        AddMissingSideColumns(connection_);
+    } catch (const DbError& error) {
+        ReportFailure("side table", error.what());
     }
 }
 

@@ -50,6 +50,9 @@ std::string ThisWorkerName(int workerIndex);
 // version's, whose claims only expire).
 std::optional<ProcessIdentity> ProcessOfWorker(const std::string& worker);
 
+// Gives a side table made by an earlier version the columns added since. Throws DbError.
+void AddMissingSideColumns(DbConnection& connection);
+
 // How recording a new PDF went.
 struct NewPdfRecord {
     bool recorded = false;                 // status 2 written

@@ -354,6 +354,57 @@ TEST_F(LoopProgram, RequeuedRowsAreConvertedByTheNextCycle) {
     EXPECT_TRUE(fs::exists(world.docs / "Late.PDF"));
 }
 
+// Requeued by status, rows that could never convert are left out and counted; requeued by
+// TrackReference, a converted row goes back to its original attachment and is converted again,
+// and what cannot be put back is refused with status 1.
+TEST_F(LoopProgram, RequeueLeavesOutWhatCannotConvertAndRedoesAConvertedRowFromItsOriginal) {
+    world.addAttachment(1, "TIF", doc("Scan.tif"));
+    world.addDocument("Scan.tif");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
+    world.addAttachment(2, "DOC", doc("Memo.doc"));
+    world.addAttachment(3, "PNG", doc("Photo.png"));  // the fill gives status 5, the walk converts it
+    world.addDocument("Photo.png");
+    world.planResult("Photo.png", "graph_ocred.pdf");
+    Program cycle(program, {"--once"}, world.data);
+    ASSERT_EQ(cycle.wait(), 0) << cycle.err();
+    ASSERT_EQ(statusCounts(), (std::map<int, int>{{2, 1}, {5, 2}}));
+
+    Program byStatus(program, {"--requeue", "5", "--yes"}, world.data);
+    EXPECT_EQ(byStatus.wait(), 0) << byStatus.err();
+    EXPECT_EQ(byStatus.out(), "1 row(s) left out: their type is not converted\n1 row(s) put back to pending\n");
+    EXPECT_EQ(world.status(2), 5);
+    EXPECT_EQ(world.status(3), 0);
+
+    Program byReference(program, {"--requeue-ref", "1", "99", "--yes"}, world.data);
+    EXPECT_EQ(byReference.wait(), 1);
+    EXPECT_EQ(byReference.out(), "1 row(s) put back to pending\n");
+    EXPECT_NE(byReference.err().find("TrackReference 99 is not in the queue"), std::string::npos) << byReference.err();
+    const StoredRow restored = world.rows().at(1);
+    EXPECT_EQ(restored.type, "TIF");
+    EXPECT_EQ(restored.filePath, doc("Scan.tif"));
+    EXPECT_EQ(restored.processed, 0);
+
+    Program again(program, {"--once"}, world.data);
+    EXPECT_EQ(again.wait(), 0) << again.err();
+    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, 2}, {5, 1}})) << again.err();
+    EXPECT_NE(again.err().find("1 " + doc("Scan.tif") + ": status 2, converted to " + doc("Scan.PDF") + " ("),
+              std::string::npos)
+        << again.err();
+    EXPECT_EQ(world.rows("DiaryAttachments").at(1).filePath, doc("Scan.PDF"));
+    const std::vector<std::string> runs = pipelineRuns();
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), doc("Scan.tif")), 2);
+
+    // A row an earlier version converted kept no original: converting its PDF again would only
+    // find it searchable, so it is refused.
+    world.open()->execute("UPDATE DASearchableWork SET OriginalType = NULL, OriginalPath = NULL WHERE TrackReference = 1");
+    Program refused(program, {"--requeue-ref", "1", "--yes"}, world.data);
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_NE(refused.err().find("row 1 is left as it is: it may hold a searchable PDF recorded by an earlier version"),
+              std::string::npos)
+        << refused.err();
+    EXPECT_EQ(world.status(1), 2);
+}
+
 TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
     const fs::path emptyFolder = world.data / "share";
     fs::create_directories(emptyFolder);

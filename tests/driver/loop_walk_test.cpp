@@ -376,11 +376,16 @@ TEST_F(LoopWalk, TheNextStartRemovesTheTemporariesOfAKilledDriver) {
     EXPECT_EQ(testing::internal::GetCapturedStderr().find("temporary"), std::string::npos);
 }
 
-TEST_F(LoopWalk, ATypeOutsideTheGroupsGetsItsOrderAndStaysPending) {
+TEST_F(LoopWalk, APendingRowOfATypeOutsideTheGroupsGetsItsOrderAndStatusFive) {
     world.addQueueRow(1, "DOC", doc("Minutes.doc"), 0);
     world.addDocument("Minutes.doc");
+    testing::internal::CaptureStderr();
     ASSERT_EQ(world.run(log), 0);
-    EXPECT_EQ(world.status(1), 0);
+    const std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(world.status(1), 5);
+    EXPECT_NE(report.find("1 " + doc("Minutes.doc") + ": status 5, the type 'DOC' is not converted ("),
+              std::string::npos)
+        << report;
     EXPECT_EQ(slidesLog(), "") << "no pipeline run";
     xml::Document order;
     ASSERT_TRUE(order.load((world.temp / "KVOFile.xml").string()));

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "driver/queue/QueueStatements.h"
+#include "driver/queue/RequeueStatements.h"
 
 namespace kvo::driver {
 namespace {
@@ -169,6 +170,24 @@ TEST(QueueStatements, AHostPathTheQueueWouldChangeIsLeftOutAndCounted) {
               "    <> Convert(varbinary(510), RTrim(Convert(nvarchar(255), Convert(char(255), DA.[FilePath] COLLATE "
               "DATABASE_DEFAULT))))");
     EXPECT_TRUE(sql.fillClosed.ends_with(kSurvivesFilePath));
+}
+
+// A requeued row gets back the type and path its side row kept, where it kept them.
+TEST(QueueStatements, TheRequeueRestoresTheOriginalsWordForWord) {
+    const RequeueStatements sql = SqlServerRequeue(RowsOfTypes(RowsOfStatus(5), {"TIF", "O'K"}));
+    EXPECT_EQ(sql.requeue,
+              "UPDATE [dbo].[DASearchable]\r\n"
+              "   SET FilePath = CASE WHEN (SELECT W.OriginalType From [dbo].[DASearchableWork] W WHERE W.TrackReference = "
+              "[DASearchable].TrackReference) is null THEN FilePath\r\n"
+              "                       ELSE (SELECT W.OriginalPath From [dbo].[DASearchableWork] W WHERE "
+              "W.TrackReference = [DASearchable].TrackReference) END,\r\n"
+              "       Type = COALESCE((SELECT W.OriginalType From [dbo].[DASearchableWork] W WHERE W.TrackReference = "
+              "[DASearchable].TrackReference), Type),\r\n"
+              "       Processed = 0\r\n"
+              " WHERE Processed <> 0 AND Processed = 5 AND UPPER(RTrim(Type)) IN ('TIF', 'O''K')");
+    EXPECT_TRUE(SqlServerRequeue(RowsNamed({12, 14})).rowStates.ends_with(
+        " WHERE DS.TrackReference IN (SELECT TrackReference From [dbo].[DASearchable] WHERE TrackReference IN (12, 14))"));
+    EXPECT_EQ(RowsOfTypes(RowsOfStatus(2), {}), "Processed = 2 AND Type <> 'PDF' AND 1 = 0");
 }
 
 // The set-up statements, every line with its leading blanks.
