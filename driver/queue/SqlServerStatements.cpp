@@ -53,9 +53,9 @@ constexpr const char* kPathAsItIs = "Convert(varbinary(510), RTrim(Convert(nvarc
 constexpr const char* kPathAsQueued =
     "Convert(varbinary(510), RTrim(Convert(nvarchar(255), Convert(char(255), DA.[FilePath] COLLATE DATABASE_DEFAULT))))";
 
-// The host rows not queued yet whose path fits FilePath's width but would not come back unchanged.
-std::string UnstorablePaths() {
-    return JoinLines({
+// The count of the host rows not queued yet whose path meets the conditions (lines "   and …").
+std::string HostRowsLeftOut(std::initializer_list<std::string_view> pathConditions) {
+    std::string text = JoinLines({
         "select count(1) As Total",
         "  from (select [TrackReference], [FilePath] from [dbo].[DiaryAttachments]",
         "        union all",
@@ -63,10 +63,9 @@ std::string UnstorablePaths() {
         "       left outer join [dbo].[DASearchable] DS",
         "                    ON DS.[TrackReference] = DA.[TrackReference]",
         " where DS.[TrackReference] is null",
-        "   and LEN(DA.[FilePath]) <= 255",
-        "   and " + std::string(kPathAsItIs),
-        "    <> " + std::string(kPathAsQueued),
     });
+    for (std::string_view line : pathConditions) (text += "\r\n") += line;
+    return text;
 }
 
 // S4 and S5 differ only in the host table of line 23. The type is stored in the three letters
@@ -288,18 +287,10 @@ const QueueStatements& SqlServerStatements() {
             "                ([TrackReference] ASC)",
             "  ON [PRIMARY]",
         }),
-        // Paths the fill leaves out
-        JoinLines({
-            "select count(1) As Total",
-            "  from (select [TrackReference], [FilePath] from [dbo].[DiaryAttachments]",
-            "        union all",
-            "        select [TrackReference], [FilePath] from [dbo].[CloseDiaryAttachments]) DA",
-            "       left outer join [dbo].[DASearchable] DS",
-            "                    ON DS.[TrackReference] = DA.[TrackReference]",
-            " where DS.[TrackReference] is null",
-            "   and LEN(DA.[FilePath]) > 255",
-        }),
-        UnstorablePaths(),
+        // Paths the fill leaves out: too wide, or changed by the column
+        HostRowsLeftOut({"   and LEN(DA.[FilePath]) > 255"}),
+        HostRowsLeftOut({"   and LEN(DA.[FilePath]) <= 255", "   and " + std::string(kPathAsItIs),
+                         "    <> " + std::string(kPathAsQueued)}),
         // S4, S5
         Fill("  from [dbo].[DiaryAttachments] DA"),
         Fill("  from [dbo].[CloseDiaryAttachments] DA"),
