@@ -1,6 +1,5 @@
 #include "driver/queue/WorkQueue.h"
 
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
