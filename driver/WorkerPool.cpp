@@ -11,11 +11,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
 #include <vector>
 
 #include "driver/Config.h"
+#include "driver/JournalLog.h"
 #include "driver/LoopRules.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/WorkerChannel.h"
@@ -33,8 +33,6 @@ constexpr int kStoppingDotSeconds = 2;
 // worker never overwrites one with the other.
 constexpr int kHighFd = 10;
 constexpr int kMaxWorkFolders = 1000;
-
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
 struct WorkFolder {
     std::string path;

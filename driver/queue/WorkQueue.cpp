@@ -3,10 +3,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <iostream>
 #include <limits>
 #include <string_view>
 
+#include "driver/JournalLog.h"
 #include "driver/queue/QueueStatements.h"
 #include "driver/store/DbConnection.h"
 
@@ -20,8 +20,6 @@ constexpr std::size_t kLastErrorBytes = 1000;
 const QueueStatements& StatementsFor(const DbConnection& connection) {
     return connection.isSqlServer() ? SqlServerStatements() : SqliteStatements();
 }
-
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
 void ReportFailure(const char* statementName, const std::string& message) {
     Report(std::string("queue statement ") + statementName + " failed: " + message);
@@ -129,10 +127,12 @@ bool WorkQueue::setUp(Join join) {
 
         if (const auto tooLong = countOf(connection_, "path width", sql.longPaths); tooLong && *tooLong > 0)
             Report(std::to_string(*tooLong) + " host rows are not queued: their FilePath is longer than " +
-                   std::to_string(kFilePathWidth) + " characters");
+                   std::to_string(kFilePathWidth) + " characters",
+                   LogPriority::Warning);
         if (const auto unstorable = countOf(connection_, "path letters", sql.unstorablePaths); unstorable && *unstorable > 0)
             Report(std::to_string(*unstorable) + " host rows are not queued: their FilePath holds letters that "
-                   "DASearchable's FilePath (char(255)) would not keep");
+                   "DASearchable's FilePath (char(255)) would not keep",
+                   LogPriority::Warning);
         execute(connection_, "S4", sql.fillOpen);
         execute(connection_, "S5", sql.fillClosed);
         execute(connection_, "side rows", sql.workRows);
@@ -188,7 +188,7 @@ void WorkQueue::releaseDeadClaims() {
         if (!stale) continue;
         const auto released = execute(updates_, "release", sql.releaseWorker(worker));
         if (released && *released > 0 && worker != settings_.worker)
-            Report("released the claims of " + worker + ", which no longer runs");
+            Report("released the claims of " + worker + ", which no longer runs", LogPriority::Info);
     }
 }
 
@@ -300,7 +300,8 @@ void WorkQueue::noteClaimLost(const std::string& id) {
     claimLost_ = true;
     heldRecorded_ = true;  // nothing of it is ours any more
     Report("the claim of " + settings_.worker + " on row " + id +
-           " was taken over by another worker after it expired; nothing is recorded for it here");
+           " was taken over by another worker after it expired; nothing is recorded for it here",
+           LogPriority::Warning);
 }
 
 WorkQueue::Claim WorkQueue::renewClaim(const std::string& id) {
