@@ -11,6 +11,7 @@
 #include <iostream>
 #include <utility>
 
+#include "driver/PdfInspection.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/ResultCheck.h"
 #include "driver/WriteJournal.h"
@@ -38,6 +39,7 @@ constexpr int kNotFoundPollMs = 20;
 constexpr double kNotFoundPauseSeconds = 3;
 // While stopping, a progress dot this often.
 constexpr double kDotSeconds = 2;
+constexpr const char* kOutsideTheShares = "the attachment lies outside the mapped shares; nothing is read or written there";
 
 // The pipeline names its result after the attachment's base name.
 std::string ResultPathFor(const std::string& attachmentPath) {
@@ -52,8 +54,12 @@ std::optional<std::string> BlockingEntry(const std::string& destination, const s
     if (!entry) return std::nullopt;
     struct stat info {};
     if (lstat(entry->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(*entry);
-        if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
+        try {
+            const std::optional<pdf::PdfFacts> facts = InspectPdfIsolated(*entry);
+            if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
+        } catch (const PdfBreaksLimit& error) {
+            return *entry + " (" + error.what() + ")";
+        }
     }
     return entry;
 }
@@ -105,6 +111,8 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
             outcome = handleRow(*row, rowNumber);
         } catch (const DbError&) {
             throw;  // the store is gone: the cycle cannot go on
+        } catch (const PdfBreaksLimit& error) {
+            outcome = noResult(*row, error.what());
         } catch (const std::exception& error) {
             // A file-system failure (the work folder, a length read, a deletion) spoils this
             // row only, and is the machine's fault rather than the document's.
@@ -137,11 +145,12 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
     // A NULL path or a malformed name count as "not found"; so does a file missing from a folder
     // that could be read, but not one behind a folder that cannot (a share gone away).
     std::string resolvedPath, localPath;
+    if (row.filePath && !row.filePath->empty()) localPath = ToLocalPath(pathMap_, *row.filePath);
+    // With shares mapped, nothing outside them is looked at, and no link leads out of them.
+    if (!pathMap_.empty() && !localPath.empty() && !NamedInsideTheShares(pathMap_, localPath))
+        return noResult(row, kOutsideTheShares);
     try {
-        if (row.filePath && !row.filePath->empty()) {
-            localPath = ToLocalPath(pathMap_, *row.filePath);
-            resolvedPath = ResolveFile(localPath).value_or("");
-        }
+        if (!localPath.empty()) resolvedPath = ResolveFile(localPath).value_or("");
     } catch (const std::exception&) {
         resolvedPath.clear();
     }
@@ -149,6 +158,7 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
         if (const std::string fault = FolderFault(localPath); !fault.empty()) return machineFault(row, fault);
         return pauseAfterNotFound(row);
     }
+    if (!pathMap_.empty() && !ReallyInsideTheShares(pathMap_, resolvedPath)) return noResult(row, kOutsideTheShares);
 
     display_.appendText(kInProgressAppend);
     display_.processMessages();
@@ -259,6 +269,8 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
                 outcome = noResult(row, "the result carries no text");
             else
                 outcome = copyAndRecord(row, *result, resolvedPath, destination, verdict.pages);
+        } catch (const PdfBreaksLimit& error) {
+            outcome = noResult(row, error.what());
         } catch (const std::exception& error) {
             outcome = machineFault(row, error.what());  // the text check crashed or hung
         }
@@ -310,6 +322,8 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
             PendingWrite noted(std::filesystem::path(destination.local).parent_path().string());
             WholeFileWriter writer(existing.value_or(destination.local));
             writer.copyFrom(resultPath, 0, static_cast<std::uint64_t>(std::filesystem::file_size(resultPath)));
+            // Whoever may not read the attachment may not read its text either.
+            writer.takePermissionsOf(resolvedPath);
             if (existing) {
                 writer.commit();
             } else if (!writer.commitIfAbsent()) {

@@ -3,7 +3,7 @@
 // bitmap per frame in TEMP (1 bit for bilevel frames, 8 for grey, 24 for colour), has every large enough page recognised by the OCR
 // program KVOOCR, keeps each page's layout document beside its bitmap, lists the pages in
 // "KVOCurr.xml" and marks the order done. When no page yields a layout document, the OCR
-// engine re-saves the attachment as "<attachment>.TIFF" and that copy is split once more.
+// engine re-saves the attachment as TEMP/KVOOCR.tif and that copy is split once more.
 #include <string>
 
 #include "imagesplit/cBitmap.h"

@@ -157,6 +157,10 @@ void CleanUp(const std::string& base, const std::string& attachmentPath) {
     RunStep("removing page work files", [&] { RemovePageWorkFiles(base, {attachmentPath}); });
     RunStep("removing KVOOCR.mdi.xml", [&] { DeleteWorkFile(InTemp(kOcrLayoutName), {attachmentPath}); });
     RunStep("removing KVOOCR.mdi", [&] { DeleteWorkFile(InTemp(kOcrEngineDocName), {attachmentPath}); });
+    // The last page's picture and the engine's copy of the attachment: nothing of a client's
+    // pages stays in the work folder after the row.
+    RunStep("removing KVOOCR.bmp", [&] { DeleteWorkFile(InTemp(kOcrBitmapName), {attachmentPath}); });
+    RunStep("removing KVOOCR.tif", [&] { DeleteWorkFile(InTemp(kEngineTiffCopyName), {attachmentPath}); });
     // The result keeps its place in the temporary folder, where the batch driver looks for it.
     RunStep("renaming the result", [&] {
         if (FileExists(InTemp(kBuilderPdfName)) && !RenameFile(InTemp(kBuilderPdfName), base + ".pdf"))

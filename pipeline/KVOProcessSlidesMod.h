@@ -34,7 +34,7 @@ bool RemoveStaleWork(const std::string& base, const std::string& attachmentPath)
 
 // The clean-up after the builder, in this order: the page documents, layout copies and page
 // bitmaps of the base name (only names with a page label; never the attachment),
-// "KVOOCR.mdi.xml", "KVOOCR.mdi", the rename of "KVOOCR.pdf" to {base}.pdf (never over an
+// "KVOOCR.mdi.xml", "KVOOCR.mdi", "KVOOCR.bmp", "KVOOCR.tif", the rename of "KVOOCR.pdf" to {base}.pdf (never over an
 // existing file), "KVOOCR.doc". A failing action does not stop the later ones.
 void CleanUp(const std::string& base, const std::string& attachmentPath);
 

@@ -31,6 +31,9 @@ std::string ImageNameOf(pid_t processId);
 // process from a later one that was given the same id.
 std::optional<std::int64_t> ProcessStartOf(pid_t processId);
 
+// The address space this process holds, in bytes; nullopt when it cannot be read.
+std::optional<std::uint64_t> AddressSpaceBytes();
+
 // The name comparison itself: without regard to case, a trailing ".exe" ignored on both sides.
 bool ImageNamesMatch(const std::string& a, const std::string& b);
 

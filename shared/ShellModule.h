@@ -83,19 +83,32 @@ void ReapChildren();
 // signal number when a signal ended it); nullopt while it runs, or for an unknown id.
 std::optional<int> ExitStatusOf(pid_t processId);
 
+// What a body run by RunIsolated may take: wall-clock seconds, and address space beyond what
+// this process holds when it starts the body (0: no bound).
+struct IsolationLimits {
+    double seconds = 0;
+    std::uint64_t memoryBytes = 0;
+};
+
+// The status of a body that ran out of the memory its limits allow (an allocation failed).
+constexpr int kIsolatedOutOfMemory = 76;
+
 // How a body run by RunIsolated ended: its exit status (128 + signal number when a signal
-// ended it), or nullopt when it was killed at the time limit or could not be started.
+// ended it), or nullopt when it was killed at the time limit or could not be started; and what
+// it wrote to its output.
 struct IsolatedEnd {
     std::optional<int> status;
     bool timedOut = false;
+    std::string output;
 };
 
-// Runs `body` in a child process of its own (fork, no exec), so that a crash or a hang in it (a
-// library reading an untrusted file) costs this process nothing; the body's return value is
-// the child's exit status (1 when it throws). Waits at most `limitSeconds`, calling `onPoll`
-// every `pollMs` meanwhile; a child still running then is killed. The child dies with this
-// process.
-IsolatedEnd RunIsolated(const std::function<int()>& body, double limitSeconds,
+// Runs `body` in a child process of its own (fork, no exec), so that a crash, a hang or a
+// greed for memory in it (a library reading an untrusted file) costs this process nothing; the
+// body's return value is the child's exit status (1 when it throws, kIsolatedOutOfMemory when
+// it runs out of memory), and what it puts into its `output` reaches IsolatedEnd::output. Waits
+// at most the limit's seconds, calling `onPoll` every `pollMs` meanwhile; a child still running
+// then is killed. The child dies with this process.
+IsolatedEnd RunIsolated(const std::function<int(std::string& output)>& body, const IsolationLimits& limits,
                         const std::function<void()>& onPoll = {}, int pollMs = 20);
 
 }  // namespace kvo

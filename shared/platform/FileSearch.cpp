@@ -244,6 +244,13 @@ std::string ResolveTarget(const std::string& path) {
 
 bool NamesEqualIgnoringCase(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
 
+std::string WholeCharactersWithin(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
     return FoldedWildcardMatch(Folded(pattern), Folded(name));
 }

@@ -42,6 +42,9 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 // not UTF-8 must match exactly).
 bool NamesEqualIgnoringCase(const std::string& a, const std::string& b);
 
+// The text cut to at most `bytes` bytes, never inside a UTF-8 character.
+std::string WholeCharactersWithin(const std::string& text, std::size_t bytes);
+
 // The command interpreter's `del`: deletes every file that FindFiles(pattern) yields.
 // Returns the number deleted; a pattern that matches nothing is not an error.
 int DeleteFiles(const std::string& pattern);

@@ -44,6 +44,16 @@ std::optional<std::string> WithoutPageEnding(const std::string& fileName) {
     return std::nullopt;
 }
 
+// 16 hex digits of the 64-bit FNV-1a hash of the text.
+std::string ShortDigest(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char byte : text) hash = (hash ^ byte) * 1099511628211ull;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4) hex[static_cast<std::size_t>(i)] = kHex[hash & 15];
+    return hex;
+}
+
 bool IsOneOf(const std::string& path, const std::vector<std::string>& files) {
     std::error_code unknown;
     return std::any_of(files.begin(), files.end(), [&](const std::string& file) {
@@ -78,7 +88,10 @@ void EnsureRoomForPageBitmaps(std::uint64_t bytes, const std::string& what) {
 std::string BaseName(const std::string& attachmentPath) {
     std::string name = FileNamePart(attachmentPath);
     std::string::size_type dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    if (base.size() <= kMostBaseBytes) return base;
+    const std::string digest = "~" + ShortDigest(base);
+    return WholeCharactersWithin(base, kMostBaseBytes - digest.size()) + digest;
 }
 
 std::string UpperExtension(const std::string& attachmentPath) {
@@ -151,7 +164,8 @@ void RemoveWorkOfCurrentOrder(const std::vector<std::string>& spared) {
     std::vector<std::string> attachments = spared;
     attachments.push_back(*name);
     RemovePageWorkFiles(BaseName(*name), attachments);
-    for (const char* work : {kBuilderPdfName, kAssembledDocName, kOcrEngineDocName, kOcrLayoutName})
+    for (const char* work : {kBuilderPdfName, kAssembledDocName, kOcrEngineDocName, kOcrLayoutName, kOcrBitmapName,
+                             kEngineTiffCopyName})
         DeleteWorkFile(InTemp(work), attachments);
 }
 

@@ -15,12 +15,18 @@ inline constexpr const char* kOcrEngineDocName = "KVOOCR.mdi";
 inline constexpr const char* kOcrLayoutName = "KVOOCR.mdi.xml";
 inline constexpr const char* kAssembledDocName = "KVOOCR.doc";
 inline constexpr const char* kBuilderPdfName = "KVOOCR.pdf";
+// The OCR engine's TIFF copy of an image attachment that gave no text, split once more.
+inline constexpr const char* kEngineTiffCopyName = "KVOOCR.tif";
 
 // TempFolder() + "/" + name, read afresh.
 std::string InTemp(const std::string& name);
 
 // The base name: the path after its last "/", then cut before its last "." (a name without
-// "." stays whole; dots in folder names do not count).
+// "." stays whole; dots in folder names do not count). Work files add a page label and their
+// endings to it, so a name longer than kMostBaseBytes keeps its first bytes (whole UTF-8
+// characters) followed by "~" and a digest of the whole name: every work-file name fits the
+// file system's 255 bytes, and two long names that begin alike still differ.
+inline constexpr std::size_t kMostBaseBytes = 200;
 std::string BaseName(const std::string& attachmentPath);
 // The text after the last "." of the file name, upper-cased; "" when the name has no ".".
 std::string UpperExtension(const std::string& attachmentPath);
