@@ -238,8 +238,12 @@ bool RowWalk::runPipeline(const std::string& attachment) {
                  }});
     pipelineSeconds_ = SecondsSince(started);
     const std::optional<int> status = ExitStatusOf(pipeline);
+    pipelineBlamesDocument_ = status == kExitTooLargeForWork;
     if (status != 0) {
         pipelineFault_ = !status              ? "the pipeline's end is unknown"
+                         : pipelineBlamesDocument_ ? "its page bitmaps could never fit in the work folder " + TempFolder() +
+                                                         ", whose file system holds " +
+                                                         std::to_string(TotalBytesIn(TempFolder()).value_or(0) >> 20) + " MB"
                          : EndedBySignal(*status) ? "the pipeline was ended by signal " + std::to_string(*status - 128)
                          : *status == kExitEndedFromOutside ? "a program of its chain was ended from outside"
                          : *status == kExitNoRoom ? "the work folder " + TempFolder() + " ran out of room"
@@ -254,6 +258,7 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
     const std::string expected = ResultPathFor(resolvedPath);
     // The pipeline renames its result into place whole and has ended: what is there is all.
     const std::optional<std::string> result = ResolveFile(expected);
+    if (!result && pipelineBlamesDocument_) return noResult(row, pipelineFault_);
     if (!result && !pipelineFault_.empty()) return machineFault(row, "no result file, " + pipelineFault_);
     if (!result) return noResult(row, "no result file");
     if (*result == resolvedPath)

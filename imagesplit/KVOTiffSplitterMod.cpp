@@ -75,6 +75,8 @@ bool SplitPages(const std::string& source, const std::string& base, Steps& steps
         const std::string page = handoff::ImagePageBitmap(base, frame);
         try {
             WritePageBitmap(bitmap, frame, base);
+        } catch (const TooLargeForWork&) {
+            throw;
         } catch (const std::exception& error) {
             const std::string why = "cannot write the page bitmap " + page + " (" + error.what() + ")";
             if (ExitStatusForError(error) == kExitNoRoom) throw NoRoomForWork(why);

@@ -22,7 +22,7 @@ bool WantsTiffCopy(int width, int height);
 
 // Writes the bitmap's active frame as TEMP/<base><tag of frameIndex>.bmp at the depth its pixels
 // have and makes TEMP/KVOOCR.bmp that page. Throws NoRoomForWork when the work folder has no room
-// for it, DibError when the file cannot be written (KVOOCR.bmp is then left as it was) or the
+// for it now, TooLargeForWork when the run's pages could never fit in it, DibError when the file cannot be written (KVOOCR.bmp is then left as it was) or the
 // frame has no pixels.
 void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base);
 

@@ -311,6 +311,7 @@ IsolatedEnd RunIsolated(const std::function<int(std::string& output)>& body, con
 int ExitStatusForError(const std::exception& error) {
     if (dynamic_cast<const EndedFromOutside*>(&error)) return kExitEndedFromOutside;
     if (dynamic_cast<const NoRoomForWork*>(&error)) return kExitNoRoom;
+    if (dynamic_cast<const TooLargeForWork*>(&error)) return kExitTooLargeForWork;
     if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
         const int code = system->code().value();
         if (system->code().category() == std::generic_category() && (code == ENOSPC || code == EDQUOT))

@@ -49,11 +49,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The exit status of a program of the chain whose page bitmaps would need more than the whole
+// file system of its work folder: the document's fault, for good. TooLargeForWork carries it.
+constexpr int kExitTooLargeForWork = 73;
+class TooLargeForWork : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The exit status a program of the chain ends with after `error`: kExitEndedFromOutside or
-// kExitNoRoom for a fault of the machine, 0 for any other (the caller judges its run by the
-// files it left).
+// kExitNoRoom for a fault of the machine, kExitTooLargeForWork for a document that can never be
+// split here, 0 for any other (the caller judges its run by the files it left).
 int ExitStatusForError(const std::exception& error);
-inline bool IsMachineFault(const std::exception& error) { return ExitStatusForError(error) != 0; }
+inline bool IsMachineFault(const std::exception& error) {
+    const int status = ExitStatusForError(error);
+    return status == kExitEndedFromOutside || status == kExitNoRoom;
+}
 
 // For a program of the chain that ran `program` and got `status`: passes a fault of the
 // machine on to this program's own end (throws EndedFromOutside or NoRoomForWork).

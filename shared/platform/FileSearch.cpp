@@ -330,6 +330,12 @@ std::optional<std::uint64_t> FreeBytesIn(const std::string& folder) {
     return static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize;
 }
 
+std::optional<std::uint64_t> TotalBytesIn(const std::string& folder) {
+    struct statvfs space {};
+    if (statvfs(folder.c_str(), &space) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(space.f_blocks) * space.f_frsize;
+}
+
 void WriteFileAtomically(const std::string& path, const std::string& content) {
     WholeFileWriter file(ResolveTarget(path));
     file.write(content.data(), content.size());

@@ -74,6 +74,8 @@ std::optional<std::int64_t> FileLength(const std::string& path);
 // Bytes an unprivileged writer may still write in the folder's file system, or nullopt when
 // the folder cannot be examined.
 std::optional<std::uint64_t> FreeBytesIn(const std::string& folder);
+// The whole size of the folder's file system in bytes, or nullopt.
+std::optional<std::uint64_t> TotalBytesIn(const std::string& folder);
 
 // Writes `content` to `path` whole: a temporary file in the same folder, then renamed over it.
 // Throws std::runtime_error on failure (nothing is left behind).
