@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <chrono>
@@ -201,6 +202,9 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
     // The queue could never record it, and the row would be converted again every cycle.
     if (!FitsFilePath(destination.host))
         return noResult(row, "the destination " + destination.host + " does not fit FilePath");
+    if (std::filesystem::path(destination.local).filename().string().size() > NAME_MAX)
+        return noResult(row, "the destination's name is longer than the file system's " + std::to_string(NAME_MAX) +
+                                 " bytes");
     if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
         return inTheWay(row, *blocking);
     // A file already lying under the result's name is not this run's product.

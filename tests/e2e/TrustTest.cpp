@@ -15,7 +15,8 @@
 namespace kvo::test {
 namespace {
 
-constexpr int kSecret = 1, kLongName = 2, kOutside = 3, kLinkedOut = 4, kBombInTheWay = 5, kBlank = 6;
+constexpr int kSecret = 1, kLongName = 2, kOutside = 3, kLinkedOut = 4, kBombInTheWay = 5, kBlank = 6,
+              kDestinationTooLong = 7;
 constexpr gid_t kOtherGroup = 8;
 
 // 249 bytes: the page work files add their labels and endings to such a name.
@@ -60,6 +61,12 @@ protected:
         image::WriteRasterFile(white, w.docPath("Blank.tif").string(), image::FileFormat::TiffG4);
         WriteFile(w.docPath("Blank.tif.TIFF"), "the user's own file");
         add(kBlank, "D:\\Docs\\Blank.tif");
+
+        // 252 bytes, whose result would take 256.
+        std::string longPdf;
+        while (longPdf.size() < 248) longPdf += "Ö";
+        w.copyDocument(longPdf + ".pdf", "ccitt.pdf");
+        w.addAttachment("DiaryAttachments", kDestinationTooLong, "PDF", "D:\\Docs\\" + longPdf + ".pdf");
 
         docsBefore_ = new std::set<std::string>(Entries(w.docs));
         exitStatus_ = w.runOnce(&report_);
@@ -109,6 +116,12 @@ TEST_F(Trust, ANameNearTheFileSystemLimitIsConverted) {
     std::string result = LongName();
     result.replace(result.size() - 4, 4, ".PDF");
     EXPECT_TRUE(fs::exists(world_->docPath(result)));
+}
+
+TEST_F(Trust, AResultWhoseNameCouldNotBeMadeIsNotConverted) {
+    EXPECT_EQ(status(kDestinationTooLong), 5) << report_;
+    EXPECT_TRUE(reported(kDestinationTooLong, "status 5, the destination's name is longer than the file system's 255 bytes"))
+        << report_;
 }
 
 TEST_F(Trust, NothingOutsideTheSharesIsReadOrWritten) {
