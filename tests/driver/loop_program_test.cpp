@@ -103,6 +103,19 @@ protected:
         std::sort(runs.begin(), runs.end());
         return runs;
     }
+    // Two drivers with these worker counts, one cycle each, on one database and one TEMP.
+    struct TwoDrivers {
+        std::string firstOut, errors;
+    };
+    TwoDrivers runTwoDrivers(int firstWorkers, int otherWorkers) const {
+        const fs::path second = world.data / "second";
+        fs::create_directories(second);
+        Program first(program, {"--once", "--workers", std::to_string(firstWorkers)}, world.data);
+        Program other(program, {"--once", "--workers", std::to_string(otherWorkers)}, second);
+        EXPECT_EQ(first.wait(), 0) << first.err();
+        EXPECT_EQ(other.wait(), 0) << other.err();
+        return {first.out(), first.err() + other.err()};
+    }
     // Rows 1..rows (of addConvertibleRows) went through the pipeline once each and were recorded.
     void expectEachRowConvertedOnce(int rows, const std::string& reports) const {
         EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, rows}})) << reports;
@@ -457,21 +470,15 @@ TEST_F(LoopProgram, WorkersOfTwoDriversConvertEachRowOnce) {
     constexpr int kRows = 12;
     addConvertibleRows(kRows);
     EnvVar slow("LOOP_SLIDES_SLEEP_MS", "150");
-    const fs::path second = world.data / "second";
-    fs::create_directories(second);
+    const TwoDrivers run = runTwoDrivers(3, 2);
 
-    Program first(program, {"--once", "--workers", "3"}, world.data);
-    Program other(program, {"--once", "--workers", "2"}, second);
-    EXPECT_EQ(first.wait(), 0) << first.err();
-    EXPECT_EQ(other.wait(), 0) << other.err();
-
-    expectEachRowConvertedOnce(kRows, first.err() + other.err());
+    expectEachRowConvertedOnce(kRows, run.errors);
     // The two drivers shared one TEMP: their five workers had five folders.
     for (int folder = 1; folder <= 5; ++folder)
         EXPECT_EQ(fs::status(world.temp / ("worker-" + std::to_string(folder))).permissions() & fs::perms::all,
                   fs::perms::owner_all);
-    EXPECT_NE(first.out().find("Worker 3: "), std::string::npos) << first.out();
-    EXPECT_NE(first.out().find(" done this cycle, "), std::string::npos) << first.out();
+    EXPECT_NE(run.firstOut.find("Worker 3: "), std::string::npos) << run.firstOut;
+    EXPECT_NE(run.firstOut.find(" done this cycle, "), std::string::npos) << run.firstOut;
 }
 
 // Two drivers that walk the queue themselves, on one TEMP: the second works in a folder of its
@@ -480,15 +487,7 @@ TEST_F(LoopProgram, TwoLoneDriversOnOneTempConvertEachRowOnce) {
     constexpr int kRows = 6;
     addConvertibleRows(kRows);
     EnvVar slow("LOOP_SLIDES_SLEEP_MS", "300");
-    const fs::path second = world.data / "second";
-    fs::create_directories(second);
-
-    Program first(program, {"--once", "--workers", "1"}, world.data);
-    Program other(program, {"--once", "--workers", "1"}, second);
-    EXPECT_EQ(first.wait(), 0) << first.err();
-    EXPECT_EQ(other.wait(), 0) << other.err();
-
-    expectEachRowConvertedOnce(kRows, first.err() + other.err());
+    expectEachRowConvertedOnce(kRows, runTwoDrivers(1, 1).errors);
     EXPECT_EQ(fs::status(world.temp / "worker-1").permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
