@@ -196,6 +196,9 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
         }
         if (!rewriteRefused.empty())
             return noResult(row, "its text is unreadable and Ghostscript's rewrite was not used: " + rewriteRefused);
+        // The chain reads it with the same library, without these bounds: one that breaks them
+        // (PdfBreaksLimit) goes no further.
+        InspectPdfIsolated(resolvedPath, nullptr, [this] { display_.processMessages(); });
     }
     // Nothing is converted that could not be stored.
     const Destination destination = destinationFor(row, resolvedPath, group);

@@ -16,7 +16,7 @@ namespace kvo::test {
 namespace {
 
 constexpr int kSecret = 1, kLongName = 2, kOutside = 3, kLinkedOut = 4, kBombInTheWay = 5, kBlank = 6,
-              kDestinationTooLong = 7;
+              kDestinationTooLong = 7, kBombAttachment = 8;
 constexpr gid_t kOtherGroup = 8;
 
 // 249 bytes: the page work files add their labels and endings to such a name.
@@ -54,6 +54,8 @@ protected:
         w.makeG4Tiff("Letter.tif", {"ccitt.pdf"}, 100);
         WriteFile(w.docPath("Letter.PDF"), InflationBombPdf(64u << 20, 16));
         add(kBombInTheWay, "D:\\Docs\\Letter.tif");
+        WriteFile(w.docPath("Bomb.pdf"), InflationBombPdf(64u << 20, 16));
+        w.addAttachment("DiaryAttachments", kBombAttachment, "PDF", "D:\\Docs\\Bomb.pdf");
 
         // A page without a word, beside a user's own file of the name the engine's copy once took.
         image::Raster white{.width = 1700, .height = 2200, .bitsPerPixel = 1, .xDpi = 200, .yDpi = 200, .stride = 213};
@@ -83,11 +85,14 @@ protected:
         return names;
     }
     static std::optional<int> status(int id) { return world_->rows().at(id).processed; }
-    // True when the report line of the row begins its outcome with `outcome`.
-    static bool reported(int id, const std::string& outcome) {
-        const std::string path = world_->rows("DiaryAttachments").at(id).filePath.value_or("");
-        return report_.find(std::to_string(id) + " " + path + ": " + outcome) != std::string::npos;
+    // The outcome in the report line of the row, with its times; "" when there is none.
+    static std::string outcomeOf(int id) {
+        const std::string lead = std::to_string(id) + " " + world_->rows("DiaryAttachments").at(id).filePath.value_or("") + ": ";
+        const std::size_t at = report_.find(lead);
+        return at == std::string::npos ? "" : report_.substr(at + lead.size(), report_.find('\n', at) - at - lead.size());
     }
+    // True when the report line of the row begins its outcome with `outcome`.
+    static bool reported(int id, const std::string& outcome) { return outcomeOf(id).starts_with(outcome); }
 
     static E2eWorld* world_;
     static ScratchDir* outside_;
@@ -137,6 +142,12 @@ TEST_F(Trust, AHostilePdfAtTheDestinationCostsABoundedEffortAndStaysThere) {
                                             " needed more than 1024 MB of memory) is in the way; nothing was copied"))
         << report_;
     EXPECT_EQ(ReadFile(world_->docPath("Letter.PDF")), InflationBombPdf(64u << 20, 16));
+    // As an attachment, it never reaches the chain, whose programs read it without bounds.
+    EXPECT_EQ(status(kBombAttachment), 5) << report_;
+    const std::string bomb = world_->docPath("Bomb.pdf").string();
+    EXPECT_TRUE(reported(kBombAttachment, "status 5, the inspection of " + bomb + " needed more than 1024 MB of memory ("))
+        << report_;
+    EXPECT_EQ(outcomeOf(kBombAttachment).find("pipeline"), std::string::npos) << report_;
 }
 
 // Beside the attachments lie only the results recorded; in the work folder nothing of a page.
