@@ -96,8 +96,8 @@ CheckLine Temp() {
     try {
         const std::string folder = TempFolder();
         if (const std::string fault = WorkFolderFault(folder); !fault.empty())
-            return {false, "TEMP", fault + "; fix: install -d -o <the service's user> -m 0700 " + folder +
-                                       ", or set TEMP to such a folder"};
+            return {false, "TEMP", fault + "; fix: chown <the service's user> " + folder + "; chmod 0700 " + folder +
+                                       ", or set TEMP to a folder of the service's user's own"};
         const std::optional<std::uint64_t> free = FreeBytesIn(folder);
         if (access(folder.c_str(), W_OK | X_OK) != 0 || !free)
             return {false, "TEMP", folder + " cannot be written; fix: set TEMP to a folder the service's user owns"};
