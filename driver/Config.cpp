@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 
+#include "driver/JournalLog.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
@@ -50,8 +50,8 @@ std::string Setting(const char* key, const std::string& consoleIni) {
 }
 
 void ReportBadSetting(const char* key, const std::string& value, const std::string& fallback) {
-    std::cerr << "KVOProcess: console.ini [console] " << key << "=" << value << " is no positive number; using "
-              << fallback << std::endl;
+    Report(std::string("console.ini [console] ") + key + "=" + value + " is no positive number; using " + fallback,
+           LogPriority::Warning);
 }
 
 enum class FileState { Readable, Missing, Unreadable };
@@ -146,9 +146,9 @@ CycleConfig ReadCycleConfig() {
     static bool builtInLoginTold = false;
     if (config.login.builtIn && strcasecmp(config.provider.c_str(), "sqlite") != 0 && !builtInLoginTold) {
         builtInLoginTold = true;
-        std::cerr << "KVOProcess: the built-in database login is in use (set User= and PasswordFile= in ZRT.ini "
-                     "[Database], or KVO_DB_PASSWORD)"
-                  << std::endl;
+        Report("the built-in database login is in use (set User= and PasswordFile= in ZRT.ini [Database], or "
+               "KVO_DB_PASSWORD)",
+               LogPriority::Warning);
     }
     return config;
 }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "driver/Config.h"
+#include "driver/JournalLog.h"
 #include "driver/LoopRules.h"
 #include "driver/PathMap.h"
 #include "driver/ProgressDisplay.h"
@@ -62,8 +63,6 @@ constexpr const char* kUsage =
     "\n"
     "console.ini lies in $windir, else /etc/kvo; ZRT.ini (database, [PathMap]) in its\n"
     "[console] Path, else the program's folder. Ctrl-C or SIGTERM stops after the current file.\n";
-
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
 std::unique_ptr<ProgressDisplay> MakeDefaultDisplay(bool& stopRequested) {
     if (auto window = fProgress::Open(stopRequested)) return window;
@@ -234,9 +233,10 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
 void RemoveLeftovers() {
     try {
         if (const int removed = RemoveLeftoverTemporaries(); removed > 0)
-            Report("removed " + std::to_string(removed) + " temporary file(s) left by an interrupted run");
+            Report("removed " + std::to_string(removed) + " temporary file(s) left by an interrupted run", LogPriority::Info);
     } catch (const std::exception& error) {
-        Report(std::string("temporary files left by an interrupted run could not be looked for: ") + error.what());
+        Report(std::string("temporary files left by an interrupted run could not be looked for: ") + error.what(),
+               LogPriority::Warning);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <iostream>
 #include <utility>
 
+#include "driver/JournalLog.h"
 #include "driver/PdfInspection.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/ResultCheck.h"
@@ -119,8 +120,9 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
             // row only, and is the machine's fault rather than the document's.
             outcome = machineFault(*row, error.what());
         }
-        std::cerr << RowReportLine(row->trackReference, row->filePath.value_or("(no path)"), outcome.text,
-                                   SecondsSince(rowStart), pipelineSeconds_)
+        std::cerr << ForStandardError(OutcomePriority(outcome.text),
+                                      RowReportLine(row->trackReference, row->filePath.value_or("(no path)"),
+                                                    outcome.text, SecondsSince(rowStart), pipelineSeconds_))
                   << std::endl;
         if (outcome.pipelineNotStarted) return End::PipelineNotStarted;
         if (HourCount(runStart, Now()) > 1) {

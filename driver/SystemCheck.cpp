@@ -64,7 +64,9 @@ CheckLine Database(const CycleConfig& config) {
                                       "service's user write it"};
         return {true, "database", config.database + ": the queue tables are missing; the first cycle creates them"};
     } catch (const std::exception& error) {
-        return {false, "database", std::string(error.what()) + "; fix: ZRT.ini [Database]"};
+        const std::string problem = error.what();
+        if (problem.find("; fix: ") != std::string::npos) return {false, "database", problem};
+        return {false, "database", problem + "; fix: ZRT.ini [Database]"};
     }
 }
 

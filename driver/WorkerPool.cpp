@@ -11,10 +11,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
 #include <vector>
 
+#include "driver/JournalLog.h"
 #include "driver/LoopRules.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/WorkerChannel.h"
@@ -33,7 +33,6 @@ constexpr int kStoppingDotSeconds = 2;
 // worker never overwrites one with the other.
 constexpr int kHighFd = 10;
 
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
 int MovedHigh(int fd) {
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kHighFd);

@@ -5,9 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <iostream>
 #include <limits>
 
+#include "driver/JournalLog.h"
 #include "driver/queue/QueueStatements.h"
 #include "driver/store/DbConnection.h"
 #include "shared/AppTester.h"
@@ -22,8 +22,6 @@ constexpr std::size_t kLastErrorBytes = 1000;
 const QueueStatements& StatementsFor(const DbConnection& connection) {
     return connection.isSqlServer() ? SqlServerStatements() : SqliteStatements();
 }
-
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
 void ReportFailure(const char* statementName, const std::string& message) {
     Report(std::string("queue statement ") + statementName + " failed: " + message);
@@ -123,7 +121,8 @@ bool WorkQueue::setUp(Join join) {
 
         if (const auto tooLong = countOf(connection_, "path width", sql.longPaths); tooLong && *tooLong > 0)
             Report(std::to_string(*tooLong) + " host rows are not queued: their FilePath is longer than " +
-                   std::to_string(kFilePathWidth) + " characters");
+                   std::to_string(kFilePathWidth) + " characters",
+                   LogPriority::Warning);
         execute(connection_, "S4", sql.fillOpen);
         execute(connection_, "S5", sql.fillClosed);
         execute(connection_, "side rows", sql.workRows);
@@ -177,7 +176,7 @@ void WorkQueue::releaseDeadClaims() {
         if (!stale) continue;
         const auto released = execute(updates_, "release", sql.releaseWorker(worker));
         if (released && *released > 0 && worker != settings_.worker)
-            Report("released the claims of " + worker + ", which no longer runs");
+            Report("released the claims of " + worker + ", which no longer runs", LogPriority::Info);
     }
 }
 

@@ -1,11 +1,12 @@
 #include "driver/store/SqliteConnection.h"
 
 #include <sqlite3.h>
+#include <sys/vfs.h>
 
 #include <chrono>
-#include <iostream>
 #include <thread>
 
+#include "driver/JournalLog.h"
 #include "driver/store/FieldNames.h"
 
 namespace kvo::driver {
@@ -65,8 +66,32 @@ private:
 
 }  // namespace
 
-SqliteConnection::SqliteConnection(std::string databaseFile, int busyTimeoutMs)
-    : databaseFile_(std::move(databaseFile)), busyTimeoutMs_(busyTimeoutMs) {}
+std::optional<std::string> NetworkFileSystemName(std::uint32_t fileSystemType) {
+    switch (fileSystemType) {
+        case 0x6969: return "NFS";
+        case 0x517B: return "SMB";
+        case 0xFE534D42: return "SMB2";
+        case 0xFF534D42: return "CIFS";
+        case 0x564C: return "NCP";
+        case 0x00C36400: return "Ceph";
+        case 0x5346414F: return "AFS";
+        case 0x6B414653: return "AFS";
+        case 0x73757245: return "Coda";
+        case 0x0BD00BD0: return "Lustre";
+        case 0x01021997: return "9p";
+        default: return std::nullopt;
+    }
+}
+
+std::optional<std::uint32_t> StatfsType(const std::string& path) {
+    struct statfs fileSystem {};
+    if (statfs(path.c_str(), &fileSystem) != 0) return std::nullopt;
+    return static_cast<std::uint32_t>(fileSystem.f_type);
+}
+
+SqliteConnection::SqliteConnection(std::string databaseFile, int busyTimeoutMs, FileSystemTypeOf fileSystemTypeOf)
+    : databaseFile_(std::move(databaseFile)), busyTimeoutMs_(busyTimeoutMs),
+      fileSystemTypeOf_(std::move(fileSystemTypeOf)) {}
 
 SqliteConnection::~SqliteConnection() { close(); }
 
@@ -74,6 +99,14 @@ void SqliteConnection::open() {
     close();
     const std::string failure = "cannot open the SQLite database \"" + databaseFile_ + "\": ";
     if (databaseFile_.empty()) throw DbError(failure + "no database file is named (ZRT.ini [Database] Database)");
+    // SQLite's locks and write-ahead log do not hold across machines: a database shared over
+    // the network gets corrupted.
+    if (const auto type = fileSystemTypeOf_(databaseFile_))
+        if (const auto network = NetworkFileSystemName(*type))
+            throw DbError(failure + "it lies on a network file system (" + *network +
+                          "), where SQLite's locking does not work and the queue gets corrupted; fix: keep "
+                          "it on a local disk of the one machine that runs the drivers, or use SQL Server "
+                          "(ZRT.ini [Database] Server= and Database=) for several machines");
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(databaseFile_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         std::string message = MessageOf(db);
@@ -116,9 +149,9 @@ int SqliteConnection::WaitWhileLocked(void* self, int attempt) {
     const int waited = attempt * kStepMs;
     if (waited >= connection.busyTimeoutMs_) return 0;
     if (waited == kReportAfterMs)
-        std::cerr << "KVOProcess: the database \"" << connection.databaseFile_
-                  << "\" is locked by another connection; waiting up to " << connection.busyTimeoutMs_ / 1000
-                  << " s" << std::endl;
+        Report("the database \"" + connection.databaseFile_ + "\" is locked by another connection; waiting up to " +
+                   std::to_string(connection.busyTimeoutMs_ / 1000) + " s",
+               LogPriority::Warning);
     std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
     return 1;
 }
