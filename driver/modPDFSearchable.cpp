@@ -20,6 +20,7 @@
 #include "shared/pdftext/PdfText.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/xml/HandOff.h"
 
 namespace kvo::driver {
 
@@ -116,6 +117,25 @@ void ReplaceAttachment(const std::string& rewrite, const std::string& attachment
     ReplaceFileKeepingPermissions(rewrite, attachment);
 }
 
+// Ghostscript's rewrite is a copy of a client's document: it goes, with Ghostscript's report,
+// once the check is done, whatever its end. An attachment lying under their names stays.
+class RewriteFilesGo {
+public:
+    explicit RewriteFilesGo(std::string examined) : examined_(std::move(examined)) {}
+    ~RewriteFilesGo() {
+        for (const char* name : {kRewriteFileLookedUp, kRewriteReportFile}) try {
+                handoff::DeleteWorkFile(TempFolder() + "/" + name, {examined_});
+            } catch (const std::exception&) {
+                // Removed before the next rewrite at the latest.
+            }
+    }
+    RewriteFilesGo(const RewriteFilesGo&) = delete;
+    RewriteFilesGo& operator=(const RewriteFilesGo&) = delete;
+
+private:
+    std::string examined_;
+};
+
 }  // namespace
 
 std::string CutDownExtractedText(std::string text) {
@@ -181,9 +201,11 @@ bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pu
     };
     TextVerdict verdict = check(examined);
     std::optional<std::string> rewrite;
+    std::optional<RewriteFilesGo> rewriteFiles;
     if (verdict == TextVerdict::Unreadable) {
         const std::string ghostscriptFolder = GhostscriptFolder();
         if (ghostscriptFolder.empty()) return true;
+        rewriteFiles.emplace(examined);
         Rewrite made = RewriteWithGhostscript(ghostscriptFolder, examined, pumpMessages);
         if (!made.path) {
             if (rewriteRefused) *rewriteRefused = made.refusal;

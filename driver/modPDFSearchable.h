@@ -12,7 +12,7 @@ namespace kvo::driver {
 // only when Ghostscript ended by itself with status 0 within its limit and the rewrite has the
 // pages Ghostscript counted in the original; otherwise, or when the replacement fails, the
 // answer is false, the file stays exactly as it was and `rewriteRefused` (when given) says why.
-// `pumpMessages` is called while Ghostscript or the check runs, so the progress display stays
+// No rewrite is left in the work folder. `pumpMessages` is called while Ghostscript or the check runs, so the progress display stays
 // responsive. The text is read in a process of its own (CheckTextIsolated); when that does not
 // finish within ten minutes or needs more memory than an inspection may, PdfBreaksLimit says so
 // (the document's fault); when it crashes, std::runtime_error (the machine's: the row is tried

@@ -201,8 +201,6 @@ TEST_F(PdfTextLayer, ASoundRewriteWithTextReplacesTheAttachmentKeepingItsPermiss
     EXPECT_EQ(refused, "");
     EXPECT_GT(pumped, 0);
 
-    ASSERT_TRUE(rewriteFileLeft());
-    EXPECT_EQ(ReadFile(pdf), ReadFile(temp_ / "KVOPdfWrite.pdf"));
     EXPECT_NE(ExtractPdfText(pdf).find("Rewritten Text"), std::string::npos);
     EXPECT_EQ(PdfPageCount(pdf), 2);
     struct stat info {};
@@ -211,6 +209,9 @@ TEST_F(PdfTextLayer, ASoundRewriteWithTextReplacesTheAttachmentKeepingItsPermiss
     // Nothing else was left in the attachment's folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(attachments_.path()), fs::directory_iterator()), 1);
     EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    // The rewrite, a copy of the client's document, is not kept in the work folder.
+    EXPECT_FALSE(rewriteFileLeft());
+    EXPECT_FALSE(fs::exists(temp_ / "KVOPdfWrite.log"));
 }
 
 // The attachment is replaced only by the rewrite of a Ghostscript that ended by itself with
