@@ -1,5 +1,6 @@
 #include "driver/KVOProcessModule.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -132,6 +133,25 @@ CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const
     });
 }
 
+void RemoveLeftovers();
+
+// A driver that walks the queue itself works in a folder that no other chain holds: TEMP, or a
+// worker folder of its own when another driver's chain works in TEMP.
+CycleResult WalkAlone(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
+                      TimePoint runStart) {
+    std::optional<LoneWorkFolder> folder;
+    try {
+        folder.emplace();
+    } catch (const std::exception& error) {
+        Report(std::string("no work folder: ") + error.what());
+        CycleResult result;
+        result.exitStatus = kExitFailure;
+        return result;
+    }
+    RemoveLeftovers();  // of an earlier driver killed in this folder
+    return WalkQueue(config, display, appFolder, runStart);
+}
+
 // The driver sets the queue up and counts it; the workers walk it, each on its own
 // connections.
 CycleResult RunWorkers(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
@@ -192,7 +212,7 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
         result.mappedFolderMissing = true;
         if (options.once) result.exitStatus = kExitFailure;
     } else if (*workers == 1) {
-        result = WalkQueue(config, *display, appFolder, runStart);
+        result = WalkAlone(config, *display, appFolder, runStart);
     } else {
         result = RunWorkers(config, *display, appFolder, runStart, *workers);
     }
@@ -352,6 +372,9 @@ std::optional<TimePoint> TimeAfter(int argc, char** argv, int& i) {
 int Run(const Options& options) {
     EnvironmentPassword();  // out of the environment before any program is started
     InstallStopSignals();
+    // What the chain makes in the work folder (Ghostscript's page renderings among it) is for
+    // the service's user alone; a result beside an attachment is given the attachment's bits.
+    umask(077);
     RemoveLeftovers();
     const std::string appFolder = options.appFolder.empty() ? AppFolder() : options.appFolder;
     if (options.worker) return RunWorker(options, appFolder);

@@ -68,6 +68,7 @@ private:
     const PathMapEntries& pathMap_;
     std::string appFolder_;
     std::string pipelineFault_;              // how the current row's pipeline ended, when not by itself with 0
+    bool pipelineBlamesDocument_ = false;    // it ended so for the document's fault
     std::optional<double> pipelineSeconds_;  // how long the current row's pipeline ran, when it ran
 };
 

@@ -13,7 +13,7 @@
 #include "driver/Config.h"
 #include "driver/StopSignals.h"
 #include "driver/WorkerRules.h"
-#include "shared/pdf/PdfFile.h"
+#include "driver/PdfInspection.h"
 
 namespace kvo::driver {
 namespace {
@@ -90,8 +90,11 @@ void WorkerChannel::onReportLine(const std::string& line) {
     const auto outcome = OutcomeOfReportLine(line, *currentAttachment_);
     if (!outcome) return;
     int pages = 0;
-    if (const auto destination = ConvertedDestination(*outcome))
-        if (const auto facts = pdf::InspectPdf(ToLocalPath(pathMap_, *destination))) pages = facts->pageCount;
+    if (const auto destination = ConvertedDestination(*outcome)) try {
+            if (const auto facts = InspectPdfIsolated(ToLocalPath(pathMap_, *destination))) pages = facts->pageCount;
+        } catch (const std::exception&) {
+            // The count is for the display only.
+        }
     currentAttachment_.reset();
     send(WorkerEvent::Ended(*outcome, pages));
 }

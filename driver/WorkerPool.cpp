@@ -5,11 +5,11 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -21,6 +21,7 @@
 #include "driver/WorkerChannel.h"
 #include "driver/WorkerRules.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/WorkFolders.h"
 
 extern char** environ;
 
@@ -32,29 +33,7 @@ constexpr int kStoppingDotSeconds = 2;
 // Descriptors are moved this high before a start, so that placing them at 3 and 4 in the
 // worker never overwrites one with the other.
 constexpr int kHighFd = 10;
-constexpr int kMaxWorkFolders = 1000;
 
-struct WorkFolder {
-    std::string path;
-    int lockFd = -1;
-};
-
-// The next work folder that no other driver's worker holds: worker-1, worker-2, … in `base`,
-// each private to this user and locked for as long as its worker runs.
-WorkFolder TakeWorkFolder(const std::string& base, int& next) {
-    for (; next <= kMaxWorkFolders; ++next) {
-        const std::string path = base + "/worker-" + std::to_string(next);
-        EnsurePrivateFolder(path);
-        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) throw std::runtime_error("cannot open the work folder " + path + ": " + std::strerror(errno));
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ++next;
-            return {path, fd};
-        }
-        close(fd);
-    }
-    throw std::runtime_error("every work folder in " + base + " is in use");
-}
 
 int MovedHigh(int fd) {
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kHighFd);
@@ -80,7 +59,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 // Starts one worker in its own process group (the terminal's Ctrl-C is the driver's to
 // confirm), with its events pipe, its folder lock and the database password at the agreed
 // descriptors. 0 on failure.
-pid_t StartWorker(const WorkerPoolSettings& settings, int number, const WorkFolder& folder, int eventsFd,
+pid_t StartWorker(const WorkerPoolSettings& settings, int number, const HeldFolder& folder, int eventsFd,
                   int passwordFd) {
     using namespace std::chrono;
     std::vector<std::string> arguments{
@@ -154,9 +133,9 @@ private:
     void startWorkers() {
         int nextFolder = 1;
         for (int number = 1; number <= settings_.workers; ++number) {
-            WorkFolder folder;
+            HeldFolder folder;
             try {
-                folder = TakeWorkFolder(settings_.workFolder, nextFolder);
+                folder = TakeWorkerFolder(settings_.workFolder, nextFolder);
             } catch (const std::exception& error) {
                 Report(std::string("worker ") + std::to_string(number) + " not started: " + error.what());
                 break;
@@ -306,6 +285,23 @@ private:
 
 WorkerPoolEnd RunWorkerPool(const WorkerPoolSettings& settings, ProgressDisplay& display, const bool& stopRequested) {
     return Pool(settings, display, stopRequested).run();
+}
+
+LoneWorkFolder::LoneWorkFolder() : temp_(std::getenv("TEMP") ? std::optional<std::string>(std::getenv("TEMP")) : std::nullopt) {
+    const std::string base = TempFolder();
+    if (const int fd = HoldFolder(base); fd >= 0) {
+        folder_ = {base, fd};
+        return;
+    }
+    int next = 1;
+    folder_ = TakeWorkerFolder(base, next);
+    setenv("TEMP", folder_.path.c_str(), 1);
+}
+
+LoneWorkFolder::~LoneWorkFolder() {
+    close(folder_.lockFd);
+    if (temp_) setenv("TEMP", temp_->c_str(), 1);
+    else unsetenv("TEMP");
 }
 
 int CoreCount() {

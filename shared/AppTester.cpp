@@ -162,6 +162,13 @@ std::string PidNamespaceId() {
     return id.find_first_not_of("0123456789") == std::string::npos ? id : "";
 }
 
+std::optional<std::uint64_t> AddressSpaceBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    if (!(statm >> pages)) return std::nullopt;
+    return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
 std::string ImageNameOf(pid_t processId) {
     if (processId <= 0) return "";
     std::string target(4096, '\0');

@@ -38,6 +38,9 @@ std::optional<std::uint64_t> ProcessStartTicks(pid_t processId);
 std::string BootId();
 std::string PidNamespaceId();
 
+// The address space this process holds, in bytes; nullopt when it cannot be read.
+std::optional<std::uint64_t> AddressSpaceBytes();
+
 // The name comparison itself: without regard to case, a trailing ".exe" ignored on both sides.
 bool ImageNamesMatch(const std::string& a, const std::string& b);
 

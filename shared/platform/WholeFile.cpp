@@ -1,4 +1,5 @@
 #include "shared/platform/WholeFile.h"
+#include "shared/platform/FileSearch.h"
 #include "shared/platform/ProcessIdentity.h"
 
 #include <algorithm>
@@ -19,7 +20,8 @@ namespace kvo {
 namespace {
 
 constexpr const char* kMarker = ".kvotmp.";
-// A name near the file system's limit still leaves room for the marker and the writer.
+// A name near the file system's limit still leaves room for the marker and the writer; it is cut
+// between UTF-8 characters, as a share that checks names may insist.
 constexpr std::size_t kKeptNameBytes = 100;
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
@@ -91,11 +93,12 @@ WholeFileWriter::WholeFileWriter(std::string target, Durability durability)
     : target_(std::move(target)), durability_(durability) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path path(target_);
-    const std::string prefix =
-        "." + path.filename().string().substr(0, kKeptNameBytes) + kMarker + WriterPart(ThisProcess()) + ".";
+    const std::string prefix = "." + WholeCharactersWithin(path.filename().string(), kKeptNameBytes) + kMarker +
+                               WriterPart(ThisProcess()) + ".";
     for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
         temporary_ = (path.parent_path() / (prefix + std::to_string(counter++))).string();
-        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Never through a link, never over an entry; private until given other bits.
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0 && errno != EEXIST) break;
     }
     if (fd_ < 0) {
@@ -162,6 +165,18 @@ void WholeFileWriter::copyAttributesFrom(const std::string& file) {
         Fail("cannot give the owner of " + file + " to", temporary_, errno);
     // fchown may clear set-id bits: the mode once more.
     if (::fchmod(fd_, original.st_mode & 07777) != 0) Fail("cannot set the permissions of", temporary_, errno);
+    attributesCopied_ = true;
+}
+
+void WholeFileWriter::takePermissionsOf(const std::string& original) {
+    struct stat source {}, made {};
+    if (::stat(original.c_str(), &source) != 0) Fail("cannot examine", original, errno);
+    if (::fstat(fd_, &made) != 0) Fail("cannot examine", temporary_, errno);
+    mode_t mode = source.st_mode & 0777;
+    // The members of another group were among the others for the original.
+    if (made.st_gid != source.st_gid && ::fchown(fd_, static_cast<uid_t>(-1), source.st_gid) != 0)
+        mode = (mode & ~static_cast<mode_t>(070)) | (mode & (mode << 3) & 070);
+    if (::fchmod(fd_, mode) != 0) Fail("cannot set the permissions of", temporary_, errno);
     attributesCopied_ = true;
 }
 

@@ -22,7 +22,8 @@ inline constexpr std::chrono::hours kLongestRun{6};
 class WholeFileWriter {
 public:
     // Creates the temporary file beside `target` (which is used as given: callers resolve
-    // names first). Throws std::system_error when the folder cannot take a new file.
+    // names first), readable by this user only. Throws std::system_error when the folder cannot
+    // take a new file.
     explicit WholeFileWriter(std::string target, Durability durability = Durability::Flushed);
     // Without a commit the temporary file is removed.
     ~WholeFileWriter();
@@ -40,6 +41,11 @@ public:
     void copyWholeFile(const std::string& source);
     // Gives the new file the permission bits, owner and group of `file`.
     void copyAttributesFrom(const std::string& file);
+    // Gives the new file the permission bits (without set-id bits) of `original`, and its group
+    // where this user may; where it may not, the file's group gets only what both the group and
+    // the others may do with `original`. The owner stays this user: the file is never more
+    // readable than `original`.
+    void takePermissionsOf(const std::string& original);
 
     // Renames the file over the target. Unless attributes were copied, an existing target's
     // permission bits are kept. Throws std::system_error; the target is then unchanged.

@@ -104,6 +104,34 @@ protected:
         std::sort(runs.begin(), runs.end());
         return runs;
     }
+    // Two drivers with these worker counts, one cycle each, on one database and one TEMP.
+    struct TwoDrivers {
+        std::string firstOut, errors;
+    };
+    TwoDrivers runTwoDrivers(int firstWorkers, int otherWorkers) const {
+        const fs::path second = world.data / "second";
+        fs::create_directories(second);
+        Program first(program, {"--once", "--workers", std::to_string(firstWorkers)}, world.data);
+        Program other(program, {"--once", "--workers", std::to_string(otherWorkers)}, second);
+        EXPECT_EQ(first.wait(), 0) << first.err();
+        EXPECT_EQ(other.wait(), 0) << other.err();
+        return {first.out(), first.err() + other.err()};
+    }
+    // Rows 1..rows (of addConvertibleRows) went through the pipeline once each and were recorded.
+    void expectEachRowConvertedOnce(int rows, const std::string& reports) const {
+        EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, rows}})) << reports;
+        std::vector<std::string> expectedRuns;
+        for (int id = 1; id <= rows; ++id) expectedRuns.push_back(doc("Doc" + std::to_string(id) + ".tif"));
+        std::sort(expectedRuns.begin(), expectedRuns.end());
+        EXPECT_EQ(pipelineRuns(), expectedRuns) << "each attachment went through the pipeline once";
+        for (int id = 1; id <= rows; ++id) {
+            const std::string line = " " + doc("Doc" + std::to_string(id) + ".tif") + ": status 2, converted to ";
+            std::size_t seen = 0;
+            for (auto at = reports.find(line); at != std::string::npos; at = reports.find(line, at + 1)) ++seen;
+            EXPECT_EQ(seen, 1u) << line;
+            EXPECT_TRUE(fs::exists(world.docs / ("Doc" + std::to_string(id) + ".PDF")));
+        }
+    }
     bool workerStartedARow(int folderNumber) const {
         return fs::exists(world.temp / ("worker-" + std::to_string(folderNumber)) / "KVOFile.xml");
     }
@@ -428,6 +456,13 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
         {[&] { WriteFile(world.win / "console.ini", consoleIni + "[OCR]\r\nLanguages=eng + kvoxx\r\n"); },
          "FAIL  OCR language kvoxx: "},
         {[&] { variable.emplace("TEMP", (world.data / "absent").string()); }, "FAIL  TEMP: "},
+        // A work folder others may write, or another user's: links could be planted there.
+        {[&] { fs::permissions(world.temp, fs::perms::group_write, fs::perm_options::add); },
+         "FAIL  TEMP: the work folder " + world.temp.string() + " may be written by other users (mode 0775); fix: "},
+        {[&] { fs::permissions(world.temp, fs::perms::others_write | fs::perms::sticky_bit, fs::perm_options::add); },
+         "FAIL  TEMP: the work folder " + world.temp.string() + " may be written by other users (mode 1757); fix: "},
+        {[&] { ASSERT_EQ(chown(world.temp.c_str(), 65534, static_cast<gid_t>(-1)), 0); },
+         "FAIL  TEMP: the work folder " + world.temp.string() + " belongs to user 65534, not to user"},
         {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + (world.data / "absent").string() + "\r\n"); },
          "FAIL  PathMap D:\\Docs: " + (world.data / "absent").string() + " does not exist; fix: "},
         {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + emptyFolder.string() + "\r\n"); },
@@ -437,6 +472,9 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
         WriteFile(world.win / "console.ini", consoleIni);
         world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.app.string() + "\r\n");
         variable.reset();
+        fs::permissions(world.temp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+        ASSERT_EQ(chown(world.temp.c_str(), geteuid(), static_cast<gid_t>(-1)), 0);
         c.damage();
         Program run(program, {"--check"}, world.data);
         const int status = run.wait();
@@ -447,8 +485,10 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
         }
         EXPECT_EQ(out.find("FAIL") != std::string::npos, !c.failure.empty()) << out;
         EXPECT_EQ(out.find("FAIL", out.find("FAIL") + 1), std::string::npos) << "one failure at a time: " << out;
-        // Without Ghostscript or a language no row could succeed: a run ends at its start.
-        if (c.failure.find("Ghostscript") != std::string::npos || c.failure.find("OCR language") != std::string::npos) {
+        // Without Ghostscript, a language or a work folder to trust no row could succeed: a run
+        // ends at its start, before the queue is touched.
+        if (c.failure.find("Ghostscript") != std::string::npos || c.failure.find("OCR language") != std::string::npos ||
+            c.failure.find("TEMP") != std::string::npos) {
             Program cycle(program, {"--once"}, world.data);
             EXPECT_EQ(cycle.wait(), 1) << cycle.err();
             EXPECT_NE(cycle.err().find("cannot convert anything: " + c.failure.substr(6)), std::string::npos)
@@ -523,33 +563,25 @@ TEST_F(LoopProgram, WorkersOfTwoDriversConvertEachRowOnce) {
     constexpr int kRows = 12;
     addConvertibleRows(kRows);
     EnvVar slow("LOOP_SLIDES_SLEEP_MS", "150");
-    const fs::path second = world.data / "second";
-    fs::create_directories(second);
+    const TwoDrivers run = runTwoDrivers(3, 2);
 
-    Program first(program, {"--once", "--workers", "3"}, world.data);
-    Program other(program, {"--once", "--workers", "2"}, second);
-    EXPECT_EQ(first.wait(), 0) << first.err();
-    EXPECT_EQ(other.wait(), 0) << other.err();
-
-    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, kRows}})) << first.err() << other.err();
-    std::vector<std::string> expectedRuns;
-    for (int id = 1; id <= kRows; ++id) expectedRuns.push_back(doc("Doc" + std::to_string(id) + ".tif"));
-    std::sort(expectedRuns.begin(), expectedRuns.end());
-    EXPECT_EQ(pipelineRuns(), expectedRuns) << "each attachment went through the pipeline once";
-    const std::string reports = first.err() + other.err();
-    for (int id = 1; id <= kRows; ++id) {
-        const std::string line = " " + doc("Doc" + std::to_string(id) + ".tif") + ": status 2, converted to ";
-        std::size_t seen = 0;
-        for (auto at = reports.find(line); at != std::string::npos; at = reports.find(line, at + 1)) ++seen;
-        EXPECT_EQ(seen, 1u) << line;
-        EXPECT_TRUE(fs::exists(world.docs / ("Doc" + std::to_string(id) + ".PDF")));
-    }
+    expectEachRowConvertedOnce(kRows, run.errors);
     // The two drivers shared one TEMP: their five workers had five folders.
     for (int folder = 1; folder <= 5; ++folder)
         EXPECT_EQ(fs::status(world.temp / ("worker-" + std::to_string(folder))).permissions() & fs::perms::all,
                   fs::perms::owner_all);
-    EXPECT_NE(first.out().find("Worker 3: "), std::string::npos) << first.out();
-    EXPECT_NE(first.out().find(" done this cycle, "), std::string::npos) << first.out();
+    EXPECT_NE(run.firstOut.find("Worker 3: "), std::string::npos) << run.firstOut;
+    EXPECT_NE(run.firstOut.find(" done this cycle, "), std::string::npos) << run.firstOut;
+}
+
+// Two drivers that walk the queue themselves, on one TEMP: the second works in a folder of its
+// own, so neither takes the other's order or result.
+TEST_F(LoopProgram, TwoLoneDriversOnOneTempConvertEachRowOnce) {
+    constexpr int kRows = 6;
+    addConvertibleRows(kRows);
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "300");
+    expectEachRowConvertedOnce(kRows, runTwoDrivers(1, 1).errors);
+    EXPECT_EQ(fs::status(world.temp / "worker-1").permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 TEST_F(LoopProgram, TerminateLetsEveryWorkerFinishItsRow) {
