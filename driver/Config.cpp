@@ -8,8 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
 
+#include "driver/JournalLog.h"
+#include "driver/store/OdbcConnectionString.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
@@ -26,15 +27,16 @@ std::string InDataFolder(const std::string& path, const std::string& dataFolder)
     return (path.empty() || path.front() == '/') ? path : dataFolder + "/" + path;
 }
 
-// The first line of the password file; a refusal when others could read it as well.
+// The first line of the password file; a refusal when others could read it as well, or change
+// it (and with it the login).
 DbLogin PasswordFromFile(const std::string& user, const std::string& file) {
     DbLogin login{user, "", false, ""};
     const std::string named = "the password file " + file + " (ZRT.ini [Database] PasswordFile)";
     struct stat info{};
     if (stat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
         login.refusal = named + " does not exist or is no regular file";
-    } else if ((info.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        login.refusal = named + " can be read by group or others; allow only its owner (chmod 600)";
+    } else if ((info.st_mode & (S_IRGRP | S_IROTH | S_IWGRP | S_IWOTH)) != 0) {
+        login.refusal = named + " can be read or changed by group or others; allow only its owner (chmod 600)";
     } else {
         std::ifstream in(file, std::ios::binary);
         if (!in || !std::getline(in, login.password)) login.password.clear();
@@ -50,8 +52,8 @@ std::string Setting(const char* key, const std::string& consoleIni) {
 }
 
 void ReportBadSetting(const char* key, const std::string& value, const std::string& fallback) {
-    std::cerr << "KVOProcess: console.ini [console] " << key << "=" << value << " is no positive number; using "
-              << fallback << std::endl;
+    Report(std::string("console.ini [console] ") + key + "=" + value + " is no positive number; using " + fallback,
+           LogPriority::Warning);
 }
 
 enum class FileState { Readable, Missing, Unreadable };
@@ -89,8 +91,9 @@ std::string DataFolderFrom(const std::string& consolePath, const std::string& ap
 }
 
 std::string BuildConnectionString(const std::string& server, const std::string& database, const DbLogin& login) {
-    return "Provider=sqloledb;Data Source=" + server + ";Initial Catalog=" + database + ";User Id=" + login.user +
-           ";Password=" + login.password;
+    return "Provider=sqloledb;Data Source=" + ConnectionStringValue(server) +
+           ";Initial Catalog=" + ConnectionStringValue(database) + ";User Id=" + ConnectionStringValue(login.user) +
+           ";Password=" + ConnectionStringValue(login.password);
 }
 
 DbLogin LoginFrom(const std::string& user, const std::string& passwordFile, const std::string& dataFolder,
@@ -105,6 +108,24 @@ DbLogin LoginFrom(const std::string& user, const std::string& passwordFile, cons
                 "ZRT.ini [Database] User=" + user + " has no password: set PasswordFile= or KVO_DB_PASSWORD"};
     return {user, *environmentPassword, false, ""};
 }
+
+namespace {
+
+std::optional<std::string>& KeptPassword() {
+    static std::optional<std::string> password = [] {
+        const char* value = std::getenv("KVO_DB_PASSWORD");
+        std::optional<std::string> taken = value ? std::optional<std::string>(value) : std::nullopt;
+        unsetenv("KVO_DB_PASSWORD");
+        return taken;
+    }();
+    return password;
+}
+
+}  // namespace
+
+const std::optional<std::string>& EnvironmentPassword() { return KeptPassword(); }
+
+void AdoptEnvironmentPassword(std::optional<std::string> password) { KeptPassword() = std::move(password); }
 
 std::optional<double> PositiveNumberOr(const std::string& text, double fallback) {
     if (text.empty()) return fallback;
@@ -123,7 +144,7 @@ CycleConfig ReadCycleConfig() {
 
     const std::string claimHours = Setting("ClaimHours", consoleIni);
     if (auto hours = PositiveNumberOr(claimHours, kDefaultClaimHours)) config.claimHours = *hours;
-    else ReportBadSetting("ClaimHours", claimHours, "3 hours");
+    else ReportBadSetting("ClaimHours", claimHours, "0.25 hours");
     const std::string maxAttempts = Setting("MaxAttempts", consoleIni);
     const auto attempts = PositiveNumberOr(maxAttempts, kDefaultMaxAttempts);
     if (attempts && *attempts == std::floor(*attempts) && *attempts <= 1000) config.maxAttempts = static_cast<int>(*attempts);
@@ -136,19 +157,17 @@ CycleConfig ReadCycleConfig() {
     config.database = GetIniString("Database", "Database", zrtIni);
     config.provider = GetIniString("Database", "Provider", zrtIni);
     config.odbcDriver = GetIniString("Database", "Driver", zrtIni);
-    const char* environmentPassword = std::getenv("KVO_DB_PASSWORD");
     config.login = LoginFrom(GetIniString("Database", "User", zrtIni), GetIniString("Database", "PasswordFile", zrtIni),
-                             config.dataFolder,
-                             environmentPassword ? std::optional<std::string>(environmentPassword) : std::nullopt);
+                             config.dataFolder, EnvironmentPassword());
     config.connectionString = BuildConnectionString(config.server, config.database, config.login);
     config.pathMap = GetIniSection("PathMap", zrtIni);
 
     static bool builtInLoginTold = false;
     if (config.login.builtIn && strcasecmp(config.provider.c_str(), "sqlite") != 0 && !builtInLoginTold) {
         builtInLoginTold = true;
-        std::cerr << "KVOProcess: the built-in database login is in use (set User= and PasswordFile= in ZRT.ini "
-                     "[Database], or KVO_DB_PASSWORD)"
-                  << std::endl;
+        Report("the built-in database login is in use (set User= and PasswordFile= in ZRT.ini [Database], or "
+               "KVO_DB_PASSWORD)",
+               LogPriority::Warning);
     }
     return config;
 }

@@ -17,7 +17,9 @@ struct DbLogin {
     std::string refusal;  // why the configured login cannot be used; "" when it can
 };
 
-inline constexpr double kDefaultClaimHours = 3;
+// A live worker renews its claim every minute, so a claim only has to outlast a dead worker's
+// last renewal by a safe margin: a quarter of an hour.
+inline constexpr double kDefaultClaimHours = 0.25;
 inline constexpr int kDefaultMaxAttempts = 3;
 
 struct CycleConfig {
@@ -34,7 +36,7 @@ struct CycleConfig {
     std::string connectionString;  // "Provider=sqloledb;Data Source=…;Initial Catalog=…;User Id=…;Password=…"
     // ZRT.ini [PathMap]: host path prefix -> local folder, in file order.
     std::vector<std::pair<std::string, std::string>> pathMap;
-    double claimHours = kDefaultClaimHours;  // console.ini [console] ClaimHours: when a claim expires
+    double claimHours = kDefaultClaimHours;  // console.ini [console] ClaimHours: when an unrenewed claim expires
     int maxAttempts = kDefaultMaxAttempts;   // console.ini [console] MaxAttempts: machine faults per row
 };
 
@@ -47,16 +49,22 @@ CycleConfig ReadCycleConfig();
 // then looked for in the program's folder); one that exists but cannot be read is not.
 std::vector<std::string> ProfileProblems(const CycleConfig& config);
 
-// The connection string, by plain concatenation.
+// The connection string, each value quoted by the ODBC rule (ConnectionStringValue).
 std::string BuildConnectionString(const std::string& server, const std::string& database, const DbLogin& login);
 
 // The login from ZRT.ini's User= and PasswordFile= (absolute, or relative to `dataFolder`) and
 // the value of $KVO_DB_PASSWORD (nullopt when unset); the password file wins over the variable.
-// Nothing configured gives the built-in login. A password file that group or others can read,
-// that cannot be read or is empty, or a password without a user (or the reverse), gives a
-// refusal that names the file or key but never the password.
+// Nothing configured gives the built-in login. A password file that group or others can read or
+// write, that cannot be read or is empty, or a password without a user (or the reverse), gives
+// a refusal that names the file or key but never the password.
 DbLogin LoginFrom(const std::string& user, const std::string& passwordFile, const std::string& dataFolder,
                   const std::optional<std::string>& environmentPassword);
+
+// $KVO_DB_PASSWORD as this process was started with it (nullopt when it was not set). The first
+// call takes it out of the environment, so that no program started afterwards inherits it.
+const std::optional<std::string>& EnvironmentPassword();
+// In a worker process: the password its driver took from its own environment, handed over.
+void AdoptEnvironmentPassword(std::optional<std::string> password);
 
 // The data folder: console.ini's Path, else the application folder, then one trailing "/"
 // removed (only one).

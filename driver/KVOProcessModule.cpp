@@ -1,5 +1,6 @@
 #include "driver/KVOProcessModule.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "driver/Config.h"
+#include "driver/JournalLog.h"
 #include "driver/LoopRules.h"
 #include "driver/PathMap.h"
 #include "driver/ProgressDisplay.h"
@@ -23,7 +25,7 @@
 #include "driver/WriteJournal.h"
 #include "driver/fProgress.h"
 #include "driver/queue/QueueStatements.h"
-#include "driver/queue/RequeueStatements.h"
+#include "driver/queue/Requeue.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
 #include "shared/platform/Clock.h"
@@ -55,14 +57,13 @@ constexpr const char* kUsage =
     "  --json         with --status: the same as one JSON object\n"
     "  --requeue S    put the rows of status 2, 3 or 5 back to pending (status 2: not converted ones)\n"
     "  --requeue-ref ID...  put these TrackReferences back to pending, whatever their outcome\n"
+    "                 (a converted row: its original attachment, to be converted again)\n"
     "  --yes          with --requeue or --requeue-ref: change without asking\n"
     "  --help         show this text\n"
     "  --worker N --cycle-start T  internal: one worker of a running driver\n"
     "\n"
     "console.ini lies in $windir, else /etc/kvo; ZRT.ini (database, [PathMap]) in its\n"
     "[console] Path, else the program's folder. Ctrl-C or SIGTERM stops after the current file.\n";
-
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
 std::unique_ptr<ProgressDisplay> MakeDefaultDisplay(bool& stopRequested) {
     if (auto window = fProgress::Open(stopRequested)) return window;
@@ -83,8 +84,8 @@ void WaitForSixPm(ProgressDisplay& display) {
     WaitRespondingToStop(display, [] { return LocalHour(Now()) == 18; });
 }
 
-std::unique_ptr<DbConnection> OpenConnection(const CycleConfig& config) {
-    auto connection = MakeConnection(config);
+std::unique_ptr<DbConnection> OpenConnection(const CycleConfig& config, DbAccess access = DbAccess::ReadWrite) {
+    auto connection = MakeConnection(config, access);
     connection->open();
     if (!connection->isOpen())
         throw DbError("cannot open the database '" + config.database + "' on server '" + config.server + "'");
@@ -130,6 +131,25 @@ CycleResult WalkQueue(const CycleConfig& config, ProgressDisplay& display, const
         RowWalk walk(queue, display, StopRequested, config.pathMap, appFolder);
         result.waitFor18 = walk.run(runStart) != RowWalk::End::TimeLimit;
     });
+}
+
+void RemoveLeftovers();
+
+// A driver that walks the queue itself works in a folder that no other chain holds: TEMP, or a
+// worker folder of its own when another driver's chain works in TEMP.
+CycleResult WalkAlone(const CycleConfig& config, ProgressDisplay& display, const std::string& appFolder,
+                      TimePoint runStart) {
+    std::optional<LoneWorkFolder> folder;
+    try {
+        folder.emplace();
+    } catch (const std::exception& error) {
+        Report(std::string("no work folder: ") + error.what());
+        CycleResult result;
+        result.exitStatus = kExitFailure;
+        return result;
+    }
+    RemoveLeftovers();  // of an earlier driver killed in this folder
+    return WalkQueue(config, display, appFolder, runStart);
 }
 
 // The driver sets the queue up and counts it; the workers walk it, each on its own
@@ -192,7 +212,7 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
         result.mappedFolderMissing = true;
         if (options.once) result.exitStatus = kExitFailure;
     } else if (*workers == 1) {
-        result = WalkQueue(config, *display, appFolder, runStart);
+        result = WalkAlone(config, *display, appFolder, runStart);
     } else {
         result = RunWorkers(config, *display, appFolder, runStart, *workers);
     }
@@ -214,9 +234,10 @@ CycleResult RunCycle(const Options& options, const std::string& appFolder) {
 void RemoveLeftovers() {
     try {
         if (const int removed = RemoveLeftoverTemporaries(); removed > 0)
-            Report("removed " + std::to_string(removed) + " temporary file(s) left by an interrupted run");
+            Report("removed " + std::to_string(removed) + " temporary file(s) left by an interrupted run", LogPriority::Info);
     } catch (const std::exception& error) {
-        Report(std::string("temporary files left by an interrupted run could not be looked for: ") + error.what());
+        Report(std::string("temporary files left by an interrupted run could not be looked for: ") + error.what(),
+               LogPriority::Warning);
     }
 }
 
@@ -232,13 +253,13 @@ int RunWorker(const Options& options, const std::string& appFolder) {
 
 // Opens the store of an operator's command, once the profile files and the queue are there;
 // nullptr (reported) when they are not.
-std::unique_ptr<DbConnection> OpenExistingQueue() {
+std::unique_ptr<DbConnection> OpenExistingQueue(DbAccess access) {
     const CycleConfig config = ReadCycleConfig();
     if (const auto problems = ProfileProblems(config); !problems.empty()) {
         for (const std::string& problem : problems) Report(problem);
         return nullptr;
     }
-    auto connection = OpenConnection(config);
+    auto connection = OpenConnection(config, access);
     const QueueStatements& statements = connection->isSqlServer() ? SqlServerStatements() : SqliteStatements();
     for (const std::string* existence : {&statements.existence, &statements.workExistence}) {
         auto count = connection->query(*existence);
@@ -253,7 +274,7 @@ std::unique_ptr<DbConnection> OpenExistingQueue() {
 // The operator's report; reads the queue and changes nothing.
 int ShowStatus(bool json) {
     try {
-        const auto connection = OpenExistingQueue();
+        const auto connection = OpenExistingQueue(DbAccess::ReadOnly);
         if (!connection) return kExitFailure;
         const StatusReport report = ReadStatusReport(*connection);
         connection->close();
@@ -272,31 +293,26 @@ bool Confirmed(long long rows) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-int Requeue(const std::string& rows, bool yes) {
+int Requeue(const RequeueChoice& choice, bool yes) {
     if (!yes && !isatty(STDIN_FILENO)) {
         Report("requeueing changes the queue: confirm on a terminal, or add --yes");
         return kExitUsage;
     }
     try {
-        const auto connection = OpenExistingQueue();
+        const auto connection = OpenExistingQueue(DbAccess::ReadWrite);
         if (!connection) return kExitFailure;
-        const RequeueStatements statements =
-            connection->isSqlServer() ? SqlServerRequeue(rows) : SqliteRequeue(rows);
-        auto count = connection->query(statements.count);
-        const long long chosen = count->eof() ? 0 : std::stoll(count->field("Total").value_or("0"));
-        count->close();
-        if (chosen > 0 && !yes && !Confirmed(chosen)) {
+        AddMissingSideColumns(*connection);
+        const RequeuePlan plan = PlanRequeue(*connection, choice);
+        for (const std::string& note : plan.notes) std::cout << note << "\n";
+        for (const std::string& refusal : plan.refusals) Report(refusal);
+        if (plan.chosen > 0 && !yes && !Confirmed(plan.chosen)) {
             Report("nothing changed");
             return kExitFailure;
         }
-        long long changed = 0;
-        if (chosen > 0) {
-            connection->execute(statements.clearWork);
-            changed = connection->execute(statements.requeue);
-        }
+        const long long changed = CarryOut(*connection, plan);
         connection->close();
         std::cout << changed << " row(s) put back to pending\n";
-        return 0;
+        return plan.refusals.empty() ? 0 : kExitFailure;
     } catch (const std::exception& error) {
         Report(error.what());
         return kExitFailure;
@@ -354,7 +370,11 @@ std::optional<TimePoint> TimeAfter(int argc, char** argv, int& i) {
 }  // namespace
 
 int Run(const Options& options) {
+    EnvironmentPassword();  // out of the environment before any program is started
     InstallStopSignals();
+    // What the chain makes in the work folder (Ghostscript's page renderings among it) is for
+    // the service's user alone; a result beside an attachment is given the attachment's bits.
+    umask(077);
     RemoveLeftovers();
     const std::string appFolder = options.appFolder.empty() ? AppFolder() : options.appFolder;
     if (options.worker) return RunWorker(options, appFolder);
@@ -369,7 +389,7 @@ int Main(int argc, char** argv) {
     Options options;
     bool cycleStartGiven = false;
     bool status = false, json = false, yes = false, check = false;
-    std::optional<std::string> requeueRows;
+    std::optional<RequeueChoice> requeue;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--once") {
@@ -402,11 +422,11 @@ int Main(int argc, char** argv) {
                 std::cerr << "KVOProcess: --requeue needs the status 2, 3 or 5, not '" << value << "'\n";
                 return kExitUsage;
             }
-            requeueRows = RowsOfStatus(std::stoi(value));
+            requeue = RequeueChoice{std::stoi(value), {}};
         } else if (argument == "--requeue-ref") {
             const auto references = ReferencesAfter(argc, argv, i);
             if (!references) return kExitUsage;
-            requeueRows = RowsNamed(*references);
+            requeue = RequeueChoice{std::nullopt, *references};
         } else if (argument == "--help" || argument == "-h") {
             std::cout << kUsage;
             return 0;
@@ -419,18 +439,18 @@ int Main(int argc, char** argv) {
         std::cerr << "KVOProcess: --json goes with --status\n";
         return kExitUsage;
     }
-    if (yes && !requeueRows) {
+    if (yes && !requeue) {
         std::cerr << "KVOProcess: --yes goes with --requeue or --requeue-ref\n";
         return kExitUsage;
     }
-    if ((check || status || requeueRows) &&
-        (options.once || options.workers || options.worker || (check + status + requeueRows.has_value()) > 1)) {
+    if ((check || status || requeue) &&
+        (options.once || options.workers || options.worker || (check + status + requeue.has_value()) > 1)) {
         std::cerr << "KVOProcess: --check, --status, --requeue and --requeue-ref each go alone (with --json or --yes)\n";
         return kExitUsage;
     }
     if (check) return Check();
     if (status) return ShowStatus(json);
-    if (requeueRows) return Requeue(*requeueRows, yes);
+    if (requeue) return Requeue(*requeue, yes);
     if (options.worker && !cycleStartGiven) {
         std::cerr << "KVOProcess: --worker is started by a driver, with --cycle-start\n";
         return kExitUsage;

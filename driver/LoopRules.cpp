@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace kvo::driver {
 
@@ -30,10 +31,24 @@ bool ClimbsOutOfItsFolder(const std::string& hostPath) {
     }
 }
 
+std::string PrintableText(const std::string& text) {
+    std::string printable;
+    for (const unsigned char c : text) {
+        if (c >= 0x20 && c != 0x7F) {
+            printable += static_cast<char>(c);
+            continue;
+        }
+        char code[8];
+        std::snprintf(code, sizeof code, "<%02X>", c);
+        printable += code;
+    }
+    return printable;
+}
+
 std::string StartOfRowText(int pendingCount, int rowNumber, const std::string& filePath) {
     const std::string pending = std::to_string(pendingCount);
     return "Pellmoor OCR utility.\r\n\r\n" + pending + " files Found.\r\n\r\nProcessing file " +
-           std::to_string(rowNumber) + " of " + pending + ":\r\n" + filePath;
+           std::to_string(rowNumber) + " of " + pending + ":\r\n" + PrintableText(filePath);
 }
 
 namespace {
@@ -49,7 +64,8 @@ std::string Tenths(double seconds) {
 
 std::string RowReportLine(const std::string& trackReference, const std::string& path,
                           const std::string& outcome, double seconds, std::optional<double> pipelineSeconds) {
-    std::string line = trackReference + " " + path + ": " + outcome + " (" + Tenths(seconds) + " s";
+    std::string line =
+        trackReference + " " + PrintableText(path) + ": " + PrintableText(outcome) + " (" + Tenths(seconds) + " s";
     if (pipelineSeconds) line += ", pipeline " + Tenths(*pipelineSeconds) + " s";
     return line + ")";
 }

@@ -28,11 +28,16 @@ inline constexpr const char* kNotFoundAppend = "\r\n\r\nNot found";
 inline constexpr const char* kStoppingDot = ".";
 inline constexpr const char* kWaitText = "Wait until 18:00 to re-start.";
 
-// The text that opens a row: counts, row number and the row's path.
+// The text with every control character (codes below 32, and 127) shown as "<XX>", its code in
+// hex, so that a host path or a message never breaks a line of a report or forges one.
+std::string PrintableText(const std::string& text);
+
+// The text that opens a row: counts, row number and the row's path (printable).
 std::string StartOfRowText(int pendingCount, int rowNumber, const std::string& filePath);
 
 // One line of the per-row report: reference, path, outcome, seconds taken and, when the
-// pipeline ran, its share (one decimal each): "… (3.4 s, pipeline 3.2 s)".
+// pipeline ran, its share (one decimal each): "… (3.4 s, pipeline 3.2 s)". Path and outcome are
+// made printable.
 std::string RowReportLine(const std::string& trackReference, const std::string& path,
                           const std::string& outcome, double seconds,
                           std::optional<double> pipelineSeconds = std::nullopt);

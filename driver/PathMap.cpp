@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "shared/platform/FileSearch.h"
+
 namespace kvo::driver {
 namespace {
 
@@ -49,6 +51,33 @@ std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPa
     std::replace(rest.begin(), rest.end(), '\\', '/');
     std::string local = WithoutTrailingSeparators(best->second) + rest;
     return local.empty() ? "/" : local;
+}
+
+bool LiesInside(const std::string& path, const std::string& folder) {
+    const std::filesystem::path inner = std::filesystem::path(path).lexically_normal();
+    const std::filesystem::path outer = std::filesystem::path(folder).lexically_normal();
+    if (outer.empty()) return false;
+    // Names are looked up without regard to case, so they are compared so here too; the
+    // folder's trailing separator is an empty last part.
+    auto [innerPart, outerPart] = std::mismatch(inner.begin(), inner.end(), outer.begin(), outer.end(),
+                                                [](const auto& a, const auto& b) { return NamesEqualIgnoringCase(a, b); });
+    if (outerPart != outer.end() && !(outerPart->empty() && std::next(outerPart) == outer.end())) return false;
+    return innerPart != inner.end() && !innerPart->empty();
+}
+
+bool NamedInsideTheShares(const PathMapEntries& pathMap, const std::string& localPath) {
+    return std::any_of(pathMap.begin(), pathMap.end(), [&](const auto& entry) { return LiesInside(localPath, entry.second); });
+}
+
+bool ReallyInsideTheShares(const PathMapEntries& pathMap, const std::string& file) {
+    std::error_code error;
+    const std::filesystem::path real = std::filesystem::canonical(file, error);
+    if (error) return false;
+    return std::any_of(pathMap.begin(), pathMap.end(), [&](const auto& entry) {
+        std::error_code missing;
+        const std::filesystem::path share = std::filesystem::canonical(entry.second, missing);
+        return !missing && LiesInside(real.string(), share.string());
+    });
 }
 
 bool LooksUnmounted(const std::string& folder) {

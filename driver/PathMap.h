@@ -15,6 +15,17 @@ using PathMapEntries = std::vector<std::pair<std::string, std::string>>;
 // backslash after it becomes "/". A path that no entry matches is returned unchanged.
 std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPath);
 
+// True when `path` lies inside `folder`, judged by whole components of both as written (no
+// look-up, no link followed; a folder is not inside itself).
+bool LiesInside(const std::string& path, const std::string& folder);
+
+// True when the local path, as named, lies inside one of the mapped folders.
+bool NamedInsideTheShares(const PathMapEntries& pathMap, const std::string& localPath);
+
+// True when the existing file, with every link on its way followed, lies inside the real
+// folder of one of the mapped folders.
+bool ReallyInsideTheShares(const PathMapEntries& pathMap, const std::string& file);
+
 // The entries whose local folder is not an existing folder (a share that is not mounted).
 PathMapEntries MissingTargets(const PathMapEntries& pathMap);
 

@@ -1,6 +1,7 @@
 #include "driver/ResultCheck.h"
 
 #include "driver/LoopRules.h"
+#include "driver/PdfInspection.h"
 #include "shared/image/RasterImage.h"
 #include "shared/pdf/PdfFile.h"
 #include "shared/xml/HandOff.h"
@@ -37,7 +38,13 @@ ResultVerdict CheckResult(const std::string& resultPath, const std::string& atta
                           const std::string& upperType) {
     ResultVerdict verdict;
     std::string why;
-    const std::optional<pdf::PdfFacts> result = pdf::InspectPdf(resultPath, &why);
+    std::optional<pdf::PdfFacts> result;
+    try {
+        result = InspectPdfIsolated(resultPath, &why);
+    } catch (const PdfBreaksLimit& error) {
+        verdict.problem = error.what();
+        return verdict;
+    }
     if (!result) {
         verdict.problem = "the result " + resultPath + " does not open as a PDF" + (why.empty() ? "" : " (" + why + ")");
         return verdict;
@@ -50,7 +57,12 @@ ResultVerdict CheckResult(const std::string& resultPath, const std::string& atta
     verdict.pages = result->pageCount;
     // A PDF's own pages are kept: read once, for their count and for which of them are blank.
     std::optional<pdf::PdfFacts> kept;
-    if (GroupOfType(upperType) == TypeGroup::Pdf) kept = pdf::InspectPdf(attachmentPath);
+    try {
+        if (GroupOfType(upperType) == TypeGroup::Pdf) kept = InspectPdfIsolated(attachmentPath);
+    } catch (const PdfBreaksLimit& error) {
+        verdict.problem = error.what();
+        return verdict;
+    }
     const std::optional<int> pages = AttachmentPageCount(attachmentPath, upperType, kept);
     if (!pages) {
         verdict.problem = "the attachment's pages cannot be counted";

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <iostream>
 #include <utility>
 
+#include "driver/JournalLog.h"
+#include "driver/PdfInspection.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/ResultCheck.h"
 #include "driver/WriteJournal.h"
@@ -38,6 +41,7 @@ constexpr int kNotFoundPollMs = 20;
 constexpr double kNotFoundPauseSeconds = 3;
 // While stopping, a progress dot this often.
 constexpr double kDotSeconds = 2;
+constexpr const char* kOutsideTheShares = "the attachment lies outside the mapped shares; nothing is read or written there";
 
 // The pipeline names its result after the attachment's base name.
 std::string ResultPathFor(const std::string& attachmentPath) {
@@ -52,8 +56,12 @@ std::optional<std::string> BlockingEntry(const std::string& destination, const s
     if (!entry) return std::nullopt;
     struct stat info {};
     if (lstat(entry->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(*entry);
-        if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
+        try {
+            const std::optional<pdf::PdfFacts> facts = InspectPdfIsolated(*entry);
+            if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
+        } catch (const PdfBreaksLimit& error) {
+            return *entry + " (" + error.what() + ")";
+        }
     }
     return entry;
 }
@@ -88,7 +96,7 @@ void RemoveWorkOfDeadPipeline(const std::string& attachment) {
 
 RowWalk::RowWalk(WorkQueue& queue, ProgressDisplay& display, const bool& stopRequested,
                  const PathMapEntries& pathMap, std::string appFolder)
-    : queue_(queue), display_(display), stopRequested_(stopRequested), pathMap_(pathMap),
+    : queue_(queue), display_(display, queue), stopRequested_(stopRequested), pathMap_(pathMap),
       appFolder_(std::move(appFolder)) {}
 
 RowWalk::End RowWalk::run(TimePoint runStart) {
@@ -105,13 +113,16 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
             outcome = handleRow(*row, rowNumber);
         } catch (const DbError&) {
             throw;  // the store is gone: the cycle cannot go on
+        } catch (const PdfBreaksLimit& error) {
+            outcome = noResult(*row, error.what());
         } catch (const std::exception& error) {
             // A file-system failure (the work folder, a length read, a deletion) spoils this
             // row only, and is the machine's fault rather than the document's.
             outcome = machineFault(*row, error.what());
         }
-        std::cerr << RowReportLine(row->trackReference, row->filePath.value_or("(no path)"), outcome.text,
-                                   SecondsSince(rowStart), pipelineSeconds_)
+        std::cerr << ForStandardError(OutcomePriority(outcome.text),
+                                      RowReportLine(row->trackReference, row->filePath.value_or("(no path)"),
+                                                    outcome.text, SecondsSince(rowStart), pipelineSeconds_))
                   << std::endl;
         if (outcome.pipelineNotStarted) return End::PipelineNotStarted;
         if (HourCount(runStart, Now()) > 1) {
@@ -123,7 +134,12 @@ RowWalk::End RowWalk::run(TimePoint runStart) {
     }
 }
 
+RowWalk::Outcome RowWalk::claimTakenOver(const std::string& what) {
+    return {"nothing recorded, its claim was taken over by another worker (" + what + ")"};
+}
+
 RowWalk::Outcome RowWalk::statusWritten(bool written, int status, const std::string& why) const {
+    if (!written && queue_.claimLost()) return claimTakenOver(why);
     if (!written) return {"left pending, status " + std::to_string(status) + " could not be recorded (" + why + ")"};
     return {"status " + std::to_string(status) + ", " + why};
 }
@@ -137,11 +153,12 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
     // A NULL path or a malformed name count as "not found"; so does a file missing from a folder
     // that could be read, but not one behind a folder that cannot (a share gone away).
     std::string resolvedPath, localPath;
+    if (row.filePath && !row.filePath->empty()) localPath = ToLocalPath(pathMap_, *row.filePath);
+    // With shares mapped, nothing outside them is looked at, and no link leads out of them.
+    if (!pathMap_.empty() && !localPath.empty() && !NamedInsideTheShares(pathMap_, localPath))
+        return noResult(row, kOutsideTheShares);
     try {
-        if (row.filePath && !row.filePath->empty()) {
-            localPath = ToLocalPath(pathMap_, *row.filePath);
-            resolvedPath = ResolveFile(localPath).value_or("");
-        }
+        if (!localPath.empty()) resolvedPath = ResolveFile(localPath).value_or("");
     } catch (const std::exception&) {
         resolvedPath.clear();
     }
@@ -149,6 +166,7 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
         if (const std::string fault = FolderFault(localPath); !fault.empty()) return machineFault(row, fault);
         return pauseAfterNotFound(row);
     }
+    if (!pathMap_.empty() && !ReallyInsideTheShares(pathMap_, resolvedPath)) return noResult(row, kOutsideTheShares);
 
     display_.appendText(kInProgressAppend);
     display_.processMessages();
@@ -175,7 +193,8 @@ RowWalk::Outcome RowWalk::pauseAfterNotFound(const QueueRow& row) {
 
 RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string& resolvedPath) {
     const TypeGroup group = GroupOfType(row.type);
-    if (group == TypeGroup::Other) return {"left pending, type '" + row.type + "' is not converted"};
+    // It would only come up again every cycle.
+    if (group == TypeGroup::Other) return noResult(row, "the type '" + row.type + "' is not converted");
     if (group == TypeGroup::Pdf) {
         std::string rewriteRefused;
         if (IsPDFSearchable(resolvedPath, [this] { display_.processMessages(); }, &rewriteRefused)) {
@@ -185,12 +204,18 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
         }
         if (!rewriteRefused.empty())
             return noResult(row, "its text is unreadable and Ghostscript's rewrite was not used: " + rewriteRefused);
+        // The chain reads it with the same library, without these bounds: one that breaks them
+        // (PdfBreaksLimit) goes no further.
+        InspectPdfIsolated(resolvedPath, nullptr, [this] { display_.processMessages(); });
     }
     // Nothing is converted that could not be stored.
     const Destination destination = destinationFor(row, resolvedPath, group);
     // The queue could never record it, and the row would be converted again every cycle.
     if (!FitsFilePath(destination.host))
         return noResult(row, "the destination " + destination.host + " does not fit FilePath");
+    if (std::filesystem::path(destination.local).filename().string().size() > NAME_MAX)
+        return noResult(row, "the destination's name is longer than the file system's " + std::to_string(NAME_MAX) +
+                                 " bytes");
     if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
         return inTheWay(row, *blocking);
     // A file already lying under the result's name is not this run's product.
@@ -228,8 +253,12 @@ bool RowWalk::runPipeline(const std::string& attachment) {
                  }});
     pipelineSeconds_ = SecondsSince(started);
     const std::optional<int> status = ExitStatusOf(pipeline);
+    pipelineBlamesDocument_ = status == kExitTooLargeForWork;
     if (status != 0) {
         pipelineFault_ = !status              ? "the pipeline's end is unknown"
+                         : pipelineBlamesDocument_ ? "its page bitmaps could never fit in the work folder " + TempFolder() +
+                                                         ", whose file system holds " +
+                                                         std::to_string(TotalBytesIn(TempFolder()).value_or(0) >> 20) + " MB"
                          : EndedBySignal(*status) ? "the pipeline was ended by signal " + std::to_string(*status - 128)
                          : *status == kExitEndedFromOutside ? "a program of its chain was ended from outside"
                          : *status == kExitNoRoom ? "the work folder " + TempFolder() + " ran out of room"
@@ -244,6 +273,7 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
     const std::string expected = ResultPathFor(resolvedPath);
     // The pipeline renames its result into place whole and has ended: what is there is all.
     const std::optional<std::string> result = ResolveFile(expected);
+    if (!result && pipelineBlamesDocument_) return noResult(row, pipelineFault_);
     if (!result && !pipelineFault_.empty()) return machineFault(row, "no result file, " + pipelineFault_);
     if (!result) return noResult(row, "no result file");
     if (*result == resolvedPath)
@@ -259,6 +289,8 @@ RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& r
                 outcome = noResult(row, "the result carries no text");
             else
                 outcome = copyAndRecord(row, *result, resolvedPath, destination, verdict.pages);
+        } catch (const PdfBreaksLimit& error) {
+            outcome = noResult(row, error.what());
         } catch (const std::exception& error) {
             outcome = machineFault(row, error.what());  // the text check crashed or hung
         }
@@ -277,6 +309,7 @@ RowWalk::Outcome RowWalk::inTheWay(const QueueRow& row, const std::string& entry
 
 RowWalk::Outcome RowWalk::machineFault(const QueueRow& row, const std::string& why) {
     const FaultRecord record = queue_.recordFault(row.trackReference, why);
+    if (!record.recorded && queue_.claimLost()) return claimTakenOver(why);
     if (!record.recorded) return {"left pending, " + why + " (the attempt could not be counted)"};
     if (record.gaveUp) return {"status 5 after " + std::to_string(record.attempts) + " attempts, " + why};
     return {"left pending for attempt " + std::to_string(record.attempts + 1) + ", " + why};
@@ -304,12 +337,19 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
     // Looked at again: something may have arrived there while the pipeline ran.
     if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
         return inTheWay(row, *blocking);
+    // Only the holder of the claim copies: another worker may have converted the row meanwhile.
+    const WorkQueue::Claim claim = queue_.renewClaim(row.trackReference);
+    if (claim == WorkQueue::Claim::Lost) return claimTakenOver("nothing was copied");
+    if (claim == WorkQueue::Claim::Unknown)
+        return machineFault(row, "the claim on the row could not be confirmed; nothing was copied");
     const std::optional<std::string> existing = FindEntry(destination.local);
     if (existing != resultPath) {
         try {
             PendingWrite noted(std::filesystem::path(destination.local).parent_path().string());
             WholeFileWriter writer(existing.value_or(destination.local));
             writer.copyFrom(resultPath, 0, static_cast<std::uint64_t>(std::filesystem::file_size(resultPath)));
+            // Whoever may not read the attachment may not read its text either.
+            writer.takePermissionsOf(resolvedPath);
             if (existing) {
                 writer.commit();
             } else if (!writer.commitIfAbsent()) {
@@ -322,6 +362,8 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
         }
     }
     const NewPdfRecord record = queue_.recordNewPdf(row.trackReference, *row.filePath, destination.host, pages);
+    if (record.claimLost)
+        return claimTakenOver("its result was copied to " + destination.local + " before the claim was found taken over");
     std::string why = "converted to " + destination.host;
     for (const std::string& table : record.keptByUser) why += "; " + table + " was repointed by a user and kept";
     return statusWritten(record.recorded, kFinished, why);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/ClaimKeepingDisplay.h"
 #include "driver/LoopRules.h"
 #include "driver/PathMap.h"
 #include "shared/platform/Clock.h"
@@ -58,13 +59,16 @@ private:
     Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& resolvedPath,
                           const Destination& destination, int pages);
     Outcome statusWritten(bool written, int status, const std::string& why) const;
+    // A row whose claim another worker took over meanwhile: nothing of it is this worker's.
+    static Outcome claimTakenOver(const std::string& what);
 
     WorkQueue& queue_;
-    ProgressDisplay& display_;
+    ClaimKeepingDisplay display_;
     const bool& stopRequested_;
     const PathMapEntries& pathMap_;
     std::string appFolder_;
     std::string pipelineFault_;              // how the current row's pipeline ended, when not by itself with 0
+    bool pipelineBlamesDocument_ = false;    // it ended so for the document's fault
     std::optional<double> pipelineSeconds_;  // how long the current row's pipeline ran, when it ran
 };
 

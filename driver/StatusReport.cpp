@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "driver/LoopRules.h"
 #include "driver/queue/ReportStatements.h"
 #include "driver/store/DbConnection.h"
 
@@ -21,6 +22,30 @@ std::string Hours(double hours) {
 }
 
 std::string Field(const Recordset& row, const char* name) { return row.field(name).value_or(""); }
+
+// The length of the well-formed UTF-8 sequence of a character from U+0080 up that begins at
+// `at`; 0 when none does (a stray, overlong or surrogate sequence, or one cut short).
+std::size_t Utf8SequenceAt(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the second byte's range
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;   // overlong
+        if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+    }
+    if (length == 0 || at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) return 0;
+    for (std::size_t i = at + 2; i < at + length; ++i)
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    return length;
+}
 
 }  // namespace
 
@@ -47,20 +72,23 @@ std::string StatusText(const StatusReport& report) {
         text += "  " + std::to_string(status) + " " + StatusMeaning(status) + ": " + std::to_string(rows) + "\n";
     text += "Claimed now: " + std::to_string(report.claimed.size()) + "\n";
     for (const ClaimedRow& row : report.claimed)
-        text += "  " + row.worker + " " + row.trackReference + " " + row.filePath + " since " + row.claimedAt + " UTC\n";
+        text += "  " + PrintableText(row.worker) + " " + row.trackReference + " " + PrintableText(row.filePath) +
+                " since " + row.claimedAt + " UTC\n";
     text += "Pages converted in the last hour: " + std::to_string(report.pagesLastHour) + " (" +
             std::to_string(report.finishedLastHour) + " rows finished)\n";
     const auto hours = HoursToEmpty(Pending(report), report.finishedLastHour);
     text += "Time to empty the queue at that rate: " + (hours ? Hours(*hours) + " hours" : std::string("unknown (nothing finished in the last hour)")) + "\n";
     text += "Latest failures (status 5): " + std::to_string(report.failures.size()) + "\n";
     for (const FailedRow& row : report.failures)
-        text += "  " + row.trackReference + " " + row.filePath + ": " + (row.reason.empty() ? "no reason stored" : row.reason) + "\n";
+        text += "  " + row.trackReference + " " + PrintableText(row.filePath) + ": " +
+                (row.reason.empty() ? "no reason stored" : PrintableText(row.reason)) + "\n";
     return text;
 }
 
 std::string JsonString(const std::string& text) {
     std::string json = "\"";
-    for (const unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
         if (c == '"' || c == '\\') {
             json += '\\';
             json += static_cast<char>(c);
@@ -68,9 +96,16 @@ std::string JsonString(const std::string& text) {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
             json += escaped;
-        } else {
+        } else if (c < 0x80) {
             json += static_cast<char>(c);
+        } else if (const std::size_t length = Utf8SequenceAt(text, i); length > 0) {
+            json.append(text, i, length);
+            i += length;
+            continue;
+        } else {
+            json += "\\ufffd";  // a byte that is not UTF-8
         }
+        ++i;
     }
     return json + "\"";
 }

@@ -30,10 +30,11 @@ struct StatusReport {
 std::string StatusMeaning(int status);
 // Hours until the pending rows are done at `perHour`; nullopt when nothing is being finished.
 std::optional<double> HoursToEmpty(long long pending, long long perHour);
-// The report for people, and the same as one JSON object.
+// The report for people (control characters made printable), and the same as one JSON object.
 std::string StatusText(const StatusReport& report);
 std::string StatusJson(const StatusReport& report);
-// The text as a JSON string literal, quotes included.
+// The text as a JSON string literal, quotes included; a byte that is not part of well-formed
+// UTF-8 (a path written in another encoding) becomes U+FFFD.
 std::string JsonString(const std::string& text);
 
 // Reads the report; throws DbError.

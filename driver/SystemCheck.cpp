@@ -48,7 +48,7 @@ bool TableExists(DbConnection& connection, const std::string& existence) {
 
 CheckLine Database(const CycleConfig& config) {
     try {
-        auto connection = MakeConnection(config);
+        auto connection = MakeConnection(config, DbAccess::ReadOnly);
         connection->open();
         const QueueStatements& statements = connection->isSqlServer() ? SqlServerStatements() : SqliteStatements();
         const bool queue = TableExists(*connection, statements.existence);
@@ -64,7 +64,9 @@ CheckLine Database(const CycleConfig& config) {
                                       "service's user write it"};
         return {true, "database", config.database + ": the queue tables are missing; the first cycle creates them"};
     } catch (const std::exception& error) {
-        return {false, "database", std::string(error.what()) + "; fix: ZRT.ini [Database]"};
+        const std::string problem = error.what();
+        if (problem.find("; fix: ") != std::string::npos) return {false, "database", problem};
+        return {false, "database", problem + "; fix: ZRT.ini [Database]"};
     }
 }
 
@@ -95,6 +97,9 @@ std::vector<CheckLine> Languages(const std::string& consoleIni) {
 CheckLine Temp() {
     try {
         const std::string folder = TempFolder();
+        if (const std::string fault = WorkFolderFault(folder); !fault.empty())
+            return {false, "TEMP", fault + "; fix: chown <the service's user> " + folder + "; chmod 0700 " + folder +
+                                       ", or set TEMP to a folder of the service's user's own"};
         const std::optional<std::uint64_t> free = FreeBytesIn(folder);
         if (access(folder.c_str(), W_OK | X_OK) != 0 || !free)
             return {false, "TEMP", folder + " cannot be written; fix: set TEMP to a folder the service's user owns"};
@@ -144,7 +149,7 @@ std::vector<CheckLine> RunChecks() {
 }
 
 std::vector<CheckLine> MissingSetUp(const std::string& consoleIni) {
-    std::vector<CheckLine> lines{Ghostscript()};
+    std::vector<CheckLine> lines{Ghostscript(), Temp()};
     for (CheckLine& line : Languages(consoleIni)) lines.push_back(std::move(line));
     std::erase_if(lines, [](const CheckLine& line) { return line.passed; });
     return lines;

@@ -22,8 +22,8 @@ std::vector<std::string> OcrLanguagesOf(const std::string& setting);
 // Runs every check; the lines in order.
 std::vector<CheckLine> RunChecks();
 
-// The failing checks of what every row needs (Ghostscript, each OCR language): a cycle that
-// meets one ends at its start rather than failing its rows one by one.
+// The failing checks of what every row needs (Ghostscript, a work folder it may trust, each OCR
+// language): a cycle that meets one ends at its start rather than failing its rows one by one.
 std::vector<CheckLine> MissingSetUp(const std::string& consoleIni);
 
 }  // namespace kvo::driver

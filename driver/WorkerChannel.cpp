@@ -6,11 +6,14 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <iostream>
+#include <stdexcept>
 
+#include "driver/Config.h"
 #include "driver/StopSignals.h"
 #include "driver/WorkerRules.h"
-#include "shared/pdf/PdfFile.h"
+#include "driver/PdfInspection.h"
 
 namespace kvo::driver {
 namespace {
@@ -87,15 +90,47 @@ void WorkerChannel::onReportLine(const std::string& line) {
     const auto outcome = OutcomeOfReportLine(line, *currentAttachment_);
     if (!outcome) return;
     int pages = 0;
-    if (const auto destination = ConvertedDestination(*outcome))
-        if (const auto facts = pdf::InspectPdf(ToLocalPath(pathMap_, *destination))) pages = facts->pageCount;
+    if (const auto destination = ConvertedDestination(*outcome)) try {
+            if (const auto facts = InspectPdfIsolated(ToLocalPath(pathMap_, *destination))) pages = facts->pageCount;
+        } catch (const std::exception&) {
+            // The count is for the display only.
+        }
     currentAttachment_.reset();
     send(WorkerEvent::Ended(*outcome, pages));
 }
 
 void WorkerChannel::send(const WorkerEvent& event) const { WriteAll(eventsFd_, EncodeEvent(event) + '\n'); }
 
+// The pipe holds nothing without a password, else "=" and the password.
+int PasswordPipe(const std::optional<std::string>& password) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        throw std::runtime_error(std::string("no pipe for the database password: ") + std::strerror(errno));
+    const std::string content = password ? "=" + *password : "";
+    const ssize_t written = content.empty() ? 0 : write(fds[1], content.data(), content.size());
+    close(fds[1]);
+    if (written != static_cast<ssize_t>(content.size())) {
+        close(fds[0]);
+        throw std::runtime_error("the database password does not fit the pipe to a worker");
+    }
+    return fds[0];
+}
+
+std::optional<std::string> ReadPassword(int fd) {
+    std::string content;
+    char buffer[4096];
+    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) break;
+        content.append(buffer, static_cast<std::size_t>(got));
+    }
+    close(fd);
+    if (content.empty()) return std::nullopt;
+    return content.substr(1);
+}
+
 void BindWorkerToDriver() {
+    AdoptEnvironmentPassword(ReadPassword(kWorkerPasswordFd));
     for (int fd : {kWorkerEventsFd, kWorkerFolderLockFd}) fcntl(fd, F_SETFD, FD_CLOEXEC);
     std::signal(SIGPIPE, SIG_IGN);
     prctl(PR_SET_PDEATHSIG, SIGTERM);

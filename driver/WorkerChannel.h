@@ -18,6 +18,9 @@ struct WorkerEvent;
 inline constexpr int kWorkerEventsFd = 3;
 // And the one that holds the lock on its work folder for as long as it runs.
 inline constexpr int kWorkerFolderLockFd = 4;
+// And the one it reads the database password from (never its environment, which the programs it
+// starts would inherit).
+inline constexpr int kWorkerPasswordFd = 5;
 
 class WorkerChannel : public ProgressDisplay {
 public:
@@ -45,9 +48,15 @@ private:
     std::streambuf* previousErrorBuffer_ = nullptr;
 };
 
-// Makes this process a worker of the driver that started it: the inherited descriptors are not
-// passed on, a closed pipe does not end it, and the driver's death is a stop (the current row
-// is finished).
+// Makes this process a worker of the driver that started it: it takes over the database
+// password its driver handed on, the inherited descriptors are not passed on, a closed pipe does
+// not end it, and the driver's death is a stop (the current row is finished).
 void BindWorkerToDriver();
+
+// The database password handed to a worker: the driver's side makes a pipe that holds it
+// (nullopt: none) and gives its read end (throws std::runtime_error when it cannot); the
+// worker's side reads it to its end and closes it.
+int PasswordPipe(const std::optional<std::string>& password);
+std::optional<std::string> ReadPassword(int fd);
 
 }  // namespace kvo::driver

@@ -5,21 +5,23 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
 #include <vector>
 
+#include "driver/Config.h"
+#include "driver/JournalLog.h"
 #include "driver/LoopRules.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/WorkerChannel.h"
 #include "driver/WorkerRules.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/WorkFolders.h"
 
 extern char** environ;
 
@@ -31,31 +33,7 @@ constexpr int kStoppingDotSeconds = 2;
 // Descriptors are moved this high before a start, so that placing them at 3 and 4 in the
 // worker never overwrites one with the other.
 constexpr int kHighFd = 10;
-constexpr int kMaxWorkFolders = 1000;
 
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
-
-struct WorkFolder {
-    std::string path;
-    int lockFd = -1;
-};
-
-// The next work folder that no other driver's worker holds: worker-1, worker-2, … in `base`,
-// each private to this user and locked for as long as its worker runs.
-WorkFolder TakeWorkFolder(const std::string& base, int& next) {
-    for (; next <= kMaxWorkFolders; ++next) {
-        const std::string path = base + "/worker-" + std::to_string(next);
-        EnsurePrivateFolder(path);
-        const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) throw std::runtime_error("cannot open the work folder " + path + ": " + std::strerror(errno));
-        if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            ++next;
-            return {path, fd};
-        }
-        close(fd);
-    }
-    throw std::runtime_error("every work folder in " + base + " is in use");
-}
 
 int MovedHigh(int fd) {
     const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kHighFd);
@@ -79,8 +57,10 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 }
 
 // Starts one worker in its own process group (the terminal's Ctrl-C is the driver's to
-// confirm), with its events pipe and its folder lock at the agreed descriptors. 0 on failure.
-pid_t StartWorker(const WorkerPoolSettings& settings, int number, const WorkFolder& folder, int eventsFd) {
+// confirm), with its events pipe, its folder lock and the database password at the agreed
+// descriptors. 0 on failure.
+pid_t StartWorker(const WorkerPoolSettings& settings, int number, const HeldFolder& folder, int eventsFd,
+                  int passwordFd) {
     using namespace std::chrono;
     std::vector<std::string> arguments{
         settings.program, "--worker", std::to_string(number), "--cycle-start",
@@ -92,6 +72,7 @@ pid_t StartWorker(const WorkerPoolSettings& settings, int number, const WorkFold
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, eventsFd, kWorkerEventsFd);
     posix_spawn_file_actions_adddup2(&actions, folder.lockFd, kWorkerFolderLockFd);
+    posix_spawn_file_actions_adddup2(&actions, passwordFd, kWorkerPasswordFd);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t defaults, none;
@@ -152,9 +133,9 @@ private:
     void startWorkers() {
         int nextFolder = 1;
         for (int number = 1; number <= settings_.workers; ++number) {
-            WorkFolder folder;
+            HeldFolder folder;
             try {
-                folder = TakeWorkFolder(settings_.workFolder, nextFolder);
+                folder = TakeWorkerFolder(settings_.workFolder, nextFolder);
             } catch (const std::exception& error) {
                 Report(std::string("worker ") + std::to_string(number) + " not started: " + error.what());
                 break;
@@ -168,9 +149,18 @@ private:
             const int readFd = MovedHigh(pipeFds[0]), writeFd = MovedHigh(pipeFds[1]);
             const int lockFd = MovedHigh(folder.lockFd);
             folder.lockFd = lockFd;
-            const pid_t pid = StartWorker(settings_, number, folder, writeFd);
+            int passwordFd = -1;
+            try {
+                passwordFd = MovedHigh(PasswordPipe(EnvironmentPassword()));
+            } catch (const std::exception& error) {
+                for (int fd : {readFd, writeFd, lockFd}) close(fd);
+                Report("worker " + std::to_string(number) + " not started: " + error.what());
+                break;
+            }
+            const pid_t pid = StartWorker(settings_, number, folder, writeFd, passwordFd);
             close(writeFd);
             close(lockFd);
+            close(passwordFd);
             if (pid == 0) {
                 close(readFd);
                 Report("worker " + std::to_string(number) + " could not be started: " + settings_.program);
@@ -295,6 +285,23 @@ private:
 
 WorkerPoolEnd RunWorkerPool(const WorkerPoolSettings& settings, ProgressDisplay& display, const bool& stopRequested) {
     return Pool(settings, display, stopRequested).run();
+}
+
+LoneWorkFolder::LoneWorkFolder() : temp_(std::getenv("TEMP") ? std::optional<std::string>(std::getenv("TEMP")) : std::nullopt) {
+    const std::string base = TempFolder();
+    if (const int fd = HoldFolder(base); fd >= 0) {
+        folder_ = {base, fd};
+        return;
+    }
+    int next = 1;
+    folder_ = TakeWorkerFolder(base, next);
+    setenv("TEMP", folder_.path.c_str(), 1);
+}
+
+LoneWorkFolder::~LoneWorkFolder() {
+    close(folder_.lockFd);
+    if (temp_) setenv("TEMP", temp_->c_str(), 1);
+    else unsetenv("TEMP");
 }
 
 int CoreCount() {

@@ -13,9 +13,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <vector>
 
+#include "driver/JournalLog.h"
 #include "driver/StopSignals.h"
 
 namespace kvo::driver {
@@ -62,7 +62,7 @@ bool DisplayOpen() {
         fl_open_display();
         opened = 1;
     } catch (const DisplayRefused& refused) {
-        std::cerr << "KVOProcess: " << refused.reason << "; progress goes to standard output" << std::endl;
+        Report(refused.reason + "; progress goes to standard output", LogPriority::Notice);
         opened = 0;
     }
     Fl::fatal = previousFatal;

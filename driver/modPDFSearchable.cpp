@@ -1,5 +1,7 @@
 #include "driver/modPDFSearchable.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -7,6 +9,7 @@
 #include <optional>
 #include <string_view>
 
+#include "driver/PdfInspection.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
 #include "driver/WriteJournal.h"
@@ -17,6 +20,7 @@
 #include "shared/pdftext/PdfText.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/xml/HandOff.h"
 
 namespace kvo::driver {
 
@@ -24,7 +28,8 @@ namespace {
 
 constexpr const char* kGhostscriptImage = "gs";
 // The text check reads an untrusted file with poppler, in a process of its own: a file that
-// crashes it or holds it costs one attempt of its row, never the driver.
+// crashes it costs one attempt of its row, one that holds it longer than this or takes more
+// memory than an inspection may is the document's fault; neither harms the driver.
 constexpr double kTextCheckLimitSeconds = 600;
 // The text check's exit statuses; any other end is a fault of the check.
 constexpr int kTextFound = 0;
@@ -76,6 +81,8 @@ Rewrite RewriteWithGhostscript(const std::string& ghostscriptFolder, const std::
             return {std::nullopt, "the attachment lies in the work folder under the name of Ghostscript's rewrite"};
     DeleteFiles(rewritePath);
     DeleteFiles(reportPath);
+    // Ghostscript follows a link at a name it writes: whatever entry holds one goes first.
+    for (const char* written : {kRewriteFileWritten, kRewriteReportFile}) unlink((temp + "/" + written).c_str());
 
     pid_t ghostscript = 0;
     try {
@@ -95,7 +102,7 @@ Rewrite RewriteWithGhostscript(const std::string& ghostscriptFolder, const std::
     if (!counted) return {std::nullopt, "Ghostscript counted no pages in it"};
     const std::optional<std::string> rewrite = ResolveFile(rewritePath);
     std::string why;
-    const std::optional<pdf::PdfFacts> facts = rewrite ? pdf::InspectPdf(*rewrite, &why) : std::nullopt;
+    const std::optional<pdf::PdfFacts> facts = rewrite ? InspectPdfIsolated(*rewrite, &why, pumpMessages) : std::nullopt;
     if (!facts) return {std::nullopt, "Ghostscript's rewrite does not open as a PDF" + (why.empty() ? "" : " (" + why + ")")};
     if (facts->pageCount != *counted)
         return {std::nullopt, "Ghostscript's rewrite has " + std::to_string(facts->pageCount) + " pages of the " +
@@ -109,6 +116,25 @@ void ReplaceAttachment(const std::string& rewrite, const std::string& attachment
     PendingWrite noted(std::filesystem::path(std::filesystem::canonical(attachment)).parent_path().string());
     ReplaceFileKeepingPermissions(rewrite, attachment);
 }
+
+// Ghostscript's rewrite is a copy of a client's document: it goes, with Ghostscript's report,
+// once the check is done, whatever its end. An attachment lying under their names stays.
+class RewriteFilesGo {
+public:
+    explicit RewriteFilesGo(std::string examined) : examined_(std::move(examined)) {}
+    ~RewriteFilesGo() {
+        for (const char* name : {kRewriteFileLookedUp, kRewriteReportFile}) try {
+                handoff::DeleteWorkFile(TempFolder() + "/" + name, {examined_});
+            } catch (const std::exception&) {
+                // Removed before the next rewrite at the latest.
+            }
+    }
+    RewriteFilesGo(const RewriteFilesGo&) = delete;
+    RewriteFilesGo& operator=(const RewriteFilesGo&) = delete;
+
+private:
+    std::string examined_;
+};
 
 }  // namespace
 
@@ -157,19 +183,13 @@ int TextCheckStatus(const std::string& pdfPath) {
 
 TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::function<void()>& pumpMessages,
                               double limitSeconds) {
-    const IsolatedEnd end = RunIsolated(check, limitSeconds, pumpMessages);
-    if (end.timedOut)
-        throw std::runtime_error("the text check did not finish within " +
-                                 std::to_string(static_cast<int>(limitSeconds)) + " s");
-    if (!end.status) throw std::runtime_error("the text check could not be started");
+    const IsolationLimits limits{.seconds = limitSeconds, .memoryBytes = kInspectionLimits.memoryBytes};
+    const IsolatedEnd end = RunIsolated([&](std::string&) { return check(); }, limits, pumpMessages);
+    ExpectIsolatedEnd(end, limits, "the text check", {kTextFound, kTextMissing, kTextUnreadable});
     switch (*end.status) {
         case kTextFound: return TextVerdict::Found;
         case kTextMissing: return TextVerdict::Missing;
-        case kTextUnreadable: return TextVerdict::Unreadable;
-        default:
-            throw std::runtime_error(EndedBySignal(*end.status)
-                                         ? "the text check was ended by signal " + std::to_string(*end.status - 128)
-                                         : "the text check failed with status " + std::to_string(*end.status));
+        default: return TextVerdict::Unreadable;
     }
 }
 
@@ -181,9 +201,11 @@ bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pu
     };
     TextVerdict verdict = check(examined);
     std::optional<std::string> rewrite;
+    std::optional<RewriteFilesGo> rewriteFiles;
     if (verdict == TextVerdict::Unreadable) {
         const std::string ghostscriptFolder = GhostscriptFolder();
         if (ghostscriptFolder.empty()) return true;
+        rewriteFiles.emplace(examined);
         Rewrite made = RewriteWithGhostscript(ghostscriptFolder, examined, pumpMessages);
         if (!made.path) {
             if (rewriteRefused) *rewriteRefused = made.refusal;

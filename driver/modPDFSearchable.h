@@ -12,10 +12,11 @@ namespace kvo::driver {
 // only when Ghostscript ended by itself with status 0 within its limit and the rewrite has the
 // pages Ghostscript counted in the original; otherwise, or when the replacement fails, the
 // answer is false, the file stays exactly as it was and `rewriteRefused` (when given) says why.
-// `pumpMessages` is called while Ghostscript or the check runs, so the progress display stays
-// responsive. The text is read in a process of its own (CheckTextIsolated); when that crashes
-// or does not finish within ten minutes, std::runtime_error says so: the fault is the
-// machine's, and the row is tried again.
+// No rewrite is left in the work folder. `pumpMessages` is called while Ghostscript or the check runs, so the progress display stays
+// responsive. The text is read in a process of its own (CheckTextIsolated); when that does not
+// finish within ten minutes or needs more memory than an inspection may, PdfBreaksLimit says so
+// (the document's fault); when it crashes, std::runtime_error (the machine's: the row is tried
+// again).
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages = {},
                      std::string* rewriteRefused = nullptr);
 
@@ -30,7 +31,8 @@ enum class TextVerdict { Found, Missing, Unreadable };
 int TextCheckStatus(const std::string& pdfPath);
 
 // Runs `check` (giving TextCheckStatus's statuses) in a process of its own for at most
-// `limitSeconds`; throws std::runtime_error when it crashes, fails otherwise or runs too long.
+// `limitSeconds` and the memory of an inspection; throws PdfBreaksLimit when it breaks either,
+// std::runtime_error when it crashes or fails otherwise.
 TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::function<void()>& pumpMessages,
                               double limitSeconds);
 

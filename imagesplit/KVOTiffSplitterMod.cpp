@@ -75,6 +75,8 @@ bool SplitPages(const std::string& source, const std::string& base, Steps& steps
         const std::string page = handoff::ImagePageBitmap(base, frame);
         try {
             WritePageBitmap(bitmap, frame, base);
+        } catch (const TooLargeForWork&) {
+            throw;
         } catch (const std::exception& error) {
             const std::string why = "cannot write the page bitmap " + page + " (" + error.what() + ")";
             if (ExitStatusForError(error) == kExitNoRoom) throw NoRoomForWork(why);
@@ -95,11 +97,9 @@ void SaveTiffCopyWhole(ocr::EngineDocument& engine, const std::string& target) {
     copy.commit();
 }
 
-// Has the OCR engine re-save `source` as source + ".TIFF". Every step may fail; the caller
-// judges by the file. A killed earlier run may have left its hidden temporary there.
+// Has the OCR engine re-save `source` as the work folder's TIFF copy. Every step may fail; the
+// caller judges by the file.
 void MakeTiffCopy(const std::string& source, const std::string& copy, Steps& steps) {
-    const std::filesystem::path folder = std::filesystem::path(copy).parent_path();
-    steps.Run([&] { RemoveStaleTemporaries(folder.empty() ? "." : folder.string()); });
     std::optional<ocr::EngineDocument> engine;
     steps.Run([&] { engine.emplace(); });
     if (!engine) return;
@@ -109,6 +109,11 @@ void MakeTiffCopy(const std::string& source, const std::string& copy, Steps& ste
     steps.Run([&] { wanted = WantsTiffCopy(engine->PixelWidth(), engine->PixelHeight()); });
     if (wanted) steps.Run([&] { SaveTiffCopyWhole(*engine, copy); });
     steps.Run([&] { engine->Close(false); });
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+    std::error_code unknown;
+    return std::filesystem::equivalent(a, b, unknown);
 }
 
 }  // namespace
@@ -157,7 +162,12 @@ void Main() {
         if (found || secondPass) break;
 
         steps.SkipFailuresFromNowOn();
-        const std::string copy = source + ".TIFF";
+        // The copy lies in the work folder, never beside the client's file. A copy left by an
+        // earlier row is another attachment's; an attachment lying there under its name is
+        // this run's input and stays.
+        const std::string copy = handoff::InTemp(handoff::kEngineTiffCopyName);
+        if (IsSameFile(copy, source)) break;
+        steps.Run([&] { handoff::DeleteWorkFile(copy, {source}); });
         MakeTiffCopy(source, copy, steps);
         source = copy;
         if (!FileExists(source)) break;

@@ -3,7 +3,7 @@
 // bitmap per frame in TEMP (1 bit for bilevel frames, 8 for grey, 24 for colour), has every large enough page recognised by the OCR
 // program KVOOCR, keeps each page's layout document beside its bitmap, lists the pages in
 // "KVOCurr.xml" and marks the order done. When no page yields a layout document, the OCR
-// engine re-saves the attachment as "<attachment>.TIFF" and that copy is split once more.
+// engine re-saves the attachment as TEMP/KVOOCR.tif and that copy is split once more.
 #include <string>
 
 #include "imagesplit/cBitmap.h"
@@ -22,7 +22,7 @@ bool WantsTiffCopy(int width, int height);
 
 // Writes the bitmap's active frame as TEMP/<base><tag of frameIndex>.bmp at the depth its pixels
 // have and makes TEMP/KVOOCR.bmp that page. Throws NoRoomForWork when the work folder has no room
-// for it, DibError when the file cannot be written (KVOOCR.bmp is then left as it was) or the
+// for it now, TooLargeForWork when the run's pages could never fit in it, DibError when the file cannot be written (KVOOCR.bmp is then left as it was) or the
 // frame has no pixels.
 void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base);
 

@@ -1,5 +1,7 @@
 #include "pdfsplit/KVOPDFSplitterMod.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -73,6 +75,12 @@ std::string FaultOfBitmap(const std::string& bitmap) {
     return why;
 }
 
+// Ghostscript follows a link at a name it writes: whatever entry holds the page names it is
+// about to write goes first.
+void ClearPageNames(const std::string& base, int first, int last) {
+    for (int page = first; page <= last; ++page) unlink(PdfPageBitmap(base, page).c_str());
+}
+
 // Runs Ghostscript and waits for it; why its rendering cannot be used, or "".
 std::string RunGhostscript(const std::string& commandLine) {
     const pid_t ghostscript = AsyncShell(commandLine, kWindowHidden);
@@ -84,6 +92,7 @@ std::string RunGhostscript(const std::string& commandLine) {
 std::string RenderPages(const std::string& gsFolder, const std::string& base, const std::string& pdf,
                         const std::vector<int>& pages, bool everyPage) {
     const std::string list = everyPage ? "" : PageListOf(pages);
+    ClearPageNames(base, 1, static_cast<int>(pages.size()));
     if (std::string fault = RunGhostscript(GhostscriptCommandLine(gsFolder, TempFolder(), base, pdf, list)); !fault.empty())
         return fault;
     const std::vector<int> rendered = RenderedPageNumbers(FindFilesWithPrefix(TempFolder(), base, kPageBitmapSuffix), base);
@@ -100,6 +109,7 @@ std::string RenderPages(const std::string& gsFolder, const std::string& base, co
 
 // Renders one oversized page at `dpi` to its page bitmap; why not, or "".
 std::string RenderOnePage(const std::string& gsFolder, const std::string& base, const std::string& pdf, int page, int dpi) {
+    ClearPageNames(base, page, page);
     const std::string fault = RunGhostscript(OnePageCommandLine(gsFolder, TempFolder(), base, pdf, page, dpi));
     return fault.empty() ? FaultOfBitmap(PdfPageBitmap(base, page)) : fault;
 }

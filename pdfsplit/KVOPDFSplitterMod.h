@@ -59,13 +59,13 @@ bool IsWholeBitmap(std::string_view firstBytes, std::uint64_t fileLength);
 // 0 inside the hour limit, after writing every page asked for whole; otherwise (and for a page
 // that not even 1 dpi keeps within the pixel bound) the run ends with its reason on the error
 // stream. Quiet ends return normally; a work folder without room for the page bitmaps throws
-// NoRoomForWork before anything is rendered; an unexpected failure (a page or layout copy that
+// NoRoomForWork before anything is rendered (TooLargeForWork when its file system could never
+// hold them); an unexpected failure (a page or layout copy that
 // cannot be written among them) throws and leaves "KVOCurr.xml" as it was.
 void SplitCurrentOrder(const std::string& appFolder);
 
 // The program's run: SplitCurrentOrder with the folder of the running program. Never throws.
-// Returns the exit status: 0, or kExitEndedFromOutside when a program it ran was ended from
-// outside.
+// Returns the exit status: 0, or ExitStatusForError of the fault that ended it.
 int Main();
 
 }  // namespace kvo::KVOPDFSplitterMod

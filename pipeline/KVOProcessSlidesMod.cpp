@@ -27,9 +27,10 @@ void Report(const char* step, const char* what) {
     std::cerr << "KVOProcessSlides: " << step << ": " << what << '\n';
 }
 
-// The exit status for the driver: the first fault of the machine this run met (a child's, or
-// its own full work folder).
-int MachineFaultStatus = 0;
+// The exit status for the driver: the first fault it must know of that this run met (the
+// machine's: a child's, or its own full work folder; or a document too large for the work
+// folder).
+int FaultStatus = 0;
 
 template <class Action>
 void RunStep(const char* step, Action&& action) {
@@ -37,7 +38,7 @@ void RunStep(const char* step, Action&& action) {
         action();
     } catch (const std::exception& error) {
         Report(step, error.what());
-        if (MachineFaultStatus == 0) MachineFaultStatus = ExitStatusForError(error);
+        if (FaultStatus == 0) FaultStatus = ExitStatusForError(error);
     } catch (...) {
         Report(step, "unknown error");
     }
@@ -48,12 +49,14 @@ void RunStep(const char* step, Action&& action) {
 struct ChildEnd {
     WatchEnd watch = WatchEnd::Ended;
     std::string fault;
-    int machineStatus = 0;  // kExitEndedFromOutside or kExitNoRoom: the machine's fault, not the document's
+    // kExitEndedFromOutside or kExitNoRoom, the machine's fault; kExitTooLargeForWork, the
+    // document's for good.
+    int faultStatus = 0;
 };
 
 
-void NoteMachineFault(const ChildEnd& end) {
-    if (MachineFaultStatus == 0) MachineFaultStatus = end.machineStatus;
+void NoteFault(const ChildEnd& end) {
+    if (FaultStatus == 0) FaultStatus = end.faultStatus;
 }
 
 ChildEnd RunChild(const std::string& appFolder, const ChildProgram& child, int windowStyle) {
@@ -68,6 +71,8 @@ ChildEnd RunChild(const std::string& appFolder, const ChildProgram& child, int w
     if (*status == kExitEndedFromOutside)
         return {end, "lost a program of its own, ended from outside", kExitEndedFromOutside};
     if (*status == kExitNoRoom) return {end, "found no room in the work folder", kExitNoRoom};
+    if (*status == kExitTooLargeForWork)
+        return {end, "found the pages too large for the work folder", kExitTooLargeForWork};
     if (*status != 0) return {end, "ended with status " + std::to_string(*status)};
     return {end, ""};
 }
@@ -109,14 +114,14 @@ void HandleOrder(const xml::Node& order, const std::string& appFolder) {
         RunStep("page splitter", [&] {
             const ChildEnd end = RunChild(appFolder, *splitter, kWindowHidden);
             pagesWhole = end.fault.empty();
-            NoteMachineFault(end);
+            NoteFault(end);
             if (!pagesWhole) Report("page splitter", (end.fault + "; no result").c_str());
         });
     // A splitter that did not finish by itself listed no page a PDF could be built from.
     if (pagesWhole)
         RunStep("PDF builder", [&] {
             const ChildEnd end = RunChild(appFolder, kBuilder, kWindowMinimised);
-            NoteMachineFault(end);
+            NoteFault(end);
             if (end.watch == WatchEnd::TimedOut) KillAppByName(kWordProcessorImage);
             if (end.fault.empty()) return;
             Report("PDF builder", (end.fault + "; no result").c_str());
@@ -143,7 +148,7 @@ std::optional<ChildProgram> SplitterFor(const std::string& upperExtension) {
 
 bool RemoveStaleWork(const std::string& base, const std::string& attachmentPath) {
     const std::vector<std::string> attachment{attachmentPath};
-    for (const std::string& path : {InTemp(kBuilderPdfName), InTemp(kAssembledDocName)})
+    for (const std::string& path : {InTemp(kBuilderPdfName), InTemp(kAssembledDocName), InTemp(kRoomReservedName)})
         DeleteWorkFile(path, attachment);
     RemovePageWorkFiles(base, attachment);
     // The result's name may be taken by another attachment lying in the folder, or by this one.
@@ -157,6 +162,11 @@ void CleanUp(const std::string& base, const std::string& attachmentPath) {
     RunStep("removing page work files", [&] { RemovePageWorkFiles(base, {attachmentPath}); });
     RunStep("removing KVOOCR.mdi.xml", [&] { DeleteWorkFile(InTemp(kOcrLayoutName), {attachmentPath}); });
     RunStep("removing KVOOCR.mdi", [&] { DeleteWorkFile(InTemp(kOcrEngineDocName), {attachmentPath}); });
+    // The last page's picture and the engine's copy of the attachment: nothing of a client's
+    // pages stays in the work folder after the row.
+    RunStep("removing KVOOCR.bmp", [&] { DeleteWorkFile(InTemp(kOcrBitmapName), {attachmentPath}); });
+    RunStep("removing KVOOCR.tif", [&] { DeleteWorkFile(InTemp(kEngineTiffCopyName), {attachmentPath}); });
+    RunStep("removing KVORoom.txt", [&] { DeleteWorkFile(InTemp(kRoomReservedName), {attachmentPath}); });
     // The result keeps its place in the temporary folder, where the batch driver looks for it.
     RunStep("renaming the result", [&] {
         if (FileExists(InTemp(kBuilderPdfName)) && !RenameFile(InTemp(kBuilderPdfName), base + ".pdf"))
@@ -189,7 +199,7 @@ void ProcessOrders(const std::string& appFolder) {
 
 int Main() {
     RunStep("run", [] { ProcessOrders(AppFolder()); });
-    return MachineFaultStatus;
+    return FaultStatus;
 }
 
 }  // namespace kvo::KVOProcessSlidesMod

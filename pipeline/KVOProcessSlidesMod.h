@@ -26,7 +26,8 @@ inline constexpr int kWatchPollMs = 200;
 std::optional<ChildProgram> SplitterFor(const std::string& upperExtension);
 
 // Removes what an earlier, failed or interrupted run may have left under this attachment's
-// names: the builder's "KVOOCR.pdf" and "KVOOCR.doc", the page work files of the base name, and
+// names: the builder's "KVOOCR.pdf" and "KVOOCR.doc", the room reserved for its pages
+// ("KVORoom.txt"), the page work files of the base name, and
 // {TEMP}/{base}.pdf when it is a result this system made. The attachment itself is never
 // removed, even when it lies in the temporary folder under such a name. False when {base}.pdf
 // is still there afterwards (another file holds the result's name).
@@ -34,7 +35,7 @@ bool RemoveStaleWork(const std::string& base, const std::string& attachmentPath)
 
 // The clean-up after the builder, in this order: the page documents, layout copies and page
 // bitmaps of the base name (only names with a page label; never the attachment),
-// "KVOOCR.mdi.xml", "KVOOCR.mdi", the rename of "KVOOCR.pdf" to {base}.pdf (never over an
+// "KVOOCR.mdi.xml", "KVOOCR.mdi", "KVOOCR.bmp", "KVOOCR.tif", "KVORoom.txt", the rename of "KVOOCR.pdf" to {base}.pdf (never over an
 // existing file), "KVOOCR.doc". A failing action does not stop the later ones.
 void CleanUp(const std::string& base, const std::string& attachmentPath);
 
@@ -45,8 +46,9 @@ void CleanUp(const std::string& base, const std::string& attachmentPath);
 void ProcessOrders(const std::string& appFolder);
 
 // The program's run: ProcessOrders with the folder of the running program. Never throws.
-// Returns the exit status: 0, or the first fault of the machine met (kExitEndedFromOutside when
-// a program of its chain was ended from outside, kExitNoRoom when the work folder was full).
+// Returns the exit status: 0, or the first fault met that was the machine's (kExitEndedFromOutside
+// when a program of its chain was ended from outside, kExitNoRoom when the work folder was full)
+// or a document's too large for the work folder (kExitTooLargeForWork).
 int Main();
 
 }  // namespace kvo::KVOProcessSlidesMod

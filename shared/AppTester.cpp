@@ -123,8 +123,8 @@ bool ImageNamesMatch(const std::string& a, const std::string& b) {
     return NamesEqualIgnoringCase(WithoutExeSuffix(a), WithoutExeSuffix(b));
 }
 
-std::optional<std::int64_t> ProcessStartOf(pid_t processId) {
-    if (processId <= 0) return std::nullopt;
+std::optional<std::uint64_t> ProcessStartTicks(pid_t processId) {
+    if (processId <= 0 || HasEnded(processId)) return std::nullopt;
     std::ifstream stat(ProcPath(processId, "stat"));
     std::string line;
     if (!std::getline(stat, line)) return std::nullopt;
@@ -138,14 +138,35 @@ std::optional<std::int64_t> ProcessStartOf(pid_t processId) {
     }
     unsigned long long ticks = 0;
     if (!fields || std::sscanf(field.c_str(), "%llu", &ticks) != 1) return std::nullopt;
-    std::ifstream system("/proc/stat");
-    for (std::string key; system >> key;) {
-        if (key != "btime") continue;
-        long long bootSeconds = 0;
-        if (!(system >> bootSeconds)) return std::nullopt;
-        return bootSeconds + static_cast<std::int64_t>(ticks / static_cast<unsigned long long>(sysconf(_SC_CLK_TCK)));
-    }
-    return std::nullopt;
+    return ticks;
+}
+
+std::string BootId() {
+    std::ifstream file("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    if (!std::getline(file, id)) return "";
+    std::erase(id, '-');
+    if (id.size() < 8 || id.find_first_not_of("0123456789abcdef") != std::string::npos) return "";
+    return id.substr(0, 8);
+}
+
+std::string PidNamespaceId() {
+    // "pid:[4026531836]": the namespace's inode number.
+    char target[64] = {};
+    const ssize_t length = readlink("/proc/self/ns/pid", target, sizeof target - 1);
+    if (length <= 0) return "";
+    const std::string_view text(target, static_cast<std::size_t>(length));
+    const std::size_t open = text.find('['), close = text.rfind(']');
+    if (open == std::string_view::npos || close == std::string_view::npos || close <= open + 1) return "";
+    const std::string id(text.substr(open + 1, close - open - 1));
+    return id.find_first_not_of("0123456789") == std::string::npos ? id : "";
+}
+
+std::optional<std::uint64_t> AddressSpaceBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    if (!(statm >> pages)) return std::nullopt;
+    return pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
 }
 
 std::string ImageNameOf(pid_t processId) {

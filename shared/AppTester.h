@@ -27,9 +27,19 @@ bool KillProcessById(pid_t processId, std::int32_t exitCode);
 // The image name of a process as compared above ("" when it cannot be read).
 std::string ImageNameOf(pid_t processId);
 
-// When a process started, in seconds since the epoch; nullopt when it cannot be read. Tells a
-// process from a later one that was given the same id.
-std::optional<std::int64_t> ProcessStartOf(pid_t processId);
+// When a live process started, in clock ticks after the machine's boot; nullopt when no live
+// process has the id (it has ended, or is a zombie) or it cannot be read. Tells a process from
+// a later one that was given the same id.
+std::optional<std::uint64_t> ProcessStartTicks(pid_t processId);
+
+// The kernel's random id of the current boot (its first 8 hex digits), and the id of this
+// process's PID namespace: together they tell where a process id means this process list.
+// "" when they cannot be read.
+std::string BootId();
+std::string PidNamespaceId();
+
+// The address space this process holds, in bytes; nullopt when it cannot be read.
+std::optional<std::uint64_t> AddressSpaceBytes();
 
 // The name comparison itself: without regard to case, a trailing ".exe" ignored on both sides.
 bool ImageNamesMatch(const std::string& a, const std::string& b);

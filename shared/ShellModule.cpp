@@ -5,6 +5,7 @@
 #include "shared/platform/FileSearch.h"
 
 #include <algorithm>
+#include <new>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -210,43 +212,106 @@ std::optional<int> ExitStatusOf(pid_t pid) {
     return std::nullopt;
 }
 
-IsolatedEnd RunIsolated(const std::function<int()>& body, double limitSeconds, const std::function<void()>& onPoll,
-                        int pollMs) {
+namespace {
+
+// In the isolated child: bounds the address space to what it holds now plus `bytes`.
+void LimitAddressSpace(std::uint64_t bytes) {
+    if (bytes == 0) return;
+    const rlim_t bound = static_cast<rlim_t>(AddressSpaceBytes().value_or(0) + bytes);
+    const rlimit limit{bound, bound};
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+[[noreturn]] void RunIsolatedBody(const std::function<int(std::string&)>& body, const IsolationLimits& limits,
+                                  pid_t parent, int outputFd) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    LimitAddressSpace(limits.memoryBytes);
+    // A library may catch the failure and go on with half its data: the first allocation that
+    // fails ends the body.
+    std::set_new_handler([] { _exit(kIsolatedOutOfMemory); });
+    int status = 1;
+    std::string output;
+    try {
+        status = body(output);
+    } catch (...) {
+    }
+    for (std::size_t written = 0; written < output.size();) {
+        const ssize_t got = write(outputFd, output.data() + written, output.size() - written);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        written += static_cast<std::size_t>(got);
+    }
+    _exit(status);
+}
+
+// Moves what the child has written so far into `output`; false once the pipe has closed.
+bool DrainOutput(int fd, std::string& output) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t got = read(fd, buffer, sizeof buffer);
+        if (got > 0) output.append(buffer, static_cast<std::size_t>(got));
+        else if (got < 0 && errno == EINTR) continue;
+        else return got < 0 && errno == EAGAIN;
+    }
+}
+
+}  // namespace
+
+IsolatedEnd RunIsolated(const std::function<int(std::string& output)>& body, const IsolationLimits& limits,
+                        const std::function<void()>& onPoll, int pollMs) {
     std::fflush(nullptr);  // buffered output must not be written twice
+    int pipeFds[2];
+    if (pipe2(pipeFds, O_CLOEXEC) != 0) return {};
     const pid_t parent = getpid();
     const pid_t pid = fork();
-    if (pid < 0) return {};
     if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) _exit(1);
-        int status = 1;
-        try {
-            status = body();
-        } catch (...) {
-        }
-        _exit(status);
+        close(pipeFds[0]);
+        RunIsolatedBody(body, limits, parent, pipeFds[1]);
     }
+    close(pipeFds[1]);
+    if (pid < 0) {
+        close(pipeFds[0]);
+        return {};
+    }
+    fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+    IsolatedEnd end;
+    bool reading = true;
     // Real time, not the replaceable clock: a hang is a hang however a test moves time.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limitSeconds);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(limits.seconds);
     for (;;) {
+        if (reading) reading = DrainOutput(pipeFds[0], end.output);
         int status = 0;
         const pid_t waited = waitpid(pid, &status, WNOHANG);
-        if (waited == pid) return {WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status), false};
-        if (waited < 0 && errno != EINTR) return {};
+        if (waited == pid) {
+            if (reading) {
+                fcntl(pipeFds[0], F_SETFL, 0);  // the child is gone: the rest is there to read
+                DrainOutput(pipeFds[0], end.output);
+            }
+            end.status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+            break;
+        }
+        if (waited < 0 && errno != EINTR) break;
         if (std::chrono::steady_clock::now() >= deadline) {
             kill(pid, SIGKILL);
             while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
             }
-            return {std::nullopt, true};
+            end.timedOut = true;
+            end.output.clear();
+            break;
         }
         if (onPoll) onPoll();
-        std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
+        pollfd readable{pipeFds[0], POLLIN, 0};
+        poll(&readable, reading ? 1 : 0, pollMs);
     }
+    close(pipeFds[0]);
+    return end;
 }
 
 int ExitStatusForError(const std::exception& error) {
     if (dynamic_cast<const EndedFromOutside*>(&error)) return kExitEndedFromOutside;
     if (dynamic_cast<const NoRoomForWork*>(&error)) return kExitNoRoom;
+    if (dynamic_cast<const TooLargeForWork*>(&error)) return kExitTooLargeForWork;
     if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
         const int code = system->code().value();
         if (system->code().category() == std::generic_category() && (code == ENOSPC || code == EDQUOT))

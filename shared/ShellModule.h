@@ -49,11 +49,22 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The exit status of a program of the chain whose page bitmaps would need more than the whole
+// file system of its work folder: the document's fault, for good. TooLargeForWork carries it.
+constexpr int kExitTooLargeForWork = 73;
+class TooLargeForWork : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // The exit status a program of the chain ends with after `error`: kExitEndedFromOutside or
-// kExitNoRoom for a fault of the machine, 0 for any other (the caller judges its run by the
-// files it left).
+// kExitNoRoom for a fault of the machine, kExitTooLargeForWork for a document that can never be
+// split here, 0 for any other (the caller judges its run by the files it left).
 int ExitStatusForError(const std::exception& error);
-inline bool IsMachineFault(const std::exception& error) { return ExitStatusForError(error) != 0; }
+inline bool IsMachineFault(const std::exception& error) {
+    const int status = ExitStatusForError(error);
+    return status == kExitEndedFromOutside || status == kExitNoRoom;
+}
 
 // For a program of the chain that ran `program` and got `status`: passes a fault of the
 // machine on to this program's own end (throws EndedFromOutside or NoRoomForWork).
@@ -83,19 +94,32 @@ void ReapChildren();
 // signal number when a signal ended it); nullopt while it runs, or for an unknown id.
 std::optional<int> ExitStatusOf(pid_t processId);
 
+// What a body run by RunIsolated may take: wall-clock seconds, and address space beyond what
+// this process holds when it starts the body (0: no bound).
+struct IsolationLimits {
+    double seconds = 0;
+    std::uint64_t memoryBytes = 0;
+};
+
+// The status of a body that ran out of the memory its limits allow (an allocation failed).
+constexpr int kIsolatedOutOfMemory = 76;
+
 // How a body run by RunIsolated ended: its exit status (128 + signal number when a signal
-// ended it), or nullopt when it was killed at the time limit or could not be started.
+// ended it), or nullopt when it was killed at the time limit or could not be started; and what
+// it wrote to its output.
 struct IsolatedEnd {
     std::optional<int> status;
     bool timedOut = false;
+    std::string output;
 };
 
-// Runs `body` in a child process of its own (fork, no exec), so that a crash or a hang in it (a
-// library reading an untrusted file) costs this process nothing; the body's return value is
-// the child's exit status (1 when it throws). Waits at most `limitSeconds`, calling `onPoll`
-// every `pollMs` meanwhile; a child still running then is killed. The child dies with this
-// process.
-IsolatedEnd RunIsolated(const std::function<int()>& body, double limitSeconds,
+// Runs `body` in a child process of its own (fork, no exec), so that a crash, a hang or a
+// greed for memory in it (a library reading an untrusted file) costs this process nothing; the
+// body's return value is the child's exit status (1 when it throws, kIsolatedOutOfMemory when
+// it runs out of memory), and what it puts into its `output` reaches IsolatedEnd::output. Waits
+// at most the limit's seconds, calling `onPoll` every `pollMs` meanwhile; a child still running
+// then is killed. The child dies with this process.
+IsolatedEnd RunIsolated(const std::function<int(std::string& output)>& body, const IsolationLimits& limits,
                         const std::function<void()>& onPoll = {}, int pollMs = 20);
 
 }  // namespace kvo

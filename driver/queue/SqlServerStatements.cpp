@@ -45,9 +45,33 @@ std::string CountOfTables(std::string_view name) {
     });
 }
 
+// A host path as it is and as the queue's FilePath column (char(255), in the database's code
+// page) would give it back, each as the bytes of its Unicode text, so that the comparison folds
+// neither case nor accents; the blanks the column pads with are trimmed. A path with a letter
+// outside that code page comes back with "?" in its place.
+constexpr const char* kPathAsItIs = "Convert(varbinary(510), RTrim(Convert(nvarchar(255), DA.[FilePath])))";
+constexpr const char* kPathAsQueued =
+    "Convert(varbinary(510), RTrim(Convert(nvarchar(255), Convert(char(255), DA.[FilePath] COLLATE DATABASE_DEFAULT))))";
+
+// The count of the host rows not queued yet whose path meets the conditions (lines "   and …").
+std::string HostRowsLeftOut(std::initializer_list<std::string_view> pathConditions) {
+    std::string text = JoinLines({
+        "select count(1) As Total",
+        "  from (select [TrackReference], [FilePath] from [dbo].[DiaryAttachments]",
+        "        union all",
+        "        select [TrackReference], [FilePath] from [dbo].[CloseDiaryAttachments]) DA",
+        "       left outer join [dbo].[DASearchable] DS",
+        "                    ON DS.[TrackReference] = DA.[TrackReference]",
+        " where DS.[TrackReference] is null",
+    });
+    for (std::string_view line : pathConditions) (text += "\r\n") += line;
+    return text;
+}
+
 // S4 and S5 differ only in the host table of line 23. The type is stored in the three letters
-// the column holds, and a path wider than the column is left out, so that one host row never
-// makes the whole fill fail.
+// the column holds, and a path the column would not hold unchanged (too wide, or with letters
+// outside its code page) is left out, so that one host row never makes the whole fill fail
+// and no row is queued under a path that names another file or none.
 std::string Fill(std::string_view hostLine) {
     return JoinLines({
         "INSERT",
@@ -77,6 +101,9 @@ std::string Fill(std::string_view hostLine) {
         "                    ON DS.[TrackReference] = DA.[TrackReference]",
         " where DS.[TrackReference] is null",
         "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)",
+        "   and (DA.[FilePath] is null",
+        "        or " + std::string(kPathAsItIs),
+        "         = " + std::string(kPathAsQueued) + ")",
     });
 }
 
@@ -120,7 +147,7 @@ std::string HostUpdate(std::string_view line1, const std::string& id, const std:
         "   SET [TYPE] = 'PDF',",
         "       [FilePath] = " + N(path),
         " WHERE [TrackReference] = " + id,
-        "   AND [FilePath] = " + N(original),
+        "   AND ([FilePath] = " + N(original) + " or [FilePath] = " + N(path) + ")",
     });
 }
 
@@ -151,8 +178,8 @@ std::string ClaimNext(const ClaimTerms& terms) {
         "             inner join [dbo].[DASearchable] DS",
         "                     ON DS.[TrackReference] = W.[TrackReference]",
         "       WHERE DS.[Processed] = 0",
-        "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -" +
-            std::to_string(terms.expiryMinutes) + ", GETUTCDATE()))",
+        "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(second, -" +
+            std::to_string(terms.expirySeconds) + ", GETUTCDATE()))",
         "         AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '" + terms.cycleStart + "', 121))",
         (terms.after.empty() ? std::string() : "         AND W.[TrackReference] > " + terms.after + "\r\n") +
             "       ORDER BY W.[TrackReference])",
@@ -211,8 +238,29 @@ std::string Attempts(const std::string& id) {
     return JoinLines({"SELECT [Attempts] As Total", "  From [dbo].[DASearchableWork]", " WHERE [TrackReference] = " + id});
 }
 
-std::string RecordPages(const std::string& id, const std::string& worker, int pages) {
-    return ClaimUpdate({"   SET [Pages] = " + std::to_string(pages)}, id, worker);
+std::string RenewClaim(const std::string& id, const std::string& worker) {
+    return ClaimUpdate({"   SET [ClaimedAt] = GETUTCDATE()"}, id, worker);
+}
+
+std::string RecordOriginal(const std::string& id, const std::string& worker, int pages, const std::string& type,
+                           const std::optional<std::string>& path) {
+    return ClaimUpdate({"   SET [Pages] = " + (pages > 0 ? std::to_string(pages) : std::string("null")) + ",",
+                        "       [OriginalType] = " + N(type) + ",",
+                        "       [OriginalPath] = " + (path ? N(*path) : std::string("null"))},
+                       id, worker);
+}
+
+std::string ColumnCount(const std::string& column) {
+    return JoinLines({
+        "select count(1) As Total",
+        "  from sys.columns",
+        " where [object_id] = OBJECT_ID(N'[dbo].[DASearchableWork]')",
+        "   and [name] = " + N(column),
+    });
+}
+
+std::string AddColumn(const std::string& column, const std::string& type) {
+    return "ALTER TABLE [dbo].[DASearchableWork] ADD [" + column + "] " + type;
 }
 
 }  // namespace
@@ -239,17 +287,10 @@ const QueueStatements& SqlServerStatements() {
             "                ([TrackReference] ASC)",
             "  ON [PRIMARY]",
         }),
-        // Paths the fill leaves out
-        JoinLines({
-            "select count(1) As Total",
-            "  from (select [TrackReference], [FilePath] from [dbo].[DiaryAttachments]",
-            "        union all",
-            "        select [TrackReference], [FilePath] from [dbo].[CloseDiaryAttachments]) DA",
-            "       left outer join [dbo].[DASearchable] DS",
-            "                    ON DS.[TrackReference] = DA.[TrackReference]",
-            " where DS.[TrackReference] is null",
-            "   and LEN(DA.[FilePath]) > 255",
-        }),
+        // Paths the fill leaves out: too wide, or changed by the column
+        HostRowsLeftOut({"   and LEN(DA.[FilePath]) > 255"}),
+        HostRowsLeftOut({"   and LEN(DA.[FilePath]) <= 255", "   and " + std::string(kPathAsItIs),
+                         "    <> " + std::string(kPathAsQueued)}),
         // S4, S5
         Fill("  from [dbo].[DiaryAttachments] DA"),
         Fill("  from [dbo].[CloseDiaryAttachments] DA"),
@@ -270,16 +311,15 @@ const QueueStatements& SqlServerStatements() {
             "       [Attempts]                int not null,",
             "       [LastError]               nvarchar(1000) null,",
             "       [Pages]                   int null,",
+            "       [OriginalType]            char(3) null,",
+            "       [OriginalPath]            nvarchar(255) null,",
             "       CONSTRAINT [PK_DASearchableWork]",
             "                  PRIMARY KEY CLUSTERED ([TrackReference] ASC))",
         }),
-        JoinLines({
-            "select count(1) As Total",
-            "  from sys.columns",
-            " where [object_id] = OBJECT_ID(N'[dbo].[DASearchableWork]')",
-            "   and [name] = N'Pages'",
-        }),
-        "ALTER TABLE [dbo].[DASearchableWork] ADD [Pages] int null",
+        ColumnCount,
+        {{"Pages", AddColumn("Pages", "int null")},
+         {"OriginalType", AddColumn("OriginalType", "char(3) null")},
+         {"OriginalPath", AddColumn("OriginalPath", "nvarchar(255) null")}},
         // HOLDLOCK keeps two drivers from adding the same side row at the same time.
         JoinLines({
             "INSERT",
@@ -298,7 +338,7 @@ const QueueStatements& SqlServerStatements() {
         }),
         "SELECT Convert(varchar(23), GETUTCDATE(), 121) As Now",
         ClaimNext, HeldRow, WorkersOfHost, ReleaseWorker, Release, ReleaseWithReason, RaiseAttempts, Attempts,
-        RecordPages, U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
+        RenewClaim, RecordOriginal, U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
     };
     return statements;
 }

@@ -81,7 +81,7 @@ std::string HostUpdate(std::string_view hostTable, const std::string& id, const 
         "   SET Type = 'PDF',",
         "       FilePath = " + Quoted(path),
         " WHERE TrackReference = " + id,
-        "   AND RTRIM(FilePath) = " + Quoted(original),
+        "   AND (RTRIM(FilePath) = " + Quoted(original) + " or RTRIM(FilePath) = " + Quoted(path) + ")",
     });
 }
 
@@ -113,7 +113,7 @@ std::string ClaimNext(const ClaimTerms& terms) {
         "                       ON DS.TrackReference = W.TrackReference",
         "         where DS.Processed = 0",
         "           and (W.Worker is null or W.ClaimedAt < strftime('%Y-%m-%d %H:%M:%f', 'now', '-" +
-            std::to_string(terms.expiryMinutes) + " minutes'))",
+            std::to_string(terms.expirySeconds) + " seconds'))",
         "           and (W.ClaimedAt is null or W.ClaimedAt < " + Quoted(terms.cycleStart) + ")",
         (terms.after.empty() ? std::string() : "           and W.TrackReference > " + terms.after + "\r\n") +
             "         order by W.TrackReference",
@@ -169,8 +169,28 @@ std::string Attempts(const std::string& id) {
     return JoinLines({"SELECT Attempts As Total", "  From DASearchableWork", " WHERE TrackReference = " + id});
 }
 
-std::string RecordPages(const std::string& id, const std::string& worker, int pages) {
-    return ClaimUpdate({"   SET Pages = " + std::to_string(pages)}, id, worker);
+std::string RenewClaim(const std::string& id, const std::string& worker) {
+    return ClaimUpdate({"   SET ClaimedAt = " + std::string(kNow)}, id, worker);
+}
+
+std::string RecordOriginal(const std::string& id, const std::string& worker, int pages, const std::string& type,
+                           const std::optional<std::string>& path) {
+    return ClaimUpdate({"   SET Pages = " + (pages > 0 ? std::to_string(pages) : std::string("null")) + ",",
+                        "       OriginalType = " + Quoted(type) + ",",
+                        "       OriginalPath = " + (path ? Quoted(*path) : std::string("null"))},
+                       id, worker);
+}
+
+std::string ColumnCount(const std::string& column) {
+    return JoinLines({
+        "select count(1) As Total",
+        "  from pragma_table_info('DASearchableWork')",
+        " where name = " + Quoted(column) + " COLLATE NOCASE",
+    });
+}
+
+std::string AddColumn(const std::string& column, const std::string& type) {
+    return "ALTER TABLE DASearchableWork ADD COLUMN " + column + " " + type;
 }
 
 std::string CountOfTables(std::string_view name) {
@@ -215,6 +235,8 @@ const QueueStatements& SqliteStatements() {
             " where DS.TrackReference is null",
             "   and length(RTRIM(DA.FilePath)) > 255",
         }),
+        // The store keeps every path as it is.
+        "select 0 As Total",
         // S4, S5
         Fill("DiaryAttachments"),
         Fill("CloseDiaryAttachments"),
@@ -235,15 +257,15 @@ const QueueStatements& SqliteStatements() {
             "       Attempts                int not null,",
             "       LastError               nvarchar(1000) null,",
             "       Pages                   int null,",
+            "       OriginalType            char(3) null,",
+            "       OriginalPath            nvarchar(255) null,",
             "       CONSTRAINT PK_DASearchableWork",
             "                  PRIMARY KEY (TrackReference))",
         }),
-        JoinLines({
-            "select count(1) As Total",
-            "  from pragma_table_info('DASearchableWork')",
-            " where name = 'Pages' COLLATE NOCASE",
-        }),
-        "ALTER TABLE DASearchableWork ADD COLUMN Pages int null",
+        ColumnCount,
+        {{"Pages", AddColumn("Pages", "int null")},
+         {"OriginalType", AddColumn("OriginalType", "char(3) null")},
+         {"OriginalPath", AddColumn("OriginalPath", "nvarchar(255) null")}},
         JoinLines({
             "INSERT OR IGNORE",
             "  INTO DASearchableWork",
@@ -261,7 +283,7 @@ const QueueStatements& SqliteStatements() {
         }),
         std::string("SELECT ") + kNow + " As Now",
         ClaimNext, HeldRow, WorkersOfHost, ReleaseWorker, Release, ReleaseWithReason, RaiseAttempts, Attempts,
-        RecordPages, U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
+        RenewClaim, RecordOriginal, U1, U2, U3, U6, U4, U5, OpenMatterRows, ClosedMatterRows,
     };
     return statements;
 }

@@ -1,16 +1,14 @@
 #include "driver/queue/WorkQueue.h"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <iostream>
 #include <limits>
+#include <string_view>
 
+#include "driver/JournalLog.h"
 #include "driver/queue/QueueStatements.h"
 #include "driver/store/DbConnection.h"
-#include "shared/AppTester.h"
 
 namespace kvo::driver {
 
@@ -22,8 +20,6 @@ constexpr std::size_t kLastErrorBytes = 1000;
 const QueueStatements& StatementsFor(const DbConnection& connection) {
     return connection.isSqlServer() ? SqlServerStatements() : SqliteStatements();
 }
-
-void Report(const std::string& line) { std::cerr << "KVOProcess: " << line << std::endl; }
 
 void ReportFailure(const char* statementName, const std::string& message) {
     Report(std::string("queue statement ") + statementName + " failed: " + message);
@@ -65,40 +61,48 @@ std::string CutForLastError(std::string text) {
     return text;
 }
 
-std::string HostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-    return name;
-}
+// A claim is renewed at least this often while its row is worked on.
+constexpr double kLongestRenewalSeconds = 60;
 
-// A process that still runs the same program as this one (a reused process id runs another).
-bool ProcessRuns(pid_t processId) {
-    const std::string image = ImageNameOf(processId);
-    return !image.empty() && ImageNamesMatch(image, ImageNameOf(getpid()));
+// Digits only, at most `maxDigits` of them.
+bool IsNumber(std::string_view text, std::size_t maxDigits) {
+    return !text.empty() && text.size() <= maxDigits && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 }  // namespace
 
-std::string WorkerName(const std::string& host, pid_t processId, int workerIndex) {
-    return host + ":" + std::to_string(processId) + ":" + std::to_string(workerIndex);
+std::string WorkerName(const ProcessIdentity& process, int workerIndex) {
+    return process.host + ":" + std::to_string(process.pid) + ":" + std::to_string(workerIndex) + ":" + process.boot +
+           ":" + process.pidNamespace + ":" + std::to_string(process.start);
 }
 
-std::string ThisWorkerName(int workerIndex) { return WorkerName(HostName(), getpid(), workerIndex); }
+std::string ThisWorkerName(int workerIndex) { return WorkerName(ThisProcess(), workerIndex); }
 
-std::optional<pid_t> ProcessOfWorker(const std::string& worker, const std::string& host) {
-    const std::string prefix = host + ":";
-    if (worker.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    const char* begin = worker.data() + prefix.size();
-    const char* end = worker.data() + worker.size();
-    long long pid = 0;
-    const auto [afterPid, error] = std::from_chars(begin, end, pid);
-    if (error != std::errc() || afterPid == begin || afterPid == end || *afterPid != ':' || pid <= 0 ||
-        pid > std::numeric_limits<pid_t>::max())
+std::optional<ProcessIdentity> ProcessOfWorker(const std::string& worker) {
+    std::vector<std::string_view> fields;
+    for (std::string_view rest = worker;;) {
+        const std::size_t colon = rest.find(':');
+        fields.push_back(rest.substr(0, colon));
+        if (colon == std::string_view::npos) break;
+        rest.remove_prefix(colon + 1);
+    }
+    if (fields.size() != 6 || fields[0].empty() || !IsNumber(fields[1], 9) || !IsNumber(fields[2], 2) ||
+        !IsNumber(fields[5], 20) || (!fields[4].empty() && !IsNumber(fields[4], 20)))
         return std::nullopt;
-    int index = 0;
-    const auto [afterIndex, indexError] = std::from_chars(afterPid + 1, end, index);
-    if (indexError != std::errc() || afterIndex != end) return std::nullopt;
-    return static_cast<pid_t>(pid);
+    const long long pid = std::stoll(std::string(fields[1]));
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return std::nullopt;
+    return ProcessIdentity{std::string(fields[0]), std::string(fields[3]), std::string(fields[4]),
+                           static_cast<pid_t>(pid), std::stoull(std::string(fields[5]))};
+}
+
+void AddMissingSideColumns(DbConnection& connection) {
+    const QueueStatements& sql = StatementsFor(connection);
+    for (const AddedColumn& column : sql.addedColumns) {
+        auto present = connection.query(sql.columnCount(column.name));
+        const bool missing = !present->eof() && TotalOf(*present) == 0;
+        present->close();
+        if (missing) connection.execute(column.add);
+    }
 }
 
 WorkQueue::WorkQueue(DbConnection& connection, DbConnection& updates, WorkerSettings settings)
@@ -123,7 +127,12 @@ bool WorkQueue::setUp(Join join) {
 
         if (const auto tooLong = countOf(connection_, "path width", sql.longPaths); tooLong && *tooLong > 0)
             Report(std::to_string(*tooLong) + " host rows are not queued: their FilePath is longer than " +
-                   std::to_string(kFilePathWidth) + " characters");
+                   std::to_string(kFilePathWidth) + " characters",
+                   LogPriority::Warning);
+        if (const auto unstorable = countOf(connection_, "path letters", sql.unstorablePaths); unstorable && *unstorable > 0)
+            Report(std::to_string(*unstorable) + " host rows are not queued: their FilePath holds letters that "
+                   "DASearchable's FilePath (char(255)) would not keep",
+                   LogPriority::Warning);
         execute(connection_, "S4", sql.fillOpen);
         execute(connection_, "S5", sql.fillClosed);
         execute(connection_, "side rows", sql.workRows);
@@ -152,17 +161,18 @@ void WorkQueue::createSideTable() {
     const QueueStatements& sql = StatementsFor(connection_);
     const std::optional<long long> tables = countOf(connection_, "side table", sql.workExistence);
     if (tables && *tables == 0) execute(connection_, "side table", sql.createWork);
-    // A side table made before pages were kept gets their column.
-    const std::optional<long long> pagesColumns = countOf(connection_, "side table", sql.pagesColumn);
-    if (pagesColumns && *pagesColumns == 0) execute(connection_, "side table", sql.addPages);
+    try {
+        AddMissingSideColumns(connection_);
+    } catch (const DbError& error) {
+        ReportFailure("side table", error.what());
+    }
 }
 
 void WorkQueue::releaseDeadClaims() {
     const QueueStatements& sql = StatementsFor(updates_);
-    const std::string host = HostName();
     std::vector<std::string> workers;
     try {
-        auto claims = updates_.query(sql.workersOfHost(host + ":"));
+        auto claims = updates_.query(sql.workersOfHost(ThisProcess().host + ":"));
         for (; !claims->eof(); claims->moveNext()) workers.push_back(claims->field("Worker").value_or(""));
         claims->close();
     } catch (const DbError& error) {
@@ -170,14 +180,15 @@ void WorkQueue::releaseDeadClaims() {
         return;
     }
     for (const std::string& worker : workers) {
-        const std::optional<pid_t> process = ProcessOfWorker(worker, host);
+        const std::optional<ProcessIdentity> process = ProcessOfWorker(worker);
         if (!process) continue;
         // This worker holds nothing between cycles; another worker of this process may be busy.
-        const bool stale = *process == getpid() ? worker == settings_.worker : !ProcessRuns(*process);
+        // A process of another boot or PID namespace is not judged here: its claims expire.
+        const bool stale = *process == ThisProcess() ? worker == settings_.worker : StillRuns(*process) == false;
         if (!stale) continue;
         const auto released = execute(updates_, "release", sql.releaseWorker(worker));
         if (released && *released > 0 && worker != settings_.worker)
-            Report("released the claims of " + worker + ", which no longer runs");
+            Report("released the claims of " + worker + ", which no longer runs", LogPriority::Info);
     }
 }
 
@@ -207,15 +218,20 @@ int WorkQueue::pendingCount() const { return pendingCount_; }
 
 std::optional<QueueRow> WorkQueue::current() const { return held_; }
 
+int WorkQueue::claimSeconds() const {
+    return std::max(1, static_cast<int>(std::lround(settings_.claimHours * 3600)));
+}
+
 void WorkQueue::claimNext() {
     held_.reset();
     heldRecorded_ = false;
+    claimLost_ = false;
     if (cycleStart_.empty()) return;
     const QueueStatements& sql = StatementsFor(updates_);
-    const int expiryMinutes = std::max(1, static_cast<int>(std::lround(settings_.claimHours * 60)));
     const auto claimed =
-        execute(updates_, "claim", sql.claimNext({settings_.worker, expiryMinutes, cycleStart_, lastClaimed_}));
+        execute(updates_, "claim", sql.claimNext({settings_.worker, claimSeconds(), cycleStart_, lastClaimed_}));
     if (!claimed || *claimed == 0) return;
+    lastRenewal_ = SteadyNow();
     try {
         auto row = updates_.query(sql.heldRow(settings_.worker));
         if (row->eof()) return;
@@ -249,6 +265,7 @@ void WorkQueue::closeSelection() {
 }
 
 bool WorkQueue::isHeld(const char* statementName, const std::string& id) const {
+    if (claimLost_) return false;  // said once, when it was found
     if (!IsTrackReference(id)) {
         ReportFailure(statementName, "TrackReference \"" + id + "\" is not a number; nothing was sent");
         return false;
@@ -272,8 +289,42 @@ bool WorkQueue::moveStatus(const char* statementName, const std::string& id, con
     return true;
 }
 
+bool WorkQueue::keepOriginal(const char* statementName, const std::string& id, int pages) {
+    const auto kept = execute(updates_, statementName,
+                              StatementsFor(updates_).recordOriginal(id, settings_.worker, pages, held_->type, held_->filePath));
+    if (kept && *kept == 0) noteClaimLost(id);
+    return kept && *kept > 0;
+}
+
+void WorkQueue::noteClaimLost(const std::string& id) {
+    claimLost_ = true;
+    heldRecorded_ = true;  // nothing of it is ours any more
+    Report("the claim of " + settings_.worker + " on row " + id +
+           " was taken over by another worker after it expired; nothing is recorded for it here",
+           LogPriority::Warning);
+}
+
+WorkQueue::Claim WorkQueue::renewClaim(const std::string& id) {
+    if (claimLost_) return Claim::Lost;
+    if (!isHeld("renewal", id)) return Claim::Unknown;
+    lastRenewal_ = SteadyNow();
+    const auto renewed = execute(updates_, "renewal", StatementsFor(updates_).renewClaim(id, settings_.worker));
+    if (!renewed) return Claim::Unknown;
+    if (*renewed > 0) return Claim::Held;
+    noteClaimLost(id);
+    return Claim::Lost;
+}
+
+void WorkQueue::keepClaimFresh() {
+    if (!held_ || heldRecorded_ || !updates_.isOpen()) return;
+    if (SecondsSince(lastRenewal_) < std::min(kLongestRenewalSeconds, claimSeconds() / 4.0)) return;
+    renewClaim(held_->trackReference);
+}
+
 bool WorkQueue::markNotFound(const std::string& id) {
-    if (!isHeld("U1", id) || !moveStatus("U1", id, StatementsFor(updates_).notFound(id, settings_.worker))) return false;
+    if (!isHeld("U1", id) || !keepOriginal("U1", id, 0) ||
+        !moveStatus("U1", id, StatementsFor(updates_).notFound(id, settings_.worker)))
+        return false;
     release();
     return true;
 }
@@ -300,7 +351,11 @@ NewPdfRecord WorkQueue::recordNewPdf(const std::string& id, const std::string& o
     // user set meanwhile); after a failed host update it stays pending and is done again later.
     const QueueStatements& sql = StatementsFor(updates_);
     NewPdfRecord record;
-    if (!isHeld("U4", id)) return record;
+    // Kept first: it also makes sure this worker still holds the claim before a host row changes.
+    if (!isHeld("U4", id) || !keepOriginal("U4", id, pages)) {
+        record.claimLost = claimLost_;
+        return record;
+    }
     const auto open = execute(updates_, "U4", sql.openMatter(id, originalPath, path));
     if (!open) return record;
     const auto closed = execute(updates_, "U5", sql.closedMatter(id, originalPath, path));
@@ -310,7 +365,6 @@ NewPdfRecord WorkQueue::recordNewPdf(const std::string& id, const std::string& o
     if (*closed == 0 && countOf(updates_, "U5", sql.closedMatterRows(id)).value_or(0) > 0)
         record.keptByUser.push_back("CloseDiaryAttachments");
     record.recorded = moveStatus("U6", id, sql.newPdf(id, settings_.worker, path));
-    if (record.recorded && pages > 0) execute(updates_, "pages", sql.recordPages(id, settings_.worker, pages));
     if (record.recorded) release();
     return record;
 }

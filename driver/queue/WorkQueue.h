@@ -4,8 +4,11 @@
 //
 // A worker claims a row in the side table DASearchableWork before it touches it, so that any
 // number of workers in any number of drivers, on any number of machines, take each row once.
-// A claim expires after the configured time (a worker that died never holds a row for ever) and
-// is released as soon as the row's outcome is recorded.
+// The worker renews its claim while it works on the row, and a claim that has not been renewed
+// for the configured time expires (a worker that died never holds a row for ever); it is
+// released as soon as the row's outcome is recorded. Before it copies a result or records an
+// outcome the worker makes sure it still holds the claim: one whose claim was taken over
+// records nothing.
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,6 +16,8 @@
 #include <vector>
 
 #include "driver/Config.h"
+#include "shared/platform/Clock.h"
+#include "shared/platform/ProcessIdentity.h"
 
 namespace kvo::driver {
 
@@ -35,18 +40,23 @@ struct WorkerSettings {
     int maxAttempts = kDefaultMaxAttempts;
 };
 
-// "host:pid:index": the name under which a worker holds its claims. It tells which machine and
-// which process hold a claim, so that a driver can release those of its own machine's dead
-// processes.
-std::string WorkerName(const std::string& host, pid_t processId, int workerIndex);
-// The name of worker `workerIndex` of this process on this machine.
+// "host:pid:index:boot:pidns:start": the name under which a worker holds its claims. It tells
+// people which machine and process hold a claim, and a driver which claims belong to processes
+// of its own process list (same machine, boot and PID namespace) that no longer run.
+std::string WorkerName(const ProcessIdentity& process, int workerIndex);
+// The name of worker `workerIndex` of this process.
 std::string ThisWorkerName(int workerIndex);
-// The process id in a worker name of `host`; nullopt for another host's or a malformed name.
-std::optional<pid_t> ProcessOfWorker(const std::string& worker, const std::string& host);
+// The process a worker name stands for; nullopt for a name of another form (an earlier
+// version's, whose claims only expire).
+std::optional<ProcessIdentity> ProcessOfWorker(const std::string& worker);
+
+// Gives a side table made by an earlier version the columns added since. Throws DbError.
+void AddMissingSideColumns(DbConnection& connection);
 
 // How recording a new PDF went.
 struct NewPdfRecord {
     bool recorded = false;                 // status 2 written
+    bool claimLost = false;                // another worker had taken the claim over: nothing written
     std::vector<std::string> keptByUser;   // host tables whose row a user pointed elsewhere meanwhile
 };
 
@@ -95,6 +105,17 @@ public:
     // and the row stays pending (for a later cycle), until the most attempts give it status 5.
     FaultRecord recordFault(const std::string& id, const std::string& error);
 
+    // The claim on the row held, renewed now: Held while this worker holds it (it then lasts the
+    // claim's whole life from now), Lost once another worker has taken it over (after it
+    // expired), Unknown when the store could not say.
+    enum class Claim { Held, Lost, Unknown };
+    Claim renewClaim(const std::string& id);
+    // Renews the claim when a renewal is due (every minute, or every quarter of the claim's life
+    // when that is shorter); cheap enough for every poll while the row is worked on.
+    void keepClaimFresh();
+    // True once this worker has found the claim on the row it held taken over.
+    bool claimLost() const { return claimLost_; }
+
 private:
     std::optional<long long> countOf(DbConnection& connection, const char* statementName, const std::string& sql);
     bool endProgram();
@@ -106,6 +127,11 @@ private:
     // Runs a statement about the row `id`; false (reported) when `id` is not the row held.
     bool isHeld(const char* statementName, const std::string& id) const;
     bool moveStatus(const char* statementName, const std::string& id, const std::string& sql);
+    // Keeps the held row's original type and path (and the result's pages, when above 0) in its
+    // side row; false when the claim was lost or the statement failed.
+    bool keepOriginal(const char* statementName, const std::string& id, int pages);
+    void noteClaimLost(const std::string& id);
+    int claimSeconds() const;
 
     DbConnection& connection_;
     DbConnection& updates_;
@@ -115,6 +141,8 @@ private:
     std::string lastClaimed_;  // the TrackReference claimed last in this cycle; "" before the first
     std::optional<QueueRow> held_;
     bool heldRecorded_ = false;  // the held row's outcome is recorded and its claim released
+    bool claimLost_ = false;     // another worker took the held row's claim over
+    SteadyPoint lastRenewal_;
 };
 
 }  // namespace kvo::driver

@@ -14,15 +14,18 @@ std::string SqliteDatabasePath(const CycleConfig& config) {
     return config.dataFolder + "/" + config.database;
 }
 
-std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config) {
+std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config, DbAccess access) {
     const char* provider = config.provider.c_str();
-    if (strcasecmp(provider, "sqlite") == 0) return std::make_unique<SqliteConnection>(SqliteDatabasePath(config));
+    if (strcasecmp(provider, "sqlite") == 0)
+        return std::make_unique<SqliteConnection>(SqliteDatabasePath(config), SqliteConnection::kDefaultBusyTimeoutMs,
+                                                  access);
     if (config.provider.empty() || strcasecmp(provider, "sqloledb") == 0) {
         if (!config.login.refusal.empty()) throw DbError("cannot use the database login: " + config.login.refusal);
         OdbcTarget target = TranslateConnectionString(config.connectionString, config.odbcDriver);
         return std::make_unique<OdbcConnection>(std::move(target.connectionString), std::move(target.server),
                                                 std::move(target.database), true,
-                                                OdbcConnection::kLoginTimeoutSeconds, std::move(target.password));
+                                                OdbcConnection::kLoginTimeoutSeconds, std::move(target.password),
+                                                access);
     }
     throw DbError("unknown database provider \"" + config.provider +
                   "\" in ZRT.ini [Database] Provider (expected sqloledb or sqlite)");

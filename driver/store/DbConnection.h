@@ -9,6 +9,10 @@ namespace kvo::driver {
 
 struct CycleConfig;
 
+// What a connection may do. An operator's view reads with ReadOnly: it changes nothing in the
+// store (not even its journal mode) and works on a database the operator may only read.
+enum class DbAccess { ReadWrite, ReadOnly };
+
 // An error the database reported for a statement (the message is the driver's or server's).
 class DbError : public std::runtime_error {
 public:
@@ -47,7 +51,7 @@ public:
 // The store chosen by the configuration (Provider=sqlite selects SQLite, else ODBC/FreeTDS).
 // Nothing is opened yet. Throws DbError for a Provider it does not know. A cycle makes two:
 // one for the queue selection, one for the updates sent while the selection is walked.
-std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config);
+std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config, DbAccess access = DbAccess::ReadWrite);
 
 // The SQLite database file: ZRT.ini's Database, absolute or relative to the data folder.
 std::string SqliteDatabasePath(const CycleConfig& config);

@@ -120,13 +120,14 @@ private:
 }  // namespace
 
 OdbcConnection::OdbcConnection(std::string odbcConnectionString, std::string server, std::string database,
-                               bool sqlServer, int loginTimeoutSeconds, std::string password)
+                               bool sqlServer, int loginTimeoutSeconds, std::string password, DbAccess access)
     : connectionString_(std::move(odbcConnectionString)),
       server_(std::move(server)),
       database_(std::move(database)),
       sqlServer_(sqlServer),
       loginTimeoutSeconds_(loginTimeoutSeconds),
-      password_(std::move(password)) {}
+      password_(std::move(password)),
+      access_(access) {}
 
 std::string OdbcConnection::withoutPassword(std::string message) const {
     if (password_.empty()) return message;
@@ -158,6 +159,9 @@ void OdbcConnection::open() {
                       reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(loginTimeoutSeconds_)), 0);
     SQLSetConnectAttr(connection, SQL_ATTR_CONNECTION_TIMEOUT, reinterpret_cast<SQLPOINTER>(0), 0);
     SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    // A hint: a driver that does not know it connects as usual.
+    if (access_ == DbAccess::ReadOnly)
+        SQLSetConnectAttr(connection, SQL_ATTR_ACCESS_MODE, reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), 0);
 
     std::vector<SQLCHAR> text(connectionString_.begin(), connectionString_.end());
     text.push_back(0);

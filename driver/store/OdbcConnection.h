@@ -14,9 +14,11 @@ public:
     // `odbcConnectionString` goes to SQLDriverConnect as it is; `server` and `database` only
     // name the target in messages (the string itself holds the password). `sqlServer` tells
     // which statement texts the database behind the driver speaks. `password` is blanked out
-    // of every message, whatever the driver puts into its own.
+    // of every message, whatever the driver puts into its own. ReadOnly asks the driver for a
+    // read-only connection, where it knows how.
     OdbcConnection(std::string odbcConnectionString, std::string server, std::string database, bool sqlServer,
-                   int loginTimeoutSeconds = kLoginTimeoutSeconds, std::string password = "");
+                   int loginTimeoutSeconds = kLoginTimeoutSeconds, std::string password = "",
+                   DbAccess access = DbAccess::ReadWrite);
     ~OdbcConnection() override;
     OdbcConnection(const OdbcConnection&) = delete;
     OdbcConnection& operator=(const OdbcConnection&) = delete;
@@ -38,6 +40,7 @@ private:
     bool sqlServer_;
     int loginTimeoutSeconds_;
     std::string password_;
+    DbAccess access_;
     void* environment_ = nullptr;  // SQLHENV
     void* connection_ = nullptr;   // SQLHDBC
 };

@@ -2,7 +2,6 @@
 
 #include <strings.h>
 
-#include <array>
 #include <cctype>
 #include <map>
 #include <string>
@@ -11,50 +10,46 @@ namespace kvo::driver {
 
 namespace {
 
-// The keys the connection string is built from. It is assembled by plain concatenation, so a
-// value may itself hold ";": a ";" only ends a value where one of these keys follows.
-constexpr std::array<const char*, 5> kKeys = {"Provider", "Data Source", "Initial Catalog", "User Id", "Password"};
-
-std::size_t KeyLengthAt(const std::string& text, std::size_t position) {
-    for (const char* key : kKeys) {
-        const std::size_t length = std::char_traits<char>::length(key);
-        if (text.size() >= position + length + 1 && strncasecmp(text.c_str() + position, key, length) == 0 &&
-            text[position + length] == '=')
-            return length;
-    }
-    return 0;
-}
-
-std::map<std::string, std::string> ParsePairs(const std::string& text) {
-    std::map<std::string, std::string> values;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const std::size_t keyLength = KeyLengthAt(text, position);
-        if (keyLength == 0) {  // not one of ours: skip to the next ";"
-            const auto next = text.find(';', position);
-            if (next == std::string::npos) break;
-            position = next + 1;
-            continue;
-        }
-        std::string key = text.substr(position, keyLength);
-        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const std::size_t valueStart = position + keyLength + 1;
-        std::size_t valueEnd = valueStart;
-        while (valueEnd < text.size() && !(text[valueEnd] == ';' && KeyLengthAt(text, valueEnd + 1) > 0)) ++valueEnd;
-        values[key] = text.substr(valueStart, valueEnd - valueStart);
-        position = valueEnd + 1;
-    }
-    return values;
-}
-
 std::string Trim(const std::string& text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string::npos) return "";
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// An ODBC attribute value: braced (with "}" doubled) when it could otherwise be cut short.
-std::string OdbcValue(const std::string& value) {
+// The pairs of a connection string quoted by ConnectionStringValue, keys in lower case.
+std::map<std::string, std::string> ParsePairs(const std::string& text) {
+    std::map<std::string, std::string> values;
+    std::size_t position = 0;
+    while (position < text.size()) {
+        const std::size_t equals = text.find('=', position);
+        if (equals == std::string::npos) break;
+        std::string key = Trim(text.substr(position, equals - position));
+        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        std::string value;
+        position = equals + 1;
+        if (position < text.size() && text[position] == '{') {
+            // Braced: everything up to the "}" that is not doubled.
+            for (++position; position < text.size(); ++position) {
+                if (text[position] == '}' && (position + 1 >= text.size() || text[position + 1] != '}')) break;
+                if (text[position] == '}') ++position;
+                value += text[position];
+            }
+            position = text.find(';', position);
+        } else {
+            const std::size_t end = text.find(';', position);
+            value = text.substr(position, end == std::string::npos ? std::string::npos : end - position);
+            position = end;
+        }
+        values[key] = value;
+        if (position == std::string::npos) break;
+        ++position;
+    }
+    return values;
+}
+
+}  // namespace
+
+std::string ConnectionStringValue(const std::string& value) {
     if (value.find_first_of(";{}") == std::string::npos && Trim(value) == value) return value;
     std::string braced = "{";
     for (char c : value) {
@@ -63,8 +58,6 @@ std::string OdbcValue(const std::string& value) {
     }
     return braced + "}";
 }
-
-}  // namespace
 
 OdbcTarget TranslateConnectionString(const std::string& connectionString, const std::string& odbcDriver) {
     auto values = ParsePairs(connectionString);
@@ -84,10 +77,10 @@ OdbcTarget TranslateConnectionString(const std::string& connectionString, const 
 
     const std::string driver = Trim(odbcDriver).empty() ? kDefaultOdbcDriver : Trim(odbcDriver);
     std::string& out = target.connectionString;
-    out = "Driver={" + driver + "};Server=" + OdbcValue(host);
-    if (!port.empty()) out += ";Port=" + OdbcValue(port);
-    out += ";Database=" + OdbcValue(target.database);
-    out += ";UID=" + OdbcValue(values["user id"]) + ";PWD=" + OdbcValue(values["password"]);
+    out = "Driver={" + driver + "};Server=" + ConnectionStringValue(host);
+    if (!port.empty()) out += ";Port=" + ConnectionStringValue(port);
+    out += ";Database=" + ConnectionStringValue(target.database);
+    out += ";UID=" + ConnectionStringValue(values["user id"]) + ";PWD=" + ConnectionStringValue(values["password"]);
     out += ";ClientCharset=UTF-8";
     // FreeTDS's automatic version probe never gives up on a server that accepts the connection
     // but does not answer, login timeout or not; SQL Server answers a 7.4 login with the

@@ -1,11 +1,15 @@
 #include "driver/store/SqliteConnection.h"
 
 #include <sqlite3.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
+#include <cctype>
 #include <chrono>
-#include <iostream>
+#include <cstdio>
 #include <thread>
 
+#include "driver/JournalLog.h"
 #include "driver/store/FieldNames.h"
 
 namespace kvo::driver {
@@ -65,28 +69,111 @@ private:
 
 }  // namespace
 
-SqliteConnection::SqliteConnection(std::string databaseFile, int busyTimeoutMs)
-    : databaseFile_(std::move(databaseFile)), busyTimeoutMs_(busyTimeoutMs) {}
+std::optional<std::string> NetworkFileSystemName(std::uint32_t fileSystemType) {
+    switch (fileSystemType) {
+        case 0x6969: return "NFS";
+        case 0x517B: return "SMB";
+        case 0xFE534D42: return "SMB2";
+        case 0xFF534D42: return "CIFS";
+        case 0x564C: return "NCP";
+        case 0x00C36400: return "Ceph";
+        case 0x5346414F: return "AFS";
+        case 0x6B414653: return "AFS";
+        case 0x73757245: return "Coda";
+        case 0x0BD00BD0: return "Lustre";
+        case 0x01021997: return "9p";
+        default: return std::nullopt;
+    }
+}
+
+std::optional<std::uint32_t> StatfsType(const std::string& path) {
+    struct statfs fileSystem {};
+    if (statfs(path.c_str(), &fileSystem) != 0) return std::nullopt;
+    return static_cast<std::uint32_t>(fileSystem.f_type);
+}
+
+SqliteConnection::SqliteConnection(std::string databaseFile, int busyTimeoutMs, DbAccess access,
+                                   FileSystemTypeOf fileSystemTypeOf)
+    : databaseFile_(std::move(databaseFile)), busyTimeoutMs_(busyTimeoutMs), access_(access),
+      fileSystemTypeOf_(std::move(fileSystemTypeOf)) {}
 
 SqliteConnection::~SqliteConnection() { close(); }
 
-void SqliteConnection::open() {
-    close();
-    const std::string failure = "cannot open the SQLite database \"" + databaseFile_ + "\": ";
-    if (databaseFile_.empty()) throw DbError(failure + "no database file is named (ZRT.ini [Database] Database)");
+namespace {
+
+std::string FailureOpening(const std::string& file) { return "cannot open the SQLite database \"" + file + "\": "; }
+
+// The file as a URI ("file:" and the path, every byte but the plain ones percent-encoded), so
+// that query parameters can follow it.
+std::string FileUri(const std::string& path) {
+    std::string uri = "file:";
+    for (const unsigned char c : path) {
+        if (std::isalnum(c) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+            uri += static_cast<char>(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            uri += escaped;
+        }
+    }
+    return uri;
+}
+
+// Whether the connection can read the database; its extended error code when it cannot.
+int ReadProbe(sqlite3* db) {
+    sqlite3_stmt* probe = nullptr;
+    int result = sqlite3_prepare_v2(db, "SELECT count(1) FROM sqlite_master", -1, &probe, nullptr);
+    if (result == SQLITE_OK) result = sqlite3_step(probe) == SQLITE_ROW ? SQLITE_OK : sqlite3_extended_errcode(db);
+    else result = sqlite3_extended_errcode(db);
+    sqlite3_finalize(probe);
+    return result;
+}
+
+}  // namespace
+
+sqlite3* SqliteConnection::openHandle(const std::string& name, int flags) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(databaseFile_.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(name.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         std::string message = MessageOf(db);
         sqlite3_close(db);
-        throw DbError(failure + message);
+        throw DbError(FailureOpening(databaseFile_) + message);
     }
+    sqlite3_busy_handler(db, &SqliteConnection::WaitWhileLocked, this);
+    sqlite3_extended_result_codes(db, 1);
+    return db;
+}
+
+void SqliteConnection::openReadOnly() {
+    sqlite3* db = openHandle(databaseFile_, SQLITE_OPEN_READONLY);
+    // A write-ahead-logged database needs its shared-memory file, which a reader without write
+    // access cannot make. When there is none and no log either, nobody has the database open:
+    // it is read as it lies.
+    if ((ReadProbe(db) & 0xFF) == SQLITE_READONLY && access((databaseFile_ + "-wal").c_str(), F_OK) != 0) {
+        sqlite3_close(db);
+        db = openHandle(FileUri(databaseFile_) + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    }
+    db_ = db;
+}
+
+void SqliteConnection::open() {
+    close();
+    const std::string failure = FailureOpening(databaseFile_);
+    if (databaseFile_.empty()) throw DbError(failure + "no database file is named (ZRT.ini [Database] Database)");
+    // SQLite's locks and write-ahead log do not hold across machines: a database shared over
+    // the network gets corrupted.
+    if (const auto type = fileSystemTypeOf_(databaseFile_))
+        if (const auto network = NetworkFileSystemName(*type))
+            throw DbError(failure + "it lies on a network file system (" + *network +
+                          "), where SQLite's locking does not work and the queue gets corrupted; fix: keep "
+                          "it on a local disk of the one machine that runs the drivers, or use SQL Server "
+                          "(ZRT.ini [Database] Server= and Database=) for several machines");
+    if (access_ == DbAccess::ReadOnly) return openReadOnly();
+    sqlite3* db = openHandle(databaseFile_, SQLITE_OPEN_READWRITE);
     // Without write access every outcome would be lost and each attachment done again.
     if (sqlite3_db_readonly(db, "main") == 1) {
         sqlite3_close(db);
         throw DbError(failure + "the database file can only be read");
     }
-    sqlite3_busy_handler(db, &SqliteConnection::WaitWhileLocked, this);
-    sqlite3_extended_result_codes(db, 1);
 
     // Write-ahead logging lets the selection keep reading its snapshot while the second
     // connection commits updates; without it the updates would wait for the whole walk.
@@ -116,9 +203,9 @@ int SqliteConnection::WaitWhileLocked(void* self, int attempt) {
     const int waited = attempt * kStepMs;
     if (waited >= connection.busyTimeoutMs_) return 0;
     if (waited == kReportAfterMs)
-        std::cerr << "KVOProcess: the database \"" << connection.databaseFile_
-                  << "\" is locked by another connection; waiting up to " << connection.busyTimeoutMs_ / 1000
-                  << " s" << std::endl;
+        Report("the database \"" + connection.databaseFile_ + "\" is locked by another connection; waiting up to " +
+                   std::to_string(connection.busyTimeoutMs_ / 1000) + " s",
+               LogPriority::Warning);
     std::this_thread::sleep_for(std::chrono::milliseconds(kStepMs));
     return 1;
 }

@@ -244,6 +244,13 @@ std::string ResolveTarget(const std::string& path) {
 
 bool NamesEqualIgnoringCase(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
 
+std::string WholeCharactersWithin(const std::string& text, std::size_t bytes) {
+    if (text.size() <= bytes) return text;
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end);
+}
+
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
     return FoldedWildcardMatch(Folded(pattern), Folded(name));
 }
@@ -321,6 +328,12 @@ std::optional<std::uint64_t> FreeBytesIn(const std::string& folder) {
     struct statvfs space {};
     if (statvfs(folder.c_str(), &space) != 0) return std::nullopt;
     return static_cast<std::uint64_t>(space.f_bavail) * space.f_frsize;
+}
+
+std::optional<std::uint64_t> TotalBytesIn(const std::string& folder) {
+    struct statvfs space {};
+    if (statvfs(folder.c_str(), &space) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(space.f_blocks) * space.f_frsize;
 }
 
 void WriteFileAtomically(const std::string& path, const std::string& content) {

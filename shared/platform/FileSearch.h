@@ -42,6 +42,9 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 // not UTF-8 must match exactly).
 bool NamesEqualIgnoringCase(const std::string& a, const std::string& b);
 
+// The text cut to at most `bytes` bytes, never inside a UTF-8 character.
+std::string WholeCharactersWithin(const std::string& text, std::size_t bytes);
+
 // The command interpreter's `del`: deletes every file that FindFiles(pattern) yields.
 // Returns the number deleted; a pattern that matches nothing is not an error.
 int DeleteFiles(const std::string& pattern);
@@ -71,6 +74,8 @@ std::optional<std::int64_t> FileLength(const std::string& path);
 // Bytes an unprivileged writer may still write in the folder's file system, or nullopt when
 // the folder cannot be examined.
 std::optional<std::uint64_t> FreeBytesIn(const std::string& folder);
+// The whole size of the folder's file system in bytes, or nullopt.
+std::optional<std::uint64_t> TotalBytesIn(const std::string& folder);
 
 // Writes `content` to `path` whole: a temporary file in the same folder, then renamed over it.
 // Throws std::runtime_error on failure (nothing is left behind).

@@ -1,6 +1,7 @@
 #include "shared/platform/Paths.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -37,6 +38,21 @@ void EnsurePrivateFolder(const std::string& folder) {
         throw std::runtime_error("the work folder " + folder + " belongs to another user");
     if ((info.st_mode & 0777) != 0700 && chmod(folder.c_str(), 0700) != 0)
         throw std::runtime_error("cannot make the work folder " + folder + " private: " + std::strerror(errno));
+}
+
+std::string WorkFolderFault(const std::string& folder) {
+    struct stat info{};
+    if (stat(folder.c_str(), &info) != 0) return "the work folder " + folder + " cannot be examined: " + std::strerror(errno);
+    if (!S_ISDIR(info.st_mode)) return "the work folder " + folder + " is not a directory";
+    if (info.st_uid != geteuid())
+        return "the work folder " + folder + " belongs to user " + std::to_string(info.st_uid) + ", not to user " +
+               std::to_string(geteuid()) + " who runs the service";
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        return "the work folder " + folder + " may be written by other users (mode " + mode + ")";
+    }
+    return "";
 }
 
 std::string WorkFolderFor(const std::string& temp, const std::string& tmpdir, uid_t uid) {

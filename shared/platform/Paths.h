@@ -14,6 +14,11 @@ std::string TempFolder();
 // Anything else there (another user's folder, a link, a file) is refused with an exception.
 void EnsurePrivateFolder(const std::string& folder);
 
+// Why `folder` cannot be trusted as the work folder, or "" when it can: it must be a folder
+// owned by this user that neither its group nor others may write (they could plant links to
+// where this user's writes would land, or swap work files).
+std::string WorkFolderFault(const std::string& folder);
+
 // The work folder named by the values of TEMP and TMPDIR of a process of user `uid`, by the rule
 // above, without touching the file system.
 std::string WorkFolderFor(const std::string& temp, const std::string& tmpdir, uid_t uid);

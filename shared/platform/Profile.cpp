@@ -25,14 +25,8 @@ std::string WithoutQuotes(const std::string& value) {
     return value;
 }
 
-// Cuts to kMaxValue bytes, stepping back so that no UTF-8 character is split.
-std::string Cut(std::string value) {
-    if (value.size() <= kMaxValue) return value;
-    size_t end = kMaxValue;
-    while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
-    value.resize(end);
-    return value;
-}
+// Cuts to kMaxValue bytes, so that no UTF-8 character is split.
+std::string Cut(const std::string& value) { return WholeCharactersWithin(value, kMaxValue); }
 
 bool ReadWhole(const std::string& path, std::string& content) {
     std::ifstream in(path, std::ios::binary);

@@ -1,15 +1,16 @@
 #include "shared/platform/WholeFile.h"
-#include "shared/AppTester.h"
+#include "shared/platform/FileSearch.h"
+#include "shared/platform/ProcessIdentity.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,52 +20,62 @@ namespace kvo {
 namespace {
 
 constexpr const char* kMarker = ".kvotmp.";
-// A name near the file system's limit still leaves room for the marker and the writer.
+// A name near the file system's limit still leaves room for the marker and the writer; it is cut
+// between UTF-8 characters, as a share that checks names may insist.
 constexpr std::size_t kKeptNameBytes = 100;
 
 [[noreturn]] void Fail(const std::string& what, const std::string& path, int error) {
     throw std::system_error(error ? error : EIO, std::generic_category(), what + " " + path);
 }
 
-std::string HostName() {
-    char name[256] = {};
-    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
-    std::string host(name);
-    std::replace(host.begin(), host.end(), '/', '_');
-    return host;
+// The writer's identity in its temporaries' names: host, boot, PID namespace, start, pid.
+std::string WriterPart(const ProcessIdentity& writer) {
+    return writer.host + "." + writer.boot + "." + writer.pidNamespace + "." + std::to_string(writer.start) + "." +
+           std::to_string(writer.pid);
 }
 
-const std::string& ThisHost() {
-    static const std::string host = HostName();
-    return host;
-}
-
-struct TemporaryOwner {
-    std::string host;
-    pid_t pid = 0;
-};
-
-bool AllDigits(const std::string& text) {
+bool AllDigits(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// ".{name}.kvotmp.{host}.{pid}.{n}": the host may itself hold dots, so it is read from the ends.
+// The last field of `text` after its last '.', taken off it; nullopt when there is no '.'.
+std::optional<std::string_view> TakeLastField(std::string_view& text) {
+    const std::size_t dot = text.rfind('.');
+    if (dot == std::string_view::npos) return std::nullopt;
+    const std::string_view field = text.substr(dot + 1);
+    text = text.substr(0, dot);
+    return field;
+}
+
+// Who wrote a temporary of ours: ".{name}.kvotmp.{host}.{boot}.{pidns}.{start}.{pid}.{n}", read
+// from the end as the host may hold dots. The form of earlier versions, ".{name}.kvotmp.{host}.
+// {pid}.{n}", is still known as ours, with its writer unknown.
+struct TemporaryOwner {
+    std::optional<ProcessIdentity> writer;
+};
+
 std::optional<TemporaryOwner> OwnerOf(const std::string& fileName) {
     if (fileName.empty() || fileName[0] != '.') return std::nullopt;
     const std::size_t marker = fileName.rfind(kMarker);
     if (marker == std::string::npos || marker == 0) return std::nullopt;
-    const std::string rest = fileName.substr(marker + std::strlen(kMarker));
-    const std::size_t lastDot = rest.rfind('.');
-    if (lastDot == std::string::npos || lastDot == 0) return std::nullopt;
-    const std::size_t pidDot = rest.rfind('.', lastDot - 1);
-    if (pidDot == std::string::npos || pidDot == 0) return std::nullopt;
-    const std::string counter = rest.substr(lastDot + 1);
-    const std::string pid = rest.substr(pidDot + 1, lastDot - pidDot - 1);
-    if (!AllDigits(counter) || !AllDigits(pid) || pid.size() > 9) return std::nullopt;
-    return TemporaryOwner{rest.substr(0, pidDot), static_cast<pid_t>(std::stol(pid))};
+    std::string_view rest = std::string_view(fileName).substr(marker + std::strlen(kMarker));
+    const auto counter = TakeLastField(rest);
+    const auto pid = TakeLastField(rest);
+    if (!counter || !pid || !AllDigits(*counter) || !AllDigits(*pid) || pid->size() > 9 || rest.empty())
+        return std::nullopt;
+    std::string_view host = rest;
+    const auto start = TakeLastField(host);
+    const auto pidNamespace = TakeLastField(host);
+    const auto boot = TakeLastField(host);
+    const bool identified = start && pidNamespace && boot && !host.empty() && AllDigits(*start) &&
+                            (pidNamespace->empty() || AllDigits(*pidNamespace)) &&
+                            (boot->empty() || (boot->size() == 8 && boot->find_first_not_of("0123456789abcdef") ==
+                                                                        std::string_view::npos));
+    if (!identified) return TemporaryOwner{};
+    return TemporaryOwner{ProcessIdentity{std::string(host), std::string(*boot), std::string(*pidNamespace),
+                                          static_cast<pid_t>(std::stol(std::string(*pid))),
+                                          std::stoull(std::string(*start))}};
 }
-
-bool ProcessRuns(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
 
 void WriteAll(int fd, const char* data, std::size_t size, const std::string& path) {
     while (size > 0) {
@@ -82,11 +93,12 @@ WholeFileWriter::WholeFileWriter(std::string target, Durability durability)
     : target_(std::move(target)), durability_(durability) {
     static std::atomic<unsigned> counter{0};
     const std::filesystem::path path(target_);
-    const std::string prefix = "." + path.filename().string().substr(0, kKeptNameBytes) + kMarker + ThisHost() + "." +
-                               std::to_string(getpid()) + ".";
+    const std::string prefix = "." + WholeCharactersWithin(path.filename().string(), kKeptNameBytes) + kMarker +
+                               WriterPart(ThisProcess()) + ".";
     for (int attempt = 0; fd_ < 0 && attempt < 100; ++attempt) {
         temporary_ = (path.parent_path() / (prefix + std::to_string(counter++))).string();
-        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Never through a link, never over an entry; private until given other bits.
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd_ < 0 && errno != EEXIST) break;
     }
     if (fd_ < 0) {
@@ -156,6 +168,18 @@ void WholeFileWriter::copyAttributesFrom(const std::string& file) {
     attributesCopied_ = true;
 }
 
+void WholeFileWriter::takePermissionsOf(const std::string& original) {
+    struct stat source {}, made {};
+    if (::stat(original.c_str(), &source) != 0) Fail("cannot examine", original, errno);
+    if (::fstat(fd_, &made) != 0) Fail("cannot examine", temporary_, errno);
+    mode_t mode = source.st_mode & 0777;
+    // The members of another group were among the others for the original.
+    if (made.st_gid != source.st_gid && ::fchown(fd_, static_cast<uid_t>(-1), source.st_gid) != 0)
+        mode = (mode & ~static_cast<mode_t>(070)) | (mode & (mode << 3) & 070);
+    if (::fchmod(fd_, mode) != 0) Fail("cannot set the permissions of", temporary_, errno);
+    attributesCopied_ = true;
+}
+
 void WholeFileWriter::finish() {
     struct stat old {};
     if (!attributesCopied_ && ::stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
@@ -220,11 +244,8 @@ int RemoveStaleTemporaries(const std::string& folder) {
         struct stat info {};
         if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
         const auto modified = std::chrono::system_clock::from_time_t(info.st_mtime);
-        // An id the writer had may have been given to a process started after the last write.
-        const auto started = ProcessStartOf(owner->pid);
-        const bool idReused = started && *started > static_cast<std::int64_t>(info.st_mtime) + 1;
-        const bool writerGone =
-            owner->host == ThisHost() && owner->pid != getpid() && (!ProcessRuns(owner->pid) || idReused);
+        // A writer on another machine, in another boot or PID namespace is not judged here.
+        const bool writerGone = owner->writer && StillRuns(*owner->writer) == false;
         if ((writerGone || now - modified > kLongestRun) && ::unlink(path.c_str()) == 0) ++removed;
     }
     ::closedir(dir);

@@ -1,7 +1,7 @@
 #pragma once
 // Files written whole: the bytes go to a hidden temporary name beside the target, which
 // replaces the target only on commit, so no reader (and no folder listing) ever sees half a
-// file. The temporary names carry the host name and process id of their writer, so that the
+// file. The temporary names carry the identity of their writer (ProcessIdentity), so that the
 // leftovers of a killed writer can be told from everything else and removed.
 #include <chrono>
 #include <cstddef>
@@ -22,7 +22,8 @@ inline constexpr std::chrono::hours kLongestRun{6};
 class WholeFileWriter {
 public:
     // Creates the temporary file beside `target` (which is used as given: callers resolve
-    // names first). Throws std::system_error when the folder cannot take a new file.
+    // names first), readable by this user only. Throws std::system_error when the folder cannot
+    // take a new file.
     explicit WholeFileWriter(std::string target, Durability durability = Durability::Flushed);
     // Without a commit the temporary file is removed.
     ~WholeFileWriter();
@@ -40,6 +41,11 @@ public:
     void copyWholeFile(const std::string& source);
     // Gives the new file the permission bits, owner and group of `file`.
     void copyAttributesFrom(const std::string& file);
+    // Gives the new file the permission bits (without set-id bits) of `original`, and its group
+    // where this user may; where it may not, the file's group gets only what both the group and
+    // the others may do with `original`. The owner stays this user: the file is never more
+    // readable than `original`.
+    void takePermissionsOf(const std::string& original);
 
     // Renames the file over the target. Unless attributes were copied, an existing target's
     // permission bits are kept. Throws std::system_error; the target is then unchanged.
@@ -62,8 +68,10 @@ private:
 // True for a name that WholeFileWriter gives its temporary files.
 bool IsOurTemporaryName(const std::string& fileName);
 
-// Removes the temporaries of ours in `folder` that are leftovers: their writer on this host no
-// longer runs, or they are older than kLongestRun. Nothing else is touched. Returns how many.
+// Removes the temporaries of ours in `folder` that are leftovers: their writer, in this process
+// list, no longer runs, or they are older than kLongestRun (a writer on another machine, or in
+// another boot or PID namespace, is not judged by its process id). Nothing else is touched.
+// Returns how many.
 int RemoveStaleTemporaries(const std::string& folder);
 
 }  // namespace kvo

@@ -1,16 +1,19 @@
 #include "shared/xml/HandOff.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <stdexcept>
 
 #include "shared/ShellModule.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/WorkFolders.h"
 #include "shared/xml/XmlDocument.h"
 
 namespace kvo::handoff {
@@ -44,6 +47,36 @@ std::optional<std::string> WithoutPageEnding(const std::string& fileName) {
     return std::nullopt;
 }
 
+// 16 hex digits of the 64-bit FNV-1a hash of the text.
+std::string ShortDigest(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char byte : text) hash = (hash ^ byte) * 1099511628211ull;
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4) hex[static_cast<std::size_t>(i)] = kHex[hash & 15];
+    return hex;
+}
+
+std::string Megabytes(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MB"; }
+
+// The bytes reserved in a work folder; 0 when nothing (or nothing readable) is.
+std::uint64_t ReservedIn(const std::string& folder) {
+    std::ifstream file(folder + "/" + kRoomReservedName);
+    std::uint64_t bytes = 0;
+    return file >> bytes ? bytes : 0;
+}
+
+// The bytes of the regular files directly in the folder.
+std::uint64_t BytesOfFilesIn(const std::string& folder) {
+    std::uint64_t bytes = 0;
+    std::error_code unreadable;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, unreadable)) {
+        std::error_code gone;
+        if (entry.is_regular_file(gone)) bytes += entry.file_size(gone);
+    }
+    return bytes;
+}
+
 bool IsOneOf(const std::string& path, const std::vector<std::string>& files) {
     std::error_code unknown;
     return std::any_of(files.begin(), files.end(), [&](const std::string& file) {
@@ -66,19 +99,54 @@ void HandPageToOcr(const std::string& pageBitmap) {
     CopyFileReplace(page, input, Durability::Plain);
 }
 
+Room JudgeRoom(std::uint64_t bytes, std::uint64_t runTotal, const RoomFacts& facts) {
+    if (runTotal > facts.totalBytes) return Room::NeverEnough;
+    const std::uint64_t needed = bytes + kRoomMargin + facts.othersToWrite;
+    return facts.freeBytes < needed ? Room::LackingNow : Room::Enough;
+}
+
+std::uint64_t OthersToWrite(const std::string& folder) {
+    struct stat own {};
+    if (stat(folder.c_str(), &own) != 0) return 0;
+    std::uint64_t toWrite = 0;
+    for (const std::string& other : OtherChainFolders(folder)) {
+        struct stat info {};
+        if (stat(other.c_str(), &info) != 0 || info.st_dev != own.st_dev || !IsHeld(other)) continue;
+        const std::uint64_t reserved = ReservedIn(other);
+        const std::uint64_t written = BytesOfFilesIn(other);
+        if (reserved > written) toWrite += reserved - written;
+    }
+    return toWrite;
+}
+
 void EnsureRoomForPageBitmaps(std::uint64_t bytes, const std::string& what) {
-    // Layout documents, the engine's files and the result PDF need room beside the bitmaps.
-    constexpr std::uint64_t kMargin = 64ull << 20;
-    const std::optional<std::uint64_t> free = FreeBytesIn(TempFolder());
-    if (free && *free < bytes + kMargin)
-        throw NoRoomForWork(what + " need " + std::to_string((bytes + kMargin) >> 20) + " MB in the work folder, which has " +
-                            std::to_string(*free >> 20) + " MB free");
+    const std::string folder = TempFolder();
+    const std::optional<std::uint64_t> free = FreeBytesIn(folder), total = TotalBytesIn(folder);
+    if (!free || !total) return;  // the writes themselves will tell
+    const std::uint64_t runTotal = ReservedIn(folder) + bytes;
+    const RoomFacts facts{*free, *total, OthersToWrite(folder)};
+    switch (JudgeRoom(bytes, runTotal, facts)) {
+        case Room::NeverEnough:
+            throw TooLargeForWork(what + " need " + Megabytes(runTotal) + " in the work folder " + folder +
+                                  ", more than its whole file system holds (" + Megabytes(*total) + ")");
+        case Room::LackingNow:
+            throw NoRoomForWork(what + " need " + Megabytes(bytes + kRoomMargin) + " in the work folder, which has " +
+                                Megabytes(*free) + " free" +
+                                (facts.othersToWrite ? " of which other chains are about to write " +
+                                                           Megabytes(facts.othersToWrite)
+                                                     : ""));
+        case Room::Enough:
+            WriteFileAtomically(InTemp(kRoomReservedName), std::to_string(runTotal));
+    }
 }
 
 std::string BaseName(const std::string& attachmentPath) {
     std::string name = FileNamePart(attachmentPath);
     std::string::size_type dot = name.rfind('.');
-    return dot == std::string::npos ? name : name.substr(0, dot);
+    std::string base = dot == std::string::npos ? name : name.substr(0, dot);
+    if (base.size() <= kMostBaseBytes) return base;
+    const std::string digest = "~" + ShortDigest(base);
+    return WholeCharactersWithin(base, kMostBaseBytes - digest.size()) + digest;
 }
 
 std::string UpperExtension(const std::string& attachmentPath) {
@@ -151,7 +219,8 @@ void RemoveWorkOfCurrentOrder(const std::vector<std::string>& spared) {
     std::vector<std::string> attachments = spared;
     attachments.push_back(*name);
     RemovePageWorkFiles(BaseName(*name), attachments);
-    for (const char* work : {kBuilderPdfName, kAssembledDocName, kOcrEngineDocName, kOcrLayoutName})
+    for (const char* work : {kBuilderPdfName, kAssembledDocName, kOcrEngineDocName, kOcrLayoutName, kOcrBitmapName,
+                             kEngineTiffCopyName, kRoomReservedName})
         DeleteWorkFile(InTemp(work), attachments);
 }
 

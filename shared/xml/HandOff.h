@@ -15,12 +15,18 @@ inline constexpr const char* kOcrEngineDocName = "KVOOCR.mdi";
 inline constexpr const char* kOcrLayoutName = "KVOOCR.mdi.xml";
 inline constexpr const char* kAssembledDocName = "KVOOCR.doc";
 inline constexpr const char* kBuilderPdfName = "KVOOCR.pdf";
+// The OCR engine's TIFF copy of an image attachment that gave no text, split once more.
+inline constexpr const char* kEngineTiffCopyName = "KVOOCR.tif";
 
 // TempFolder() + "/" + name, read afresh.
 std::string InTemp(const std::string& name);
 
 // The base name: the path after its last "/", then cut before its last "." (a name without
-// "." stays whole; dots in folder names do not count).
+// "." stays whole; dots in folder names do not count). Work files add a page label and their
+// endings to it, so a name longer than kMostBaseBytes keeps its first bytes (whole UTF-8
+// characters) followed by "~" and a digest of the whole name: every work-file name fits the
+// file system's 255 bytes, and two long names that begin alike still differ.
+inline constexpr std::size_t kMostBaseBytes = 200;
 std::string BaseName(const std::string& attachmentPath);
 // The text after the last "." of the file name, upper-cased; "" when the name has no ".".
 std::string UpperExtension(const std::string& attachmentPath);
@@ -48,8 +54,31 @@ inline constexpr const char* kKeptAsIs = "as-is";
 // that no page is written twice, or a copy where the file system allows no link.
 void HandPageToOcr(const std::string& pageBitmap);
 
-// Throws NoRoomForWork when the work folder cannot take `bytes` of page bitmaps and a margin
-// for the other work files of the attachment. `what` names them in the message.
+// What this chain has reserved in the work folder for its page bitmaps (a decimal byte count),
+// so that the other chains on the same disk count it as about to be written. Removed with the
+// row's other work files.
+inline constexpr const char* kRoomReservedName = "KVORoom.txt";
+
+// Whether the work folder can take `bytes` more of page bitmaps, `runTotal` of them in all this
+// run: never, when runTotal exceeds the whole file system (the document's fault); not now, when
+// its free space, less what the other chains are still to write and a margin for the
+// attachment's other work files, is less than `bytes`.
+enum class Room { Enough, LackingNow, NeverEnough };
+struct RoomFacts {
+    std::uint64_t freeBytes = 0;
+    std::uint64_t totalBytes = 0;
+    std::uint64_t othersToWrite = 0;
+};
+inline constexpr std::uint64_t kRoomMargin = 64ull << 20;
+Room JudgeRoom(std::uint64_t bytes, std::uint64_t runTotal, const RoomFacts& facts);
+
+// What the chains working in the other folders on `folder`'s TEMP and disk (held by a running
+// driver or worker) have reserved and not yet written.
+std::uint64_t OthersToWrite(const std::string& folder);
+
+// Reserves `bytes` more of page bitmaps in the work folder for this run. Throws TooLargeForWork
+// when the run's page bitmaps could never fit in it, NoRoomForWork when they do not fit now;
+// `what` names them in the message.
 void EnsureRoomForPageBitmaps(std::uint64_t bytes, const std::string& what);
 
 // True when `fileName` is one of the page work files of `base`: the base name (without regard

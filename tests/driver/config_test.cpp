@@ -55,7 +55,7 @@ TEST_F(CycleConfiguration, ZrtIniWithoutADatabaseSectionLeavesServerAndDatabaseE
               "Provider=sqloledb;Data Source=;Initial Catalog=;User Id=pellmoor;Password=7owl3");
 }
 
-TEST_F(CycleConfiguration, ValuesAreCutTo254CharactersAndPlacedUnchanged) {
+TEST_F(CycleConfiguration, ValuesAreCutTo254CharactersAndQuotedByTheOdbcRule) {
     const std::string longName(300, 's');
     WriteFile(data_ / "ZRT.ini", "\xEF\xBB\xBF[database]\r\nserver=" + longName +
                                      "\r\nDatabase=Prac;tice\r\nProvider=sqlite\r\nDriver=FreeTDS 1\r\n");
@@ -66,7 +66,7 @@ TEST_F(CycleConfiguration, ValuesAreCutTo254CharactersAndPlacedUnchanged) {
     EXPECT_EQ(config.provider, "sqlite");
     EXPECT_EQ(config.odbcDriver, "FreeTDS 1");
     EXPECT_EQ(config.connectionString, "Provider=sqloledb;Data Source=" + std::string(254, 's') +
-                                           ";Initial Catalog=Prac;tice;User Id=pellmoor;Password=7owl3");
+                                           ";Initial Catalog={Prac;tice};User Id=pellmoor;Password=7owl3");
 }
 
 TEST_F(CycleConfiguration, ThePathMapIsReadInFileOrderAndAfreshEachCycle) {
@@ -95,6 +95,8 @@ TEST_F(CycleConfiguration, TheLoginComesFromAPrivatePasswordFileOrTheEnvironment
     };
     const std::string good = passwordFile("db.pw", secret + "\r\nsecond line\n", 0600);
     const std::string open = passwordFile("open.pw", secret, 0640);
+    const std::string groupWritable = passwordFile("group.pw", secret, 0620);
+    const std::string othersWritable = passwordFile("others.pw", secret, 0602);
     const std::string empty = passwordFile("empty.pw", "", 0600);
     struct Case {
         std::string user, file;
@@ -109,6 +111,8 @@ TEST_F(CycleConfiguration, TheLoginComesFromAPrivatePasswordFileOrTheEnvironment
         {"svc", data_.str() + "/" + good, "other", "svc", secret, false, ""},
         {"svc", "", secret, "svc", secret, false, ""},
         {"svc", open, std::nullopt, "svc", "", false, "group or others"},
+        {"svc", groupWritable, std::nullopt, "svc", "", false, "changed by group or others; allow only its owner"},
+        {"svc", othersWritable, std::nullopt, "svc", "", false, "changed by group or others; allow only its owner"},
         {"svc", "absent.pw", std::nullopt, "svc", "", false, "does not exist"},
         {"svc", empty, std::nullopt, "svc", "", false, "holds no password"},
         {"", good, std::nullopt, "", "", false, "names no User"},
@@ -130,7 +134,7 @@ TEST_F(CycleConfiguration, TheLoginComesFromAPrivatePasswordFileOrTheEnvironment
     writeConsoleIni(data_.str());
     WriteFile(data_ / "ZRT.ini", "[Database]\nServer=h\nDatabase=d\nUser=svc\nPasswordFile=" + good + "\n");
     EXPECT_EQ(ReadCycleConfig().connectionString,
-              "Provider=sqloledb;Data Source=h;Initial Catalog=d;User Id=svc;Password=" + secret);
+              "Provider=sqloledb;Data Source=h;Initial Catalog=d;User Id=svc;Password={s3cr;et}}}");
 }
 
 TEST_F(CycleConfiguration, ClaimHoursAndMaxAttemptsComeFromConsoleIni) {

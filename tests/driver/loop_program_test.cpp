@@ -14,6 +14,7 @@
 
 #include "loop_test_support.h"
 #include "driver/StatusReport.h"
+#include "driver/WorkerChannel.h"
 #include "shared/AppTester.h"
 
 namespace kvo::test {
@@ -102,6 +103,34 @@ protected:
         for (std::string line; std::getline(log, line);) runs.push_back(line);
         std::sort(runs.begin(), runs.end());
         return runs;
+    }
+    // Two drivers with these worker counts, one cycle each, on one database and one TEMP.
+    struct TwoDrivers {
+        std::string firstOut, errors;
+    };
+    TwoDrivers runTwoDrivers(int firstWorkers, int otherWorkers) const {
+        const fs::path second = world.data / "second";
+        fs::create_directories(second);
+        Program first(program, {"--once", "--workers", std::to_string(firstWorkers)}, world.data);
+        Program other(program, {"--once", "--workers", std::to_string(otherWorkers)}, second);
+        EXPECT_EQ(first.wait(), 0) << first.err();
+        EXPECT_EQ(other.wait(), 0) << other.err();
+        return {first.out(), first.err() + other.err()};
+    }
+    // Rows 1..rows (of addConvertibleRows) went through the pipeline once each and were recorded.
+    void expectEachRowConvertedOnce(int rows, const std::string& reports) const {
+        EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, rows}})) << reports;
+        std::vector<std::string> expectedRuns;
+        for (int id = 1; id <= rows; ++id) expectedRuns.push_back(doc("Doc" + std::to_string(id) + ".tif"));
+        std::sort(expectedRuns.begin(), expectedRuns.end());
+        EXPECT_EQ(pipelineRuns(), expectedRuns) << "each attachment went through the pipeline once";
+        for (int id = 1; id <= rows; ++id) {
+            const std::string line = " " + doc("Doc" + std::to_string(id) + ".tif") + ": status 2, converted to ";
+            std::size_t seen = 0;
+            for (auto at = reports.find(line); at != std::string::npos; at = reports.find(line, at + 1)) ++seen;
+            EXPECT_EQ(seen, 1u) << line;
+            EXPECT_TRUE(fs::exists(world.docs / ("Doc" + std::to_string(id) + ".PDF")));
+        }
     }
     bool workerStartedARow(int folderNumber) const {
         return fs::exists(world.temp / ("worker-" + std::to_string(folderNumber)) / "KVOFile.xml");
@@ -262,6 +291,47 @@ TEST_F(LoopProgram, StatusCountsTheRowsAndNamesTheFailuresAfterACycle) {
     EXPECT_EQ(wrong.wait(), 2);
 }
 
+// The journal mode a database file's header names: 1 for a rollback journal, 2 for a
+// write-ahead log.
+int JournalModeOf(const fs::path& database) { return static_cast<unsigned char>(ReadFile(database).at(18)); }
+
+// --status and --check read the queue and change nothing, not even the journal mode, and an
+// operator who may only read the database (here: nobody, beside files root owns) sees it all
+// the same, whether a driver has it open or not.
+TEST_F(LoopProgram, OperatorViewsChangeNothingAndNeedOnlyToRead) {
+    world.addAttachment(1, "TIF", doc("Missing.tif"));
+    Program cycle(program, {"--once"}, world.data);
+    ASSERT_EQ(cycle.wait(), 0) << cycle.err();
+    world.open()->execute("PRAGMA journal_mode=DELETE");
+    ASSERT_EQ(JournalModeOf(world.database()), 1);
+    fs::permissions(world.data.parent_path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+
+    const std::vector<std::string> asNobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                            program.string()};
+    const auto view = [&](std::vector<std::string> arguments, bool nobody) {
+        if (nobody) arguments.insert(arguments.begin(), asNobody.begin() + 1, asNobody.end());
+        Program run(nobody ? fs::path(asNobody[0]) : program, arguments, world.data);
+        const int status = run.wait();
+        return std::pair{status, run.out() + run.err()};
+    };
+    for (const bool nobody : {false, true}) {
+        const auto [status, out] = view({"--status"}, nobody);
+        EXPECT_EQ(status, 0) << out;
+        EXPECT_NE(out.find("  2 converted or not found: 1\n"), std::string::npos) << out;
+        EXPECT_NE(view({"--check"}, nobody).second.find("ok    database: "), std::string::npos);
+        EXPECT_EQ(JournalModeOf(world.database()), 1) << "nobody = " << nobody;
+    }
+    EXPECT_FALSE(fs::exists(world.database().string() + "-wal"));
+
+    // Write-ahead logged, with no driver holding it open: nothing a reader could share is there.
+    world.open()->execute("PRAGMA journal_mode=WAL");
+    ASSERT_EQ(JournalModeOf(world.database()), 2);
+    ASSERT_FALSE(fs::exists(world.database().string() + "-shm"));
+    const auto [status, out] = view({"--status", "--json"}, true);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(out.rfind("{\"rowsByStatus\":[{\"status\":2,", 0), 0u) << out;
+}
+
 TEST_F(LoopProgram, RequeuedRowsAreConvertedByTheNextCycle) {
     world.addAttachment(1, "TIF", doc("Scan.tif"));
     world.addDocument("Scan.tif");
@@ -312,6 +382,57 @@ TEST_F(LoopProgram, RequeuedRowsAreConvertedByTheNextCycle) {
     EXPECT_TRUE(fs::exists(world.docs / "Late.PDF"));
 }
 
+// Requeued by status, rows that could never convert are left out and counted; requeued by
+// TrackReference, a converted row goes back to its original attachment and is converted again,
+// and what cannot be put back is refused with status 1.
+TEST_F(LoopProgram, RequeueLeavesOutWhatCannotConvertAndRedoesAConvertedRowFromItsOriginal) {
+    world.addAttachment(1, "TIF", doc("Scan.tif"));
+    world.addDocument("Scan.tif");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
+    world.addAttachment(2, "DOC", doc("Memo.doc"));
+    world.addAttachment(3, "PNG", doc("Photo.png"));  // the fill gives status 5, the walk converts it
+    world.addDocument("Photo.png");
+    world.planResult("Photo.png", "graph_ocred.pdf");
+    Program cycle(program, {"--once"}, world.data);
+    ASSERT_EQ(cycle.wait(), 0) << cycle.err();
+    ASSERT_EQ(statusCounts(), (std::map<int, int>{{2, 1}, {5, 2}}));
+
+    Program byStatus(program, {"--requeue", "5", "--yes"}, world.data);
+    EXPECT_EQ(byStatus.wait(), 0) << byStatus.err();
+    EXPECT_EQ(byStatus.out(), "1 row(s) left out: their type is not converted\n1 row(s) put back to pending\n");
+    EXPECT_EQ(world.status(2), 5);
+    EXPECT_EQ(world.status(3), 0);
+
+    Program byReference(program, {"--requeue-ref", "1", "99", "--yes"}, world.data);
+    EXPECT_EQ(byReference.wait(), 1);
+    EXPECT_EQ(byReference.out(), "1 row(s) put back to pending\n");
+    EXPECT_NE(byReference.err().find("TrackReference 99 is not in the queue"), std::string::npos) << byReference.err();
+    const StoredRow restored = world.rows().at(1);
+    EXPECT_EQ(restored.type, "TIF");
+    EXPECT_EQ(restored.filePath, doc("Scan.tif"));
+    EXPECT_EQ(restored.processed, 0);
+
+    Program again(program, {"--once"}, world.data);
+    EXPECT_EQ(again.wait(), 0) << again.err();
+    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, 2}, {5, 1}})) << again.err();
+    EXPECT_NE(again.err().find("1 " + doc("Scan.tif") + ": status 2, converted to " + doc("Scan.PDF") + " ("),
+              std::string::npos)
+        << again.err();
+    EXPECT_EQ(world.rows("DiaryAttachments").at(1).filePath, doc("Scan.PDF"));
+    const std::vector<std::string> runs = pipelineRuns();
+    EXPECT_EQ(std::count(runs.begin(), runs.end(), doc("Scan.tif")), 2);
+
+    // A row an earlier version converted kept no original: converting its PDF again would only
+    // find it searchable, so it is refused.
+    world.open()->execute("UPDATE DASearchableWork SET OriginalType = NULL, OriginalPath = NULL WHERE TrackReference = 1");
+    Program refused(program, {"--requeue-ref", "1", "--yes"}, world.data);
+    EXPECT_EQ(refused.wait(), 1);
+    EXPECT_NE(refused.err().find("row 1 is left as it is: it may hold a searchable PDF recorded by an earlier version"),
+              std::string::npos)
+        << refused.err();
+    EXPECT_EQ(world.status(1), 2);
+}
+
 TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
     const fs::path emptyFolder = world.data / "share";
     fs::create_directories(emptyFolder);
@@ -335,6 +456,13 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
         {[&] { WriteFile(world.win / "console.ini", consoleIni + "[OCR]\r\nLanguages=eng + kvoxx\r\n"); },
          "FAIL  OCR language kvoxx: "},
         {[&] { variable.emplace("TEMP", (world.data / "absent").string()); }, "FAIL  TEMP: "},
+        // A work folder others may write, or another user's: links could be planted there.
+        {[&] { fs::permissions(world.temp, fs::perms::group_write, fs::perm_options::add); },
+         "FAIL  TEMP: the work folder " + world.temp.string() + " may be written by other users (mode 0775); fix: "},
+        {[&] { fs::permissions(world.temp, fs::perms::others_write | fs::perms::sticky_bit, fs::perm_options::add); },
+         "FAIL  TEMP: the work folder " + world.temp.string() + " may be written by other users (mode 1757); fix: "},
+        {[&] { ASSERT_EQ(chown(world.temp.c_str(), 65534, static_cast<gid_t>(-1)), 0); },
+         "FAIL  TEMP: the work folder " + world.temp.string() + " belongs to user 65534, not to user"},
         {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + (world.data / "absent").string() + "\r\n"); },
          "FAIL  PathMap D:\\Docs: " + (world.data / "absent").string() + " does not exist; fix: "},
         {[&] { world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + emptyFolder.string() + "\r\n"); },
@@ -344,6 +472,9 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
         WriteFile(world.win / "console.ini", consoleIni);
         world.writeZrtIni("[PathMap]\r\nD:\\Docs=" + world.app.string() + "\r\n");
         variable.reset();
+        fs::permissions(world.temp, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                        fs::perms::others_read | fs::perms::others_exec);
+        ASSERT_EQ(chown(world.temp.c_str(), geteuid(), static_cast<gid_t>(-1)), 0);
         c.damage();
         Program run(program, {"--check"}, world.data);
         const int status = run.wait();
@@ -354,8 +485,10 @@ TEST_F(LoopProgram, CheckFailsWithTheFixForEachKindOfProblem) {
         }
         EXPECT_EQ(out.find("FAIL") != std::string::npos, !c.failure.empty()) << out;
         EXPECT_EQ(out.find("FAIL", out.find("FAIL") + 1), std::string::npos) << "one failure at a time: " << out;
-        // Without Ghostscript or a language no row could succeed: a run ends at its start.
-        if (c.failure.find("Ghostscript") != std::string::npos || c.failure.find("OCR language") != std::string::npos) {
+        // Without Ghostscript, a language or a work folder to trust no row could succeed: a run
+        // ends at its start, before the queue is touched.
+        if (c.failure.find("Ghostscript") != std::string::npos || c.failure.find("OCR language") != std::string::npos ||
+            c.failure.find("TEMP") != std::string::npos) {
             Program cycle(program, {"--once"}, world.data);
             EXPECT_EQ(cycle.wait(), 1) << cycle.err();
             EXPECT_NE(cycle.err().find("cannot convert anything: " + c.failure.substr(6)), std::string::npos)
@@ -430,33 +563,25 @@ TEST_F(LoopProgram, WorkersOfTwoDriversConvertEachRowOnce) {
     constexpr int kRows = 12;
     addConvertibleRows(kRows);
     EnvVar slow("LOOP_SLIDES_SLEEP_MS", "150");
-    const fs::path second = world.data / "second";
-    fs::create_directories(second);
+    const TwoDrivers run = runTwoDrivers(3, 2);
 
-    Program first(program, {"--once", "--workers", "3"}, world.data);
-    Program other(program, {"--once", "--workers", "2"}, second);
-    EXPECT_EQ(first.wait(), 0) << first.err();
-    EXPECT_EQ(other.wait(), 0) << other.err();
-
-    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, kRows}})) << first.err() << other.err();
-    std::vector<std::string> expectedRuns;
-    for (int id = 1; id <= kRows; ++id) expectedRuns.push_back(doc("Doc" + std::to_string(id) + ".tif"));
-    std::sort(expectedRuns.begin(), expectedRuns.end());
-    EXPECT_EQ(pipelineRuns(), expectedRuns) << "each attachment went through the pipeline once";
-    const std::string reports = first.err() + other.err();
-    for (int id = 1; id <= kRows; ++id) {
-        const std::string line = " " + doc("Doc" + std::to_string(id) + ".tif") + ": status 2, converted to ";
-        std::size_t seen = 0;
-        for (auto at = reports.find(line); at != std::string::npos; at = reports.find(line, at + 1)) ++seen;
-        EXPECT_EQ(seen, 1u) << line;
-        EXPECT_TRUE(fs::exists(world.docs / ("Doc" + std::to_string(id) + ".PDF")));
-    }
+    expectEachRowConvertedOnce(kRows, run.errors);
     // The two drivers shared one TEMP: their five workers had five folders.
     for (int folder = 1; folder <= 5; ++folder)
         EXPECT_EQ(fs::status(world.temp / ("worker-" + std::to_string(folder))).permissions() & fs::perms::all,
                   fs::perms::owner_all);
-    EXPECT_NE(first.out().find("Worker 3: "), std::string::npos) << first.out();
-    EXPECT_NE(first.out().find(" done this cycle, "), std::string::npos) << first.out();
+    EXPECT_NE(run.firstOut.find("Worker 3: "), std::string::npos) << run.firstOut;
+    EXPECT_NE(run.firstOut.find(" done this cycle, "), std::string::npos) << run.firstOut;
+}
+
+// Two drivers that walk the queue themselves, on one TEMP: the second works in a folder of its
+// own, so neither takes the other's order or result.
+TEST_F(LoopProgram, TwoLoneDriversOnOneTempConvertEachRowOnce) {
+    constexpr int kRows = 6;
+    addConvertibleRows(kRows);
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "300");
+    expectEachRowConvertedOnce(kRows, runTwoDrivers(1, 1).errors);
+    EXPECT_EQ(fs::status(world.temp / "worker-1").permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 TEST_F(LoopProgram, TerminateLetsEveryWorkerFinishItsRow) {
@@ -471,6 +596,26 @@ TEST_F(LoopProgram, TerminateLetsEveryWorkerFinishItsRow) {
     EXPECT_EQ(pipelineRuns().size(), 2u);
     EXPECT_NE(run.out().find("STOPPING. Please wait"), std::string::npos) << run.out();
     EXPECT_NE(run.out().find("Wait until 18:00 to re-start."), std::string::npos) << run.out();
+}
+
+// The password is handed to the workers on a pipe: no program the driver starts, the workers
+// included, finds it in its environment.
+TEST_F(LoopProgram, NoProgramTheDriverStartsInheritsTheDatabasePassword) {
+    addConvertibleRows(2);
+    EnvVar slow("LOOP_SLIDES_SLEEP_MS", "1500");
+    EnvVar password("KVO_DB_PASSWORD", "Pa55;word");
+    Program run(program, {"--once", "--workers", "2"}, world.data);
+    ASSERT_TRUE(Eventually([&] { return workerStartedARow(1); })) << run.err();
+    const pid_t worker = ChildWithTemp(run.pid(), world.temp / "worker-1");
+    ASSERT_GT(worker, 0);
+    EXPECT_EQ(ReadFile("/proc/" + std::to_string(worker) + "/environ").find("KVO_DB_PASSWORD"), std::string::npos);
+    EXPECT_EQ(run.wait(), 0) << run.err();
+    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, 2}})) << run.err();
+    EXPECT_EQ(pipelineRuns(), (std::vector<std::string>{doc("Doc1.tif"), doc("Doc2.tif")}));
+
+    for (const std::optional<std::string>& handed : {std::optional<std::string>("p;w\n"), std::optional<std::string>(""),
+                                                      std::optional<std::string>()})
+        EXPECT_EQ(driver::ReadPassword(driver::PasswordPipe(handed)), handed);
 }
 
 TEST_F(LoopProgram, AWorkerKilledMidRowDoesNotHoldUpTheOthers) {

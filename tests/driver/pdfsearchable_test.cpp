@@ -6,6 +6,7 @@
 #include <csignal>
 #include <list>
 
+#include "driver/PdfInspection.h"
 #include "driver/modPDFSearchable.h"
 #include "shared/pdftext/PdfText.h"
 #include "driver/pdftext/PdfWriteCommand.h"
@@ -148,17 +149,21 @@ TEST_F(PdfTextLayer, APdfWithTextOnSomePagesOnlyIsNotSearchable) {
     EXPECT_FALSE(IsPDFSearchable(mixed));
 }
 
-// The check runs in a process of its own: whatever becomes of it, the caller lives on and is told.
+// The check runs in a process of its own: whatever becomes of it, the caller lives on and is told;
+// a check past its time or memory bound is the document's fault.
 TEST(TextCheckIsolation, ACrashAHangOrAStrayStatusIsReportedAndTheVerdictsPassThrough) {
     EXPECT_EQ(driver::CheckTextIsolated([] { return 10; }, {}, 30), driver::TextVerdict::Missing);
     EXPECT_EQ(driver::CheckTextIsolated([] { return 11; }, {}, 30), driver::TextVerdict::Unreadable);
     const struct {
         std::function<int()> check;
         const char* report;
+        bool documentsFault;
     } faults[] = {
-        {[] { raise(SIGSEGV); return 0; }, "ended by signal 11"},
-        {[] { SleepMs(20000); return 0; }, "did not finish within"},
-        {[]() -> int { throw std::runtime_error("poppler gave up"); }, "failed with status 1"},
+        {[] { raise(SIGSEGV); return 0; }, "ended by signal 11", false},
+        {[]() -> int { throw std::runtime_error("poppler gave up"); }, "failed with status 1", false},
+        {[] { SleepMs(20000); return 0; }, "did not finish within", true},
+        {[] { return static_cast<int>(std::vector<char>(3ull << 30, 1).back()); }, "needed more than 1024 MB of memory",
+         true},
     };
     for (const auto& fault : faults) {
         try {
@@ -166,6 +171,7 @@ TEST(TextCheckIsolation, ACrashAHangOrAStrayStatusIsReportedAndTheVerdictsPassTh
             ADD_FAILURE() << fault.report;
         } catch (const std::runtime_error& error) {
             EXPECT_NE(std::string(error.what()).find(fault.report), std::string::npos) << error.what();
+            EXPECT_EQ(dynamic_cast<const driver::PdfBreaksLimit*>(&error) != nullptr, fault.documentsFault) << error.what();
         }
     }
 }
@@ -185,14 +191,16 @@ TEST_F(PdfTextLayer, ASoundRewriteWithTextReplacesTheAttachmentKeepingItsPermiss
     const std::string pdf = attachment("Brief von O'Brien \"neu\" é.pdf", PdfWithoutTrailer(2));
     ASSERT_EQ(ExtractPdfText(pdf), "");
     ASSERT_EQ(chmod(pdf.c_str(), 0640), 0);
+    // Links planted where Ghostscript writes are not followed.
+    ScratchDir elsewhere;
+    fs::create_symlink(elsewhere / "planted.pdf", temp_ / "KVOPdfWrite.pdf");
+    fs::create_symlink(elsewhere / "planted.log", temp_ / "KVOPdfWrite.log");
     int pumped = 0;
     std::string refused;
     EXPECT_TRUE(IsPDFSearchable(pdf, [&] { ++pumped; }, &refused));
     EXPECT_EQ(refused, "");
     EXPECT_GT(pumped, 0);
 
-    ASSERT_TRUE(rewriteFileLeft());
-    EXPECT_EQ(ReadFile(pdf), ReadFile(temp_ / "KVOPdfWrite.pdf"));
     EXPECT_NE(ExtractPdfText(pdf).find("Rewritten Text"), std::string::npos);
     EXPECT_EQ(PdfPageCount(pdf), 2);
     struct stat info {};
@@ -200,6 +208,10 @@ TEST_F(PdfTextLayer, ASoundRewriteWithTextReplacesTheAttachmentKeepingItsPermiss
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     // Nothing else was left in the attachment's folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(attachments_.path()), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::is_empty(elsewhere.path()));
+    // The rewrite, a copy of the client's document, is not kept in the work folder.
+    EXPECT_FALSE(rewriteFileLeft());
+    EXPECT_FALSE(fs::exists(temp_ / "KVOPdfWrite.log"));
 }
 
 // The attachment is replaced only by the rewrite of a Ghostscript that ended by itself with
@@ -322,14 +334,26 @@ TEST(ReplaceFile, AFailedCopyLeavesTheTargetAsItWasAndNothingBehind) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
-TEST(ReplaceFile, ALinkedAttachmentIsReplacedWhereItReallyLies) {
+// A link may lead out of the shares: what is reached through one, to the file or to a folder on
+// its way, is never replaced.
+TEST(ReplaceFile, AnAttachmentReachedThroughALinkIsNeverReplaced) {
     ScratchDir dir;
-    WriteFile(dir / "real.pdf", "old");
-    fs::create_symlink(dir / "real.pdf", dir / "link.pdf");
+    fs::create_directories(dir / "elsewhere");
+    WriteFile(dir / "elsewhere" / "real.pdf", "old");
+    fs::create_symlink(dir / "elsewhere" / "real.pdf", dir / "link.pdf");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "folder-link");
     WriteFile(dir / "new.pdf", "new content");
-    driver::ReplaceFileKeepingPermissions((dir / "new.pdf").string(), (dir / "link.pdf").string());
+    for (const fs::path& target : {dir / "link.pdf", dir / "folder-link" / "real.pdf"}) {
+        try {
+            driver::ReplaceFileKeepingPermissions((dir / "new.pdf").string(), target.string());
+            ADD_FAILURE() << target;
+        } catch (const std::runtime_error& error) {
+            EXPECT_NE(std::string(error.what()).find("is reached through a link"), std::string::npos) << error.what();
+        }
+    }
     EXPECT_TRUE(fs::is_symlink(dir / "link.pdf"));
-    EXPECT_EQ(ReadFile(dir / "real.pdf"), "new content");
+    EXPECT_EQ(ReadFile(dir / "elsewhere" / "real.pdf"), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir / "elsewhere"), fs::directory_iterator()), 1);
 }
 
 }  // namespace

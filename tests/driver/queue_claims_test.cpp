@@ -8,6 +8,7 @@
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "driver/queue/WorkQueue.h"
 #include "queue_test_support.h"
@@ -16,6 +17,7 @@ namespace kvo::test {
 namespace {
 
 using driver::WorkQueue;
+using kvo::ProcessIdentity;
 
 class QueueClaims : public ::testing::Test {
 protected:
@@ -76,10 +78,11 @@ TEST_F(QueueClaims, SeveralProcessesOnOneDatabaseTakeEachRowExactlyOnce) {
               std::vector<Row>{{"0"}});
 }
 
-// A worker killed mid-row: a driver of the same machine frees its claim at once; a claim of
-// another machine is taken over only once it has expired.
+// A worker killed mid-row: a driver of the same process list frees its claim at once; a claim
+// of another machine, or of a process in another PID namespace, is taken over only once it has
+// expired.
 TEST_F(QueueClaims, ClaimsOfDeadWorkersAreFreedAtStartAndOthersOnlyOnExpiry) {
-    addRows(3);
+    addRows(4);
     const pid_t victim = fork();
     if (victim == 0) {
         auto selection = host_.open();
@@ -91,14 +94,21 @@ TEST_F(QueueClaims, ClaimsOfDeadWorkersAreFreedAtStartAndOthersOnlyOnExpiry) {
     int status = 0;
     ASSERT_EQ(waitpid(victim, &status, 0), victim);
     ASSERT_TRUE(WIFSIGNALED(status));
-    const std::string me = driver::ThisWorkerName(0);
-    EXPECT_EQ(sideRows()[0][1], driver::WorkerName(me.substr(0, me.find(':')), victim, 0));
-    // Row 2 is held by a worker of another machine (fresh), row 3 by one whose claim is old.
+    const auto victimsName = sideRows()[0][1].value_or("");
+    ASSERT_EQ(driver::ProcessOfWorker(victimsName).value_or(ProcessIdentity{}).pid, victim) << victimsName;
+    // Row 2 is held by a worker of another machine (fresh), row 3 by one whose claim is old, row
+    // 4 by a process of this machine's name and boot whose process id lives in another namespace.
+    ProcessIdentity elsewhere = ThisProcess();
+    elsewhere.pidNamespace = "1";
+    elsewhere.pid = victim;
+    const std::string inAnotherNamespace = driver::WorkerName(elsewhere, 0);
+    const std::string fresh = "strftime('%Y-%m-%d %H:%M:%f', 'now')";
     host_.open()->execute(
-        "UPDATE DASearchableWork SET Worker = 'elsewhere:1:0', ClaimedAt = strftime('%Y-%m-%d %H:%M:%f', 'now')"
-        " WHERE TrackReference = 2;"
+        "UPDATE DASearchableWork SET Worker = 'elsewhere:1:0', ClaimedAt = " + fresh + " WHERE TrackReference = 2;"
         "UPDATE DASearchableWork SET Worker = 'elsewhere:2:0',"
-        " ClaimedAt = strftime('%Y-%m-%d %H:%M:%f', 'now', '-181 minutes') WHERE TrackReference = 3;");
+        " ClaimedAt = strftime('%Y-%m-%d %H:%M:%f', 'now', '-16 minutes') WHERE TrackReference = 3;"
+        "UPDATE DASearchableWork SET Worker = '" + inAnotherNamespace + "', ClaimedAt = " + fresh +
+        " WHERE TrackReference = 4;");
 
     auto selection = host_.open();
     auto updates = host_.open();
@@ -112,8 +122,63 @@ TEST_F(QueueClaims, ClaimsOfDeadWorkersAreFreedAtStartAndOthersOnlyOnExpiry) {
     }
     const std::string errors = testing::internal::GetCapturedStderr();
     EXPECT_EQ(taken, (std::vector<std::string>{"1", "3"}));
-    EXPECT_NE(errors.find(":" + std::to_string(victim) + ":0, which no longer runs"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("released the claims of " + victimsName + ", which no longer runs"), std::string::npos)
+        << errors;
     EXPECT_EQ(sideRows()[1][1], "elsewhere:1:0");
+    EXPECT_EQ(sideRows()[3][1], inAnotherNamespace);
+}
+
+// The holder renews its claim while it works, so a claim outlives its expiry; a holder whose
+// claim was taken over all the same (it stopped renewing) records nothing and says so.
+TEST_F(QueueClaims, ARenewedClaimIsKeptAndALostOneRecordsNothing) {
+    addRows(2);
+    driver::WorkerSettings holderSettings = TestWorker(0);
+    holderSettings.claimHours = 4.0 / 3600;  // renewed every second
+    auto holderSelection = host_.open(), holderUpdates = host_.open();
+    WorkQueue holder(*holderSelection, *holderUpdates, holderSettings);
+    ASSERT_TRUE(holder.setUp());
+    ASSERT_EQ(holder.current()->trackReference, "1");
+    const auto lapse = [&] {
+        host_.open()->execute("UPDATE DASearchableWork SET ClaimedAt = strftime('%Y-%m-%d %H:%M:%f', 'now', '-1 hour')"
+                              " WHERE TrackReference = 1");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    };
+    const auto claimOf = [&](int index) {
+        driver::WorkerSettings settings = TestWorker(index);
+        settings.claimHours = holderSettings.claimHours;
+        auto selection = host_.open(), updates = host_.open();
+        WorkQueue other(*selection, *updates, settings);
+        EXPECT_TRUE(other.setUp());
+        const std::string taken = other.current() ? other.current()->trackReference : "";
+        if (!taken.empty()) {
+            EXPECT_TRUE(other.markNotFound(taken));
+        }
+        return taken;
+    };
+
+    lapse();
+    holder.keepClaimFresh();
+    EXPECT_EQ(claimOf(1), "2") << "a renewed claim is not taken over";
+
+    testing::internal::CaptureStderr();
+    lapse();
+    EXPECT_EQ(claimOf(2), "1");
+    holder.keepClaimFresh();
+    EXPECT_TRUE(holder.claimLost());
+    EXPECT_EQ(holder.renewClaim("1"), WorkQueue::Claim::Lost);
+    const driver::NewPdfRecord record = holder.recordNewPdf("1", "/d/1.tif", "/d/1.PDF", 3);
+    EXPECT_TRUE(record.claimLost);
+    EXPECT_FALSE(record.recorded);
+    EXPECT_FALSE(holder.markNoResult("1", "late"));
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("on row 1 was taken over by another worker"), std::string::npos) << errors;
+    EXPECT_EQ(AllRows(*host_.open(), "SELECT DS.Processed AS a, DS.FilePath AS b, W.Pages AS c FROM DASearchable DS"
+                                     " JOIN DASearchableWork W ON W.TrackReference = DS.TrackReference"
+                                     " WHERE DS.TrackReference = 1"),
+              (std::vector<Row>{{"2", "/d/1.tif", std::nullopt}}))
+        << "only the worker that took the claim over recorded the row";
+    EXPECT_EQ(AllRows(*host_.open(), "SELECT FilePath AS a FROM DiaryAttachments WHERE TrackReference = 1"),
+              std::vector<Row>{{"/d/1.tif"}});
 }
 
 TEST_F(QueueClaims, MachineFaultsLeaveTheRowPendingUntilTheLastAttempt) {
@@ -143,12 +208,15 @@ TEST_F(QueueClaims, MachineFaultsLeaveTheRowPendingUntilTheLastAttempt) {
     EXPECT_EQ(sideRows()[0], (Row{"1", std::nullopt, "2", "gave up after 2 attempts: KVOTiffSplitter killed by signal 2"}));
 }
 
-TEST(WorkerNames, CarryHostProcessAndIndex) {
-    EXPECT_EQ(driver::WorkerName("scan-01", 4711, 2), "scan-01:4711:2");
-    EXPECT_EQ(driver::ProcessOfWorker("scan-01:4711:2", "scan-01"), 4711);
-    for (const char* other : {"scan-011:4711:2", "scan-01:4711", "scan-01:x:2", "scan-01::2", "scan-01:0:1",
-                              "scan-01:12:3:4", "scan-02:4711:2"})
-        EXPECT_EQ(driver::ProcessOfWorker(other, "scan-01"), std::nullopt) << other;
+TEST(WorkerNames, CarryHostProcessIndexAndWhereTheProcessIdHoldsGood) {
+    const ProcessIdentity process{"scan-01", "1a2b3c4d", "4026531836", 4711, 98765};
+    EXPECT_EQ(driver::WorkerName(process, 2), "scan-01:4711:2:1a2b3c4d:4026531836:98765");
+    EXPECT_EQ(driver::ProcessOfWorker("scan-01:4711:2:1a2b3c4d:4026531836:98765"), process);
+    EXPECT_EQ(driver::ProcessOfWorker(driver::ThisWorkerName(3)), ThisProcess());
+    for (const char* other : {"scan-01:4711:2", "scan-01:x:2:b:1:3", ":4711:2:b:1:3", "scan-01:0:1:b:1:3",
+                              "scan-01:4711:2:b:1:x", "scan-01:4711:2:b:x:3", "scan-01:4711:123:b:1:3",
+                              "scan-01:4711:2:b:1:3:4"})
+        EXPECT_EQ(driver::ProcessOfWorker(other), std::nullopt) << other;
 }
 
 }  // namespace

@@ -4,9 +4,17 @@
 #include <algorithm>
 
 #include "driver/queue/QueueStatements.h"
+#include "driver/queue/RequeueStatements.h"
 
 namespace kvo::driver {
 namespace {
+
+// The fill's last lines: a path is queued only when FilePath gives it back unchanged.
+const std::string kSurvivesFilePath =
+    "\r\n   and (DA.[FilePath] is null\r\n"
+    "        or Convert(varbinary(510), RTrim(Convert(nvarchar(255), DA.[FilePath])))\r\n"
+    "         = Convert(varbinary(510), RTrim(Convert(nvarchar(255), Convert(char(255), DA.[FilePath] COLLATE "
+    "DATABASE_DEFAULT)))))";
 
 TEST(QueueStatements, LinesAreJoinedByCrLfWithNothingAfterTheLast) {
     EXPECT_EQ(JoinLines({"a", " b ", ""}), "a\r\n b \r\n");
@@ -31,7 +39,7 @@ TEST(QueueStatements, PathsAreUnicodeLiteralsWithEveryApostropheDoubledAndNothin
               "   SET [TYPE] = 'PDF',\r\n"
               "       [FilePath] = N''''\r\n"
               " WHERE [TrackReference] = 7\r\n"
-              "   AND [FilePath] = N'D:\\O''B.tif'");
+              "   AND ([FilePath] = N'D:\\O''B.tif' or [FilePath] = N'''')");
 }
 
 // Every status update carries the same guard; the texts differ only in what they set.
@@ -57,7 +65,7 @@ TEST(QueueStatements, TheClaimsAreWordForWord) {
               "             inner join [dbo].[DASearchable] DS\r\n"
               "                     ON DS.[TrackReference] = W.[TrackReference]\r\n"
               "       WHERE DS.[Processed] = 0\r\n"
-              "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(minute, -180, GETUTCDATE()))\r\n"
+              "         AND (W.[Worker] is null or W.[ClaimedAt] < DATEADD(second, -180, GETUTCDATE()))\r\n"
               "         AND (W.[ClaimedAt] is null or W.[ClaimedAt] < Convert(datetime, '2026-12-08 09:00:00.000', 121))\r\n"
               "       ORDER BY W.[TrackReference])\r\n"
               "UPDATE [Next]\r\n"
@@ -93,11 +101,23 @@ TEST(QueueStatements, TheClaimsAreWordForWord) {
               "       [Attempts]                int not null,\r\n"
               "       [LastError]               nvarchar(1000) null,\r\n"
               "       [Pages]                   int null,\r\n"
+              "       [OriginalType]            char(3) null,\r\n"
+              "       [OriginalPath]            nvarchar(255) null,\r\n"
               "       CONSTRAINT [PK_DASearchableWork]\r\n"
               "                  PRIMARY KEY CLUSTERED ([TrackReference] ASC))");
-    EXPECT_EQ(sql.addPages, "ALTER TABLE [dbo].[DASearchableWork] ADD [Pages] int null");
-    EXPECT_EQ(sql.recordPages("9", "w", 12),
-              "UPDATE [dbo].[DASearchableWork]\r\n   SET [Pages] = 12\r\n WHERE [TrackReference] = 9\r\n   AND [Worker] = N'w'");
+    EXPECT_EQ(sql.addedColumns.back().add, "ALTER TABLE [dbo].[DASearchableWork] ADD [OriginalPath] nvarchar(255) null");
+    EXPECT_EQ(sql.columnCount("Pages"),
+              "select count(1) As Total\r\n  from sys.columns\r\n"
+              " where [object_id] = OBJECT_ID(N'[dbo].[DASearchableWork]')\r\n   and [name] = N'Pages'");
+    EXPECT_EQ(sql.renewClaim("9", "w"),
+              "UPDATE [dbo].[DASearchableWork]\r\n   SET [ClaimedAt] = GETUTCDATE()\r\n WHERE [TrackReference] = 9\r\n"
+              "   AND [Worker] = N'w'");
+    EXPECT_EQ(sql.recordOriginal("9", "w", 12, "TIF", "D:\\O'B.tif"),
+              "UPDATE [dbo].[DASearchableWork]\r\n   SET [Pages] = 12,\r\n       [OriginalType] = N'TIF',\r\n"
+              "       [OriginalPath] = N'D:\\O''B.tif'\r\n WHERE [TrackReference] = 9\r\n   AND [Worker] = N'w'");
+    EXPECT_NE(sql.recordOriginal("9", "w", 0, "TIF", std::nullopt)
+                  .find("[Pages] = null,\r\n       [OriginalType] = N'TIF',\r\n       [OriginalPath] = null\r\n"),
+              std::string::npos);
 }
 
 TEST(QueueStatements, ADestinationFitsWhenItHasAtMost255Characters) {
@@ -117,9 +137,9 @@ TEST(QueueStatements, TheClosedMattersFillDiffersFromTheOpenOneOnlyInItsHostTabl
     ASSERT_NE(fill.find(open), std::string::npos);
     fill.replace(fill.find(open), open.size(), closed);
     EXPECT_EQ(fill, sql.fillClosed);
-    // 27 lines, the last without a line end; the type is stored in three letters and a path
-    // wider than the column is left out.
-    EXPECT_EQ(std::count(sql.fillOpen.begin(), sql.fillOpen.end(), '\n'), 26);
+    // 30 lines, the last without a line end; the type is stored in three letters, and a path
+    // the column would not hold unchanged is left out.
+    EXPECT_EQ(std::count(sql.fillOpen.begin(), sql.fillOpen.end(), '\n'), 29);
     EXPECT_NE(sql.fillOpen.find("\r\nselect DA.[TrackReference],\r\n"
                                 "       case UPPER(RTrim(DA.[Type]))\r\n"
                                 "            WHEN 'TIFF' Then 'TIF'\r\n"
@@ -127,7 +147,47 @@ TEST(QueueStatements, TheClosedMattersFillDiffersFromTheOpenOneOnlyInItsHostTabl
                                 "            ELSE IsNull(LEFT(UPPER(RTrim(DA.[Type])), 3), '') END As [Type],\r\n"),
               std::string::npos);
     EXPECT_TRUE(sql.fillOpen.ends_with("\r\n where DS.[TrackReference] is null\r\n"
-                                       "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)"));
+                                       "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)" +
+                                       kSurvivesFilePath));
+}
+
+// SQL Server keeps FilePath as char(255) in the database's code page, where a letter outside it
+// becomes "?": such a path would name another file, or none. The fill leaves it out and the
+// cycle counts it, comparing the path with what the column gives back as Unicode bytes, so that
+// neither case nor accents are folded.
+TEST(QueueStatements, AHostPathTheQueueWouldChangeIsLeftOutAndCounted) {
+    const QueueStatements& sql = SqlServerStatements();
+    EXPECT_EQ(sql.unstorablePaths,
+              "select count(1) As Total\r\n"
+              "  from (select [TrackReference], [FilePath] from [dbo].[DiaryAttachments]\r\n"
+              "        union all\r\n"
+              "        select [TrackReference], [FilePath] from [dbo].[CloseDiaryAttachments]) DA\r\n"
+              "       left outer join [dbo].[DASearchable] DS\r\n"
+              "                    ON DS.[TrackReference] = DA.[TrackReference]\r\n"
+              " where DS.[TrackReference] is null\r\n"
+              "   and LEN(DA.[FilePath]) <= 255\r\n"
+              "   and Convert(varbinary(510), RTrim(Convert(nvarchar(255), DA.[FilePath])))\r\n"
+              "    <> Convert(varbinary(510), RTrim(Convert(nvarchar(255), Convert(char(255), DA.[FilePath] COLLATE "
+              "DATABASE_DEFAULT))))");
+    EXPECT_TRUE(sql.fillClosed.ends_with(kSurvivesFilePath));
+}
+
+// A requeued row gets back the type and path its side row kept, where it kept them.
+TEST(QueueStatements, TheRequeueRestoresTheOriginalsWordForWord) {
+    const RequeueStatements sql = SqlServerRequeue(RowsOfTypes(RowsOfStatus(5), {"TIF", "O'K"}));
+    EXPECT_EQ(sql.requeue,
+              "UPDATE [dbo].[DASearchable]\r\n"
+              "   SET FilePath = CASE WHEN (SELECT W.OriginalType From [dbo].[DASearchableWork] W WHERE W.TrackReference = "
+              "[DASearchable].TrackReference) is null THEN FilePath\r\n"
+              "                       ELSE (SELECT W.OriginalPath From [dbo].[DASearchableWork] W WHERE "
+              "W.TrackReference = [DASearchable].TrackReference) END,\r\n"
+              "       Type = COALESCE((SELECT W.OriginalType From [dbo].[DASearchableWork] W WHERE W.TrackReference = "
+              "[DASearchable].TrackReference), Type),\r\n"
+              "       Processed = 0\r\n"
+              " WHERE Processed <> 0 AND Processed = 5 AND UPPER(RTrim(Type)) IN ('TIF', 'O''K')");
+    EXPECT_TRUE(SqlServerRequeue(RowsNamed({12, 14})).rowStates.ends_with(
+        " WHERE DS.TrackReference IN (SELECT TrackReference From [dbo].[DASearchable] WHERE TrackReference IN (12, 14))"));
+    EXPECT_EQ(RowsOfTypes(RowsOfStatus(2), {}), "Processed = 2 AND Type <> 'PDF' AND 1 = 0");
 }
 
 // The set-up statements, every line with its leading blanks.

@@ -41,6 +41,29 @@ TEST(ConnectionString, EmptyValuesStayEmptyAndOddValuesReachTheDriverWhole) {
               "TDS_Version=7.4");
 }
 
+// A value that could end early and add a key of its own (a password file's line above all)
+// reaches the driver whole, in braces.
+TEST(ConnectionString, NoValueCanAddAKeyOfItsOwn) {
+    struct Case {
+        std::string password, braced;
+    };
+    const Case cases[] = {
+        {"S3cretPw;Data Source=x", "{S3cretPw;Data Source=x}"},
+        {"pw}x;Server=evil", "{pw}}x;Server=evil}"},
+        {"{pw}", "{{pw}}}"},
+        {" pw ", "{ pw }"},
+        {"p=w", "p=w"},
+    };
+    for (const Case& c : cases) {
+        const OdbcTarget target =
+            TranslateConnectionString(BuildConnectionString("dbhost", "Practice", {"svc", c.password, false, ""}), "");
+        EXPECT_EQ(target.server, "dbhost") << c.password;
+        EXPECT_EQ(target.password, c.password);
+        EXPECT_EQ(target.connectionString, "Driver={FreeTDS};Server=dbhost;Database=Practice;UID=svc;PWD=" + c.braced +
+                                               ";ClientCharset=UTF-8;TDS_Version=7.4");
+    }
+}
+
 TEST(ConnectionString, ZrtIniMayNameAnotherDriver) {
     EXPECT_EQ(Translated("h", "d", "ODBC Driver 18 for SQL Server"),
               "Driver={ODBC Driver 18 for SQL Server};Server=h;Database=d;UID=pellmoor;PWD=7owl3;ClientCharset=UTF-8");

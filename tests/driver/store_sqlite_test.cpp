@@ -76,6 +76,33 @@ TEST(SqliteStore, StatementErrorsCarryTheDatabasesMessage) {
     EXPECT_THROW(connection->execute("SELECT 1"), DbError);
 }
 
+TEST(SqliteStore, NetworkFileSystemsAreToldFromLocalOnes) {
+    // Network ones by name; ext4, XFS and tmpfs are local.
+    const std::pair<std::uint32_t, std::optional<std::string>> cases[] = {
+        {0x6969, "NFS"}, {0x517B, "SMB"}, {0xFE534D42, "SMB2"}, {0xFF534D42, "CIFS"}, {0x00C36400, "Ceph"},
+        {0xEF53, std::nullopt}, {0x58465342, std::nullopt}, {0x01021994, std::nullopt},
+    };
+    for (const auto& [type, name] : cases) EXPECT_EQ(driver::NetworkFileSystemName(type), name) << std::hex << type;
+    EXPECT_EQ(driver::NetworkFileSystemName(*driver::StatfsType(ScratchDir().str())), std::nullopt);
+}
+
+// Machines sharing one SQLite file over NFS would corrupt the queue: it is never opened there.
+TEST(SqliteStore, ADatabaseOnANetworkFileSystemIsRefusedWithTheFix) {
+    HostDatabase host;
+    SqliteConnection connection(host.file(), SqliteConnection::kDefaultBusyTimeoutMs, driver::DbAccess::ReadWrite,
+                                [](const std::string&) { return std::optional<std::uint32_t>(0x6969); });
+    try {
+        connection.open();
+        FAIL() << "opened a database on NFS";
+    } catch (const DbError& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find(host.file()), std::string::npos) << message;
+        for (const char* part : {"network file system (NFS)", "fix: ", "SQL Server"})
+            EXPECT_NE(message.find(part), std::string::npos) << message;
+    }
+    EXPECT_FALSE(connection.isOpen());
+}
+
 TEST(SqliteStore, TheDatabaseFileIsTakenRelativeToTheDataFolder) {
     driver::CycleConfig config;
     config.dataFolder = "/srv/kvo data";

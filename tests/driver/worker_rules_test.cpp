@@ -63,6 +63,12 @@ TEST(WorkerRules, TheWalksTextsNameTheRowAndItsOutcome) {
     EXPECT_FALSE(ConvertedDestination("status 2, not found"));
     EXPECT_FALSE(OutcomeOfReportLine(RowReportLine("{12}", "/docs/other.tif", converted, 1), path));
     EXPECT_FALSE(OutcomeOfReportLine("KVOProcess: S4 failed: " + path + ": locked", path));
+
+    // A path with a line break is named and reported in its printable form.
+    const std::string broken = "/docs/a\nb.tif";
+    const auto attachment = AttachmentOfRowText(StartOfRowText(1, 1, broken));
+    ASSERT_EQ(attachment, "/docs/a<0A>b.tif");
+    EXPECT_EQ(OutcomeOfReportLine(RowReportLine("3", broken, "status 2, not found", 3), *attachment), "status 2, not found");
 }
 
 TEST(WorkerRules, TheProgressLineCountsRatesAndEstimates) {

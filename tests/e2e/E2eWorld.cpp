@@ -1,10 +1,16 @@
 #include "E2eWorld.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "driver/store/SqliteConnection.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
+
+extern char** environ;
 
 namespace kvo::test {
 namespace {
@@ -118,6 +124,20 @@ int E2eWorld::runOnce(std::string* stderrText) const {
                                              ShellQuoted(errors.string()) + "; echo $?");
     if (stderrText) *stderrText = ReadFile(errors);
     return std::stoi(output);
+}
+
+pid_t E2eWorld::startOnce(const fs::path& stderrFile) const {
+    std::string program = (app / "KVOProcess").string(), once = "--once";
+    char* argv[] = {program.data(), once.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ) != 0) pid = 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
 }
 
 std::vector<std::string> E2eWorld::tempFiles() const {

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 #include "support/PdfTools.h"
@@ -42,6 +43,9 @@ public:
     // Runs `KVOProcess --once` without a display; gives its exit status, with its standard
     // error kept in stderrText.
     int runOnce(std::string* stderrText = nullptr) const;
+    // Starts `KVOProcess --once` without a display and without waiting; its standard error goes
+    // to `stderrFile`. Gives the process id (0 when it cannot start).
+    pid_t startOnce(const fs::path& stderrFile) const;
 
     // Names left in the work folder.
     std::vector<std::string> tempFiles() const;

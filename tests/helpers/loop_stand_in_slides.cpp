@@ -2,7 +2,8 @@
 // that name in a temporary application folder. For each order in TEMP/KVOFile.xml still marked
 // "0" it:
 //   - sleeps LOOP_SLIDES_SLEEP_MS milliseconds first (a long conversion),
-//   - appends the order's `name` and a line feed to the file LOOP_SLIDES_LOG,
+//   - appends the order's `name` and a line feed to the file LOOP_SLIDES_LOG (and a line naming
+//     KVO_DB_PASSWORD when that is in its environment),
 //   - copies LOOP_SLIDES_RESULTS/{base}.pdf, when that file exists, to TEMP/{base}.pdf (the
 //     pipeline's result; a missing file there means "no result"),
 //   - marks the order "1" and saves KVOFile.xml, as the real pipeline does.
@@ -50,7 +51,8 @@ int main() {
         if (file.attribute("processed") != "0") continue;
         const std::string name = file.attribute("name").value_or("");
         if (const std::string log = Env("LOOP_SLIDES_LOG"); !log.empty())
-            std::ofstream(log, std::ios::app) << name << '\n';
+            std::ofstream(log, std::ios::app) << name << '\n'
+                                              << (std::getenv("KVO_DB_PASSWORD") ? "KVO_DB_PASSWORD inherited\n" : "");
         PlaceResult(name);
         file.setAttribute("processed", "1");
         order.save(orderPath);

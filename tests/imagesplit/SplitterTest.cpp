@@ -12,6 +12,7 @@
 #include "imagesplit/TestImages.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
+#include "shared/xml/HandOff.h"
 #include "shared/xml/XmlDocument.h"
 #include "support/TestSupport.h"
 
@@ -206,26 +207,31 @@ TEST_F(Splitter, AFileNoLibraryCanReadEndsDoneWithoutPages) {
     }
 }
 
-TEST_F(Splitter, ACopyLeftBesideAnUnreadableFileIsSplitUnderTheFirstBaseName) {
+// Neither a user's file named like a copy beside the attachment nor another row's copy left in
+// the work folder is taken for this attachment's pages.
+TEST_F(Splitter, NoCopyButTheRunsOwnIsSplit) {
     const fs::path source = docs / "fax.g3n";
     WriteFile(source, "unreadable fax");
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20)}, (docs / "fax.g3n.TIFF").string());
-    const std::string copy = ReadFile(docs / "fax.g3n.TIFF");
-    WriteFile(docs / test::LeftoverTemporaryName("fax.g3n.TIFF"), "left by a killed run");
+    const std::string usersFile = ReadFile(docs / "fax.g3n.TIFF");
+    image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20)}, (temp / "KVOOCR.tif").string());
     WriteOrder(source);
     Run();
 
     EXPECT_EQ(Processed(), "1");
-    EXPECT_EQ(ImagePaths(), std::vector<std::string>{Page("fax000000.bmp")});
-    EXPECT_EQ(ReadFile(Page("fax000000.bmp.xml")), kLayout);
-    EXPECT_EQ(ReadFile(docs / "fax.g3n.TIFF"), copy);
+    EXPECT_TRUE(ImagePaths().empty());
+    EXPECT_EQ(ReadFile(docs / "fax.g3n.TIFF"), usersFile);
     EXPECT_EQ(Entries(docs), (std::vector<std::string>{"fax.g3n", "fax.g3n.TIFF"}));
+    EXPECT_FALSE(fs::exists(temp / "KVOOCR.tif"));
 }
 
+// The engine's copy goes into the work folder: a user's own file of the copy's old name beside
+// the attachment stays as it was.
 TEST_F(Splitter, PagesWithoutAnyOcrResultAreSplitAgainFromTheEngineCopyAndListedOnce) {
     fs::remove(layout);  // the OCR program leaves no layout document
     const fs::path source = docs / "nolayout.tif";
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(700, 900, 40)}, source.string());
+    WriteFile(docs / "nolayout.tif.TIFF", "a user's own file");
     WriteOrder(source);
     Run();
 
@@ -237,6 +243,8 @@ TEST_F(Splitter, PagesWithoutAnyOcrResultAreSplitAgainFromTheEngineCopyAndListed
     EXPECT_EQ(test::ReadBmp(second).width, 700);
     EXPECT_FALSE(fs::exists(first + ".xml"));
     EXPECT_EQ(Entries(docs), (std::vector<std::string>{"nolayout.tif", "nolayout.tif.TIFF"}));
+    EXPECT_EQ(ReadFile(docs / "nolayout.tif.TIFF"), "a user's own file");
+    EXPECT_TRUE(fs::exists(temp / "KVOOCR.tif"));
 }
 
 TEST_F(Splitter, AnOrderAlreadyDoneOrWithoutMarkIsLeftAlone) {
@@ -269,9 +277,9 @@ TEST_F(Splitter, StalePagesAreRemovedByTheLiteralBaseNameAndAPageLabel) {
 
     EXPECT_EQ(ImagePaths(), std::vector<std::string>{Page("it's a*b000000.bmp")});
     // "it's a*bold.bmp" only shares the prefix: it is no page of this attachment.
-    EXPECT_EQ(Entries(temp), (std::vector<std::string>{"KVOCurr.xml", "KVOOCR.bmp", "KVOOCR.mdi.xml", "it's a*b.bmp.xml",
-                                                       "it's a*b000000.bmp", "it's a*b000000.bmp.xml", "it's a*bold.bmp",
-                                                       "it's axb1.bmp", "other.bmp"}));
+    EXPECT_EQ(Entries(temp), (std::vector<std::string>{"KVOCurr.xml", "KVOOCR.bmp", "KVOOCR.mdi.xml", "KVORoom.txt",
+                                                       "it's a*b.bmp.xml", "it's a*b000000.bmp", "it's a*b000000.bmp.xml",
+                                                       "it's a*bold.bmp", "it's axb1.bmp", "other.bmp"}));
 }
 
 TEST_F(Splitter, AnAttachmentInTempUnderTheBaseNameIsNotTakenForAStaleBitmap) {
@@ -291,18 +299,24 @@ TEST_F(Splitter, AnAttachmentInTempUnderTheBaseNameIsNotTakenForAStaleBitmap) {
     EXPECT_EQ(ReadFile(Page("Scan000000.bmp.xml")), kLayout);
 }
 
-TEST_F(Splitter, ANameNearTheFileSystemLimitStillGivesItsPage) {
-    const std::string base(236, 'n');  // the page's ".bmp.xml" copy has 250 characters
+// A 249-byte name: the page files' names keep its first bytes and a digest, within 255 bytes.
+TEST_F(Splitter, ANameNearTheFileSystemLimitStillGivesItsPages) {
+    std::string base;
+    while (base.size() < 243) base += "Ä";
+    base += "n";
     const fs::path source = docs / (base + ".tif");
-    image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20)}, source.string());
+    ASSERT_EQ(source.filename().string().size(), 249u);
+    image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(600, 800, 40)}, source.string());
     WriteOrder(source);
     Run();
 
-    EXPECT_EQ(ImagePaths(), std::vector<std::string>{Page(base + "000000.bmp")});
-    EXPECT_EQ(ReadFile(Page(base + "000000.bmp.xml")), kLayout);
+    const std::string workBase = handoff::BaseName(source.string());
+    EXPECT_EQ(ImagePaths(), (std::vector<std::string>{Page(workBase + "000000.bmp"), Page(workBase + "000001.bmp")}));
+    EXPECT_EQ(ReadFile(Page(workBase + "000001.bmp.xml")), kLayout);
+    for (const std::string& name : Entries(temp)) EXPECT_LE(name.size(), 255u) << name;
 }
 
-TEST_F(Splitter, APageThatCannotBeWrittenEndsTheRunWithoutAPageListInEitherPass) {
+TEST_F(Splitter, APageThatCannotBeWrittenEndsTheRunWithoutAPageList) {
     const fs::path source = docs / "stop.tif";
     image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(600, 800, 40)}, source.string());
     fs::create_directory(temp / "stop000001.bmp");  // no file can take this name
@@ -313,18 +327,8 @@ TEST_F(Splitter, APageThatCannotBeWrittenEndsTheRunWithoutAPageListInEitherPass)
     EXPECT_EQ(ReadFile(temp / "KVOCurr.xml"), before);
     EXPECT_TRUE(fs::exists(temp / "stop000000.bmp.xml"));
     EXPECT_EQ(OcrRuns().size(), 1u);
-    EXPECT_EQ(Entries(docs), std::vector<std::string>{"stop.tif"});  // no fallback
+    EXPECT_FALSE(fs::exists(temp / "KVOOCR.tif"));  // no fallback
     for (const std::string& name : Entries(temp)) EXPECT_NE(name[0], '.') << name;
-
-    // In the second pass, over the copy of an unreadable fax, just the same.
-    WriteFile(docs / "fax.g3n", "unreadable fax");
-    image::WriteMultiPageTiff({test::BilevelPage(600, 800, 20), test::BilevelPage(600, 800, 40)},
-                              (docs / "fax.g3n.TIFF").string());
-    fs::create_directory(temp / "fax000001.bmp");
-    WriteOrder(docs / "fax.g3n");
-    const std::string faxOrder = ReadFile(temp / "KVOCurr.xml");
-    Run();
-    EXPECT_EQ(ReadFile(temp / "KVOCurr.xml"), faxOrder);
 }
 
 }  // namespace

@@ -30,12 +30,13 @@ protected:
 
 TEST_F(CleanUpTest, PageWorkFilesGoWithoutRegardToCaseAndTheResultTakesTheBaseName) {
     Create({"Scan1.bmp", "Scan1.bmp.xml", "Scan1.bmp.doc", "scan000002.BMP", "Scanner7.bmp", "Scanner7.bmp.xml",
-            "Other1.bmp", "Other1.bmp.xml", "Scan1.png", "KVOOCR.bmp", "KVOOCR.mdi", "KVOOCR.mdi.xml", "KVOOCR.pdf",
-            "KVOOCR.doc", "KVOCurr.xml"});
+            "Other1.bmp", "Other1.bmp.xml", "Scan1.png", "KVOOCR.bmp", "KVOOCR.tif", "KVORoom.txt", "KVOOCR.mdi",
+            "KVOOCR.mdi.xml", "KVOOCR.pdf", "KVOOCR.doc", "KVOCurr.xml"});
     KVOProcessSlidesMod::CleanUp("Scan", "/docs/Scan.tif");
 
-    // Scanner7 only shares the prefix: another attachment's file; the next page overwrites KVOOCR.bmp.
-    EXPECT_THAT(Left(), ElementsAre("KVOCurr.xml", "KVOOCR.bmp", "Other1.bmp", "Other1.bmp.xml", "Scan.pdf", "Scan1.png",
+    // Scanner7 only shares the prefix: another attachment's file. Nothing of the client's pages
+    // stays: not the last page's picture, not the engine's copy of the attachment.
+    EXPECT_THAT(Left(), ElementsAre("KVOCurr.xml", "Other1.bmp", "Other1.bmp.xml", "Scan.pdf", "Scan1.png",
                                     "Scanner7.bmp", "Scanner7.bmp.xml"));
     EXPECT_EQ(ReadFile(temp_ / "Scan.pdf"), "KVOOCR.pdf");
 }

@@ -1,4 +1,5 @@
 #include "shared/platform/WholeFile.h"
+#include "shared/platform/ProcessIdentity.h"
 
 #include "support/TestSupport.h"
 
@@ -46,48 +47,67 @@ TEST(WholeFile, NothingIsVisibleBeforeTheCommitAndNothingIsLeftWithoutOne) {
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"Scan.PDF"});
 }
 
+// A writer is judged by its process id only where that id means the same process: on this
+// machine, in this boot and PID namespace, and only while it has the start the name records.
 TEST(WholeFile, OnlyOurOwnLeftoversAreRemoved) {
     ScratchDir dir;
     // A writer that died: a child that made a temporary and ended without committing.
     const pid_t child = fork();
     if (child == 0) {
-        auto* left = new WholeFileWriter((dir.path() / "Letter.PDF.PDF").string());
-        left->write("half", 4);
+        new WholeFileWriter((dir.path() / "Letter.PDF.PDF").string());
         _exit(0);
     }
     waitpid(child, nullptr, 0);
     WholeFileWriter live((dir.path() / "Live.pdf").string());
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    const std::string otherHostsOld = ".x.pdf.kvotmp.elsewhere.example.12.0";
-    const std::string otherHostsNew = ".y.pdf.kvotmp.elsewhere.example.12.0";
-    for (const std::string& name : {otherHostsOld, otherHostsNew, std::string(".client.tmp"), std::string("a.kvotmp.b.1.2"),
-                                    std::string(".z.pdf.kvotmp.") + host + ".notapid.3"})
-        WriteFile(dir.path() / name, "x");
-    const auto old = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - kLongestRun - std::chrono::hours(1));
-    const utimbuf times{old, old};
-    utime((dir.path() / otherHostsOld).c_str(), &times);
-    // A writer's id given since to a process that started after the temporary's last write.
+    // A process alive now under an id another writer may have had.
     const pid_t later = fork();
     if (later == 0) {
         pause();
         _exit(0);
     }
-    const std::string reused = std::string(".r.pdf.kvotmp.") + host + "." + std::to_string(later) + ".0";
-    WriteFile(dir.path() / reused, "x");
-    const auto hourAgo = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - std::chrono::hours(1));
-    const utimbuf earlier{hourAgo, hourAgo};
-    utime((dir.path() / reused).c_str(), &earlier);
+    const ProcessIdentity me = ThisProcess();
+    const auto name = [&](const std::string& file, const ProcessIdentity& writer) {
+        return "." + file + ".kvotmp." + writer.host + "." + writer.boot + "." + writer.pidNamespace + "." +
+               std::to_string(writer.start) + "." + std::to_string(writer.pid) + ".0";
+    };
+    ProcessIdentity reused = me, otherNamespace = me, otherBoot = me, otherHost = me;
+    reused.pid = later;  // started at another tick than the writer
+    otherNamespace.pidNamespace = "1";
+    otherNamespace.pid = child;
+    otherBoot.boot = "00000000";
+    otherBoot.pid = child;
+    otherHost.host = "elsewhere.example";
+    struct Case {
+        std::string name;
+        bool old;
+        bool removed;
+    };
+    const Case cases[] = {
+        {name("r.pdf", reused), false, true},
+        {name("n.pdf", otherNamespace), false, false},
+        {name("b.pdf", otherBoot), false, false},
+        {name("h.pdf", otherHost), false, false},
+        {name("o.pdf", otherHost), true, true},
+        {"." + std::string("e.pdf.kvotmp.") + me.host + "." + std::to_string(child) + ".0", false, false},  // earlier form
+        {"." + std::string("f.pdf.kvotmp.") + me.host + "." + std::to_string(child) + ".0", true, true},
+        {".client.tmp", true, false},
+        {"a.kvotmp.b.1.2", true, false},
+        {".z.pdf.kvotmp." + me.host + ".notapid.3", true, false},
+    };
+    const auto old = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - kLongestRun - std::chrono::hours(1));
+    for (const Case& c : cases) {
+        WriteFile(dir.path() / c.name, "x");
+        const utimbuf times{old, old};
+        if (c.old) utime((dir.path() / c.name).c_str(), &times);
+    }
 
-    EXPECT_EQ(RemoveStaleTemporaries(dir.str()), 3);
+    EXPECT_EQ(RemoveStaleTemporaries(dir.str()), 4);
     kill(later, SIGKILL);
     waitpid(later, nullptr, 0);
     const std::vector<std::string> left = Names(dir.path());
     EXPECT_EQ(std::count_if(left.begin(), left.end(), [](const std::string& n) { return n.starts_with(".Letter"); }), 0);
-    EXPECT_EQ(std::count(left.begin(), left.end(), otherHostsOld), 0);
-    EXPECT_EQ(std::count(left.begin(), left.end(), otherHostsNew), 1);
     EXPECT_EQ(std::count(left.begin(), left.end(), fs::path(live.temporaryPath()).filename().string()), 1);
-    EXPECT_EQ(left.size(), 5u);
+    for (const Case& c : cases) EXPECT_EQ(std::count(left.begin(), left.end(), c.name), c.removed ? 0 : 1) << c.name;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 // Small real PDFs written by the tests, object by object.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -10,5 +11,9 @@ namespace kvo::test {
 // the file); `trailerExtra` into the trailer dictionary (e.g. "/Info 4 0 R").
 std::string AssemblePdf(const std::vector<std::string>& objects, const std::string& afterHeader = "",
                         const std::string& trailerExtra = "");
+
+// A small PDF of one page whose content names one deflated stream of `inflatedBytes` blanks
+// `times` times: a reader that inflates it all at once needs inflatedBytes * times of memory.
+std::string InflationBombPdf(std::size_t inflatedBytes, int times);
 
 }  // namespace kvo::test

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "shared/platform/WholeFile.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <sys/wait.h>
@@ -73,12 +75,16 @@ fs::path CorpusDir() { return KVO_CORPUS_DIR; }
 fs::path SourceDir() { return KVO_SOURCE_DIR; }
 
 std::string LeftoverTemporaryName(const std::string& fileName) {
+    // A writer that ends without committing or cleaning up, as a killed one does.
+    ScratchDir folder("kvo-leftover");
     const pid_t writer = fork();
-    if (writer == 0) _exit(0);
+    if (writer == 0) {
+        new WholeFileWriter((folder.path() / fileName).string(), Durability::Plain);
+        _exit(0);
+    }
     waitpid(writer, nullptr, 0);
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    return "." + fileName + ".kvotmp." + host + "." + std::to_string(writer) + ".0";
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder.path())) return entry.path().filename();
+    throw std::runtime_error("no temporary was left for " + fileName);
 }
 
 }  // namespace kvo::test

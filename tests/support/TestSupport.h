@@ -47,10 +47,11 @@ std::string ReadFile(const fs::path& file);
 // executable. Returns the new path.
 fs::path InstallProgram(const fs::path& program, const fs::path& folder, const std::string& name);
 
-// Paths of the build: deliverable programs, test helper programs, the shared corpus.
-// The hidden name a whole-file writer of this host gives `fileName`, as one whose writing
+// The hidden name a whole-file writer on this machine gives `fileName`, as one whose writing
 // process has ended leaves it behind.
 std::string LeftoverTemporaryName(const std::string& fileName);
+
+// Paths of the build: deliverable programs, test helper programs, the shared corpus.
 
 fs::path BinDir();
 fs::path HelperDir();

@@ -1,9 +1,14 @@
 #include "shared/xml/HandOff.h"
 
+#include "shared/ShellModule.h"
+#include "shared/platform/FileSearch.h"
+#include "shared/platform/WorkFolders.h"
 #include "shared/xml/XmlDocument.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,6 +29,14 @@ TEST(HandOffNames, BaseNameAndExtension) {
     EXPECT_EQ(BaseName("/srv/docs/"), "");
     EXPECT_EQ(BaseName("/srv/D:\\Docs\\Scan.tif"), "D:\\Docs\\Scan") << "a backslash is an ordinary character";
     EXPECT_EQ(BaseName("/srv/Müller Brief.tif"), "Müller Brief");
+    // A name too long for its page files' suffixes keeps whole characters and gains a digest.
+    const std::string longName = std::string(182, 'a') + "é" + std::string(60, 'b');
+    const std::string shortened = BaseName("/srv/" + longName + ".tif");
+    EXPECT_EQ(shortened.size(), kMostBaseBytes - 1) << "the cut steps back before the two-byte é";
+    EXPECT_EQ(shortened.substr(0, 182), std::string(182, 'a'));
+    EXPECT_EQ(shortened[182], '~');
+    EXPECT_NE(BaseName("/srv/" + longName + "c.tif"), shortened) << "names that begin alike still differ";
+    EXPECT_EQ(BaseName("/srv/" + std::string(200, 'x') + ".tif"), std::string(200, 'x'));
 
     EXPECT_EQ(UpperExtension("/srv/docs/Scan.tif"), "TIF");
     EXPECT_EQ(UpperExtension("/srv/docs/Scan.g3n"), "G3N");
@@ -109,6 +122,53 @@ TEST(HandOffFileOrder, WritesOneFileWithNameThenProcessedAndReplacesTheOldOrder)
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].attribute("name"), path);
     EXPECT_EQ(files[0].attribute("processed"), "0");
+}
+
+TEST(HandOffRoom, ADocumentLargerThanTheWholeFolderNeverFitsOneLackingRoomNowIsTheMachines) {
+    constexpr std::uint64_t MB = 1 << 20;
+    const struct {
+        std::uint64_t bytes, runTotal;
+        RoomFacts facts;
+        Room room;
+    } cases[] = {
+        {10 * MB, 10 * MB, {.freeBytes = 100 * MB, .totalBytes = 1000 * MB}, Room::Enough},
+        {10 * MB, 10 * MB, {.freeBytes = 70 * MB, .totalBytes = 1000 * MB}, Room::LackingNow},  // the margin
+        {10 * MB, 10 * MB, {.freeBytes = 100 * MB, .totalBytes = 1000 * MB, .othersToWrite = 30 * MB}, Room::LackingNow},
+        {10 * MB, 900 * MB, {.freeBytes = 100 * MB, .totalBytes = 1000 * MB}, Room::Enough},
+        {10 * MB, 1001 * MB, {.freeBytes = 1000 * MB, .totalBytes = 1000 * MB}, Room::NeverEnough},
+        {163840 * MB, 163840 * MB, {.freeBytes = 50000 * MB, .totalBytes = 100000 * MB}, Room::NeverEnough},
+    };
+    for (const auto& c : cases) EXPECT_EQ(JudgeRoom(c.bytes, c.runTotal, c.facts), c.room) << c.bytes << " " << c.runTotal;
+}
+
+// What other chains on the same TEMP have reserved counts until they have written it, and only
+// while their folder is held; this chain's reservations add up over the run.
+TEST(HandOffRoom, TheRoomCheckCountsWhatOtherChainsAreAboutToWrite) {
+    ScratchDir dir;
+    for (const char* folder : {"worker-1", "worker-2", "worker-3"}) std::filesystem::create_directory(dir / folder);
+    test::WriteFile(dir / "worker-1" / kRoomReservedName, std::to_string(100 << 20));
+    test::WriteFile(dir / "worker-1" / "page1.bmp", "");
+    std::filesystem::resize_file(dir / "worker-1" / "page1.bmp", 30 << 20);
+    test::WriteFile(dir / "worker-2" / kRoomReservedName, std::to_string(1 << 30));  // its worker died
+    test::WriteFile(dir / kRoomReservedName, std::to_string(1 << 30));               // no lone driver runs
+    const int held = HoldFolder((dir / "worker-1").string());
+    ASSERT_GE(held, 0);
+    // 100 MB reserved, 30 MB and the reservation's own nine bytes written.
+    EXPECT_EQ(OthersToWrite((dir / "worker-3").string()), (70u << 20) - 9);
+    close(held);
+    EXPECT_EQ(OthersToWrite((dir / "worker-3").string()), 0u);
+
+    EnvVar temp("TEMP", (dir / "worker-3").string());
+    EnsureRoomForPageBitmaps(1 << 20, "page 1");
+    EnsureRoomForPageBitmaps(2 << 20, "page 2");
+    EXPECT_EQ(ReadFile(dir / "worker-3" / kRoomReservedName), std::to_string(3 << 20));
+    try {
+        EnsureRoomForPageBitmaps(*TotalBytesIn(dir.str()), "the page bitmaps of Huge.pdf");
+        ADD_FAILURE() << "a document larger than the whole file system was taken";
+    } catch (const TooLargeForWork& error) {
+        EXPECT_NE(std::string(error.what()).find("more than its whole file system holds"), std::string::npos)
+            << error.what();
+    }
 }
 
 TEST(HandOffFileOrder, MissingTempFolderIsAnError) {

@@ -1,0 +1,66 @@
+#include "driver/JournalLog.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <iostream>
+
+namespace kvo::driver {
+
+namespace {
+
+bool StartsWith(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
+
+// Reads a decimal number that fills `text` exactly.
+bool ParseWhole(std::string_view text, unsigned long long& value) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+bool StandardErrorIsJournal() {
+    const char* journalStream = std::getenv("JOURNAL_STREAM");
+    struct stat file {};
+    return journalStream && fstat(STDERR_FILENO, &file) == 0 &&
+           IsJournalStream(journalStream, file.st_dev, file.st_ino);
+}
+
+}  // namespace
+
+LogPriority OutcomePriority(std::string_view outcome) {
+    if (StartsWith(outcome, "status 5")) return LogPriority::Error;
+    if (StartsWith(outcome, "left pending") || StartsWith(outcome, "nothing recorded")) return LogPriority::Warning;
+    if (StartsWith(outcome, "status 2, not found")) return LogPriority::Notice;
+    return LogPriority::Info;
+}
+
+bool IsJournalStream(std::string_view journalStream, unsigned long long device, unsigned long long inode) {
+    const auto colon = journalStream.find(':');
+    unsigned long long streamDevice = 0, streamInode = 0;
+    return colon != std::string_view::npos && ParseWhole(journalStream.substr(0, colon), streamDevice) &&
+           ParseWhole(journalStream.substr(colon + 1), streamInode) && streamDevice == device &&
+           streamInode == inode;
+}
+
+std::string WithPriority(LogPriority priority, std::string_view text) {
+    const std::string prefix = "<" + std::to_string(static_cast<int>(priority)) + ">";
+    std::string prefixed = prefix;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        prefixed += text[i];
+        if (text[i] == '\n' && i + 1 < text.size()) prefixed += prefix;
+    }
+    return prefixed;
+}
+
+std::string ForStandardError(LogPriority priority, std::string_view text) {
+    // Standard error is the journal for the whole life of the process, or never.
+    static const bool journal = StandardErrorIsJournal();
+    return journal ? WithPriority(priority, text) : std::string(text);
+}
+
+void Report(std::string_view message, LogPriority priority) {
+    std::cerr << ForStandardError(priority, "KVOProcess: " + std::string(message)) << std::endl;
+}
+
+}  // namespace kvo::driver
