@@ -103,7 +103,21 @@ void PlaceLine(const Line& line, double pointsPerUnit, std::vector<PlacedWord>& 
 std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight) {
     const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
     std::vector<PlacedWord> placed;
-    for (const Line& line : LinesOf(words)) PlaceLine(line, pointsPerUnit, placed);
+    for (const Line& line : LinesOf(words)) {
+        const Point first = StartOf(*line.front()), last = EndOf(*line.back());
+        if (std::fabs(last.y - first.y) <= std::fabs(last.x - first.x)) {
+            PlaceLine(line, pointsPerUnit, placed);
+            continue;
+        }
+        // A line running steeper than it runs across (text set upright in a margin) cannot be
+        // written level along its baseline: each of its words fills its own box.
+        for (const LayoutWord* word : line) {
+            LayoutWord upright = *word;
+            upright.baseline.reset();
+            upright.ascent = upright.descent = 0;
+            PlaceLine({&upright}, pointsPerUnit, placed);
+        }
+    }
     return placed;
 }
 

@@ -67,8 +67,9 @@ inline constexpr double kLeastWordGap = 0.1;
 // its first word's start to its last word's end (level when it rises by no more than one unit,
 // the layout's rounding); each word begins where its own stretch of baseline begins and ends
 // where it ends (its box's width when the stretch is missing or empty), short of kLeastWordGap
-// before the next word. Lines come ordered by block, paragraph and line number, their words in
-// the layout's order; words without text are left out.
+// before the next word; the words of a line running steeper than it runs across each fill their
+// own box. Lines come ordered by block, paragraph and line number, their words in the layout's
+// order; words without text are left out.
 std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight);
 
 // The unframed text box of a placed word: as long as the word and as high as its line's reach,

@@ -133,6 +133,14 @@ TEST(TextPlacement, LinesComeInReadingOrderAndWordsWithoutBaselinesFillTheirBoxe
         << "a gap before the next word, for readers to see the break";
     EXPECT_NEAR(placed[0].length, 100 * kPointsPerUnit, 1e-9) << "words apart keep their length";
 
+    // A word set upright (its baseline running down the page) fills its box as well.
+    LayoutWord upright = words[1];
+    upright.baseline = std::array<double, 4>{100, 500, 100, 600};
+    upright.ascent = 30;
+    const PlacedWord standing = PlaceWords({upright}, kA4Width, kA4Height).front();
+    EXPECT_NEAR(standing.y, 540 * kPointsPerUnit, 1e-9);
+    EXPECT_NEAR(standing.length, 100 * kPointsPerUnit, 1e-9);
+
     // Without a baseline and the line's reach, a word stands on its box's bottom edge and fills
     // its box; layout units map onto any shown page by the fit of 2480 x 3507 units.
     for (const auto& [width, height, perUnit] : {std::tuple{600.0, 1000.0, 1000 / 3507.0}, {800.0, 400.0, 800 / 2480.0}}) {
