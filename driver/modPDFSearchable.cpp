@@ -4,8 +4,6 @@
 
 #include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string_view>
 
@@ -20,6 +18,8 @@
 #include "shared/pdftext/PdfText.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/Text.h"
+#include "shared/platform/WholeFile.h"
 #include "shared/xml/HandOff.h"
 
 namespace kvo::driver {
@@ -41,26 +41,11 @@ constexpr int kGhostscriptPollMs = 5;
 
 void Erase(std::string& text, std::size_t from, std::size_t to) { text.erase(from, to - from); }
 
-std::size_t FindIgnoringCase(const std::string& text, std::string_view what, std::size_t from) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (std::size_t at = from; at + what.size() <= text.size(); ++at) {
-        std::size_t i = 0;
-        while (i < what.size() && lower(text[at + i]) == lower(what[i])) ++i;
-        if (i == what.size()) return at;
-    }
-    return std::string::npos;
-}
-
 // What became of Ghostscript's rewrite: the file to use, or why none may be used.
 struct Rewrite {
     std::optional<std::string> path;
     std::string refusal;
 };
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::string EndedHow(std::optional<int> status) {
     if (!status) return "Ghostscript's end could not be told";
@@ -98,7 +83,7 @@ Rewrite RewriteWithGhostscript(const std::string& ghostscriptFolder, const std::
     if (const std::optional<int> status = ExitStatusOf(ghostscript); status != 0)
         return {std::nullopt, EndedHow(status)};
 
-    const std::optional<int> counted = PagesGhostscriptCounted(ReadWhole(reportPath));
+    const std::optional<int> counted = PagesGhostscriptCounted(ReadWholeFile(reportPath).value_or(""));
     if (!counted) return {std::nullopt, "Ghostscript counted no pages in it"};
     const std::optional<std::string> rewrite = ResolveFile(rewritePath);
     std::string why;

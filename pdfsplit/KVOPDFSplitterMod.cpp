@@ -18,6 +18,7 @@
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/Text.h"
 #include "shared/xml/HandOff.h"
 #include "shared/xml/XmlDocument.h"
 
@@ -36,13 +37,6 @@ constexpr std::uint64_t kNoHeaderRoom = 64 * 1024;
 constexpr const char* kPageDevice = "bmpgray";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
 
 // The run ends without a page list. It runs hidden: the reason goes to the error stream.
 void EndWithoutPages(const std::string& reason) { std::cerr << "KVOPDFSplitter: " << reason << "; no page listed\n"; }

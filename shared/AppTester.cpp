@@ -3,6 +3,7 @@
 #include "shared/ShellModule.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/Text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -114,13 +115,13 @@ void ForEachMatch(const std::string& imageName, const std::function<bool(pid_t, 
 }  // namespace
 
 std::string WithoutExeSuffix(const std::string& name) {
-    if (name.size() >= 4 && NamesEqualIgnoringCase(name.substr(name.size() - 4), ".exe"))
+    if (name.size() >= 4 && EqualsIgnoringCase(name.substr(name.size() - 4), ".exe"))
         return name.substr(0, name.size() - 4);
     return name;
 }
 
 bool ImageNamesMatch(const std::string& a, const std::string& b) {
-    return NamesEqualIgnoringCase(WithoutExeSuffix(a), WithoutExeSuffix(b));
+    return EqualsIgnoringCase(WithoutExeSuffix(a), WithoutExeSuffix(b));
 }
 
 std::optional<std::uint64_t> ProcessStartTicks(pid_t processId) {

@@ -3,6 +3,8 @@
 // literal (N'…'), so a path with letters outside the server's code page is not turned into "?".
 #include "driver/queue/QueueStatements.h"
 
+#include "shared/platform/Text.h"
+
 namespace kvo::driver {
 
 std::string JoinLines(std::initializer_list<std::string_view> lines) {
@@ -23,11 +25,7 @@ std::string DoubleApostrophes(std::string_view path) {
     return quoted;
 }
 
-bool FitsFilePath(std::string_view path) {
-    std::size_t characters = 0;
-    for (char c : path) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return characters <= kFilePathWidth;
-}
+bool FitsFilePath(std::string_view path) { return CharacterCount(path) <= kFilePathWidth; }
 
 namespace {
 
