@@ -9,10 +9,6 @@
 namespace kvo::driver {
 namespace {
 
-bool IsFaxOrTiff(const std::string& upperType) {
-    return upperType == "TIF" || upperType == "TIFF" || upperType == "G3N";
-}
-
 std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
 
 }  // namespace
@@ -26,7 +22,7 @@ static std::optional<int> AttachmentPageCount(const std::string& attachmentPath,
         return pdfFacts->pageCount;
     }
     // The pipeline picks its splitter by the file's extension, the queue by the row's type.
-    if (IsFaxOrTiff(upperType) || IsFaxOrTiff(handoff::UpperExtension(attachmentPath))) {
+    if (IsFramedType(upperType) || IsFramedType(handoff::UpperExtension(attachmentPath))) {
         const int frames = image::RasterFile(attachmentPath).frameCount();
         if (frames < 1) return std::nullopt;
         return frames;

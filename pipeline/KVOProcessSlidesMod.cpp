@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "shared/AppTester.h"
+#include "shared/AttachmentTypes.h"
 #include "shared/ProgramWatch.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
@@ -140,9 +141,11 @@ bool IsOurResult(const std::string& path) {
 }  // namespace
 
 std::optional<ChildProgram> SplitterFor(const std::string& upperExtension) {
-    for (const char* imageType : {"BMP", "JPG", "JPEG", "GIF", "PCX", "TIF", "TIFF", "G3N"})
-        if (upperExtension == imageType) return kTiffSplitter;
-    if (upperExtension == "PDF") return kPdfSplitter;
+    switch (GroupOfType(upperExtension)) {
+        case TypeGroup::Pdf: return kPdfSplitter;
+        case TypeGroup::Image: return kTiffSplitter;
+        case TypeGroup::Other: break;
+    }
     return std::nullopt;
 }
 

@@ -390,18 +390,21 @@ TEST_F(LoopProgram, RequeueLeavesOutWhatCannotConvertAndRedoesAConvertedRowFromI
     world.addDocument("Scan.tif");
     world.planResult("Scan.tif", "graph_ocred.pdf");
     world.addAttachment(2, "DOC", doc("Memo.doc"));
-    world.addAttachment(3, "PNG", doc("Photo.png"));  // the fill gives status 5, the walk converts it
+    world.addAttachment(3, "TIF", doc("Late.tif"));  // no result at first
+    world.addDocument("Late.tif");
+    world.addAttachment(4, "PNG", doc("Photo.png"));  // not converted: the fill gives it status 5
     world.addDocument("Photo.png");
-    world.planResult("Photo.png", "graph_ocred.pdf");
     Program cycle(program, {"--once"}, world.data);
     ASSERT_EQ(cycle.wait(), 0) << cycle.err();
-    ASSERT_EQ(statusCounts(), (std::map<int, int>{{2, 1}, {5, 2}}));
+    ASSERT_EQ(statusCounts(), (std::map<int, int>{{2, 1}, {5, 3}}));
 
     Program byStatus(program, {"--requeue", "5", "--yes"}, world.data);
     EXPECT_EQ(byStatus.wait(), 0) << byStatus.err();
-    EXPECT_EQ(byStatus.out(), "1 row(s) left out: their type is not converted\n1 row(s) put back to pending\n");
+    EXPECT_EQ(byStatus.out(), "2 row(s) left out: their type is not converted\n1 row(s) put back to pending\n");
     EXPECT_EQ(world.status(2), 5);
     EXPECT_EQ(world.status(3), 0);
+    EXPECT_EQ(world.status(4), 5);
+    world.planResult("Late.tif", "graph_ocred.pdf");
 
     Program byReference(program, {"--requeue-ref", "1", "99", "--yes"}, world.data);
     EXPECT_EQ(byReference.wait(), 1);
@@ -414,7 +417,7 @@ TEST_F(LoopProgram, RequeueLeavesOutWhatCannotConvertAndRedoesAConvertedRowFromI
 
     Program again(program, {"--once"}, world.data);
     EXPECT_EQ(again.wait(), 0) << again.err();
-    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, 2}, {5, 1}})) << again.err();
+    EXPECT_EQ(statusCounts(), (std::map<int, int>{{2, 2}, {5, 2}})) << again.err();
     EXPECT_NE(again.err().find("1 " + doc("Scan.tif") + ": status 2, converted to " + doc("Scan.PDF") + " ("),
               std::string::npos)
         << again.err();

@@ -5,13 +5,6 @@
 namespace kvo::driver {
 namespace {
 
-TEST(LoopRules, TypeGroupsCompareTheUpperCaseTypeExactly) {
-    EXPECT_EQ(GroupOfType("PDF"), TypeGroup::Pdf);
-    for (const char* image : {"BMP", "JPG", "JPEG", "GIF", "PNG", "PCX", "TIF", "TIFF", "G3N"})
-        EXPECT_EQ(GroupOfType(image), TypeGroup::Image) << image;
-    for (const char* other : {"pdf", "tif", "DOC", "", "TIF "}) EXPECT_EQ(GroupOfType(other), TypeGroup::Other) << other;
-}
-
 // Only the file name's final extension is touched: images get ".PDF" in its place, PDFs
 // ".PDF.PDF"; a name without one gets the suffix appended; folders are never changed.
 TEST(LoopRules, TheDestinationReplacesOnlyTheFinalExtension) {

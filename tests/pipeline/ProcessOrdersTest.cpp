@@ -23,7 +23,7 @@ using ::testing::IsEmpty;
 namespace mod = KVOProcessSlidesMod;
 
 TEST(SplitterTable, ImageTypesGoToTheImageSplitterAndPdfToThePdfSplitter) {
-    for (const char* type : {"BMP", "JPG", "JPEG", "GIF", "PCX", "TIF", "TIFF", "G3N"}) {
+    for (const char* type : {"BMP", "JPG", "JPEG", "GIF", "TIF", "TIFF", "G3N"}) {
         ASSERT_TRUE(mod::SplitterFor(type)) << type;
         EXPECT_STREQ(mod::SplitterFor(type)->fileName, "KVOTiffSplitter") << type;
         EXPECT_STREQ(mod::SplitterFor(type)->imageName, "KVOTIFFSPLITTER.EXE") << type;
@@ -31,7 +31,7 @@ TEST(SplitterTable, ImageTypesGoToTheImageSplitterAndPdfToThePdfSplitter) {
     ASSERT_TRUE(mod::SplitterFor("PDF"));
     EXPECT_STREQ(mod::SplitterFor("PDF")->fileName, "KVOPDFSplitter");
     EXPECT_STREQ(mod::SplitterFor("PDF")->imageName, "KVOPDFSPLITTER.EXE");
-    for (const char* type : {"", "PNG", "pdf", "TIF ", "DOC", "PDFX"}) EXPECT_FALSE(mod::SplitterFor(type)) << type;
+    for (const char* type : {"", "PNG", "PCX", "pdf", "TIF ", "DOC", "PDFX"}) EXPECT_FALSE(mod::SplitterFor(type)) << type;
 }
 
 TEST_F(PipelineTest, EveryPendingOrderRunsItsSplitterThenTheBuilderAndIsMarkedDone) {
