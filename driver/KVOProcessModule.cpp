@@ -28,6 +28,7 @@
 #include "driver/queue/Requeue.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/Clock.h"
 #include "shared/platform/Paths.h"
 
@@ -38,8 +39,6 @@ bool StopRequested = false;
 namespace {
 
 constexpr const char* kDriverProgram = "KVOProcess";
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
 // After a cycle that found a mapped folder missing during the 18 o'clock hour, the check is
 // not repeated at once.
 constexpr double kMissingFolderPauseSeconds = 60;
@@ -248,7 +247,7 @@ int RunWorker(const Options& options, const std::string& appFolder) {
     WorkerChannel channel(StopRequested, kWorkerEventsFd, config.pathMap);
     const CycleResult result = WalkQueue(config, channel, appFolder, options.cycleStart, *options.worker);
     if (result.exitStatus) return *result.exitStatus;
-    return result.waitFor18 ? 0 : kWorkerTimeLimit;
+    return result.waitFor18 ? 0 : kExitWorkerTimeLimit;
 }
 
 // Opens the store of an operator's command, once the profile files and the queue are there;

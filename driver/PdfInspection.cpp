@@ -6,10 +6,6 @@
 namespace kvo::driver {
 namespace {
 
-// The inspecting process's statuses besides kIsolatedOutOfMemory.
-constexpr int kInspected = 0;
-constexpr int kNotAPdf = 10;
-
 std::string Number(double value) {
     char digits[32];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
@@ -69,7 +65,7 @@ void ExpectIsolatedEnd(const IsolatedEnd& end, const IsolationLimits& limits, co
     if (end.timedOut)
         throw PdfBreaksLimit(what + " did not finish within " + std::to_string(static_cast<int>(limits.seconds)) +
                              " s");
-    if (end.status == kIsolatedOutOfMemory)
+    if (end.status == kExitOutOfMemory)
         throw PdfBreaksLimit(what + " needed more than " + Megabytes(limits.memoryBytes) + " of memory");
     if (!end.status) throw std::runtime_error(what + " could not be started");
     for (int status : expected)
@@ -85,12 +81,12 @@ std::optional<pdf::PdfFacts> InspectPdfIsolated(const std::string& path, std::st
             std::string why;
             const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(path, &why);
             output = facts ? FactsText(*facts) : why;
-            return facts ? kInspected : kNotAPdf;
+            return facts ? kExitOk : kExitNotAPdf;
         },
         kInspectionLimits, pumpMessages);
     const std::string what = "the inspection of " + path;
-    ExpectIsolatedEnd(end, kInspectionLimits, what, {kInspected, kNotAPdf});
-    if (end.status == kNotAPdf) {
+    ExpectIsolatedEnd(end, kInspectionLimits, what, {kExitOk, kExitNotAPdf});
+    if (end.status == kExitNotAPdf) {
         if (error) *error = end.output;
         return std::nullopt;
     }

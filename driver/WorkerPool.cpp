@@ -20,6 +20,7 @@
 #include "driver/ProgressDisplay.h"
 #include "driver/WorkerChannel.h"
 #include "driver/WorkerRules.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/WorkFolders.h"
 
@@ -236,9 +237,9 @@ private:
             Report(name + " was ended by signal " + std::to_string(WTERMSIG(status)) +
                    (worker.attachment.empty() ? "" : " while working on " + worker.attachment +
                                                           "; that row is taken up again when its claim expires"));
-        } else if (const int code = WEXITSTATUS(status); code == kWorkerTimeLimit) {
+        } else if (const int code = WEXITSTATUS(status); code == kExitWorkerTimeLimit) {
             end_.timeLimit = true;
-        } else if (code == 1) {
+        } else if (code == kExitFailure) {
             end_.databaseFailed = true;
         } else if (code != 0) {
             Report(name + " ended with status " + std::to_string(code));

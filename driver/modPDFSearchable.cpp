@@ -31,10 +31,6 @@ constexpr const char* kGhostscriptImage = "gs";
 // crashes it costs one attempt of its row, one that holds it longer than this or takes more
 // memory than an inspection may is the document's fault; neither harms the driver.
 constexpr double kTextCheckLimitSeconds = 600;
-// The text check's exit statuses; any other end is a fault of the check.
-constexpr int kTextFound = 0;
-constexpr int kTextMissing = 10;
-constexpr int kTextUnreadable = 11;
 // Between two looks at the process list: the wait runs on, but leaves the processor to
 // Ghostscript.
 constexpr int kGhostscriptPollMs = 5;
@@ -157,23 +153,23 @@ std::string CutDownExtractedText(std::string text) {
 
 int TextCheckStatus(const std::string& pdfPath) {
     const std::optional<pdftext::TextLayer> text = pdftext::ReadTextLayer(pdfPath);
-    if (!text) return kTextUnreadable;
-    if (CutDownExtractedText(text->extracted).empty()) return kTextMissing;
+    if (!text) return kExitTextUnreadable;
+    if (CutDownExtractedText(text->extracted).empty()) return kExitTextMissing;
     // A scan with one page of text (a typed cover sheet, a court stamp) still needs the others
     // recognised.
     const std::optional<pdf::PdfFacts> drawn = pdf::InspectPdf(pdfPath);
     const auto pages = drawn ? pdftext::PagesOf(*text, *drawn) : std::nullopt;
-    return !pages || pdftext::EveryDrawnPageCarriesText(*pages) ? kTextFound : kTextMissing;
+    return !pages || pdftext::EveryDrawnPageCarriesText(*pages) ? kExitOk : kExitTextMissing;
 }
 
 TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::function<void()>& pumpMessages,
                               double limitSeconds) {
     const IsolationLimits limits{.seconds = limitSeconds, .memoryBytes = kInspectionLimits.memoryBytes};
     const IsolatedEnd end = RunIsolated([&](std::string&) { return check(); }, limits, pumpMessages);
-    ExpectIsolatedEnd(end, limits, "the text check", {kTextFound, kTextMissing, kTextUnreadable});
+    ExpectIsolatedEnd(end, limits, "the text check", {kExitOk, kExitTextMissing, kExitTextUnreadable});
     switch (*end.status) {
-        case kTextFound: return TextVerdict::Found;
-        case kTextMissing: return TextVerdict::Missing;
+        case kExitOk: return TextVerdict::Found;
+        case kExitTextMissing: return TextVerdict::Missing;
         default: return TextVerdict::Unreadable;
     }
 }

@@ -26,8 +26,9 @@ std::string CutDownExtractedText(std::string text);
 // What the text check found.
 enum class TextVerdict { Found, Missing, Unreadable };
 
-// The check of one PDF, in this process: 0 when it carries text (and every page that draws
-// something does), 10 when it does not, 11 when it cannot be read at all.
+// The check of one PDF, in this process: kExitOk when it carries text (and every page that
+// draws something does), kExitTextMissing when it does not, kExitTextUnreadable when it cannot
+// be read at all.
 int TextCheckStatus(const std::string& pdfPath);
 
 // Runs `check` (giving TextCheckStatus's statuses) in a process of its own for at most

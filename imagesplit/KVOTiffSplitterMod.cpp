@@ -2,12 +2,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "shared/platform/WholeFile.h"
 #include "ocrengine/EngineDocument.h"
+#include "shared/ExitStatus.h"
 #include "shared/ShellModule.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
@@ -26,21 +28,10 @@ public:
     void SkipFailuresFromNowOn() { skipFailures_ = true; }
 
     // True when the step completed.
-    template <class Step>
-    bool Run(Step&& step) {
-        if (!skipFailures_) {
-            step();
-            return true;
-        }
-        try {
-            step();
-            return true;
-        } catch (const std::exception& error) {
-            if (IsMachineFault(error)) throw;
-            return false;
-        } catch (...) {
-            return false;
-        }
+    bool Run(const std::function<void()>& step) {
+        if (skipFailures_) return SkipUnlessMachineFault(step);
+        step();
+        return true;
     }
 
 private:

@@ -8,7 +8,7 @@
 #include <new>
 #include <system_error>
 
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/WholeFile.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Numbers.h"

@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "imagesplit/KVOTiffSplitterMod.h"
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 
 int main() {
     try {

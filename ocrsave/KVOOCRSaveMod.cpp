@@ -3,7 +3,7 @@
 #include "ocrengine/EngineDocument.h"
 #include "ocrsave/LayoutGrouping.h"
 #include "ocrsave/LayoutRules.h"
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 #include "shared/xml/LayoutUnits.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/HandOff.h"

@@ -229,7 +229,7 @@ void LimitAddressSpace(std::uint64_t bytes) {
     LimitAddressSpace(limits.memoryBytes);
     // A library may catch the failure and go on with half its data: the first allocation that
     // fails ends the body.
-    std::set_new_handler([] { _exit(kIsolatedOutOfMemory); });
+    std::set_new_handler([] { _exit(kExitOutOfMemory); });
     int status = 1;
     std::string output;
     try {
@@ -306,18 +306,6 @@ IsolatedEnd RunIsolated(const std::function<int(std::string& output)>& body, con
     }
     close(pipeFds[0]);
     return end;
-}
-
-int ExitStatusForError(const std::exception& error) {
-    if (dynamic_cast<const EndedFromOutside*>(&error)) return kExitEndedFromOutside;
-    if (dynamic_cast<const NoRoomForWork*>(&error)) return kExitNoRoom;
-    if (dynamic_cast<const TooLargeForWork*>(&error)) return kExitTooLargeForWork;
-    if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
-        const int code = system->code().value();
-        if (system->code().category() == std::generic_category() && (code == ENOSPC || code == EDQUOT))
-            return kExitNoRoom;
-    }
-    return 0;
 }
 
 void PassOnMachineFault(const std::string& program, int status) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <sys/types.h>
 
+#include "shared/ExitStatus.h"
 #include "shared/NumberedError.h"
 
 namespace kvo {
@@ -29,42 +30,8 @@ constexpr std::int32_t kShellNoExitCode = static_cast<std::int32_t>(0x8004AA00);
 constexpr std::int32_t kShellCannotOpen = static_cast<std::int32_t>(0x8004AA01);
 constexpr std::int32_t kShellCannotStart = static_cast<std::int32_t>(0x8004AA02);
 
-// The exit status of a program of the chain when a program it ran was ended from outside (a
-// signal, a time limit): the machine's fault, not the document's, so the work may succeed when
-// tried again. EndedFromOutside carries it to the program's end.
-constexpr int kExitEndedFromOutside = 75;
-class EndedFromOutside : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 // True for a status SyncShell or ExitStatusOf gives for a program ended by a signal.
 constexpr bool EndedBySignal(int status) { return status > 128; }
-
-// The exit status of a program of the chain whose work folder had no room for its work files
-// (full, or over quota): the machine's fault too. NoRoomForWork carries it to the program's
-// end; so does a std::system_error with ENOSPC or EDQUOT.
-constexpr int kExitNoRoom = 74;
-class NoRoomForWork : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The exit status of a program of the chain whose page bitmaps would need more than the whole
-// file system of its work folder: the document's fault, for good. TooLargeForWork carries it.
-constexpr int kExitTooLargeForWork = 73;
-class TooLargeForWork : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-// The exit status a program of the chain ends with after `error`: kExitEndedFromOutside or
-// kExitNoRoom for a fault of the machine, kExitTooLargeForWork for a document that can never be
-// split here, 0 for any other (the caller judges its run by the files it left).
-int ExitStatusForError(const std::exception& error);
-inline bool IsMachineFault(const std::exception& error) {
-    const int status = ExitStatusForError(error);
-    return status == kExitEndedFromOutside || status == kExitNoRoom;
-}
 
 // For a program of the chain that ran `program` and got `status`: passes a fault of the
 // machine on to this program's own end (throws EndedFromOutside or NoRoomForWork).
@@ -101,9 +68,6 @@ struct IsolationLimits {
     std::uint64_t memoryBytes = 0;
 };
 
-// The status of a body that ran out of the memory its limits allow (an allocation failed).
-constexpr int kIsolatedOutOfMemory = 76;
-
 // How a body run by RunIsolated ended: its exit status (128 + signal number when a signal
 // ended it), or nullopt when it was killed at the time limit or could not be started; and what
 // it wrote to its output.
@@ -115,7 +79,7 @@ struct IsolatedEnd {
 
 // Runs `body` in a child process of its own (fork, no exec), so that a crash, a hang or a
 // greed for memory in it (a library reading an untrusted file) costs this process nothing; the
-// body's return value is the child's exit status (1 when it throws, kIsolatedOutOfMemory when
+// body's return value is the child's exit status (1 when it throws, kExitOutOfMemory when
 // it runs out of memory), and what it puts into its `output` reaches IsolatedEnd::output. Waits
 // at most the limit's seconds, calling `onPoll` every `pollMs` meanwhile; a child still running
 // then is killed. The child dies with this process.

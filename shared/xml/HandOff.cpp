@@ -10,7 +10,7 @@
 #include <optional>
 #include <stdexcept>
 
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/WorkFolders.h"

@@ -152,8 +152,8 @@ TEST_F(PdfTextLayer, APdfWithTextOnSomePagesOnlyIsNotSearchable) {
 // The check runs in a process of its own: whatever becomes of it, the caller lives on and is told;
 // a check past its time or memory bound is the document's fault.
 TEST(TextCheckIsolation, ACrashAHangOrAStrayStatusIsReportedAndTheVerdictsPassThrough) {
-    EXPECT_EQ(driver::CheckTextIsolated([] { return 10; }, {}, 30), driver::TextVerdict::Missing);
-    EXPECT_EQ(driver::CheckTextIsolated([] { return 11; }, {}, 30), driver::TextVerdict::Unreadable);
+    EXPECT_EQ(driver::CheckTextIsolated([] { return kExitTextMissing; }, {}, 30), driver::TextVerdict::Missing);
+    EXPECT_EQ(driver::CheckTextIsolated([] { return kExitTextUnreadable; }, {}, 30), driver::TextVerdict::Unreadable);
     const struct {
         std::function<int()> check;
         const char* report;

@@ -1,6 +1,6 @@
 #include "shared/xml/HandOff.h"
 
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/WorkFolders.h"
 #include "shared/xml/XmlDocument.h"
