@@ -62,16 +62,14 @@ std::optional<pdf::PdfFacts> FactsFromText(const std::string& text) {
 
 void ExpectIsolatedEnd(const IsolatedEnd& end, const IsolationLimits& limits, const std::string& what,
                        std::initializer_list<int> expected) {
-    if (end.timedOut)
-        throw PdfBreaksLimit(what + " did not finish within " + std::to_string(static_cast<int>(limits.seconds)) +
-                             " s");
-    if (end.status == kExitOutOfMemory)
-        throw PdfBreaksLimit(what + " needed more than " + Megabytes(limits.memoryBytes) + " of memory");
-    if (!end.status) throw std::runtime_error(what + " could not be started");
+    if (!end.end) throw std::runtime_error(what + " could not be started");
+    if (end.end->how == ChildEnd::How::TimedOut || end.end->exitedWith(kExitOutOfMemory))
+        throw PdfBreaksLimit(what + (end.end->exitedWith(kExitOutOfMemory)
+                                         ? " needed more than " + Megabytes(limits.memoryBytes) + " of memory"
+                                         : " " + DescribeEnd(*end.end)));
     for (int status : expected)
-        if (*end.status == status) return;
-    throw std::runtime_error(what + (EndedBySignal(*end.status) ? " was ended by signal " + std::to_string(*end.status - 128)
-                                                                : " failed with status " + std::to_string(*end.status)));
+        if (end.end->exitedWith(status)) return;
+    throw std::runtime_error(what + " " + DescribeEnd(*end.end));
 }
 
 std::optional<pdf::PdfFacts> InspectPdfIsolated(const std::string& path, std::string* error,
@@ -86,7 +84,7 @@ std::optional<pdf::PdfFacts> InspectPdfIsolated(const std::string& path, std::st
         kInspectionLimits, pumpMessages);
     const std::string what = "the inspection of " + path;
     ExpectIsolatedEnd(end, kInspectionLimits, what, {kExitOk, kExitNotAPdf});
-    if (end.status == kExitNotAPdf) {
+    if (end.end->exitedWith(kExitNotAPdf)) {
         if (error) *error = end.output;
         return std::nullopt;
     }

@@ -21,9 +21,9 @@
 #include "driver/queue/QueueStatements.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
 #include "shared/ProgramWatch.h"
-#include "shared/ShellModule.h"
-#include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/pdf/PdfFile.h"
 #include "shared/platform/Paths.h"
@@ -33,7 +33,6 @@
 namespace kvo::driver {
 namespace {
 
-constexpr const char* kPipelineProgram = "KVOProcessSlides";
 constexpr const char* kPipelineImageName = "KVOProcessSlides.exe";
 constexpr int kPollMs = 50;
 // The pause after "Not found" polls the display this often instead of spinning.
@@ -80,19 +79,26 @@ std::string FolderFault(const std::string& localPath) {
     return "the folder " + real + " cannot be read: " + std::strerror(errno);
 }
 
-// The programs of a chain, which die with its pipeline.
-constexpr const char* kChainPrograms[] = {"KVOTiffSplitter", "KVOPDFSplitter", "KVOOCR", "KVOOCRSave", "KVOOCRWrd", "gs"};
-
 // A pipeline that did not end by itself (killed, crashed) left its page work files, which may
-// run to gigabytes, and perhaps hidden temporaries: removed once the rest of its chain is gone.
+// run to gigabytes, and perhaps hidden temporaries: removed once the rest of its chain, which
+// dies with it, is gone.
 void RemoveWorkOfDeadPipeline(const std::string& attachment) {
-    for (const char* program : kChainPrograms) WatchProgram(program, {.pollMs = 20});
+    for (const char* program : kChainPrograms) WaitWhileRunning(program, {.pollMs = 20});
     handoff::RemoveWorkOfCurrentOrder({attachment});
     RemoveStaleTemporaries(TempFolder());
 }
 
-}  // namespace
+// Why the work of a pipeline that did not end by itself with status 0 cannot be trusted.
+std::string PipelineFault(const ChildEnd& end) {
+    if (end.exitedWith(kExitTooLargeForWork))
+        return "its page bitmaps could never fit in the work folder " + TempFolder() + ", whose file system holds " +
+               std::to_string(TotalBytesIn(TempFolder()).value_or(0) >> 20) + " MB";
+    if (end.exitedWith(kExitEndedFromOutside)) return "a program of its chain was ended from outside";
+    if (end.exitedWith(kExitNoRoom)) return "the work folder " + TempFolder() + " ran out of room";
+    return "the pipeline " + DescribeEnd(end);
+}
 
+}  // namespace
 
 RowWalk::RowWalk(WorkQueue& queue, ProgressDisplay& display, const bool& stopRequested,
                  const PathMapEntries& pathMap, std::string appFolder)
@@ -232,37 +238,34 @@ bool RowWalk::runPipeline(const std::string& attachment) {
     display_.setStopEnabled(false);
     display_.processMessages();
     pipelineFault_.clear();
-    const pid_t pipeline = StartProgram(QuoteArgument(appFolder_ + "/" + kPipelineProgram), kWindowHidden);
-    if (pipeline == 0) {
+    std::optional<Child> pipeline;
+    try {
+        pipeline.emplace(StartChild({.arguments = {appFolder_ + "/" + kPipelineProgram}}));
+    } catch (const ShellError&) {
         display_.setStopEnabled(!stopRequested_);
         return false;
     }
     const SteadyPoint started = SteadyNow();
     SteadyPoint lastDot = started;
-    // No time limit here: the pipeline limits each of its own children.
-    WatchProgram(kPipelineImageName, {.pollMs = kPollMs, .hourLimit = false, .onPoll = [&] {
-                     if (stopRequested_) {
-                         if (SecondsSince(lastDot) >= kDotSeconds) {
-                             display_.appendText(kStoppingDot);
-                             lastDot = SteadyNow();
-                         }
-                     } else {
-                         display_.setStopEnabled(true);
-                     }
-                     display_.processMessages();
-                 }});
+    // The pipeline limits each of its own children; its own limit only catches a hang of its own.
+    const ChildEnd end = WatchChild(*pipeline, kPipelineImageName,
+                                    {.pollMs = kPollMs,
+                                     .limit = TimeLimit::Seconds(std::chrono::duration<double>(kLongestRun).count()),
+                                     .onPoll = [&] {
+                                         if (stopRequested_) {
+                                             if (SecondsSince(lastDot) >= kDotSeconds) {
+                                                 display_.appendText(kStoppingDot);
+                                                 lastDot = SteadyNow();
+                                             }
+                                         } else {
+                                             display_.setStopEnabled(true);
+                                         }
+                                         display_.processMessages();
+                                     }});
     pipelineSeconds_ = SecondsSince(started);
-    const std::optional<int> status = ExitStatusOf(pipeline);
-    pipelineBlamesDocument_ = status == kExitTooLargeForWork;
-    if (status != 0) {
-        pipelineFault_ = !status              ? "the pipeline's end is unknown"
-                         : pipelineBlamesDocument_ ? "its page bitmaps could never fit in the work folder " + TempFolder() +
-                                                         ", whose file system holds " +
-                                                         std::to_string(TotalBytesIn(TempFolder()).value_or(0) >> 20) + " MB"
-                         : EndedBySignal(*status) ? "the pipeline was ended by signal " + std::to_string(*status - 128)
-                         : *status == kExitEndedFromOutside ? "a program of its chain was ended from outside"
-                         : *status == kExitNoRoom ? "the work folder " + TempFolder() + " ran out of room"
-                                                : "the pipeline ended with status " + std::to_string(*status);
+    pipelineBlamesDocument_ = end.exitedWith(kExitTooLargeForWork);
+    if (!end.exitedWith(kExitOk)) {
+        pipelineFault_ = PipelineFault(end);
         RemoveWorkOfDeadPipeline(attachment);
     }
     return true;

@@ -12,10 +12,12 @@
 #include "driver/pdftext/ReplaceFile.h"
 #include "driver/WriteJournal.h"
 #include "shared/ProgramWatch.h"
-#include "shared/ShellModule.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
 #include "shared/clsRegistry.h"
 #include "shared/pdf/PdfFile.h"
 #include "shared/pdftext/PdfText.h"
+#include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Text.h"
@@ -26,7 +28,6 @@ namespace kvo::driver {
 
 namespace {
 
-constexpr const char* kGhostscriptImage = "gs";
 // The text check reads an untrusted file with poppler, in a process of its own: a file that
 // crashes it costs one attempt of its row, one that holds it longer than this or takes more
 // memory than an inspection may is the document's fault; neither harms the driver.
@@ -42,12 +43,6 @@ struct Rewrite {
     std::optional<std::string> path;
     std::string refusal;
 };
-
-std::string EndedHow(std::optional<int> status) {
-    if (!status) return "Ghostscript's end could not be told";
-    if (*status > 128) return "Ghostscript was ended by signal " + std::to_string(*status - 128);
-    return "Ghostscript ended with status " + std::to_string(*status);
-}
 
 // Rewrites the PDF with Ghostscript. The rewrite is only offered when Ghostscript ended by
 // itself with status 0 inside its limit and the rewrite opens with as many pages as Ghostscript
@@ -65,19 +60,16 @@ Rewrite RewriteWithGhostscript(const std::string& ghostscriptFolder, const std::
     // Ghostscript follows a link at a name it writes: whatever entry holds one goes first.
     for (const char* written : {kRewriteFileWritten, kRewriteReportFile}) unlink((temp + "/" + written).c_str());
 
-    pid_t ghostscript = 0;
+    std::optional<Child> ghostscript;
     try {
-        ghostscript = AsyncShell(BuildPdfWriteCommandLine(ghostscriptFolder, temp, pdfPath), kWindowHidden);
+        const std::string commandLine = BuildPdfWriteCommandLine(ghostscriptFolder, temp, pdfPath);
+        ghostscript.emplace(StartChild({.arguments = SplitCommandLine(commandLine), .discardErrors = true}));
     } catch (const ShellError& error) {
         return {std::nullopt, "Ghostscript (" + ghostscriptFolder + "/gs) could not be started: " + error.description()};
     }
-    WatchOptions watch;
-    watch.pollMs = kGhostscriptPollMs;
-    watch.onPoll = pumpMessages;
-    if (WatchProgram(kGhostscriptImage, watch) == WatchEnd::TimedOut)
-        return {std::nullopt, "Ghostscript did not finish within its limit"};
-    if (const std::optional<int> status = ExitStatusOf(ghostscript); status != 0)
-        return {std::nullopt, EndedHow(status)};
+    const ChildEnd end =
+        WatchChild(*ghostscript, kGhostscriptImage, {.pollMs = kGhostscriptPollMs, .onPoll = pumpMessages});
+    if (!end.exitedWith(kExitOk)) return {std::nullopt, "Ghostscript " + DescribeEnd(end)};
 
     const std::optional<int> counted = PagesGhostscriptCounted(ReadWholeFile(reportPath).value_or(""));
     if (!counted) return {std::nullopt, "Ghostscript counted no pages in it"};
@@ -167,11 +159,8 @@ TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::func
     const IsolationLimits limits{.seconds = limitSeconds, .memoryBytes = kInspectionLimits.memoryBytes};
     const IsolatedEnd end = RunIsolated([&](std::string&) { return check(); }, limits, pumpMessages);
     ExpectIsolatedEnd(end, limits, "the text check", {kExitOk, kExitTextMissing, kExitTextUnreadable});
-    switch (*end.status) {
-        case kExitOk: return TextVerdict::Found;
-        case kExitTextMissing: return TextVerdict::Missing;
-        default: return TextVerdict::Unreadable;
-    }
+    if (end.end->exitedWith(kExitOk)) return TextVerdict::Found;
+    return end.end->exitedWith(kExitTextMissing) ? TextVerdict::Missing : TextVerdict::Unreadable;
 }
 
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages,

@@ -9,9 +9,9 @@
 
 #include "shared/platform/WholeFile.h"
 #include "ocrengine/EngineDocument.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
 #include "shared/ExitStatus.h"
-#include "shared/ShellModule.h"
-#include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/xml/HandOff.h"
@@ -42,9 +42,11 @@ private:
 // bitmap. True when a layout document was found. A copy that cannot be written ends the run: the
 // page would silently lose its text.
 bool RecognisePage(const std::string& pageBitmap, Steps& steps) {
-    int status = 0;
-    const bool ran = steps.Run([&] { status = SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
-    if (ran) PassOnMachineFault("KVOOCR", status);
+    ChildEnd end;
+    const bool ran = steps.Run([&] {
+        end = RunChild({.arguments = {AppFolder() + "/" + kOcrProgram}}, TimeLimit::Seconds(kOcrPageSeconds));
+    });
+    if (ran) PassOnMachineFault(kOcrProgram, end);
     // A program that did not run has not replaced an earlier page's layout document.
     if (!ran) return false;
     const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);

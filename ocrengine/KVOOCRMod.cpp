@@ -1,8 +1,8 @@
 #include "ocrengine/KVOOCRMod.h"
 
 #include "ocrengine/EngineDocument.h"
-#include "shared/ShellModule.h"
-#include "shared/platform/CommandLine.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
@@ -70,7 +70,8 @@ int Main() {
         document.SaveAs(engineDocument, ocr::kFileFormatEngineDocument, 0);
         document.Close();
 
-        PassOnMachineFault("KVOOCRSave", SyncShell(QuoteArgument(AppFolder() + "/KVOOCRSave"), kWindowHidden));
+        PassOnMachineFault(kLayoutProgram, RunChild({.arguments = {AppFolder() + "/" + kLayoutProgram}},
+                                                    TimeLimit::Seconds(kLayoutSeconds)));
     } catch (const ocr::LanguageMissingError& error) {
         WriteLine(messages, std::string("KVOOCR: ") + error.what());
     } catch (const std::exception& error) {

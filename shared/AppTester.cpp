@@ -1,6 +1,5 @@
 #include "shared/AppTester.h"
 
-#include "shared/ShellModule.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Text.h"
@@ -183,7 +182,6 @@ std::string ImageNameOf(pid_t processId) {
 }
 
 bool IsAppRunning(const std::string& imageName) {
-    ReapChildren();
     bool running = false;
     ForEachMatch(imageName, [&](pid_t, const std::string&) {
         running = true;
@@ -193,7 +191,6 @@ bool IsAppRunning(const std::string& imageName) {
 }
 
 void KillAppByName(const std::string& imageName) {
-    ReapChildren();
     // A process descriptor pins each process found, so that a process id reused between the
     // walk and the kill never hits an unrelated program.
     struct Target {
@@ -225,7 +222,6 @@ void KillAppByName(const std::string& imageName) {
         if (left.count() > 0) poll(&ended, 1, static_cast<int>(left.count()));
         close(target.pidfd);
     }
-    ReapChildren();
 }
 
 bool KillProcessById(pid_t processId, std::int32_t /*exitCode*/) {

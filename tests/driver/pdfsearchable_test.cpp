@@ -160,7 +160,7 @@ TEST(TextCheckIsolation, ACrashAHangOrAStrayStatusIsReportedAndTheVerdictsPassTh
         bool documentsFault;
     } faults[] = {
         {[] { raise(SIGSEGV); return 0; }, "ended by signal 11", false},
-        {[]() -> int { throw std::runtime_error("poppler gave up"); }, "failed with status 1", false},
+        {[]() -> int { throw std::runtime_error("poppler gave up"); }, "ended with status 1", false},
         {[] { SleepMs(20000); return 0; }, "did not finish within", true},
         {[] { return static_cast<int>(std::vector<char>(3ull << 30, 1).back()); }, "needed more than 1024 MB of memory",
          true},
@@ -257,7 +257,7 @@ TEST_F(PdfTextLayer, AGhostscriptPastItsLimitIsEndedAndItsRewriteNotUsed) {
     std::string refused;
     // Each look at the running Ghostscript moves the replaced clock on by ten minutes.
     EXPECT_FALSE(IsPDFSearchable(pdf, [] { SleepMs(600000); }, &refused));
-    EXPECT_EQ(refused, "Ghostscript did not finish within its limit");
+    EXPECT_EQ(refused, "Ghostscript did not finish within the hour limit");
     EXPECT_FALSE(IsAppRunning("gs"));
     EXPECT_EQ(ReadFile(pdf), PdfWithoutTrailer(1));
 }

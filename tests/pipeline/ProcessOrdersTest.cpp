@@ -10,7 +10,7 @@
 #include "PipelineFixture.h"
 #include "pipeline/KVOProcessSlidesMod.h"
 #include "shared/AppTester.h"
-#include "shared/ShellModule.h"
+#include "shared/ChildProcess.h"
 #include "shared/platform/Clock.h"
 #include "shared/pdf/PdfFile.h"
 #include "shared/platform/CommandLine.h"
@@ -247,7 +247,7 @@ TEST_F(PipelineTest, ASplitterThatNeverEndsIsEndedAfterTheHourLimitAndNothingIsB
 
 TEST_F(PipelineTest, ABuilderThatNeverEndsIsEndedWithEveryWordProcessor) {
     EnvVar hang("KVO_PIPE_HANG", "KVOOCRWrd,WINWORD");
-    ASSERT_NE(StartProgram(QuoteArgument((app_ / "WINWORD").string()), kWindowHidden), 0);
+    Child word = StartChild({.arguments = {(app_ / "WINWORD").string()}});
     for (int wait = 0; wait < 100 && ChildRuns().empty(); ++wait) SleepMs(50);
     WriteOrders({{"/docs/page.png", "0"}});
     {
@@ -265,7 +265,7 @@ TEST_F(PipelineTest, TheInstalledProgramRunsTheChainAndLeavesOnlyTheResult) {
     EnvVar result("KVO_PIPE_RESULT", "%PDF-searchable");
     EnvVar pages("KVO_PIPE_PAGES", "3");
     WriteOrders({{"/docs/Letter 12.pdf", "0"}});
-    EXPECT_EQ(SyncShell(QuoteArgument((app_ / "KVOProcessSlides").string()), kWindowHidden), 0);
+    EXPECT_TRUE(RunChild({.arguments = {(app_ / "KVOProcessSlides").string()}}, TimeLimit::Seconds(600)).exitedWith(0));
 
     EXPECT_THAT(ChildPrograms(), ElementsAre("KVOPDFSplitter", "KVOOCRWrd"));
     EXPECT_EQ(ReadFile(Temp("Letter 12.pdf")), "%PDF-searchable");
