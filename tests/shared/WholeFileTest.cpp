@@ -71,7 +71,8 @@ TEST(WholeFile, OnlyOurOwnLeftoversAreRemoved) {
                std::to_string(writer.start) + "." + std::to_string(writer.pid) + ".0";
     };
     ProcessIdentity reused = me, otherNamespace = me, otherBoot = me, otherHost = me;
-    reused.pid = later;  // started at another tick than the writer
+    reused.pid = later;
+    reused.start = me.start - 1;  // the writer started before it (a fork may share this process's tick)
     otherNamespace.pidNamespace = "1";
     otherNamespace.pid = child;
     otherBoot.boot = "00000000";
