@@ -94,8 +94,5 @@ std::string DoubleApostrophes(std::string_view path);
 
 // The widest path the queue's FilePath column holds, in characters.
 inline constexpr std::size_t kFilePathWidth = 255;
-// True when `path` (UTF-8) fits FilePath: a destination that does not is refused before any
-// update, or the row could never be recorded.
-bool FitsFilePath(std::string_view path);
 
 }  // namespace kvo::driver

@@ -3,11 +3,7 @@
 // literal (N'…'), so a path with letters outside the server's code page is not turned into "?".
 #include "driver/queue/QueueStatements.h"
 
-#include "shared/platform/Text.h"
-
 namespace kvo::driver {
-
-bool FitsFilePath(std::string_view path) { return CharacterCount(path) <= kFilePathWidth; }
 
 namespace {
 

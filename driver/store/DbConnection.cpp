@@ -8,6 +8,14 @@
 
 namespace kvo::driver {
 
+std::unique_ptr<DbConnection> OpenConnection(const CycleConfig& config, DbAccess access) {
+    auto connection = MakeConnection(config, access);
+    connection->open();
+    if (!connection->isOpen())
+        throw DbError("cannot open the database '" + config.database + "' on server '" + config.server + "'");
+    return connection;
+}
+
 std::string SqliteDatabasePath(const CycleConfig& config) {
     if (config.database.empty() || config.database.front() == '/') return config.database;
     return config.dataFolder + "/" + config.database;

@@ -5,31 +5,6 @@
 namespace kvo::driver {
 namespace {
 
-// Only the file name's final extension is touched: images get ".PDF" in its place, PDFs
-// ".PDF.PDF"; a name without one gets the suffix appended; folders are never changed.
-TEST(LoopRules, TheDestinationReplacesOnlyTheFinalExtension) {
-    const struct {
-        const char* attachment;
-        TypeGroup group;
-        const char* destination;
-    } cases[] = {
-        {"/docs/Letter.pdf", TypeGroup::Pdf, "/docs/Letter.PDF.PDF"},
-        {"/docs/Scan.tif", TypeGroup::Image, "/docs/Scan.PDF"},
-        {"/docs/Scan.tiff", TypeGroup::Image, "/docs/Scan.PDF"},
-        {"/docs/x.jpg", TypeGroup::Image, "/docs/x.PDF"},
-        {"/docs/a.tif.tif", TypeGroup::Image, "/docs/a.tif.PDF"},
-        {"/docs/Letter.pdf.tif", TypeGroup::Image, "/docs/Letter.pdf.PDF"},
-        {"D:\\Old.pdf\\Letter.pdf", TypeGroup::Pdf, "D:\\Old.pdf\\Letter.PDF.PDF"},
-        {"D:\\Old.pdf\\Letter", TypeGroup::Pdf, "D:\\Old.pdf\\Letter.PDF.PDF"},
-        {"/docs/Old.tif/Scan", TypeGroup::Image, "/docs/Old.tif/Scan.PDF"},
-        {"/docs/Scan.", TypeGroup::Image, "/docs/Scan.PDF"},
-        {"/docs/.tif", TypeGroup::Image, "/docs/.tif.PDF"},
-        {"Scan.Tif", TypeGroup::Image, "Scan.PDF"},
-        {"/docs/Typed.pdf", TypeGroup::Image, "/docs/Typed.PDF"},  // the attachment itself: the copy refuses it
-    };
-    for (const auto& c : cases) EXPECT_EQ(DestinationPath(c.attachment, c.group), c.destination) << c.attachment;
-}
-
 TEST(LoopRules, APathWithAParentComponentIsRefused) {
     for (const char* path : {"..", "D:\\Docs\\..\\Windows\\x.pdf", "/docs/../etc/x.tif", "../x.pdf", "/docs/.."})
         EXPECT_TRUE(ClimbsOutOfItsFolder(path)) << path;

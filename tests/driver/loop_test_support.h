@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/KVOProcessModule.h"
+#include "driver/Cycle.h"
+#include "driver/Options.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/store/SqliteConnection.h"
 #include "shared/image/RasterImage.h"
@@ -214,14 +215,14 @@ public:
 
     // Runs the driver in this process with a recording display.
     int run(DisplayLog& log, bool once = true, RecordingDisplay::PumpHook onPump = {}) const {
-        driver::KVOProcessModule::Options options;
+        driver::Options options;
         options.once = once;
         options.appFolder = app.string();
         options.makeDisplay = [&log, onPump](bool& stop) -> std::unique_ptr<driver::ProgressDisplay> {
             ++log.displaysMade;
             return std::make_unique<RecordingDisplay>(stop, log, onPump);
         };
-        return driver::KVOProcessModule::Run(options);
+        return driver::RunBatch(options);
     }
 
 private:

@@ -7,7 +7,7 @@
 #include <list>
 
 #include "driver/PdfInspection.h"
-#include "driver/modPDFSearchable.h"
+#include "driver/PdfTextCheck.h"
 #include "shared/pdftext/PdfText.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"

@@ -15,7 +15,7 @@
 
 #include <fstream>
 
-#include "driver/fProgress.h"
+#include "driver/ProgressWindow.h"
 #include "loop_test_support.h"
 
 namespace kvo::test {
@@ -142,8 +142,8 @@ protected:
     }
 
     // A progress window showing `text`, its stop request in `stop`.
-    std::unique_ptr<driver::fProgress> openShowing(const std::string& text) {
-        auto window = driver::fProgress::Open(stop);
+    std::unique_ptr<driver::ProgressWindow> openShowing(const std::string& text) {
+        auto window = driver::ProgressWindow::Open(stop);
         if (window) window->setText(text);
         return window;
     }
@@ -251,10 +251,10 @@ TEST_F(ProgressWindowTest, AConfirmedStopEndsTheProgramAfterTheCurrentRow) {
     std::vector<std::string> samples;
     Fl::add_timeout(0.5, ClickStop, &dialogues);
     Fl::add_timeout(0.25, SampleText, &samples);
-    driver::KVOProcessModule::Options options;
+    driver::Options options;
     options.once = true;
     options.appFolder = world.app.string();  // the window is the default display here
-    EXPECT_EQ(driver::KVOProcessModule::Run(options), 0);
+    EXPECT_EQ(driver::RunBatch(options), 0);
     Fl::remove_timeout(SampleText, &samples);
 
     EXPECT_EQ(dialogues.titles.size(), 2u);

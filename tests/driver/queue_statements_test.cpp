@@ -126,14 +126,5 @@ TEST(QueueStatements, LinesAreJoinedByCrLfWithNothingAfterTheLast) {
         }
 }
 
-TEST(QueueStatements, ADestinationFitsWhenItHasAtMost255Characters) {
-    EXPECT_TRUE(FitsFilePath(std::string(255, 'a')));
-    EXPECT_FALSE(FitsFilePath(std::string(256, 'a')));
-    std::string accented;
-    for (int i = 0; i < 255; ++i) accented += "é";  // two bytes each, one character
-    EXPECT_TRUE(FitsFilePath(accented));
-    EXPECT_FALSE(FitsFilePath(accented + "x"));
-}
-
 }  // namespace
 }  // namespace kvo::driver

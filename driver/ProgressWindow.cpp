@@ -1,4 +1,4 @@
-#include "driver/fProgress.h"
+#include "driver/ProgressWindow.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Box.H>
@@ -126,7 +126,7 @@ int MessageBox(const char* title, const std::string& message, const char* icon,
 
 }  // namespace
 
-struct fProgress::Form {
+struct ProgressWindow::Form {
     bool& stopRequested;
     std::string text;
     std::unique_ptr<Fl_Double_Window> window;
@@ -170,30 +170,30 @@ struct fProgress::Form {
     }
 };
 
-std::unique_ptr<fProgress> fProgress::Open(bool& stopRequested) {
+std::unique_ptr<ProgressWindow> ProgressWindow::Open(bool& stopRequested) {
     if (!DisplayOpen()) return nullptr;
     auto form = std::make_unique<Form>(stopRequested);
     form->window->show();
-    return std::unique_ptr<fProgress>(new fProgress(std::move(form)));
+    return std::unique_ptr<ProgressWindow>(new ProgressWindow(std::move(form)));
 }
 
-fProgress::fProgress(std::unique_ptr<Form> form) : form_(std::move(form)) {}
+ProgressWindow::ProgressWindow(std::unique_ptr<Form> form) : form_(std::move(form)) {}
 
-fProgress::~fProgress() {
+ProgressWindow::~ProgressWindow() {
     form_->window->hide();
     Fl::flush();  // takes the window off the screen without handling any event
 }
 
-std::string fProgress::text() const { return form_->text; }
+std::string ProgressWindow::text() const { return form_->text; }
 
-void fProgress::setText(const std::string& text) { form_->show(text); }
+void ProgressWindow::setText(const std::string& text) { form_->show(text); }
 
-void fProgress::setStopEnabled(bool enabled) {
+void ProgressWindow::setStopEnabled(bool enabled) {
     if (enabled) form_->cmdStop->activate();
     else form_->cmdStop->deactivate();
 }
 
-void fProgress::processMessages() {
+void ProgressWindow::processMessages() {
     Fl::check();
     // A signal is a stop the operator has confirmed already: no dialogue.
     if (TakeStopSignal() != StopSignal::kNone && !form_->stopRequested) {

@@ -1,4 +1,4 @@
-#include "driver/modPDFSearchable.h"
+#include "driver/PdfTextCheck.h"
 
 #include <unistd.h>
 
@@ -165,7 +165,7 @@ TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::func
 
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages,
                      std::string* rewriteRefused) {
-    const std::string examined = ResolveFile(pdfPath).value_or(pdfPath);
+    const std::string& examined = pdfPath;
     auto check = [&](const std::string& path) {
         return CheckTextIsolated([path] { return TextCheckStatus(path); }, pumpMessages, kTextCheckLimitSeconds);
     };

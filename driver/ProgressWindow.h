@@ -8,12 +8,12 @@
 
 namespace kvo::driver {
 
-class fProgress : public ProgressDisplay {
+class ProgressWindow : public ProgressDisplay {
 public:
     // Creates and shows the window, centred, not modal. nullptr when no display can be opened
     // (no DISPLAY, or the X server refuses).
-    static std::unique_ptr<fProgress> Open(bool& stopRequested);
-    ~fProgress() override;  // unloads the window
+    static std::unique_ptr<ProgressWindow> Open(bool& stopRequested);
+    ~ProgressWindow() override;  // unloads the window
 
     std::string text() const override;
     void setText(const std::string& text) override;
@@ -23,7 +23,7 @@ public:
     struct Form;
 
 private:
-    explicit fProgress(std::unique_ptr<Form> form);
+    explicit ProgressWindow(std::unique_ptr<Form> form);
     std::unique_ptr<Form> form_;
 };
 
