@@ -116,12 +116,12 @@ bool IsRecognisable(int width, int height) { return width > 250 && height > 350;
 bool WantsTiffCopy(int width, int height) { return width >= 250 && height > 350; }
 
 void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base) {
-    cDIBSection dib;
+    BmpBitmap dib;
     dib.SetDPI(kPageDpi);
     dib.CreateFromPicture(bitmap.Picture(), PixelDepth::Own);
     const std::string page = handoff::ImagePageBitmap(base, frameIndex);
     handoff::EnsureRoomForPageBitmaps(dib.FileBytes(), "the page bitmap " + page);
-    cDIBSectionSave save;
+    BmpSaveStage save;
     save.SetColourDepth(kPageColourDepth);
     save.SetReductionMethod(0);
     save.Convert(dib);

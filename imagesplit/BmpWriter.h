@@ -51,11 +51,11 @@ inline constexpr std::int32_t kDibInvalidCall = 5;
 // The system's message text for an error number (errno); "" when there is none.
 std::string ApiError(int errorNumber);
 
-class cDIBSection {
+class BmpBitmap {
 public:
-    cDIBSection() = default;
-    cDIBSection(const cDIBSection&) = delete;
-    cDIBSection& operator=(const cDIBSection&) = delete;
+    BmpBitmap() = default;
+    BmpBitmap(const BmpBitmap&) = delete;
+    BmpBitmap& operator=(const BmpBitmap&) = delete;
 
     // Resolution written to the file by the next Create; 0 leaves the fields at 0.
     int DPI() const { return dpi_; }
@@ -64,17 +64,17 @@ public:
     // A new zero-filled bitmap of the given size and depth (1, 8 or 24 bits); false (and empty)
     // when it cannot be made: a size of 0 or less, too large for the file's 32-bit fields, another
     // depth, or no memory.
-    bool Create(int lWidth, int lHeight, int bitsPerPixel = 24);
+    bool Create(int width, int height, int bitsPerPixel = 24);
     // A copy of the picture at `depth`, pixels unchanged (at 24 bits a bilevel or grey picture
     // gives equal blue, green and red). Throws DibError when there is no picture; copies nothing
     // when the bitmap cannot be made.
-    void CreateFromPicture(const StdPicture& picThis, PixelDepth depth = PixelDepth::Rgb24);
+    void CreateFromPicture(const StdPicture& picture, PixelDepth depth = PixelDepth::Rgb24);
     // Copies this bitmap into `destination` of the same depth at (0, 0), as much as fits.
-    void PaintPicture(cDIBSection& destination) const;
+    void PaintPicture(BmpBitmap& destination) const;
     // Writes the BMP file whole (a temporary name beside it, then renamed over it): headers
     // and pixel data one write each. Throws DibError 17 with the system's message when the file
     // cannot be created or written (nothing is left behind), 5 when there is no bitmap.
-    void SavePicture(const std::string& sFileName) const;
+    void SavePicture(const std::string& fileName) const;
     void ClearUp();
 
     bool Exists() const { return !bits_.empty(); }
@@ -84,8 +84,8 @@ public:
     std::uint32_t BytesPerScanLine() const { return bytesPerScanLine_; }
     // The length of the file SavePicture writes.
     std::uint64_t FileBytes() const;
-    const std::uint8_t* DIBSectionBitsPtr() const { return bits_.data(); }
-    std::uint8_t* DIBSectionBitsPtr() { return bits_.data(); }
+    const std::uint8_t* Bits() const { return bits_.data(); }
+    std::uint8_t* Bits() { return bits_.data(); }
 
 private:
     int dpi_ = 0;
@@ -100,7 +100,7 @@ private:
 // The save stage: converts a filled bitmap to the output colour depth and saves the result,
 // as often as wanted. ColourDepth 3 takes a 24-bit bitmap; ColourDepth 0 keeps the bitmap's own
 // depth.
-class cDIBSectionSave {
+class BmpSaveStage {
 public:
     static constexpr int kColourDepthOwn = 0;
     static constexpr int kColourDepth24 = 3;
@@ -111,16 +111,16 @@ public:
     int ReductionMethod() const { return reductionMethod_; }
     void SetReductionMethod(int method) { reductionMethod_ = method; }
 
-    // Replaces the converted copy with one of cDIB at the colour depth.
-    void Convert(const cDIBSection& cDIB);
-    // Writes the converted copy (cDIBSection::SavePicture). Throws DibError 5 when there is
+    // Replaces the converted copy with one of bitmap at the colour depth.
+    void Convert(const BmpBitmap& bitmap);
+    // Writes the converted copy (BmpBitmap::SavePicture). Throws DibError 5 when there is
     // none or the depth is not supported.
-    void Save(const std::string& sFileName) const;
+    void Save(const std::string& fileName) const;
 
 private:
     int colourDepth_ = 0;
     int reductionMethod_ = 0;
-    std::unique_ptr<cDIBSection> converted_;
+    std::unique_ptr<BmpBitmap> converted_;
 };
 
 }  // namespace kvo

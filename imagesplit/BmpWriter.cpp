@@ -1,4 +1,4 @@
-#include "imagesplit/cDIBSection.h"
+#include "imagesplit/BmpWriter.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -27,7 +27,8 @@ void PutLe32(std::uint8_t* at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// "<program>.<class>", as the source of a raised error.
+// "<program>.<class>", as the source of a raised error. The error records keep the names they have
+// always carried ("cDIBSection", "cDIBSectionSave", "cDIBSection256").
 std::string ErrorSource(const char* className) { return ExecutableName() + "." + className; }
 
 std::string WriterSource() { return ErrorSource("cDIBSection256"); }
@@ -109,11 +110,11 @@ std::string ApiError(int errorNumber) {
     return text ? text : "";
 }
 
-bool cDIBSection::Create(int lWidth, int lHeight, int bitsPerPixel) {
+bool BmpBitmap::Create(int width, int height, int bitsPerPixel) {
     ClearUp();
-    if (lWidth <= 0 || lHeight <= 0 || (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24)) return false;
-    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(lWidth) * bitsPerPixel + 31) / 32 * 4;
-    const std::uint64_t imageSize = rowBytes * static_cast<std::uint64_t>(lHeight);
+    if (width <= 0 || height <= 0 || (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24)) return false;
+    const std::uint64_t rowBytes = (static_cast<std::uint64_t>(width) * bitsPerPixel + 31) / 32 * 4;
+    const std::uint64_t imageSize = rowBytes * static_cast<std::uint64_t>(height);
     if (imageSize + kBmpHeadersSize + 4 * BmpPaletteEntries(bitsPerPixel) > std::numeric_limits<std::uint32_t>::max())
         return false;
     try {
@@ -122,22 +123,22 @@ bool cDIBSection::Create(int lWidth, int lHeight, int bitsPerPixel) {
         ClearUp();
         return false;
     }
-    width_ = lWidth;
-    height_ = lHeight;
+    width_ = width;
+    height_ = height;
     bitsPerPixel_ = bitsPerPixel;
     bytesPerScanLine_ = static_cast<std::uint32_t>(rowBytes);
-    infoHeader_ = BmpInfoHeader(lWidth, lHeight, dpi_, bitsPerPixel);
+    infoHeader_ = BmpInfoHeader(width, height, dpi_, bitsPerPixel);
     return true;
 }
 
-std::uint64_t cDIBSection::FileBytes() const {
+std::uint64_t BmpBitmap::FileBytes() const {
     return kBmpHeadersSize + 4 * BmpPaletteEntries(bitsPerPixel_) + bits_.size();
 }
 
-void cDIBSection::CreateFromPicture(const StdPicture& picThis, PixelDepth depth) {
-    if (!picThis || picThis->empty())
+void BmpBitmap::CreateFromPicture(const StdPicture& picture, PixelDepth depth) {
+    if (!picture || picture->empty())
         throw DibError(kDibInvalidCall, ErrorSource("cDIBSection"), "There is no picture to copy");
-    const image::Raster* source = picThis.get();
+    const image::Raster* source = picture.get();
     // Bilevel and grey rows are already laid out as the file keeps them.
     if (depth == PixelDepth::Own && (source->bitsPerPixel == 1 || source->bitsPerPixel == 8)) {
         if (!Create(source->width, source->height, source->bitsPerPixel)) return;
@@ -164,7 +165,7 @@ void cDIBSection::CreateFromPicture(const StdPicture& picThis, PixelDepth depth)
     }
 }
 
-void cDIBSection::PaintPicture(cDIBSection& destination) const {
+void BmpBitmap::PaintPicture(BmpBitmap& destination) const {
     if (!Exists() || !destination.Exists() || bitsPerPixel_ != destination.bitsPerPixel_) return;
     // Rows are stored bottom first: the top row of each is its last.
     const int rows = std::min(height_, destination.height_);
@@ -175,11 +176,11 @@ void cDIBSection::PaintPicture(cDIBSection& destination) const {
                     bits_.data() + static_cast<std::size_t>(height_ - 1 - y) * bytesPerScanLine_, rowBytes);
 }
 
-void cDIBSection::SavePicture(const std::string& sFileName) const {
+void BmpBitmap::SavePicture(const std::string& fileName) const {
     if (!Exists()) throw DibError(kDibInvalidCall, WriterSource(), "There is no bitmap to save");
 
     // An existing file whose name differs only in case is the one replaced.
-    const std::string target = ResolveFile(sFileName).value_or(sFileName);
+    const std::string target = ResolveFile(fileName).value_or(fileName);
     try {
         // Page bitmaps are large and short-lived: whole, but not flushed to disk.
         WholeFileWriter file(target, Durability::Plain);
@@ -203,28 +204,28 @@ void cDIBSection::SavePicture(const std::string& sFileName) const {
     }
 }
 
-void cDIBSection::ClearUp() {
+void BmpBitmap::ClearUp() {
     std::vector<std::uint8_t>().swap(bits_);
     width_ = height_ = 0;
     bitsPerPixel_ = 24;
     bytesPerScanLine_ = 0;
 }
 
-void cDIBSectionSave::Convert(const cDIBSection& cDIB) {
+void BmpSaveStage::Convert(const BmpBitmap& bitmap) {
     converted_.reset();
     const bool own = colourDepth_ == kColourDepthOwn;
-    if (!own && (colourDepth_ != kColourDepth24 || (cDIB.Exists() && cDIB.BitsPerPixel() != 24))) return;
-    auto copy = std::make_unique<cDIBSection>();
-    copy->SetDPI(cDIB.DPI());
-    if (copy->Create(cDIB.Width(), cDIB.Height(), own ? cDIB.BitsPerPixel() : 24)) cDIB.PaintPicture(*copy);
+    if (!own && (colourDepth_ != kColourDepth24 || (bitmap.Exists() && bitmap.BitsPerPixel() != 24))) return;
+    auto copy = std::make_unique<BmpBitmap>();
+    copy->SetDPI(bitmap.DPI());
+    if (copy->Create(bitmap.Width(), bitmap.Height(), own ? bitmap.BitsPerPixel() : 24)) bitmap.PaintPicture(*copy);
     converted_ = std::move(copy);
 }
 
-void cDIBSectionSave::Save(const std::string& sFileName) const {
+void BmpSaveStage::Save(const std::string& fileName) const {
     if (colourDepth_ != kColourDepth24 && colourDepth_ != kColourDepthOwn)
         throw DibError(kDibInvalidCall, ErrorSource("cDIBSectionSave"), "Colour depth " + std::to_string(colourDepth_) + " is not supported");
     if (!converted_) throw DibError(kDibInvalidCall, ErrorSource("cDIBSectionSave"), "Nothing has been converted");
-    converted_->SavePicture(sFileName);
+    converted_->SavePicture(fileName);
 }
 
 }  // namespace kvo
