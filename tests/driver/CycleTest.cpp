@@ -2,7 +2,7 @@
 // for the 18 o'clock hour and a stop during that wait.
 #include <gtest/gtest.h>
 
-#include "loop_test_support.h"
+#include "LoopWorld.h"
 
 namespace kvo::test {
 namespace {

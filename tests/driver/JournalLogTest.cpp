@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include "driver/JournalLog.h"
-#include "loop_test_support.h"
+#include "LoopWorld.h"
 
 namespace kvo::test {
 namespace {

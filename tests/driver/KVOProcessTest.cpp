@@ -12,7 +12,7 @@
 #include <sstream>
 #include <thread>
 
-#include "loop_test_support.h"
+#include "LoopWorld.h"
 #include "driver/StatusReport.h"
 #include "driver/WorkerChannel.h"
 #include "shared/AppTester.h"

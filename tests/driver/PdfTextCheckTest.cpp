@@ -11,7 +11,7 @@
 #include "shared/pdftext/PdfText.h"
 #include "driver/pdftext/PdfWriteCommand.h"
 #include "driver/pdftext/ReplaceFile.h"
-#include "loop_test_support.h"
+#include "LoopWorld.h"
 #include "shared/AppTester.h"
 #include "shared/platform/CommandLine.h"
 #include "support/PdfAssembly.h"

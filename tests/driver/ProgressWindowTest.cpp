@@ -16,7 +16,7 @@
 #include <fstream>
 
 #include "driver/ProgressWindow.h"
-#include "loop_test_support.h"
+#include "LoopWorld.h"
 
 namespace kvo::test {
 namespace {

@@ -6,7 +6,7 @@
 #include <csignal>
 
 #include "driver/WriteJournal.h"
-#include "loop_test_support.h"
+#include "LoopWorld.h"
 #include "shared/platform/Clock.h"
 #include "shared/platform/WholeFile.h"
 #include "shared/xml/XmlDocument.h"
@@ -27,83 +27,34 @@ protected:
         return names;
     }
 
+    std::string runCycle();
+
     TestClock clock;  // the waits of the walk pass at once
     LoopWorld world;
     DisplayLog log;
 };
 
-TEST_F(LoopWalk, EveryOutcomeOfOneCycle) {
-    world.addAttachment(1, "tif", doc("Missing.tif"));
-    world.addAttachment(2, "PDF", doc("Chart.pdf"));
-    world.addAttachment(3, "TIF", doc("Scan.tif"));
-    world.addAttachment(3, "TIF", doc("Scan.tif"), "CloseDiaryAttachments");
-    world.addAttachment(4, "TIF", doc("Blank.tif"));
-    world.addAttachment(5, "BMP", doc("NoResult.bmp"));
-    world.addAttachment(6, "JPEG", doc("Photo.jpeg"));
-    world.addAttachment(7, "PDF", doc("Letter.pdf"));
-    world.addDocument("Chart.pdf", "graph_ocred.pdf");
-    world.addDocument("Scan.tif");
-    world.addDocument("Blank.tif");
-    world.addDocument("NoResult.bmp");
-    world.addDocument("Photo.jpeg");
-    world.addDocument("Letter.pdf", "ccitt.pdf");
-    world.planResult("Scan.tif", "graph_ocred.pdf");
-    world.planResult("Blank.tif", "ccitt.pdf");
-    world.planResult("Photo.jpeg", "graph_ocred.pdf");
-    world.planResult("Letter.pdf", "graph_ocred.pdf");
-
+// One cycle over the rows `add` puts into the host tables; what the walk reported.
+std::string LoopWalk::runCycle() {
     testing::internal::CaptureStderr();
-    ASSERT_EQ(world.run(log), 0);
+    const int status = world.run(log);
     const std::string report = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 0) << report;
+    return report;
+}
 
-    auto queue = world.rows();
-    EXPECT_EQ(queue[1].processed, 2);  // not found
-    EXPECT_EQ(queue[2].processed, 3);  // already searchable
-    EXPECT_EQ(queue[2].filePath, doc("Chart.pdf"));
-    EXPECT_EQ(queue[3].processed, 2);  // converted
-    EXPECT_EQ(queue[3].filePath, doc("Scan.PDF"));
-    EXPECT_EQ(queue[3].type, "PDF");
-    EXPECT_EQ(queue[4].processed, 5);  // image result without text
-    EXPECT_EQ(queue[5].processed, 5);  // no result at all
-    EXPECT_EQ(queue[6].processed, 2);  // JPEG is converted too
-    EXPECT_EQ(queue[7].processed, 2);
-    EXPECT_EQ(queue[7].filePath, doc("Letter.PDF.PDF"));
+TEST_F(LoopWalk, AMissingAttachmentIsRecordedAsNotFoundAfterItsPause) {
+    world.addAttachment(1, "tif", doc("Missing.tif"));
+    world.addAttachment(2, "TIF", doc("Scan.tif"));
+    world.addDocument("Scan.tif");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
+    const std::string report = runCycle();
 
-    // Both host tables point at the new PDFs; untouched rows keep their values.
-    for (const char* table : {"DiaryAttachments", "CloseDiaryAttachments"}) {
-        auto host = world.rows(table);
-        EXPECT_EQ(host[3].type, "PDF") << table;
-        EXPECT_EQ(host[3].filePath, doc("Scan.PDF")) << table;
-    }
-    auto open = world.rows("DiaryAttachments");
-    EXPECT_EQ(open[2].filePath, doc("Chart.pdf"));
-    EXPECT_EQ(open[4].type, "TIF");
-    EXPECT_EQ(open[6].filePath, doc("Photo.PDF"));
-    EXPECT_EQ(open[7].filePath, doc("Letter.PDF.PDF"));
-
-    // The copies are whole; the attachments stay; no result is left in TEMP.
-    EXPECT_EQ(ReadFile(world.docs / "Scan.PDF"), ReadFile(world.results / "Scan.pdf"));
-    EXPECT_EQ(ReadFile(world.docs / "Letter.PDF.PDF"), ReadFile(world.results / "Letter.pdf"));
-    EXPECT_EQ(ReadFile(world.docs / "Letter.pdf"), ReadFile(CorpusDir() / "ccitt.pdf"));
-    EXPECT_TRUE(fs::exists(world.docs / "Scan.tif"));
-    EXPECT_FALSE(fs::exists(world.docs / "Blank.PDF"));
-    EXPECT_EQ(tempFiles(), std::vector<std::string>{"KVOFile.xml"});
-
-    // The pipeline ran for the files it had to convert, and only for those.
-    EXPECT_EQ(slidesLog(), doc("Scan.tif") + "\n" + doc("Blank.tif") + "\n" + doc("NoResult.bmp") + "\n" +
-                               doc("Photo.jpeg") + "\n" + doc("Letter.pdf") + "\n");
-
-    // One report line per row, with the outcome.
+    EXPECT_EQ(world.rows()[1].processed, 2);
     EXPECT_NE(report.find("1 " + doc("Missing.tif") + ": status 2, not found ("), std::string::npos) << report;
-    EXPECT_NE(report.find("2 " + doc("Chart.pdf") + ": status 3, already searchable ("), std::string::npos);
-    EXPECT_NE(report.find("3 " + doc("Scan.tif") + ": status 2, converted to " + doc("Scan.PDF") + " ("),
-              std::string::npos);
-    EXPECT_NE(report.find("4 " + doc("Blank.tif") + ": status 5, the result carries no text ("), std::string::npos);
-    EXPECT_NE(report.find("5 " + doc("NoResult.bmp") + ": status 5, no result file ("), std::string::npos);
-
     // The texts, and the pause of three to four seconds after "Not found".
     EXPECT_EQ(log.texts.front().second, "Pellmoor OCR utility. Preparing for OCR.");
-    const std::string row1 = "Pellmoor OCR utility.\r\n\r\n7 files Found.\r\n\r\nProcessing file 1 of 7:\r\n" +
+    const std::string row1 = "Pellmoor OCR utility.\r\n\r\n2 files Found.\r\n\r\nProcessing file 1 of 2:\r\n" +
                              doc("Missing.tif");
     ASSERT_GE(log.texts.size(), 4u);
     EXPECT_EQ(log.texts[1].second, row1);
@@ -111,10 +62,92 @@ TEST_F(LoopWalk, EveryOutcomeOfOneCycle) {
     const double pause = duration<double>(log.texts[3].first - log.texts[2].first).count();
     EXPECT_GE(pause, 3.0);
     EXPECT_LT(pause, 5.0);
-    EXPECT_TRUE(log.showed("Processing file 3 of 7:\r\n" + doc("Scan.tif") + "\r\n\r\nIn progress. Please wait."));
+    EXPECT_TRUE(log.showed("Processing file 2 of 2:\r\n" + doc("Scan.tif") + "\r\n\r\nIn progress. Please wait."));
     EXPECT_FALSE(log.showed("Wait until 18:00")) << "a single cycle does not wait";
-    // The Stop button is disabled for each pipeline start and enabled while it runs.
-    EXPECT_EQ(std::count(log.stopEnabled.begin(), log.stopEnabled.end(), false), 5);
+}
+
+TEST_F(LoopWalk, APdfThatCarriesTextIsLeftAsItIsAndNotConverted) {
+    world.addAttachment(2, "PDF", doc("Chart.pdf"));
+    world.addDocument("Chart.pdf", "graph_ocred.pdf");
+    const std::string report = runCycle();
+
+    const auto queue = world.rows();
+    EXPECT_EQ(queue.at(2).processed, 3);
+    EXPECT_EQ(queue.at(2).filePath, doc("Chart.pdf"));
+    EXPECT_EQ(world.rows("DiaryAttachments").at(2).filePath, doc("Chart.pdf"));
+    EXPECT_NE(report.find("2 " + doc("Chart.pdf") + ": status 3, already searchable ("), std::string::npos) << report;
+    EXPECT_EQ(slidesLog(), "");
+}
+
+// Both host tables point at the new PDF, the copy beside the attachment is whole, the
+// attachment stays and nothing is left in TEMP.
+TEST_F(LoopWalk, AConvertedImageIsCopiedBesideItAndBothHostTablesPointAtTheCopy) {
+    world.addAttachment(3, "TIF", doc("Scan.tif"));
+    world.addAttachment(3, "TIF", doc("Scan.tif"), "CloseDiaryAttachments");
+    world.addAttachment(4, "TIF", doc("Other.tif"));
+    world.addDocument("Scan.tif");
+    world.planResult("Scan.tif", "graph_ocred.pdf");
+    const std::string report = runCycle();
+
+    const auto queue = world.rows();
+    EXPECT_EQ(queue.at(3).processed, 2);
+    EXPECT_EQ(queue.at(3).filePath, doc("Scan.PDF"));
+    EXPECT_EQ(queue.at(3).type, "PDF");
+    for (const char* table : {"DiaryAttachments", "CloseDiaryAttachments"}) {
+        auto host = world.rows(table);
+        EXPECT_EQ(host.at(3).type, "PDF") << table;
+        EXPECT_EQ(host.at(3).filePath, doc("Scan.PDF")) << table;
+    }
+    EXPECT_EQ(world.rows("DiaryAttachments").at(4).type, "TIF") << "an untouched row keeps its values";
+    EXPECT_EQ(ReadFile(world.docs / "Scan.PDF"), ReadFile(world.results / "Scan.pdf"));
+    EXPECT_TRUE(fs::exists(world.docs / "Scan.tif"));
+    EXPECT_EQ(tempFiles(), std::vector<std::string>{"KVOFile.xml"});
+    EXPECT_NE(report.find("3 " + doc("Scan.tif") + ": status 2, converted to " + doc("Scan.PDF") + " ("),
+              std::string::npos)
+        << report;
+}
+
+// JPEG is queued as JPG and converted too; a PDF's result goes to ".PDF.PDF" and the PDF stays.
+TEST_F(LoopWalk, AJpegAndAPdfWithoutTextAreConvertedToTheirOwnDestinations) {
+    world.addAttachment(6, "JPEG", doc("Photo.jpeg"));
+    world.addAttachment(7, "PDF", doc("Letter.pdf"));
+    world.addDocument("Photo.jpeg");
+    world.addDocument("Letter.pdf", "ccitt.pdf");
+    world.planResult("Photo.jpeg", "graph_ocred.pdf");
+    world.planResult("Letter.pdf", "graph_ocred.pdf");
+    runCycle();
+
+    const auto queue = world.rows();
+    EXPECT_EQ(queue.at(6).processed, 2);
+    EXPECT_EQ(queue.at(7).processed, 2);
+    EXPECT_EQ(queue.at(7).filePath, doc("Letter.PDF.PDF"));
+    const auto open = world.rows("DiaryAttachments");
+    EXPECT_EQ(open.at(6).filePath, doc("Photo.PDF"));
+    EXPECT_EQ(open.at(7).filePath, doc("Letter.PDF.PDF"));
+    EXPECT_EQ(ReadFile(world.docs / "Letter.PDF.PDF"), ReadFile(world.results / "Letter.pdf"));
+    EXPECT_EQ(ReadFile(world.docs / "Letter.pdf"), ReadFile(CorpusDir() / "ccitt.pdf"));
+}
+
+// The pipeline runs for each file to convert, with the Stop button disabled at each start; an
+// image result without text, or no result at all, gives status 5 and nothing beside the image.
+TEST_F(LoopWalk, AnImageWithoutATextedResultGetsStatus5AndNothingBesideIt) {
+    world.addAttachment(4, "TIF", doc("Blank.tif"));
+    world.addAttachment(5, "BMP", doc("NoResult.bmp"));
+    world.addDocument("Blank.tif");
+    world.addDocument("NoResult.bmp");
+    world.planResult("Blank.tif", "ccitt.pdf");
+    const std::string report = runCycle();
+
+    const auto queue = world.rows();
+    EXPECT_EQ(queue.at(4).processed, 5);
+    EXPECT_EQ(queue.at(5).processed, 5);
+    EXPECT_FALSE(fs::exists(world.docs / "Blank.PDF"));
+    EXPECT_NE(report.find("4 " + doc("Blank.tif") + ": status 5, the result carries no text ("), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("5 " + doc("NoResult.bmp") + ": status 5, no result file ("), std::string::npos);
+    EXPECT_EQ(tempFiles(), std::vector<std::string>{"KVOFile.xml"});
+    EXPECT_EQ(slidesLog(), doc("Blank.tif") + "\n" + doc("NoResult.bmp") + "\n");
+    EXPECT_EQ(std::count(log.stopEnabled.begin(), log.stopEnabled.end(), false), 2);
 }
 
 // Only the name's final extension changes: names with more dots, folders named like a type,

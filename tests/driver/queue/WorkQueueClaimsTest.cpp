@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "driver/queue/WorkQueue.h"
-#include "queue_test_support.h"
+#include "QueueTestSupport.h"
 
 namespace kvo::test {
 namespace {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/queue/WorkQueue.h"
-#include "queue_test_support.h"
+#include "QueueTestSupport.h"
 
 namespace kvo::test {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "driver/queue/QueueStatements.h"
 #include "driver/queue/WorkQueue.h"
-#include "queue_test_support.h"
+#include "QueueTestSupport.h"
 
 namespace kvo::test {
 namespace {

@@ -13,7 +13,7 @@
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/OdbcConnection.h"
 #include "driver/store/OdbcConnectionString.h"
-#include "queue_test_support.h"
+#include "driver/queue/QueueTestSupport.h"
 
 namespace kvo::test {
 namespace {

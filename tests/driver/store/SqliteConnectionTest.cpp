@@ -3,7 +3,7 @@
 
 #include "driver/Config.h"
 #include "driver/store/SqliteConnection.h"
-#include "queue_test_support.h"
+#include "driver/queue/QueueTestSupport.h"
 
 namespace kvo::test {
 namespace {
