@@ -72,7 +72,7 @@ void ClearPageNames(const std::string& base, int first, int last) {
 std::string RunGhostscript(const std::string& commandLine) {
     Child ghostscript = StartChild({.arguments = SplitCommandLine(commandLine), .discardErrors = true});
     const ChildEnd end = WatchChild(ghostscript, kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
-    PassOnMachineFault("Ghostscript", end);
+    if (end.how != ChildEnd::How::Exited) throw EndedFromOutside("Ghostscript " + DescribeEnd(end));
     return end.exitedWith(kExitOk) ? "" : "Ghostscript " + DescribeEnd(end);
 }
 
