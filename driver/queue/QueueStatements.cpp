@@ -36,19 +36,17 @@ std::string DoubleApostrophes(std::string_view path) {
     return quoted;
 }
 
-std::vector<std::string> StoredTypeCases() {
-    std::vector<std::string> lines;
+std::string FillStatement(std::vector<std::string> head, const std::vector<std::string>& middle,
+                          const std::vector<std::string>& tail) {
+    std::vector<std::string>& lines = head;
     for (const AttachmentType& type : kAttachmentTypes)
         if (type.stored != type.name)
             lines.push_back(std::string(kCaseIndent) + "WHEN " + Quoted(type.name) + " Then " + Quoted(type.stored));
-    return lines;
-}
-
-std::vector<std::string> QueuedTypeCases() {
-    std::vector<std::string> lines;
+    lines.insert(lines.end(), middle.begin(), middle.end());
     for (const AttachmentType& type : kAttachmentTypes)
         lines.push_back(std::string(kCaseIndent) + "WHEN " + Quoted(type.name) + " Then 0");
-    return lines;
+    lines.insert(lines.end(), tail.begin(), tail.end());
+    return JoinLines(lines);
 }
 
 std::string StoredConvertedTypeList() {

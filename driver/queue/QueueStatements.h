@@ -82,12 +82,13 @@ const QueueStatements& SqliteStatements();
 std::string JoinLines(std::initializer_list<std::string_view> lines);
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// The fill's type lists, the same in both stores, from the table of attachment types: the
-// `case` lines that store a host type in the queue's three letters ("WHEN 'TIFF' Then 'TIF'"),
-// the `case` lines that queue a converted type with status 0 ("WHEN 'PDF' Then 0"), and the
-// stored spellings of the converted types as an IN list ("('PDF', 'BMP', …)").
-std::vector<std::string> StoredTypeCases();
-std::vector<std::string> QueuedTypeCases();
+// The fill in a store's words, its type lists made from the table of attachment types: `head`,
+// the `case` lines that store a host type in the queue's three letters ("WHEN 'TIFF' Then
+// 'TIF'"), `middle`, the `case` lines that queue a converted type with status 0 ("WHEN 'PDF'
+// Then 0"), `tail`.
+std::string FillStatement(std::vector<std::string> head, const std::vector<std::string>& middle,
+                          const std::vector<std::string>& tail);
+// The stored spellings of the converted types as an IN list: "('PDF', 'BMP', …)".
 std::string StoredConvertedTypeList();
 // Every "'" doubled; nothing else escaped.
 std::string DoubleApostrophes(std::string_view path);

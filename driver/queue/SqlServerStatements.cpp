@@ -49,36 +49,33 @@ std::string HostRowsLeftOut(std::initializer_list<std::string_view> pathConditio
 // outside its code page) is left out, so that one host row never makes the whole fill fail
 // and no row is queued under a path that names another file or none.
 std::string Fill(std::string_view hostLine) {
-    std::vector<std::string> lines{
-        "INSERT",
-        "  INTO [dbo].[DASearchable]",
-        "      ([TrackReference],",
-        "       [Type],",
-        "       [FilePath],",
-        "       [Processed])",
-        "select DA.[TrackReference],",
-        "       case UPPER(RTrim(DA.[Type]))",
-    };
-    const std::vector<std::string> stored = StoredTypeCases(), queued = QueuedTypeCases();
-    lines.insert(lines.end(), stored.begin(), stored.end());
-    lines.insert(lines.end(), {
-                                  "            ELSE IsNull(LEFT(UPPER(RTrim(DA.[Type])), 3), '') END As [Type],",
-                                  "       DA.[FilePath] As [FilePath],",
-                                  "       case UPPER(DA.[Type])",
-                              });
-    lines.insert(lines.end(), queued.begin(), queued.end());
-    lines.insert(lines.end(), {
-                                  "            ELSE 5 END As [Processed]",
-                                  std::string(hostLine),
-                                  "       left outer join [dbo].[DASearchable] DS",
-                                  "                    ON DS.[TrackReference] = DA.[TrackReference]",
-                                  " where DS.[TrackReference] is null",
-                                  "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)",
-                                  "   and (DA.[FilePath] is null",
-                                  "        or " + std::string(kPathAsItIs),
-                                  "         = " + std::string(kPathAsQueued) + ")",
-                              });
-    return JoinLines(lines);
+    return FillStatement(
+        {
+            "INSERT",
+            "  INTO [dbo].[DASearchable]",
+            "      ([TrackReference],",
+            "       [Type],",
+            "       [FilePath],",
+            "       [Processed])",
+            "select DA.[TrackReference],",
+            "       case UPPER(RTrim(DA.[Type]))",
+        },
+        {
+            "            ELSE IsNull(LEFT(UPPER(RTrim(DA.[Type])), 3), '') END As [Type],",
+            "       DA.[FilePath] As [FilePath],",
+            "       case UPPER(DA.[Type])",
+        },
+        {
+            "            ELSE 5 END As [Processed]",
+            std::string(hostLine),
+            "       left outer join [dbo].[DASearchable] DS",
+            "                    ON DS.[TrackReference] = DA.[TrackReference]",
+            " where DS.[TrackReference] is null",
+            "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)",
+            "   and (DA.[FilePath] is null",
+            "        or " + std::string(kPathAsItIs),
+            "         = " + std::string(kPathAsQueued) + ")",
+        });
 }
 
 // The condition every status update adds: the row is still to do and this worker holds it.

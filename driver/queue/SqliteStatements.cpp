@@ -16,33 +16,30 @@ constexpr const char* kNow = "strftime('%Y-%m-%d %H:%M:%f', 'now')";
 // Host columns may be blank-padded; SQL Server ignores trailing blanks when it compares and
 // stores char(3), so the type is trimmed here before it is compared and stored.
 std::string Fill(std::string_view hostTable) {
-    std::vector<std::string> lines{
-        "INSERT",
-        "  INTO DASearchable",
-        "      (TrackReference,",
-        "       Type,",
-        "       FilePath,",
-        "       Processed)",
-        "select DA.TrackReference,",
-        "       case UPPER(RTRIM(DA.Type))",
-    };
-    const std::vector<std::string> stored = StoredTypeCases(), queued = QueuedTypeCases();
-    lines.insert(lines.end(), stored.begin(), stored.end());
-    lines.insert(lines.end(), {
-                                  "            ELSE IfNull(substr(UPPER(RTRIM(DA.Type)), 1, 3), '') END As Type,",
-                                  "       DA.FilePath As FilePath,",
-                                  "       case UPPER(RTRIM(DA.Type))",
-                              });
-    lines.insert(lines.end(), queued.begin(), queued.end());
-    lines.insert(lines.end(), {
-                                  "            ELSE 5 END As Processed",
-                                  "  from " + std::string(hostTable) + " DA",
-                                  "       left outer join DASearchable DS",
-                                  "                    ON DS.TrackReference = DA.TrackReference",
-                                  " where DS.TrackReference is null",
-                                  "   and (DA.FilePath is null or length(RTRIM(DA.FilePath)) <= 255)",
-                              });
-    return JoinLines(lines);
+    return FillStatement(
+        {
+            "INSERT",
+            "  INTO DASearchable",
+            "      (TrackReference,",
+            "       Type,",
+            "       FilePath,",
+            "       Processed)",
+            "select DA.TrackReference,",
+            "       case UPPER(RTRIM(DA.Type))",
+        },
+        {
+            "            ELSE IfNull(substr(UPPER(RTRIM(DA.Type)), 1, 3), '') END As Type,",
+            "       DA.FilePath As FilePath,",
+            "       case UPPER(RTRIM(DA.Type))",
+        },
+        {
+            "            ELSE 5 END As Processed",
+            "  from " + std::string(hostTable) + " DA",
+            "       left outer join DASearchable DS",
+            "                    ON DS.TrackReference = DA.TrackReference",
+            " where DS.TrackReference is null",
+            "   and (DA.FilePath is null or length(RTRIM(DA.FilePath)) <= 255)",
+        });
 }
 
 std::string StatusUpdate(std::initializer_list<std::string_view> setLines, const std::string& id,
