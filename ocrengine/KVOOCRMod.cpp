@@ -63,7 +63,7 @@ int Main() {
         DeleteFile(handoff::InTemp(handoff::kOcrLayoutName));
 
         const std::optional<std::string> bitmap = ResolveFile(handoff::InTemp(handoff::kOcrBitmapName));
-        if (!bitmap) return 0;
+        if (!bitmap) return kExitOk;
         ocr::EngineDocument document;
         document.Create(*bitmap);
         document.OCR(OcrLanguages());
@@ -79,7 +79,7 @@ int Main() {
         if (IsMachineFault(error)) WriteLine(messages, std::string("KVOOCR: ") + error.what());
         return ExitStatusForError(error);
     }
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace kvo::KVOOCRMod

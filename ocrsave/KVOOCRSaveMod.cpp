@@ -78,7 +78,7 @@ std::optional<xml::Document> BuildLayoutDocument(const ocr::EngineDocument& engi
 int Main() {
     try {
         const std::optional<std::string> enginePath = ResolveFile(handoff::InTemp(handoff::kOcrEngineDocName));
-        if (!enginePath) return 0;
+        if (!enginePath) return kExitOk;
         DeleteFile(handoff::InTemp(handoff::kOcrLayoutName));
 
         ocr::EngineDocument engine;
@@ -95,7 +95,7 @@ int Main() {
         // the machine.
         return ExitStatusForError(error);
     }
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace kvo::KVOOCRSaveMod

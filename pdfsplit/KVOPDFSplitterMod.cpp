@@ -311,7 +311,7 @@ int Main() {
     } catch (...) {
         std::cerr << "KVOPDFSplitter: unknown error; no page listed\n";
     }
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace kvo::KVOPDFSplitterMod
