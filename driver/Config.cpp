@@ -1,6 +1,5 @@
 #include "driver/Config.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
+#include "shared/platform/Text.h"
 
 namespace kvo::driver {
 
@@ -136,6 +136,8 @@ std::optional<double> PositiveNumberOr(const std::string& text, double fallback)
     return value;
 }
 
+bool UsesEmbeddedStore(const CycleConfig& config) { return EqualsIgnoringCase(config.provider, "sqlite"); }
+
 CycleConfig ReadCycleConfig() {
     CycleConfig config;
     const std::string consoleIni = WindowsFolder() + "/console.ini";
@@ -163,7 +165,7 @@ CycleConfig ReadCycleConfig() {
     config.pathMap = GetIniSection("PathMap", zrtIni);
 
     static bool builtInLoginTold = false;
-    if (config.login.builtIn && strcasecmp(config.provider.c_str(), "sqlite") != 0 && !builtInLoginTold) {
+    if (config.login.builtIn && !UsesEmbeddedStore(config) && !builtInLoginTold) {
         builtInLoginTold = true;
         Report("the built-in database login is in use (set User= and PasswordFile= in ZRT.ini [Database], or "
                "KVO_DB_PASSWORD)",

@@ -40,6 +40,9 @@ struct CycleConfig {
     int maxAttempts = kDefaultMaxAttempts;   // console.ini [console] MaxAttempts: machine faults per row
 };
 
+// True when ZRT.ini names the embedded store (Provider=sqlite, in any case).
+bool UsesEmbeddedStore(const CycleConfig& config);
+
 // Reads both profile files as a cycle starts. Says once per program run, on standard error,
 // when SQL Server is reached with the built-in login.
 CycleConfig ReadCycleConfig();

@@ -6,21 +6,6 @@
 
 namespace kvo::driver {
 
-TypeGroup GroupOfType(const std::string& upperType) {
-    if (upperType == "PDF") return TypeGroup::Pdf;
-    for (const char* image : {"BMP", "JPG", "JPEG", "GIF", "PNG", "PCX", "TIF", "TIFF", "G3N"})
-        if (upperType == image) return TypeGroup::Image;
-    return TypeGroup::Other;
-}
-
-std::string DestinationPath(const std::string& attachmentPath, TypeGroup group) {
-    const std::size_t nameStart = attachmentPath.find_last_of("\\/") + 1;  // npos + 1 == 0
-    // A leading "." (a hidden name) is not an extension.
-    std::size_t dot = attachmentPath.rfind('.');
-    if (dot == std::string::npos || dot <= nameStart) dot = attachmentPath.size();
-    return attachmentPath.substr(0, dot) + (group == TypeGroup::Pdf ? ".PDF.PDF" : ".PDF");
-}
-
 bool ClimbsOutOfItsFolder(const std::string& hostPath) {
     std::size_t start = 0;
     for (;;) {

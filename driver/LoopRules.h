@@ -1,21 +1,10 @@
 #pragma once
-// The plain rules of the row walk: type groups, derived file names, progress texts, the
-// per-row report line. No I/O.
+// The plain rules of the row walk: the paths it refuses, its progress texts, the per-row report
+// line. No I/O.
 #include <optional>
 #include <string>
 
 namespace kvo::driver {
-
-enum class TypeGroup { Pdf, Image, Other };
-
-// Group of an upper-case queue type (exact comparison). JPEG belongs to the image group: the
-// queue fill takes it in and the pipeline converts it like JPG.
-TypeGroup GroupOfType(const std::string& upperType);
-
-// The searchable PDF beside the attachment: the file name's final extension (after its last
-// ".") replaced by ".PDF" for images and by ".PDF.PDF" for PDFs, or the suffix appended when
-// the name has none. Folder parts (after "\\" or "/") are never changed.
-std::string DestinationPath(const std::string& attachmentPath, TypeGroup group);
 
 // True when the path has a ".." component (after "\\" or "/"): such a host path could lead
 // anywhere on this machine.

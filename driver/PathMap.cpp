@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/Text.h"
 
 namespace kvo::driver {
 namespace {
@@ -17,14 +18,15 @@ std::string WithoutTrailingSeparators(std::string path) {
     return path;
 }
 
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string WithSlashes(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
 
 // Windows compares paths without regard to case and takes "/" for "\".
 bool StartsWithLikeWindows(const std::string& text, const std::string& prefix) {
-    if (text.size() < prefix.size()) return false;
-    return std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-        return AsciiLower(a) == AsciiLower(b) || (IsSeparator(a) && IsSeparator(b));
-    });
+    return text.size() >= prefix.size() &&
+           EqualsIgnoringCase(WithSlashes(text.substr(0, prefix.size())), WithSlashes(prefix));
 }
 
 // True when `prefix` covers whole components of `path`: the path ends there or goes on with a
@@ -60,7 +62,7 @@ bool LiesInside(const std::string& path, const std::string& folder) {
     // Names are looked up without regard to case, so they are compared so here too; the
     // folder's trailing separator is an empty last part.
     auto [innerPart, outerPart] = std::mismatch(inner.begin(), inner.end(), outer.begin(), outer.end(),
-                                                [](const auto& a, const auto& b) { return NamesEqualIgnoringCase(a, b); });
+                                                [](const auto& a, const auto& b) { return EqualsIgnoringCase(a.string(), b.string()); });
     if (outerPart != outer.end() && !(outerPart->empty() && std::next(outerPart) == outer.end())) return false;
     return innerPart != inner.end() && !innerPart->empty();
 }

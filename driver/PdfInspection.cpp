@@ -6,10 +6,6 @@
 namespace kvo::driver {
 namespace {
 
-// The inspecting process's statuses besides kIsolatedOutOfMemory.
-constexpr int kInspected = 0;
-constexpr int kNotAPdf = 10;
-
 std::string Number(double value) {
     char digits[32];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
@@ -66,16 +62,14 @@ std::optional<pdf::PdfFacts> FactsFromText(const std::string& text) {
 
 void ExpectIsolatedEnd(const IsolatedEnd& end, const IsolationLimits& limits, const std::string& what,
                        std::initializer_list<int> expected) {
-    if (end.timedOut)
-        throw PdfBreaksLimit(what + " did not finish within " + std::to_string(static_cast<int>(limits.seconds)) +
-                             " s");
-    if (end.status == kIsolatedOutOfMemory)
-        throw PdfBreaksLimit(what + " needed more than " + Megabytes(limits.memoryBytes) + " of memory");
-    if (!end.status) throw std::runtime_error(what + " could not be started");
+    if (!end.end) throw std::runtime_error(what + " could not be started");
+    if (end.end->how == ChildEnd::How::TimedOut || end.end->exitedWith(kExitOutOfMemory))
+        throw PdfBreaksLimit(what + (end.end->exitedWith(kExitOutOfMemory)
+                                         ? " needed more than " + Megabytes(limits.memoryBytes) + " of memory"
+                                         : " " + DescribeEnd(*end.end)));
     for (int status : expected)
-        if (*end.status == status) return;
-    throw std::runtime_error(what + (EndedBySignal(*end.status) ? " was ended by signal " + std::to_string(*end.status - 128)
-                                                                : " failed with status " + std::to_string(*end.status)));
+        if (end.end->exitedWith(status)) return;
+    throw std::runtime_error(what + " " + DescribeEnd(*end.end));
 }
 
 std::optional<pdf::PdfFacts> InspectPdfIsolated(const std::string& path, std::string* error,
@@ -85,12 +79,12 @@ std::optional<pdf::PdfFacts> InspectPdfIsolated(const std::string& path, std::st
             std::string why;
             const std::optional<pdf::PdfFacts> facts = pdf::InspectPdf(path, &why);
             output = facts ? FactsText(*facts) : why;
-            return facts ? kInspected : kNotAPdf;
+            return facts ? kExitOk : kExitNotAPdf;
         },
         kInspectionLimits, pumpMessages);
     const std::string what = "the inspection of " + path;
-    ExpectIsolatedEnd(end, kInspectionLimits, what, {kInspected, kNotAPdf});
-    if (end.status == kNotAPdf) {
+    ExpectIsolatedEnd(end, kInspectionLimits, what, {kExitOk, kExitNotAPdf});
+    if (end.end->exitedWith(kExitNotAPdf)) {
         if (error) *error = end.output;
         return std::nullopt;
     }

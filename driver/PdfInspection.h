@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "shared/ShellModule.h"
+#include "shared/ChildProcess.h"
 #include "shared/pdf/PdfFile.h"
 
 namespace kvo::driver {

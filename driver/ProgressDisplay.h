@@ -1,6 +1,6 @@
 #pragma once
 // What the batch loop shows the operator, and where the operator's stop comes in. Two
-// implementations: the progress window (fProgress) and the terminal (TerminalProgress).
+// implementations: the progress window (ProgressWindow) and the terminal (TerminalProgress).
 #include <string>
 
 namespace kvo::driver {

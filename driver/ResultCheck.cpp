@@ -1,46 +1,51 @@
 #include "driver/ResultCheck.h"
 
-#include "driver/LoopRules.h"
 #include "driver/PdfInspection.h"
+#include "driver/PdfTextCheck.h"
+#include "driver/RowFacts.h"
 #include "shared/image/RasterImage.h"
 #include "shared/pdf/PdfFile.h"
-#include "shared/xml/HandOff.h"
 
 namespace kvo::driver {
 namespace {
 
-bool IsFaxOrTiff(const std::string& upperType) {
-    return upperType == "TIF" || upperType == "TIFF" || upperType == "G3N";
+std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
+
+// The pages of the attachment: the pages of a PDF (as inspected), the frames of a TIFF or fax
+// file, 1 for any other image; nullopt when they cannot be counted.
+std::optional<int> AttachmentPageCount(const RowFacts& facts) {
+    if (facts.group == TypeGroup::Pdf) {
+        if (!facts.pdf || facts.pdf->pageCount < 1) return std::nullopt;
+        return facts.pdf->pageCount;
+    }
+    if (!facts.framed) return 1;
+    const int frames = image::RasterFile(facts.attachment).frameCount();
+    if (frames < 1) return std::nullopt;
+    return frames;
 }
 
-std::string Pages(int count) { return std::to_string(count) + (count == 1 ? " page" : " pages"); }
+// Why a page of the result does not show its page, or "".
+std::string PageWithoutPicture(const pdf::PdfFacts& result, const RowFacts& facts) {
+    const pdf::PdfFacts* kept = facts.group == TypeGroup::Pdf && facts.pdf ? &*facts.pdf : nullptr;
+    for (std::size_t page = 0; page < result.pages.size(); ++page) {
+        const pdf::PageFacts& shown = result.pages[page];
+        // A page the attachment leaves blank may stay blank.
+        const bool blankInTheAttachment = kept && page < kept->pages.size() && !pdf::DrawsAnything(kept->pages[page]);
+        if (shown.images > 0 || (kept && (shown.drawsSomething || blankInTheAttachment))) continue;
+        return "page " + std::to_string(page + 1) + " of the result carries no page picture";
+    }
+    return "";
+}
 
 }  // namespace
 
-// The pages of an attachment: the frames of a TIFF or fax file, the pages of a PDF (read into
-// `pdfFacts`), 1 for any other image; nullopt when they cannot be counted.
-static std::optional<int> AttachmentPageCount(const std::string& attachmentPath, const std::string& upperType,
-                                              const std::optional<pdf::PdfFacts>& pdfFacts) {
-    if (GroupOfType(upperType) == TypeGroup::Pdf) {
-        if (!pdfFacts || pdfFacts->pageCount < 1) return std::nullopt;
-        return pdfFacts->pageCount;
-    }
-    // The pipeline picks its splitter by the file's extension, the queue by the row's type.
-    if (IsFaxOrTiff(upperType) || IsFaxOrTiff(handoff::UpperExtension(attachmentPath))) {
-        const int frames = image::RasterFile(attachmentPath).frameCount();
-        if (frames < 1) return std::nullopt;
-        return frames;
-    }
-    return 1;
-}
-
-ResultVerdict CheckResult(const std::string& resultPath, const std::string& attachmentPath,
-                          const std::string& upperType) {
+ResultVerdict CheckResult(const std::string& resultPath, const RowFacts& facts,
+                          const std::function<void()>& pumpMessages) {
     ResultVerdict verdict;
     std::string why;
     std::optional<pdf::PdfFacts> result;
     try {
-        result = InspectPdfIsolated(resultPath, &why);
+        result = InspectPdfIsolated(resultPath, &why, pumpMessages);
     } catch (const PdfBreaksLimit& error) {
         verdict.problem = error.what();
         return verdict;
@@ -49,34 +54,27 @@ ResultVerdict CheckResult(const std::string& resultPath, const std::string& atta
         verdict.problem = "the result " + resultPath + " does not open as a PDF" + (why.empty() ? "" : " (" + why + ")");
         return verdict;
     }
-    if (!pdf::IsResultFor(*result, attachmentPath)) {
+    if (!pdf::IsResultFor(*result, facts.attachment)) {
         verdict.problem = resultPath + " was not made for this attachment";
         return verdict;
     }
     verdict.madeForAttachment = true;
     verdict.pages = result->pageCount;
-    // A PDF's own pages are kept: read once, for their count and for which of them are blank.
-    std::optional<pdf::PdfFacts> kept;
-    try {
-        if (GroupOfType(upperType) == TypeGroup::Pdf) kept = InspectPdfIsolated(attachmentPath);
-    } catch (const PdfBreaksLimit& error) {
-        verdict.problem = error.what();
-        return verdict;
-    }
-    const std::optional<int> pages = AttachmentPageCount(attachmentPath, upperType, kept);
+    const std::optional<int> pages = AttachmentPageCount(facts);
     if (!pages) {
         verdict.problem = "the attachment's pages cannot be counted";
     } else if (result->pageCount != *pages) {
         verdict.problem = "the result has " + Pages(result->pageCount) + ", the attachment " + Pages(*pages);
     } else {
-        // A page the attachment leaves blank may stay blank.
-        for (std::size_t page = 0; page < result->pages.size(); ++page) {
-            const pdf::PageFacts& facts = result->pages[page];
-            const bool blankInTheAttachment = kept && page < kept->pages.size() && !pdf::DrawsAnything(kept->pages[page]);
-            if (facts.images > 0 || (kept && (facts.drawsSomething || blankInTheAttachment))) continue;
-            verdict.problem = "page " + std::to_string(page + 1) + " of the result carries no page picture";
-            break;
-        }
+        verdict.problem = PageWithoutPicture(*result, facts);
+    }
+    if (!verdict.problem.empty() || facts.group != TypeGroup::Image) return verdict;
+    try {
+        if (!IsPDFSearchable(resultPath, pumpMessages)) verdict.problem = "the result carries no text";
+    } catch (const PdfBreaksLimit& error) {
+        verdict.problem = error.what();
+    } catch (const std::exception& error) {
+        verdict.machineFault = error.what();
     }
     return verdict;
 }

@@ -1,31 +1,25 @@
 #include "driver/RowWalk.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <climits>
-#include <cstring>
-
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <utility>
 
+#include "driver/Destination.h"
 #include "driver/JournalLog.h"
+#include "driver/LoopRules.h"
 #include "driver/PdfInspection.h"
+#include "driver/PdfTextCheck.h"
 #include "driver/ProgressDisplay.h"
 #include "driver/ResultCheck.h"
+#include "driver/RowFacts.h"
 #include "driver/WriteJournal.h"
-#include "driver/modPDFSearchable.h"
-#include "driver/queue/QueueStatements.h"
 #include "driver/queue/WorkQueue.h"
 #include "driver/store/DbConnection.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
 #include "shared/ProgramWatch.h"
-#include "shared/ShellModule.h"
-#include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
-#include "shared/pdf/PdfFile.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/WholeFile.h"
 #include "shared/xml/HandOff.h"
@@ -33,7 +27,6 @@
 namespace kvo::driver {
 namespace {
 
-constexpr const char* kPipelineProgram = "KVOProcessSlides";
 constexpr const char* kPipelineImageName = "KVOProcessSlides.exe";
 constexpr int kPollMs = 50;
 // The pause after "Not found" polls the display this often instead of spinning.
@@ -41,58 +34,27 @@ constexpr int kNotFoundPollMs = 20;
 constexpr double kNotFoundPauseSeconds = 3;
 // While stopping, a progress dot this often.
 constexpr double kDotSeconds = 2;
-constexpr const char* kOutsideTheShares = "the attachment lies outside the mapped shares; nothing is read or written there";
-
-// The pipeline names its result after the attachment's base name.
-std::string ResultPathFor(const std::string& attachmentPath) {
-    return handoff::FinalResult(handoff::BaseName(attachmentPath));
-}
-
-// The entry at the destination (found without regard to case) that may not be replaced: any
-// but a plain file (never a link, which could lead anywhere) holding a searchable PDF made
-// earlier for this same attachment.
-std::optional<std::string> BlockingEntry(const std::string& destination, const std::string& attachmentPath) {
-    const std::optional<std::string> entry = FindEntry(destination);
-    if (!entry) return std::nullopt;
-    struct stat info {};
-    if (lstat(entry->c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        try {
-            const std::optional<pdf::PdfFacts> facts = InspectPdfIsolated(*entry);
-            if (facts && pdf::IsResultFor(*facts, attachmentPath)) return std::nullopt;
-        } catch (const PdfBreaksLimit& error) {
-            return *entry + " (" + error.what() + ")";
-        }
-    }
-    return entry;
-}
-
-// Why the folder of a file that was not found cannot be listed; "" when it can, or when it does
-// not exist at all (the attachment went with its folder).
-std::string FolderFault(const std::string& localPath) {
-    if (localPath.empty()) return "";
-    const std::string folder = std::filesystem::path(localPath).parent_path().string();
-    const std::string real = FindEntry(folder.empty() ? "." : folder).value_or(folder.empty() ? "." : folder);
-    if (DIR* listing = opendir(real.c_str())) {
-        closedir(listing);
-        return "";
-    }
-    if (errno == ENOENT || errno == ENOTDIR) return "";
-    return "the folder " + real + " cannot be read: " + std::strerror(errno);
-}
-
-// The programs of a chain, which die with its pipeline.
-constexpr const char* kChainPrograms[] = {"KVOTiffSplitter", "KVOPDFSplitter", "KVOOCR", "KVOOCRSave", "KVOOCRWrd", "gs"};
 
 // A pipeline that did not end by itself (killed, crashed) left its page work files, which may
-// run to gigabytes, and perhaps hidden temporaries: removed once the rest of its chain is gone.
+// run to gigabytes, and perhaps hidden temporaries: removed once the rest of its chain, which
+// dies with it, is gone.
 void RemoveWorkOfDeadPipeline(const std::string& attachment) {
-    for (const char* program : kChainPrograms) WatchProgram(program, {.pollMs = 20});
+    for (const char* program : kChainPrograms) WaitWhileRunning(program, {.pollMs = 20});
     handoff::RemoveWorkOfCurrentOrder({attachment});
     RemoveStaleTemporaries(TempFolder());
 }
 
-}  // namespace
+// Why the work of a pipeline that did not end by itself with status 0 cannot be trusted.
+std::string PipelineFault(const ChildEnd& end) {
+    if (end.exitedWith(kExitTooLargeForWork))
+        return "its page bitmaps could never fit in the work folder " + TempFolder() + ", whose file system holds " +
+               std::to_string(TotalBytesIn(TempFolder()).value_or(0) >> 20) + " MB";
+    if (end.exitedWith(kExitEndedFromOutside)) return "a program of its chain was ended from outside";
+    if (end.exitedWith(kExitNoRoom)) return "the work folder " + TempFolder() + " ran out of room";
+    return "the pipeline " + DescribeEnd(end);
+}
 
+}  // namespace
 
 RowWalk::RowWalk(WorkQueue& queue, ProgressDisplay& display, const bool& stopRequested,
                  const PathMapEntries& pathMap, std::string appFolder)
@@ -148,34 +110,21 @@ RowWalk::Outcome RowWalk::handleRow(const QueueRow& row, int rowNumber) {
     display_.setText(StartOfRowText(queue_.pendingCount(), rowNumber, row.filePath.value_or("")));
     display_.processMessages();
 
-    if (row.filePath && ClimbsOutOfItsFolder(*row.filePath))
-        return noResult(row, "the path has a \"..\" component; it is not followed");
-    // A NULL path or a malformed name count as "not found"; so does a file missing from a folder
-    // that could be read, but not one behind a folder that cannot (a share gone away).
-    std::string resolvedPath, localPath;
-    if (row.filePath && !row.filePath->empty()) localPath = ToLocalPath(pathMap_, *row.filePath);
-    // With shares mapped, nothing outside them is looked at, and no link leads out of them.
-    if (!pathMap_.empty() && !localPath.empty() && !NamedInsideTheShares(pathMap_, localPath))
-        return noResult(row, kOutsideTheShares);
-    try {
-        if (!localPath.empty()) resolvedPath = ResolveFile(localPath).value_or("");
-    } catch (const std::exception&) {
-        resolvedPath.clear();
+    LookUp lookUp = LookUpRow(row, pathMap_);
+    switch (lookUp.outcome) {
+        case LookUp::Outcome::Refused: return noResult(row, lookUp.why);
+        case LookUp::Outcome::Unreadable: return machineFault(row, lookUp.why);
+        case LookUp::Outcome::NotFound: return pauseAfterNotFound(row);
+        case LookUp::Outcome::Found: break;
     }
-    if (resolvedPath.empty()) {
-        if (const std::string fault = FolderFault(localPath); !fault.empty()) return machineFault(row, fault);
-        return pauseAfterNotFound(row);
-    }
-    if (!pathMap_.empty() && !ReallyInsideTheShares(pathMap_, resolvedPath)) return noResult(row, kOutsideTheShares);
-
     display_.appendText(kInProgressAppend);
     display_.processMessages();
     try {
-        handoff::WriteFileOrder(resolvedPath);
+        handoff::WriteFileOrder(lookUp.facts->attachment);
     } catch (const std::exception& error) {
         return machineFault(row, std::string("cannot write KVOFile.xml: ") + error.what());
     }
-    return handleFoundRow(row, resolvedPath);
+    return handleFoundRow(*lookUp.facts);
 }
 
 RowWalk::Outcome RowWalk::pauseAfterNotFound(const QueueRow& row) {
@@ -191,13 +140,13 @@ RowWalk::Outcome RowWalk::pauseAfterNotFound(const QueueRow& row) {
     return statusWritten(written, kFinished, "not found");
 }
 
-RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string& resolvedPath) {
-    const TypeGroup group = GroupOfType(row.type);
+RowWalk::Outcome RowWalk::handleFoundRow(RowFacts& facts) {
+    const QueueRow& row = facts.row;
     // It would only come up again every cycle.
-    if (group == TypeGroup::Other) return noResult(row, "the type '" + row.type + "' is not converted");
-    if (group == TypeGroup::Pdf) {
+    if (facts.group == TypeGroup::Other) return noResult(row, "the type '" + row.type + "' is not converted");
+    if (facts.group == TypeGroup::Pdf) {
         std::string rewriteRefused;
-        if (IsPDFSearchable(resolvedPath, [this] { display_.processMessages(); }, &rewriteRefused)) {
+        if (IsPDFSearchable(facts.attachment, [this] { pumpMessages(); }, &rewriteRefused)) {
             // The host keeps its own form of the path.
             return statusWritten(queue_.markAlreadySearchable(row.trackReference, *row.filePath),
                                  kAlreadySearchable, "already searchable");
@@ -205,100 +154,90 @@ RowWalk::Outcome RowWalk::handleFoundRow(const QueueRow& row, const std::string&
         if (!rewriteRefused.empty())
             return noResult(row, "its text is unreadable and Ghostscript's rewrite was not used: " + rewriteRefused);
         // The chain reads it with the same library, without these bounds: one that breaks them
-        // (PdfBreaksLimit) goes no further.
-        InspectPdfIsolated(resolvedPath, nullptr, [this] { display_.processMessages(); });
+        // (PdfBreaksLimit) goes no further. Its pages are what the result is checked against.
+        facts.pdf = InspectPdfIsolated(facts.attachment, nullptr, [this] { pumpMessages(); });
     }
     // Nothing is converted that could not be stored.
-    const Destination destination = destinationFor(row, resolvedPath, group);
-    // The queue could never record it, and the row would be converted again every cycle.
-    if (!FitsFilePath(destination.host))
-        return noResult(row, "the destination " + destination.host + " does not fit FilePath");
-    if (std::filesystem::path(destination.local).filename().string().size() > NAME_MAX)
-        return noResult(row, "the destination's name is longer than the file system's " + std::to_string(NAME_MAX) +
-                                 " bytes");
-    if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
+    if (const std::string problem = DestinationProblem(facts.destination); !problem.empty())
+        return noResult(row, problem);
+    if (const std::optional<std::string> blocking = BlockingEntry(facts.destination, facts.attachment))
         return inTheWay(row, *blocking);
     // A file already lying under the result's name is not this run's product.
-    const bool resultNameTaken = FileExists(ResultPathFor(resolvedPath));
-    if (!runPipeline(resolvedPath)) {
+    const bool resultNameTaken = FileExists(facts.result);
+    if (!runPipeline(facts.attachment)) {
         Outcome outcome{"left pending, " + appFolder_ + "/" + kPipelineProgram + " could not be started"};
         outcome.pipelineNotStarted = true;
         return outcome;
     }
-    return pickUpResult(row, resolvedPath, group, destination, resultNameTaken);
+    return pickUpResult(facts, resultNameTaken);
 }
 
 bool RowWalk::runPipeline(const std::string& attachment) {
     display_.setStopEnabled(false);
     display_.processMessages();
     pipelineFault_.clear();
-    const pid_t pipeline = StartProgram(QuoteArgument(appFolder_ + "/" + kPipelineProgram), kWindowHidden);
-    if (pipeline == 0) {
+    std::optional<Child> pipeline;
+    try {
+        pipeline.emplace(StartChild({.arguments = {appFolder_ + "/" + kPipelineProgram}}));
+    } catch (const ShellError&) {
         display_.setStopEnabled(!stopRequested_);
         return false;
     }
     const SteadyPoint started = SteadyNow();
     SteadyPoint lastDot = started;
-    // No time limit here: the pipeline limits each of its own children.
-    WatchProgram(kPipelineImageName, {.pollMs = kPollMs, .hourLimit = false, .onPoll = [&] {
-                     if (stopRequested_) {
-                         if (SecondsSince(lastDot) >= kDotSeconds) {
-                             display_.appendText(kStoppingDot);
-                             lastDot = SteadyNow();
-                         }
-                     } else {
-                         display_.setStopEnabled(true);
-                     }
-                     display_.processMessages();
-                 }});
+    // The pipeline limits each of its own children; its own limit only catches a hang of its own.
+    const ChildEnd end = WatchChild(*pipeline, kPipelineImageName,
+                                    {.pollMs = kPollMs,
+                                     .limit = TimeLimit::Seconds(std::chrono::duration<double>(kLongestRun).count()),
+                                     .onPoll = [&] {
+                                         if (stopRequested_) {
+                                             if (SecondsSince(lastDot) >= kDotSeconds) {
+                                                 display_.appendText(kStoppingDot);
+                                                 lastDot = SteadyNow();
+                                             }
+                                         } else {
+                                             display_.setStopEnabled(true);
+                                         }
+                                         display_.processMessages();
+                                     }});
     pipelineSeconds_ = SecondsSince(started);
-    const std::optional<int> status = ExitStatusOf(pipeline);
-    pipelineBlamesDocument_ = status == kExitTooLargeForWork;
-    if (status != 0) {
-        pipelineFault_ = !status              ? "the pipeline's end is unknown"
-                         : pipelineBlamesDocument_ ? "its page bitmaps could never fit in the work folder " + TempFolder() +
-                                                         ", whose file system holds " +
-                                                         std::to_string(TotalBytesIn(TempFolder()).value_or(0) >> 20) + " MB"
-                         : EndedBySignal(*status) ? "the pipeline was ended by signal " + std::to_string(*status - 128)
-                         : *status == kExitEndedFromOutside ? "a program of its chain was ended from outside"
-                         : *status == kExitNoRoom ? "the work folder " + TempFolder() + " ran out of room"
-                                                : "the pipeline ended with status " + std::to_string(*status);
+    pipelineBlamesDocument_ = end.exitedWith(kExitTooLargeForWork);
+    if (!end.exitedWith(kExitOk)) {
+        pipelineFault_ = PipelineFault(end);
         RemoveWorkOfDeadPipeline(attachment);
     }
     return true;
 }
 
-RowWalk::Outcome RowWalk::pickUpResult(const QueueRow& row, const std::string& resolvedPath, TypeGroup group,
-                                       const Destination& destination, bool resultNameTaken) {
-    const std::string expected = ResultPathFor(resolvedPath);
+RowWalk::Outcome RowWalk::pickUpResult(const RowFacts& facts, bool resultNameTaken) {
+    const QueueRow& row = facts.row;
     // The pipeline renames its result into place whole and has ended: what is there is all.
-    const std::optional<std::string> result = ResolveFile(expected);
+    const std::optional<std::string> result = ResolveFile(facts.result);
     if (!result && pipelineBlamesDocument_) return noResult(row, pipelineFault_);
     if (!result && !pipelineFault_.empty()) return machineFault(row, "no result file, " + pipelineFault_);
     if (!result) return noResult(row, "no result file");
-    if (*result == resolvedPath)
+    if (*result == facts.attachment)
         return noResult(row, "the attachment lies in the work folder under its result's name; it is left as it is");
 
     Outcome outcome;
-    const ResultVerdict verdict = CheckResult(*result, resolvedPath, row.type);
-    if (!verdict.problem.empty()) {
+    const ResultVerdict verdict = CheckResult(*result, facts, [this] { pumpMessages(); });
+    if (!verdict.machineFault.empty()) {
+        outcome = machineFault(row, verdict.machineFault);  // the text check crashed or hung
+    } else if (!verdict.problem.empty()) {
         outcome = noResult(row, verdict.problem);
     } else {
         try {
-            if (group == TypeGroup::Image && !IsPDFSearchable(*result, [this] { display_.processMessages(); }))
-                outcome = noResult(row, "the result carries no text");
-            else
-                outcome = copyAndRecord(row, *result, resolvedPath, destination, verdict.pages);
+            outcome = copyAndRecord(facts, *result, verdict.pages);
         } catch (const PdfBreaksLimit& error) {
             outcome = noResult(row, error.what());
         } catch (const std::exception& error) {
-            outcome = machineFault(row, error.what());  // the text check crashed or hung
+            outcome = machineFault(row, error.what());
         }
     }
     // The driver removes what this run made and an earlier result of this attachment, never
     // another file that lay there (another attachment kept in the work folder), nor a result
     // that already lies where the host now finds it.
-    if ((verdict.madeForAttachment || !resultNameTaken) && FindEntry(destination.local) != result)
+    if ((verdict.madeForAttachment || !resultNameTaken) && FindEntry(facts.destination.local) != result)
         DeleteFile(*result);
     return outcome;
 }
@@ -319,23 +258,11 @@ RowWalk::Outcome RowWalk::noResult(const QueueRow& row, const std::string& why) 
     return statusWritten(queue_.markNoResult(row.trackReference, why), kNoResult, why);
 }
 
-RowWalk::Destination RowWalk::destinationFor(const QueueRow& row, const std::string& resolvedPath,
-                                             TypeGroup group) const {
-    // The host tables get the row's own path with the name's extension changed, in the host's
-    // own spelling; the copy goes beside the attachment as it really lies.
-    Destination destination;
-    destination.host = DestinationPath(*row.filePath, group);
-    destination.local = (std::filesystem::path(resolvedPath).parent_path() /
-                         std::filesystem::path(ToLocalPath(pathMap_, destination.host)).filename())
-                            .string();
-    return destination;
-}
-
-RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& resultPath,
-                                        const std::string& resolvedPath, const Destination& destination,
-                                        int pages) {
+RowWalk::Outcome RowWalk::copyAndRecord(const RowFacts& facts, const std::string& resultPath, int pages) {
+    const QueueRow& row = facts.row;
+    const Destination& destination = facts.destination;
     // Looked at again: something may have arrived there while the pipeline ran.
-    if (const std::optional<std::string> blocking = BlockingEntry(destination.local, resolvedPath))
+    if (const std::optional<std::string> blocking = BlockingEntry(destination, facts.attachment))
         return inTheWay(row, *blocking);
     // Only the holder of the claim copies: another worker may have converted the row meanwhile.
     const WorkQueue::Claim claim = queue_.renewClaim(row.trackReference);
@@ -349,7 +276,7 @@ RowWalk::Outcome RowWalk::copyAndRecord(const QueueRow& row, const std::string& 
             WholeFileWriter writer(existing.value_or(destination.local));
             writer.copyFrom(resultPath, 0, static_cast<std::uint64_t>(std::filesystem::file_size(resultPath)));
             // Whoever may not read the attachment may not read its text either.
-            writer.takePermissionsOf(resolvedPath);
+            writer.takePermissionsOf(facts.attachment);
             if (existing) {
                 writer.commit();
             } else if (!writer.commitIfAbsent()) {

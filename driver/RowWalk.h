@@ -1,11 +1,12 @@
 #pragma once
-// The walk over the pending queue rows of one run cycle: look-up, hand-off, pipeline run,
-// result pick-up, copy and the record in the queue and the host tables.
+// The walk over the pending queue rows of one run cycle: for each row the look-up, the hand-off,
+// the pipeline run, the result's pick-up, its copy and the record in the queue and the host
+// tables. What is decided along the way has its own home: the row's facts (RowFacts), the
+// destination (Destination), the claims (WorkQueue), the result check (ResultCheck).
 #include <optional>
 #include <string>
 
 #include "driver/ClaimKeepingDisplay.h"
-#include "driver/LoopRules.h"
 #include "driver/PathMap.h"
 #include "shared/platform/Clock.h"
 
@@ -14,6 +15,7 @@ namespace kvo::driver {
 class ProgressDisplay;
 class WorkQueue;
 struct QueueRow;
+struct RowFacts;
 
 class RowWalk {
 public:
@@ -37,18 +39,12 @@ private:
     };
 
     Outcome handleRow(const QueueRow& row, int rowNumber);
-    Outcome handleFoundRow(const QueueRow& row, const std::string& resolvedPath);
+    Outcome handleFoundRow(RowFacts& facts);
     Outcome pauseAfterNotFound(const QueueRow& row);
     // Runs the pipeline for the attachment; false when it cannot be started.
     bool runPipeline(const std::string& attachment);
-    // Where the searchable PDF goes: the text the host tables get, and the file it is copied to.
-    struct Destination {
-        std::string host;
-        std::string local;
-    };
-    Destination destinationFor(const QueueRow& row, const std::string& resolvedPath, TypeGroup group) const;
-    Outcome pickUpResult(const QueueRow& row, const std::string& resolvedPath, TypeGroup group,
-                         const Destination& destination, bool resultNameTaken);
+    Outcome pickUpResult(const RowFacts& facts, bool resultNameTaken);
+    Outcome copyAndRecord(const RowFacts& facts, const std::string& resultPath, int pages);
     // Status 5 for a row whose destination holds a file that may not be replaced.
     Outcome inTheWay(const QueueRow& row, const std::string& entry);
     // A fault of the machine rather than of the document (the chain was killed or crashed): the
@@ -56,11 +52,10 @@ private:
     Outcome machineFault(const QueueRow& row, const std::string& why);
     // Status 5, with its reason kept in the queue.
     Outcome noResult(const QueueRow& row, const std::string& why);
-    Outcome copyAndRecord(const QueueRow& row, const std::string& resultPath, const std::string& resolvedPath,
-                          const Destination& destination, int pages);
     Outcome statusWritten(bool written, int status, const std::string& why) const;
     // A row whose claim another worker took over meanwhile: nothing of it is this worker's.
     static Outcome claimTakenOver(const std::string& what);
+    void pumpMessages() { display_.processMessages(); }
 
     WorkQueue& queue_;
     ClaimKeepingDisplay display_;

@@ -4,13 +4,13 @@
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -20,79 +20,38 @@
 #include "driver/ProgressDisplay.h"
 #include "driver/WorkerChannel.h"
 #include "driver/WorkerRules.h"
+#include "shared/ChildProcess.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/WholeFile.h"
 #include "shared/platform/WorkFolders.h"
-
-extern char** environ;
 
 namespace kvo::driver {
 namespace {
 
 constexpr int kPollMs = 200;
 constexpr int kStoppingDotSeconds = 2;
-// Descriptors are moved this high before a start, so that placing them at 3 and 4 in the
-// worker never overwrites one with the other.
-constexpr int kHighFd = 10;
+// A worker takes rows until its cycle's time limit (the second clock hour) and then finishes
+// the row in hand, whose pipeline has kLongestRun; one still running an hour after that hangs.
+constexpr double kWorkerSeconds = 3 * 3600 + std::chrono::duration<double>(kLongestRun).count();
 
-
-int MovedHigh(int fd) {
-    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, kHighFd);
-    close(fd);
-    return moved;
-}
-
-std::vector<std::string> EnvironmentWithTemp(const std::string& temp) {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry; ++entry)
-        if (std::strncmp(*entry, "TEMP=", 5) != 0) entries.emplace_back(*entry);
-    entries.push_back("TEMP=" + temp);
-    return entries;
-}
-
-std::vector<char*> Pointers(std::vector<std::string>& texts) {
-    std::vector<char*> pointers;
-    for (auto& text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-// Starts one worker in its own process group (the terminal's Ctrl-C is the driver's to
-// confirm), with its events pipe, its folder lock and the database password at the agreed
-// descriptors. 0 on failure.
-pid_t StartWorker(const WorkerPoolSettings& settings, int number, const HeldFolder& folder, int eventsFd,
+// Starts one worker with its events pipe, its folder lock and the database password at the
+// agreed descriptors, in its own work folder. Throws ShellError when it cannot be started.
+Child StartWorker(const WorkerPoolSettings& settings, int number, const HeldFolder& folder, int eventsFd,
                   int passwordFd) {
     using namespace std::chrono;
-    std::vector<std::string> arguments{
-        settings.program, "--worker", std::to_string(number), "--cycle-start",
-        std::to_string(duration_cast<seconds>(settings.cycleStart.time_since_epoch()).count())};
-    std::vector<std::string> environment = EnvironmentWithTemp(folder.path);
-    std::vector<char*> argv = Pointers(arguments), envp = Pointers(environment);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, eventsFd, kWorkerEventsFd);
-    posix_spawn_file_actions_adddup2(&actions, folder.lockFd, kWorkerFolderLockFd);
-    posix_spawn_file_actions_adddup2(&actions, passwordFd, kWorkerPasswordFd);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults, none;
-    sigemptyset(&defaults);
-    for (int signalNumber : {SIGINT, SIGTERM, SIGPIPE}) sigaddset(&defaults, signalNumber);
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = 0;
-    if (posix_spawn(&pid, settings.program.c_str(), &actions, &attributes, argv.data(), envp.data()) != 0) pid = 0;
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+    return StartChild({.arguments = {settings.program, "--worker", std::to_string(number), "--cycle-start",
+                                     std::to_string(duration_cast<seconds>(settings.cycleStart.time_since_epoch()).count())},
+                       .workFolder = folder.path,
+                       .discardOutput = false,
+                       .descriptors = {{eventsFd, kWorkerEventsFd},
+                                       {folder.lockFd, kWorkerFolderLockFd},
+                                       {passwordFd, kWorkerPasswordFd}}});
 }
 
 struct Worker {
     int number = 0;
-    pid_t pid = 0;
+    std::optional<Child> child;
     int eventsFd = -1;  // read end; -1 once closed
     std::string partialLine;
     std::string attachment;  // the row it works on; "" between rows
@@ -146,30 +105,28 @@ private:
                 Report("worker " + std::to_string(number) + " not started: no pipe: " + std::strerror(errno));
                 break;
             }
-            const int readFd = MovedHigh(pipeFds[0]), writeFd = MovedHigh(pipeFds[1]);
-            const int lockFd = MovedHigh(folder.lockFd);
-            folder.lockFd = lockFd;
+            const int readFd = pipeFds[0], writeFd = pipeFds[1];
             int passwordFd = -1;
             try {
-                passwordFd = MovedHigh(PasswordPipe(EnvironmentPassword()));
+                passwordFd = PasswordPipe(EnvironmentPassword());
             } catch (const std::exception& error) {
-                for (int fd : {readFd, writeFd, lockFd}) close(fd);
+                for (int fd : {readFd, writeFd, folder.lockFd}) close(fd);
                 Report("worker " + std::to_string(number) + " not started: " + error.what());
                 break;
             }
-            const pid_t pid = StartWorker(settings_, number, folder, writeFd, passwordFd);
-            close(writeFd);
-            close(lockFd);
-            close(passwordFd);
-            if (pid == 0) {
+            Worker worker;
+            worker.number = number;
+            try {
+                worker.child.emplace(StartWorker(settings_, number, folder, writeFd, passwordFd));
+            } catch (const ShellError&) {
+            }
+            for (int fd : {writeFd, folder.lockFd, passwordFd}) close(fd);
+            if (!worker.child) {
                 close(readFd);
                 Report("worker " + std::to_string(number) + " could not be started: " + settings_.program);
                 continue;
             }
             fcntl(readFd, F_SETFL, O_NONBLOCK);
-            Worker worker;
-            worker.number = number;
-            worker.pid = pid;
             worker.eventsFd = readFd;
             workers_.push_back(std::move(worker));
         }
@@ -181,10 +138,14 @@ private:
         return false;
     }
 
+    // Until a worker says something or ends, or the poll's time is up.
     void waitForEvents() {
         std::vector<pollfd> fds;
-        for (const Worker& worker : workers_)
+        for (const Worker& worker : workers_) {
             if (worker.eventsFd >= 0) fds.push_back({.fd = worker.eventsFd, .events = POLLIN, .revents = 0});
+            if (worker.running && worker.child->descriptor() >= 0)
+                fds.push_back({.fd = worker.child->descriptor(), .events = POLLIN, .revents = 0});
+        }
         poll(fds.data(), fds.size(), kPollMs);
     }
 
@@ -223,8 +184,9 @@ private:
     // waiting for the pipe to close.
     void reap(Worker& worker) {
         if (!worker.running) return;
-        int status = 0;
-        if (waitpid(worker.pid, &status, WNOHANG) != worker.pid) return;
+        std::optional<ChildEnd> end = worker.child->poll();
+        if (!end && limit_.reached()) end = worker.child->stop(limit_);
+        if (!end) return;
         worker.running = false;
         readEvents(worker);
         if (worker.eventsFd >= 0) {
@@ -232,16 +194,16 @@ private:
             worker.eventsFd = -1;
         }
         const std::string name = "worker " + std::to_string(worker.number);
-        if (WIFSIGNALED(status)) {
-            Report(name + " was ended by signal " + std::to_string(WTERMSIG(status)) +
+        if (end->how != ChildEnd::How::Exited) {
+            Report(name + " " + DescribeEnd(*end) +
                    (worker.attachment.empty() ? "" : " while working on " + worker.attachment +
                                                           "; that row is taken up again when its claim expires"));
-        } else if (const int code = WEXITSTATUS(status); code == kWorkerTimeLimit) {
+        } else if (end->code == kExitWorkerTimeLimit) {
             end_.timeLimit = true;
-        } else if (code == 1) {
+        } else if (end->code == kExitFailure) {
             end_.databaseFailed = true;
-        } else if (code != 0) {
-            Report(name + " ended with status " + std::to_string(code));
+        } else if (end->code != kExitOk) {
+            Report(name + " " + DescribeEnd(*end));
         }
         worker.attachment.clear();
         changed_ = true;
@@ -251,7 +213,7 @@ private:
         stopForwarded_ = true;
         lastDot_ = SteadyNow();
         for (const Worker& worker : workers_)
-            if (worker.running) kill(worker.pid, SIGTERM);
+            if (worker.running) kill(worker.child->pid(), SIGTERM);
     }
 
     void show() {
@@ -271,6 +233,7 @@ private:
     ProgressDisplay& display_;
     const bool& stopRequested_;
     std::vector<Worker> workers_;
+    TimeLimit limit_ = TimeLimit::Seconds(kWorkerSeconds);
     WorkerPoolEnd end_;
     SteadyPoint started_ = SteadyNow();
     SteadyPoint lastDot_ = SteadyNow();

@@ -11,9 +11,6 @@ namespace kvo::driver {
 
 class ProgressDisplay;
 
-// Exit statuses of a worker process besides 0 (its walk ended) and 1 (the database failed).
-inline constexpr int kWorkerTimeLimit = 3;
-
 struct WorkerPoolSettings {
     int workers = 1;
     std::string program;     // the KVOProcess to start with --worker

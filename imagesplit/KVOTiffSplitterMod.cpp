@@ -2,14 +2,16 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "shared/platform/WholeFile.h"
 #include "ocrengine/EngineDocument.h"
-#include "shared/ShellModule.h"
-#include "shared/platform/CommandLine.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/xml/HandOff.h"
@@ -26,21 +28,10 @@ public:
     void SkipFailuresFromNowOn() { skipFailures_ = true; }
 
     // True when the step completed.
-    template <class Step>
-    bool Run(Step&& step) {
-        if (!skipFailures_) {
-            step();
-            return true;
-        }
-        try {
-            step();
-            return true;
-        } catch (const std::exception& error) {
-            if (IsMachineFault(error)) throw;
-            return false;
-        } catch (...) {
-            return false;
-        }
+    bool Run(const std::function<void()>& step) {
+        if (skipFailures_) return SkipUnlessMachineFault(step);
+        step();
+        return true;
     }
 
 private:
@@ -51,9 +42,11 @@ private:
 // bitmap. True when a layout document was found. A copy that cannot be written ends the run: the
 // page would silently lose its text.
 bool RecognisePage(const std::string& pageBitmap, Steps& steps) {
-    int status = 0;
-    const bool ran = steps.Run([&] { status = SyncShell(QuoteArgument(AppFolder() + "/KVOOCR"), kWindowHidden); });
-    if (ran) PassOnMachineFault("KVOOCR", status);
+    ChildEnd end;
+    const bool ran = steps.Run([&] {
+        end = RunChild({.arguments = {AppFolder() + "/" + kOcrProgram}}, TimeLimit::Seconds(kOcrPageSeconds));
+    });
+    if (ran) PassOnMachineFault(kOcrProgram, end);
     // A program that did not run has not replaced an earlier page's layout document.
     if (!ran) return false;
     const std::string layout = handoff::InTemp(handoff::kOcrLayoutName);
@@ -123,12 +116,12 @@ bool IsRecognisable(int width, int height) { return width > 250 && height > 350;
 bool WantsTiffCopy(int width, int height) { return width >= 250 && height > 350; }
 
 void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base) {
-    cDIBSection dib;
+    BmpBitmap dib;
     dib.SetDPI(kPageDpi);
     dib.CreateFromPicture(bitmap.Picture(), PixelDepth::Own);
     const std::string page = handoff::ImagePageBitmap(base, frameIndex);
     handoff::EnsureRoomForPageBitmaps(dib.FileBytes(), "the page bitmap " + page);
-    cDIBSectionSave save;
+    BmpSaveStage save;
     save.SetColourDepth(kPageColourDepth);
     save.SetReductionMethod(0);
     save.Convert(dib);

@@ -7,12 +7,12 @@
 #include <string>
 
 #include "imagesplit/cBitmap.h"
-#include "imagesplit/cDIBSection.h"
+#include "imagesplit/BmpWriter.h"
 
 namespace kvo::KVOTiffSplitterMod {
 
 inline constexpr int kPageDpi = 300;
-inline constexpr int kPageColourDepth = cDIBSectionSave::kColourDepthOwn;
+inline constexpr int kPageColourDepth = BmpSaveStage::kColourDepthOwn;
 
 // A frame is recognised only when it is wider than 250 and higher than 350 pixels.
 bool IsRecognisable(int width, int height);

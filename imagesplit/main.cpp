@@ -5,7 +5,7 @@
 #include <iostream>
 
 #include "imagesplit/KVOTiffSplitterMod.h"
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 
 int main() {
     try {
@@ -16,5 +16,5 @@ int main() {
     } catch (...) {
         std::cerr << "KVOTiffSplitter: stopped by an unknown error; no page listed\n";
     }
-    return 0;
+    return kvo::kExitOk;
 }

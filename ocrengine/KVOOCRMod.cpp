@@ -1,8 +1,8 @@
 #include "ocrengine/KVOOCRMod.h"
 
 #include "ocrengine/EngineDocument.h"
-#include "shared/ShellModule.h"
-#include "shared/platform/CommandLine.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/Profile.h"
@@ -63,14 +63,15 @@ int Main() {
         DeleteFile(handoff::InTemp(handoff::kOcrLayoutName));
 
         const std::optional<std::string> bitmap = ResolveFile(handoff::InTemp(handoff::kOcrBitmapName));
-        if (!bitmap) return 0;
+        if (!bitmap) return kExitOk;
         ocr::EngineDocument document;
         document.Create(*bitmap);
         document.OCR(OcrLanguages());
         document.SaveAs(engineDocument, ocr::kFileFormatEngineDocument, 0);
         document.Close();
 
-        PassOnMachineFault("KVOOCRSave", SyncShell(QuoteArgument(AppFolder() + "/KVOOCRSave"), kWindowHidden));
+        PassOnMachineFault(kLayoutProgram, RunChild({.arguments = {AppFolder() + "/" + kLayoutProgram}},
+                                                    TimeLimit::Seconds(kLayoutSeconds)));
     } catch (const ocr::LanguageMissingError& error) {
         WriteLine(messages, std::string("KVOOCR: ") + error.what());
     } catch (const std::exception& error) {
@@ -78,7 +79,7 @@ int Main() {
         if (IsMachineFault(error)) WriteLine(messages, std::string("KVOOCR: ") + error.what());
         return ExitStatusForError(error);
     }
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace kvo::KVOOCRMod

@@ -3,7 +3,7 @@
 #include "ocrengine/EngineDocument.h"
 #include "ocrsave/LayoutGrouping.h"
 #include "ocrsave/LayoutRules.h"
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 #include "shared/xml/LayoutUnits.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/xml/HandOff.h"
@@ -92,7 +92,7 @@ std::optional<xml::Document> BuildLayoutDocument(const ocr::EngineDocument& engi
 int Main() {
     try {
         const std::optional<std::string> enginePath = ResolveFile(handoff::InTemp(handoff::kOcrEngineDocName));
-        if (!enginePath) return 0;
+        if (!enginePath) return kExitOk;
         DeleteFile(handoff::InTemp(handoff::kOcrLayoutName));
 
         ocr::EngineDocument engine;
@@ -109,7 +109,7 @@ int Main() {
         // the machine.
         return ExitStatusForError(error);
     }
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace kvo::KVOOCRSaveMod

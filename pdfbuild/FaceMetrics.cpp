@@ -4,9 +4,10 @@
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
-#include <strings.h>
 #include <map>
 #include <tuple>
+
+#include "shared/platform/Text.h"
 
 namespace kvo::pdfbuild {
 
@@ -48,7 +49,7 @@ std::string PatternString(FcPattern* pattern, const char* object) {
 // stand-in. The caller destroys it; nullptr when there is none.
 FcPattern* MatchFace(const std::string& fontName, bool bold, bool italic) {
     if (FcPattern* named = Match({fontName}, bold, italic)) {
-        if (strcasecmp(PatternString(named, FC_FAMILY).c_str(), fontName.c_str()) == 0) return named;
+        if (EqualsIgnoringCase(PatternString(named, FC_FAMILY), fontName)) return named;
         FcPatternDestroy(named);
     }
     return Match(StandInsFor(fontName), bold, italic);

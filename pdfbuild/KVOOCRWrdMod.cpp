@@ -7,7 +7,7 @@
 
 #include "pdfbuild/KvoEngine.h"
 #include "pdfbuild/PageBuilder.h"
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 #include "shared/AppTester.h"
 #include "shared/pdf/PageOverlay.h"
 #include "shared/pdf/PdfFile.h"
@@ -31,29 +31,11 @@ void DeleteOutputs() {
     DeleteFile(handoff::InTemp(handoff::kBuilderPdfName));
 }
 
+// A failing step is skipped, unless the machine failed it (a full work folder).
 EnginePtr TryStart(const EngineStarter& startEngine) {
-    try {
-        return startEngine();
-    } catch (const std::exception& error) {
-        if (IsMachineFault(error)) throw;
-        return nullptr;
-    } catch (...) {
-        return nullptr;
-    }
-}
-
-// Runs one step; a failing step is skipped, unless the machine failed it (a full work folder).
-template <typename Step>
-bool Attempt(Step&& step) {
-    try {
-        step();
-        return true;
-    } catch (const std::exception& error) {
-        if (IsMachineFault(error)) throw;
-        return false;
-    } catch (...) {
-        return false;
-    }
+    EnginePtr engine;
+    SkipUnlessMachineFault([&] { engine = startEngine(); });
+    return engine;
 }
 
 // One `image` entry of "KVOCurr.xml": its page bitmap ("" when it names none) and, for a PDF
@@ -143,13 +125,9 @@ bool BuildPageDocuments(DocumentEngine& engine, const PageOrder& order) {
             EndWithoutPdf("the page bitmap " + entry.bitmap + " is missing");
             return false;
         }
-        try {
-            BuildPage(engine, order, frames, entry, *real);
-        } catch (const std::exception& error) {
-            if (IsMachineFault(error)) throw;
-            EndWithoutPdf(error.what());
+        if (!SkipUnlessMachineFault([&] { BuildPage(engine, order, frames, entry, *real); },
+                                    [](const std::exception& error) { EndWithoutPdf(error.what()); }))
             return false;
-        }
     }
     return true;
 }
@@ -174,7 +152,7 @@ void GiveUp(Assembly& assembly, const std::string& reason) {
 // up (the outputs are deleted then).
 bool CopyPage(Assembly& assembly, const std::string& pageDocumentPath) {
     for (int restarts = 0;; ++restarts) {
-        bool copied = Attempt([&] {
+        bool copied = SkipUnlessMachineFault([&] {
             if (!assembly.engine || !assembly.document) throw EngineError("no document engine");
             PageDocument page = assembly.engine->openPageDocument(pageDocumentPath);
             if (!assembly.firstPage) assembly.engine->insertPageBreak(*assembly.document);
@@ -191,7 +169,7 @@ bool CopyPage(Assembly& assembly, const std::string& pageDocumentPath) {
         if (restarts < kRestartsPerPage) {
             assembly.engine = TryStart(assembly.startEngine);
             if (assembly.engine)
-                Attempt([&] { assembly.document = assembly.engine->openAssembledDocument(AssembledPath()); });
+                SkipUnlessMachineFault([&] { assembly.document = assembly.engine->openAssembledDocument(AssembledPath()); });
         }
         if (!assembly.document) {
             GiveUp(assembly, "the page document " + pageDocumentPath + " cannot be placed");
@@ -225,14 +203,14 @@ void ProducePdf(const EngineStarter& startEngine) {
     bool exported = false;
     if (EnginePtr engine = TryStart(startEngine)) {
         int major = 0;
-        Attempt([&] { major = MajorVersion(engine->version()); });
+        SkipUnlessMachineFault([&] { major = MajorVersion(engine->version()); });
         std::optional<AssembledDocument> document;
-        Attempt([&] { document = engine->openAssembledDocument(AssembledPath()); });
+        SkipUnlessMachineFault([&] { document = engine->openAssembledDocument(AssembledPath()); });
         if (document) {
             if (major >= kDirectExportVersion)
-                exported = Attempt([&] { engine->exportPdf(*document, pdfPath, ExportRoute::MappedFaces); });
+                exported = SkipUnlessMachineFault([&] { engine->exportPdf(*document, pdfPath, ExportRoute::MappedFaces); });
             if (!exported)
-                exported = Attempt([&] { engine->exportPdf(*document, pdfPath, ExportRoute::BuiltInFace); });
+                exported = SkipUnlessMachineFault([&] { engine->exportPdf(*document, pdfPath, ExportRoute::BuiltInFace); });
         }
     }
     // A PDF left from an earlier run must not pass for this one.
@@ -267,7 +245,8 @@ void Run(const EngineStarter& startEngine) {
     // assembled document saved after each page.
     KillAppByName(kWordProcessorImage);
     Assembly assembly{startEngine, TryStart(startEngine), std::nullopt, true};
-    if (assembly.engine) Attempt([&] { assembly.document = assembly.engine->newAssembledDocument(AssembledPath()); });
+    if (assembly.engine)
+        SkipUnlessMachineFault([&] { assembly.document = assembly.engine->newAssembledDocument(AssembledPath()); });
     for (const PageEntry& entry : pages) {
         const std::string pageDocument = handoff::PageDocumentOf(entry.bitmap);
         if (!FileExists(pageDocument)) {
@@ -277,7 +256,7 @@ void Run(const EngineStarter& startEngine) {
         if (!CopyPage(assembly, pageDocument)) return;
         // A restart reopens the document as last saved: after a failed save it would go on
         // without this page and the PDF would silently lack it, so the document is given up.
-        if (!Attempt([&] { assembly.engine->save(*assembly.document); })) {
+        if (!SkipUnlessMachineFault([&] { assembly.engine->save(*assembly.document); })) {
             GiveUp(assembly, "the assembled document cannot be saved");
             return;
         }

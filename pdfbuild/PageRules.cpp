@@ -1,8 +1,8 @@
 #include "pdfbuild/PageRules.h"
 
+#include "shared/platform/Text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <system_error>
@@ -87,9 +87,8 @@ std::optional<int> FrameIndexOf(const std::string& pageBitmap) {
     const std::string name = pageBitmap.substr(pageBitmap.find_last_of('/') + 1);
     if (name.size() < kDigits + kExtension.size()) return std::nullopt;
     const std::size_t digitsAt = name.size() - kExtension.size() - kDigits;
-    for (std::size_t i = 0; i < kExtension.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(name[name.size() - kExtension.size() + i])) != kExtension[i])
-            return std::nullopt;
+    if (!EqualsIgnoringCase(std::string_view(name).substr(name.size() - kExtension.size()), kExtension))
+        return std::nullopt;
     int index = 0;
     for (std::size_t i = digitsAt; i < digitsAt + kDigits; ++i) {
         if (name[i] < '0' || name[i] > '9') return std::nullopt;

@@ -11,13 +11,15 @@
 #include <stdexcept>
 
 #include "shared/ProgramWatch.h"
-#include "shared/ShellModule.h"
+#include "shared/ChainPrograms.h"
+#include "shared/ChildProcess.h"
 #include "shared/clsRegistry.h"
 #include "shared/pdf/PdfFile.h"
 #include "shared/pdftext/PdfText.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/Text.h"
 #include "shared/xml/HandOff.h"
 #include "shared/xml/XmlDocument.h"
 
@@ -37,25 +39,9 @@ constexpr const char* kPageDevice = "bmpgray";
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
-}
-
 // The run ends without a page list. It runs hidden: the reason goes to the error stream.
 void EndWithoutPages(const std::string& reason) { std::cerr << "KVOPDFSplitter: " << reason << "; no page listed\n"; }
 
-// Ghostscript's run ended by itself with status 0 (an end from outside throws); else why not.
-std::string FaultOfRun(pid_t ghostscript, WatchEnd end) {
-    if (end == WatchEnd::TimedOut) throw EndedFromOutside("Ghostscript was ended at the hour limit");
-    const std::optional<int> status = ExitStatusOf(ghostscript);
-    if (!status) return "Ghostscript's end is unknown";
-    if (EndedBySignal(*status)) throw EndedFromOutside("Ghostscript was ended by signal " + std::to_string(*status - 128));
-    if (*status != 0) return "Ghostscript ended with status " + std::to_string(*status);
-    return "";
-}
 
 // Why the page bitmap cannot be used, or "" when it is whole.
 std::string FaultOfBitmap(const std::string& bitmap) {
@@ -81,11 +67,13 @@ void ClearPageNames(const std::string& base, int first, int last) {
     for (int page = first; page <= last; ++page) unlink(PdfPageBitmap(base, page).c_str());
 }
 
-// Runs Ghostscript and waits for it; why its rendering cannot be used, or "".
+// Runs Ghostscript and waits for it within the hour limit; why its rendering cannot be used, or
+// "" when it ended by itself with status 0. An end from outside is the machine's fault: it throws.
 std::string RunGhostscript(const std::string& commandLine) {
-    const pid_t ghostscript = AsyncShell(commandLine, kWindowHidden);
-    const WatchEnd end = WatchProgram(kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
-    return FaultOfRun(ghostscript, end);
+    Child ghostscript = StartChild({.arguments = SplitCommandLine(commandLine), .discardErrors = true});
+    const ChildEnd end = WatchChild(ghostscript, kGhostscriptImage, {.pollMs = kGhostscriptPollMs});
+    if (end.how != ChildEnd::How::Exited) throw EndedFromOutside("Ghostscript " + DescribeEnd(end));
+    return end.exitedWith(kExitOk) ? "" : "Ghostscript " + DescribeEnd(end);
 }
 
 // Renders `pages` (ascending) at 300 dpi in one run, each to its own page bitmap; why not, or "".
@@ -117,8 +105,8 @@ std::string RenderOnePage(const std::string& gsFolder, const std::string& base, 
 // Has the OCR program recognise the page bitmap and keeps its layout document beside it.
 void RecognisePage(const std::string& appFolder, const std::string& pageBitmap) {
     HandPageToOcr(pageBitmap);
-    const int status = SyncShell(QuoteArgument(appFolder + "/" + kOcrProgram), kWindowHidden);
-    PassOnMachineFault("KVOOCR", status);
+    PassOnMachineFault(kOcrProgram, RunChild({.arguments = {appFolder + "/" + kOcrProgram}},
+                                             TimeLimit::Seconds(kOcrPageSeconds)));
     if (const std::optional<std::string> layout = ResolveFile(InTemp(kOcrLayoutName)))
         CopyFileReplace(*layout, LayoutCopyOf(pageBitmap));
 }
@@ -323,7 +311,7 @@ int Main() {
     } catch (...) {
         std::cerr << "KVOPDFSplitter: unknown error; no page listed\n";
     }
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace kvo::KVOPDFSplitterMod

@@ -8,9 +8,6 @@
 
 namespace kvo::KVOPDFSplitterMod {
 
-inline constexpr const char* kGhostscriptImage = "gs";
-inline constexpr const char* kOcrProgram = "KVOOCR";
-
 // Doubles every "%" so that Ghostscript's output-file template takes the text literally.
 std::string EscapePercent(const std::string& text);
 

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "shared/AppTester.h"
+#include "shared/AttachmentTypes.h"
+#include "shared/ChildProcess.h"
 #include "shared/ProgramWatch.h"
-#include "shared/ShellModule.h"
-#include "shared/platform/CommandLine.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/pdf/PdfFile.h"
 #include "shared/platform/Paths.h"
@@ -44,37 +44,39 @@ void RunStep(const char* step, Action&& action) {
     }
 }
 
-// How a watched child ended: `fault` is "" when it ended by itself with status 0, else why its
-// work cannot be trusted.
-struct ChildEnd {
-    WatchEnd watch = WatchEnd::Ended;
+// How a watched child's work may be used: `fault` is "" when it ended by itself with status 0,
+// else why its work cannot be trusted.
+struct ChildRun {
+    bool timedOut = false;
     std::string fault;
     // kExitEndedFromOutside or kExitNoRoom, the machine's fault; kExitTooLargeForWork, the
     // document's for good.
     int faultStatus = 0;
 };
 
-
-void NoteFault(const ChildEnd& end) {
-    if (FaultStatus == 0) FaultStatus = end.faultStatus;
+void NoteFault(const ChildRun& run) {
+    if (FaultStatus == 0) FaultStatus = run.faultStatus;
 }
 
-ChildEnd RunChild(const std::string& appFolder, const ChildProgram& child, int windowStyle) {
-    const pid_t pid = StartProgram(QuoteArgument(appFolder + "/" + child.fileName), windowStyle);
-    if (pid == 0) return {WatchEnd::Ended, "cannot be started"};
-    const WatchEnd end = WatchProgram(child.imageName, {.pollMs = kWatchPollMs});
-    if (end == WatchEnd::TimedOut) return {end, "was ended at the hour limit", kExitEndedFromOutside};
-    const std::optional<int> status = ExitStatusOf(pid);
-    if (!status) return {end, "ended in an unknown way", kExitEndedFromOutside};
-    if (EndedBySignal(*status))
-        return {end, "was ended by signal " + std::to_string(*status - 128), kExitEndedFromOutside};
-    if (*status == kExitEndedFromOutside)
-        return {end, "lost a program of its own, ended from outside", kExitEndedFromOutside};
-    if (*status == kExitNoRoom) return {end, "found no room in the work folder", kExitNoRoom};
-    if (*status == kExitTooLargeForWork)
-        return {end, "found the pages too large for the work folder", kExitTooLargeForWork};
-    if (*status != 0) return {end, "ended with status " + std::to_string(*status)};
-    return {end, ""};
+// Starts the child, hidden or (the builder) with its output kept, and watches it by its image name
+// within the hour limit.
+ChildRun RunChildProgram(const std::string& appFolder, const ChildProgram& program, bool hidden) {
+    std::optional<Child> child;
+    try {
+        child.emplace(StartChild({.arguments = {appFolder + "/" + program.fileName}, .discardOutput = hidden}));
+    } catch (const ShellError&) {
+        return {false, "cannot be started"};
+    }
+    const ChildEnd end = WatchChild(*child, program.imageName, {.pollMs = kWatchPollMs});
+    const bool timedOut = end.how == ChildEnd::How::TimedOut;
+    if (end.how != ChildEnd::How::Exited) return {timedOut, DescribeEnd(end), kExitEndedFromOutside};
+    switch (end.code) {
+        case kExitOk: return {};
+        case kExitEndedFromOutside: return {false, "lost a program of its own, ended from outside", end.code};
+        case kExitNoRoom: return {false, "found no room in the work folder", end.code};
+        case kExitTooLargeForWork: return {false, "found the pages too large for the work folder", end.code};
+        default: return {false, DescribeEnd(end)};
+    }
 }
 
 void HandleOrder(const xml::Node& order, const std::string& appFolder) {
@@ -112,19 +114,20 @@ void HandleOrder(const xml::Node& order, const std::string& appFolder) {
     bool pagesWhole = true;
     if (const std::optional<ChildProgram> splitter = SplitterFor(UpperExtension(attachment)))
         RunStep("page splitter", [&] {
-            const ChildEnd end = RunChild(appFolder, *splitter, kWindowHidden);
-            pagesWhole = end.fault.empty();
-            NoteFault(end);
-            if (!pagesWhole) Report("page splitter", (end.fault + "; no result").c_str());
+            const ChildRun run = RunChildProgram(appFolder, *splitter, true);
+            pagesWhole = run.fault.empty();
+            NoteFault(run);
+            if (!pagesWhole) Report("page splitter", (run.fault + "; no result").c_str());
         });
     // A splitter that did not finish by itself listed no page a PDF could be built from.
     if (pagesWhole)
         RunStep("PDF builder", [&] {
-            const ChildEnd end = RunChild(appFolder, kBuilder, kWindowMinimised);
-            NoteFault(end);
-            if (end.watch == WatchEnd::TimedOut) KillAppByName(kWordProcessorImage);
-            if (end.fault.empty()) return;
-            Report("PDF builder", (end.fault + "; no result").c_str());
+            // Started minimised, as the word processor it drives: its output is kept.
+            const ChildRun run = RunChildProgram(appFolder, kBuilder, false);
+            NoteFault(run);
+            if (run.timedOut) KillAppByName(kWordProcessorImage);
+            if (run.fault.empty()) return;
+            Report("PDF builder", (run.fault + "; no result").c_str());
             // Only a builder that finished by itself has left a whole, marked PDF.
             DeleteFile(InTemp(kBuilderPdfName));
         });
@@ -140,9 +143,11 @@ bool IsOurResult(const std::string& path) {
 }  // namespace
 
 std::optional<ChildProgram> SplitterFor(const std::string& upperExtension) {
-    for (const char* imageType : {"BMP", "JPG", "JPEG", "GIF", "PCX", "TIF", "TIFF", "G3N"})
-        if (upperExtension == imageType) return kTiffSplitter;
-    if (upperExtension == "PDF") return kPdfSplitter;
+    switch (GroupOfType(upperExtension)) {
+        case TypeGroup::Pdf: return kPdfSplitter;
+        case TypeGroup::Image: return kTiffSplitter;
+        case TypeGroup::Other: break;
+    }
     return std::nullopt;
 }
 

@@ -22,7 +22,8 @@ inline constexpr const char* kWordProcessorImage = "WINWORD.EXE";
 
 inline constexpr int kWatchPollMs = 200;
 
-// The splitter for an upper-case extension, or nullopt when no splitter handles it.
+// The splitter for an upper-case extension by its type group, or nullopt when the type is not
+// converted.
 std::optional<ChildProgram> SplitterFor(const std::string& upperExtension);
 
 // Removes what an earlier, failed or interrupted run may have left under this attachment's

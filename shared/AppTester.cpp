@@ -1,8 +1,8 @@
 #include "shared/AppTester.h"
 
-#include "shared/ShellModule.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/Text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -114,13 +114,13 @@ void ForEachMatch(const std::string& imageName, const std::function<bool(pid_t, 
 }  // namespace
 
 std::string WithoutExeSuffix(const std::string& name) {
-    if (name.size() >= 4 && NamesEqualIgnoringCase(name.substr(name.size() - 4), ".exe"))
+    if (name.size() >= 4 && EqualsIgnoringCase(name.substr(name.size() - 4), ".exe"))
         return name.substr(0, name.size() - 4);
     return name;
 }
 
 bool ImageNamesMatch(const std::string& a, const std::string& b) {
-    return NamesEqualIgnoringCase(WithoutExeSuffix(a), WithoutExeSuffix(b));
+    return EqualsIgnoringCase(WithoutExeSuffix(a), WithoutExeSuffix(b));
 }
 
 std::optional<std::uint64_t> ProcessStartTicks(pid_t processId) {
@@ -182,7 +182,6 @@ std::string ImageNameOf(pid_t processId) {
 }
 
 bool IsAppRunning(const std::string& imageName) {
-    ReapChildren();
     bool running = false;
     ForEachMatch(imageName, [&](pid_t, const std::string&) {
         running = true;
@@ -192,7 +191,6 @@ bool IsAppRunning(const std::string& imageName) {
 }
 
 void KillAppByName(const std::string& imageName) {
-    ReapChildren();
     // A process descriptor pins each process found, so that a process id reused between the
     // walk and the kill never hits an unrelated program.
     struct Target {
@@ -224,7 +222,6 @@ void KillAppByName(const std::string& imageName) {
         if (left.count() > 0) poll(&ended, 1, static_cast<int>(left.count()));
         close(target.pidfd);
     }
-    ReapChildren();
 }
 
 bool KillProcessById(pid_t processId, std::int32_t /*exitCode*/) {

@@ -1,25 +1,34 @@
 #include "shared/ProgramWatch.h"
 
 #include "shared/AppTester.h"
-#include "shared/ShellModule.h"
 #include "shared/platform/Clock.h"
 
 namespace kvo {
 
-WatchEnd WatchProgram(const std::string& imageName, const WatchOptions& options) {
-    const HourLimit limit;
-    ReapChildren();
-    while (IsAppRunning(imageName)) {
-        if (options.hourLimit && limit.reached()) {
+ChildEnd WatchChild(Child& child, const std::string& imageName, const WatchOptions& options) {
+    for (;;) {
+        const std::optional<ChildEnd> end = child.poll();
+        if (end && !IsAppRunning(imageName)) return *end;
+        if (options.limit.reached()) {
+            const ChildEnd stopped = child.stop(options.limit);
             KillAppByName(imageName);
-            ReapChildren();
-            return WatchEnd::TimedOut;
+            return stopped;
         }
         SleepMs(options.pollMs);
-        ReapChildren();
         if (options.onPoll) options.onPoll();
     }
-    return WatchEnd::Ended;
+}
+
+bool WaitWhileRunning(const std::string& imageName, const WatchOptions& options) {
+    while (IsAppRunning(imageName)) {
+        if (options.limit.reached()) {
+            KillAppByName(imageName);
+            return false;
+        }
+        SleepMs(options.pollMs);
+        if (options.onPoll) options.onPoll();
+    }
+    return true;
 }
 
 }  // namespace kvo

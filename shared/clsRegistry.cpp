@@ -2,13 +2,13 @@
 
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
+#include "shared/platform/Text.h"
+#include "shared/platform/WholeFile.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <sstream>
 #include <sys/stat.h>
@@ -32,20 +32,6 @@ constexpr std::int32_t kTypeDwordBigEndian = 5;
 constexpr std::int32_t kTypeMultiString = 7;
 
 // ---- text helpers ----
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-bool SameName(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
 
 void AppendUtf8(std::string& out, std::uint32_t code) {
     if (code < 0x80) {
@@ -192,12 +178,12 @@ bool IsRootPath(const std::string& path) { return path.find('\\') == std::string
 
 bool IsBelow(const std::string& path, const std::string& ancestor) {
     return path.size() > ancestor.size() + 1 && path[ancestor.size()] == '\\' &&
-           SameName(path.substr(0, ancestor.size()), ancestor);
+           EqualsIgnoringCase(path.substr(0, ancestor.size()), ancestor);
 }
 
 HiveKey* FindKey(Hive& hive, const std::string& path) {
     for (HiveKey& key : hive.keys)
-        if (SameName(key.path, path)) return &key;
+        if (EqualsIgnoringCase(key.path, path)) return &key;
     return nullptr;
 }
 
@@ -205,7 +191,7 @@ HiveKey* FindKey(Hive& hive, const std::string& path) {
 bool KeyPresent(const Hive& hive, const std::string& path) {
     if (IsRootPath(path)) return true;
     for (const HiveKey& key : hive.keys)
-        if (SameName(key.path, path) || IsBelow(key.path, path)) return true;
+        if (EqualsIgnoringCase(key.path, path) || IsBelow(key.path, path)) return true;
     return false;
 }
 
@@ -216,7 +202,7 @@ std::vector<std::string> SubkeyNames(const Hive& hive, const std::string& path) 
         const std::string rest = key.path.substr(path.size() + 1);
         const std::string name = rest.substr(0, rest.find('\\'));
         bool known = false;
-        for (const std::string& seen : names) known = known || SameName(seen, name);
+        for (const std::string& seen : names) known = known || EqualsIgnoringCase(seen, name);
         if (!known) names.push_back(name);
     }
     return names;
@@ -224,7 +210,7 @@ std::vector<std::string> SubkeyNames(const Hive& hive, const std::string& path) 
 
 HiveValue* FindValue(HiveKey& key, const std::string& name) {
     for (HiveValue& value : key.values)
-        if (SameName(value.name, name)) return &value;
+        if (EqualsIgnoringCase(value.name, name)) return &value;
     return nullptr;
 }
 
@@ -557,9 +543,8 @@ LoadedHive LoadHive(const std::string& hiveFile) {
         loaded.hive = HiveWithoutFile();
         return loaded;
     }
-    std::ifstream in(*real, std::ios::binary);
-    const std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::optional<Hive> parsed = in.bad() ? std::nullopt : ParseHive(raw);
+    const std::optional<std::string> raw = ReadWholeFile(*real);
+    std::optional<Hive> parsed = raw ? ParseHive(*raw) : std::nullopt;
     loaded.state = parsed ? HiveState::Loaded : HiveState::NotRegistryFormat;
     if (parsed) loaded.hive = std::move(*parsed);
     return loaded;
@@ -658,7 +643,7 @@ bool clsRegistry::DeleteKey() {
     if (!path || IsRootPath(*path) || !Writable(loaded) || !FindKey(loaded.hive, *path) ||
         !SubkeyNames(loaded.hive, *path).empty())
         Raise(kErrorNumber, description);
-    std::erase_if(loaded.hive.keys, [&](const HiveKey& key) { return SameName(key.path, *path); });
+    std::erase_if(loaded.hive.keys, [&](const HiveKey& key) { return EqualsIgnoringCase(key.path, *path); });
     if (!SaveHive(loaded)) Raise(kErrorNumber, description);
     return true;
 }
@@ -672,7 +657,7 @@ bool clsRegistry::DeleteValue() {
     const std::string description = "Failed to delete registry Key: ' *** " + where + "' *** ,Key: ' *** " + ValueKey;
     HiveKey* key = FindKey(loaded.hive, *path);
     if (!key || !FindValue(*key, ValueKey)) Raise(kErrorNumber, description);
-    std::erase_if(key->values, [&](const HiveValue& value) { return SameName(value.name, ValueKey); });
+    std::erase_if(key->values, [&](const HiveValue& value) { return EqualsIgnoringCase(value.name, ValueKey); });
     if (!SaveHive(loaded)) Raise(kErrorNumber, description);
     return true;
 }

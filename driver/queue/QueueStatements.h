@@ -80,13 +80,20 @@ const QueueStatements& SqliteStatements();
 
 // The lines joined by CR LF.
 std::string JoinLines(std::initializer_list<std::string_view> lines);
+std::string JoinLines(const std::vector<std::string>& lines);
+
+// The fill in a store's words, its type lists made from the table of attachment types: `head`,
+// the `case` lines that store a host type in the queue's three letters ("WHEN 'TIFF' Then
+// 'TIF'"), `middle`, the `case` lines that queue a converted type with status 0 ("WHEN 'PDF'
+// Then 0"), `tail`.
+std::string FillStatement(std::vector<std::string> head, const std::vector<std::string>& middle,
+                          const std::vector<std::string>& tail);
+// The stored spellings of the converted types as an IN list: "('PDF', 'BMP', …)".
+std::string StoredConvertedTypeList();
 // Every "'" doubled; nothing else escaped.
 std::string DoubleApostrophes(std::string_view path);
 
 // The widest path the queue's FilePath column holds, in characters.
 inline constexpr std::size_t kFilePathWidth = 255;
-// True when `path` (UTF-8) fits FilePath: a destination that does not is refused before any
-// update, or the row could never be recorded.
-bool FitsFilePath(std::string_view path);
 
 }  // namespace kvo::driver

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <map>
 
-#include "driver/LoopRules.h"
 #include "driver/queue/RequeueStatements.h"
 #include "driver/store/DbConnection.h"
+#include "shared/AttachmentTypes.h"
 
 namespace kvo::driver {
 

@@ -5,30 +5,6 @@
 
 namespace kvo::driver {
 
-std::string JoinLines(std::initializer_list<std::string_view> lines) {
-    std::string joined;
-    for (std::string_view line : lines) {
-        if (!joined.empty()) joined += "\r\n";
-        joined += line;
-    }
-    return joined;
-}
-
-std::string DoubleApostrophes(std::string_view path) {
-    std::string quoted;
-    for (char c : path) {
-        quoted += c;
-        if (c == '\'') quoted += '\'';
-    }
-    return quoted;
-}
-
-bool FitsFilePath(std::string_view path) {
-    std::size_t characters = 0;
-    for (char c : path) characters += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return characters <= kFilePathWidth;
-}
-
 namespace {
 
 std::string N(std::string_view text) { return "N'" + DoubleApostrophes(text) + "'"; }
@@ -73,38 +49,33 @@ std::string HostRowsLeftOut(std::initializer_list<std::string_view> pathConditio
 // outside its code page) is left out, so that one host row never makes the whole fill fail
 // and no row is queued under a path that names another file or none.
 std::string Fill(std::string_view hostLine) {
-    return JoinLines({
-        "INSERT",
-        "  INTO [dbo].[DASearchable]",
-        "      ([TrackReference],",
-        "       [Type],",
-        "       [FilePath],",
-        "       [Processed])",
-        "select DA.[TrackReference],",
-        "       case UPPER(RTrim(DA.[Type]))",
-        "            WHEN 'TIFF' Then 'TIF'",
-        "            WHEN 'JPEG' Then 'JPG'",
-        "            ELSE IsNull(LEFT(UPPER(RTrim(DA.[Type])), 3), '') END As [Type],",
-        "       DA.[FilePath] As [FilePath],",
-        "       case UPPER(DA.[Type])",
-        "            WHEN 'PDF' Then 0",
-        "            WHEN 'BMP' Then 0",
-        "            WHEN 'TIF' Then 0",
-        "            WHEN 'TIFF' Then 0",
-        "            WHEN 'JPG' Then 0",
-        "            WHEN 'JPEG' Then 0",
-        "            WHEN 'G3N' Then 0",
-        "            WHEN 'GIF' Then 0",
-        "            ELSE 5 END As [Processed]",
-        hostLine,
-        "       left outer join [dbo].[DASearchable] DS",
-        "                    ON DS.[TrackReference] = DA.[TrackReference]",
-        " where DS.[TrackReference] is null",
-        "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)",
-        "   and (DA.[FilePath] is null",
-        "        or " + std::string(kPathAsItIs),
-        "         = " + std::string(kPathAsQueued) + ")",
-    });
+    return FillStatement(
+        {
+            "INSERT",
+            "  INTO [dbo].[DASearchable]",
+            "      ([TrackReference],",
+            "       [Type],",
+            "       [FilePath],",
+            "       [Processed])",
+            "select DA.[TrackReference],",
+            "       case UPPER(RTrim(DA.[Type]))",
+        },
+        {
+            "            ELSE IsNull(LEFT(UPPER(RTrim(DA.[Type])), 3), '') END As [Type],",
+            "       DA.[FilePath] As [FilePath],",
+            "       case UPPER(DA.[Type])",
+        },
+        {
+            "            ELSE 5 END As [Processed]",
+            std::string(hostLine),
+            "       left outer join [dbo].[DASearchable] DS",
+            "                    ON DS.[TrackReference] = DA.[TrackReference]",
+            " where DS.[TrackReference] is null",
+            "   and (DA.[FilePath] is null or LEN(DA.[FilePath]) <= 255)",
+            "   and (DA.[FilePath] is null",
+            "        or " + std::string(kPathAsItIs),
+            "         = " + std::string(kPathAsQueued) + ")",
+        });
 }
 
 // The condition every status update adds: the row is still to do and this worker holds it.
@@ -330,7 +301,7 @@ const QueueStatements& SqlServerStatements() {
             "select DS.[TrackReference],",
             "       0,",
             "       case when DS.[Processed] = 5",
-            "                 and DS.[Type] not in ('PDF', 'BMP', 'TIF', 'JPG', 'G3N', 'GIF')",
+            "                 and DS.[Type] not in " + StoredConvertedTypeList(),
             "            then N'the type ''' + RTrim(DS.[Type]) + N''' is not converted' END",
             "  from [dbo].[DASearchable] DS",
             " where not exists (select 1 from [dbo].[DASearchableWork] W WITH (UPDLOCK, HOLDLOCK)",

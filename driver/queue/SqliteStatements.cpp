@@ -16,35 +16,30 @@ constexpr const char* kNow = "strftime('%Y-%m-%d %H:%M:%f', 'now')";
 // Host columns may be blank-padded; SQL Server ignores trailing blanks when it compares and
 // stores char(3), so the type is trimmed here before it is compared and stored.
 std::string Fill(std::string_view hostTable) {
-    return JoinLines({
-        "INSERT",
-        "  INTO DASearchable",
-        "      (TrackReference,",
-        "       Type,",
-        "       FilePath,",
-        "       Processed)",
-        "select DA.TrackReference,",
-        "       case UPPER(RTRIM(DA.Type))",
-        "            WHEN 'TIFF' Then 'TIF'",
-        "            WHEN 'JPEG' Then 'JPG'",
-        "            ELSE IfNull(substr(UPPER(RTRIM(DA.Type)), 1, 3), '') END As Type,",
-        "       DA.FilePath As FilePath,",
-        "       case UPPER(RTRIM(DA.Type))",
-        "            WHEN 'PDF' Then 0",
-        "            WHEN 'BMP' Then 0",
-        "            WHEN 'TIF' Then 0",
-        "            WHEN 'TIFF' Then 0",
-        "            WHEN 'JPG' Then 0",
-        "            WHEN 'JPEG' Then 0",
-        "            WHEN 'G3N' Then 0",
-        "            WHEN 'GIF' Then 0",
-        "            ELSE 5 END As Processed",
-        "  from " + std::string(hostTable) + " DA",
-        "       left outer join DASearchable DS",
-        "                    ON DS.TrackReference = DA.TrackReference",
-        " where DS.TrackReference is null",
-        "   and (DA.FilePath is null or length(RTRIM(DA.FilePath)) <= 255)",
-    });
+    return FillStatement(
+        {
+            "INSERT",
+            "  INTO DASearchable",
+            "      (TrackReference,",
+            "       Type,",
+            "       FilePath,",
+            "       Processed)",
+            "select DA.TrackReference,",
+            "       case UPPER(RTRIM(DA.Type))",
+        },
+        {
+            "            ELSE IfNull(substr(UPPER(RTRIM(DA.Type)), 1, 3), '') END As Type,",
+            "       DA.FilePath As FilePath,",
+            "       case UPPER(RTRIM(DA.Type))",
+        },
+        {
+            "            ELSE 5 END As Processed",
+            "  from " + std::string(hostTable) + " DA",
+            "       left outer join DASearchable DS",
+            "                    ON DS.TrackReference = DA.TrackReference",
+            " where DS.TrackReference is null",
+            "   and (DA.FilePath is null or length(RTRIM(DA.FilePath)) <= 255)",
+        });
 }
 
 std::string StatusUpdate(std::initializer_list<std::string_view> setLines, const std::string& id,
@@ -275,7 +270,7 @@ const QueueStatements& SqliteStatements() {
             "select DS.TrackReference,",
             "       0,",
             "       case when DS.Processed = 5",
-            "                 and DS.Type not in ('PDF', 'BMP', 'TIF', 'JPG', 'G3N', 'GIF')",
+            "                 and DS.Type not in " + StoredConvertedTypeList(),
             "            then 'the type ''' || RTrim(DS.Type) || ''' is not converted' END",
             "  from DASearchable DS",
             " where not exists (select 1 from DASearchableWork W",

@@ -9,6 +9,7 @@
 #include "driver/JournalLog.h"
 #include "driver/queue/QueueStatements.h"
 #include "driver/store/DbConnection.h"
+#include "shared/platform/Text.h"
 
 namespace kvo::driver {
 
@@ -53,13 +54,7 @@ bool IsClockText(const std::string& text) {
     return true;
 }
 
-std::string CutForLastError(std::string text) {
-    if (text.size() <= kLastErrorBytes) return text;
-    std::size_t end = kLastErrorBytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    text.resize(end);
-    return text;
-}
+std::string CutForLastError(const std::string& text) { return WholeCharactersWithin(text, kLastErrorBytes); }
 
 // A claim is renewed at least this often while its row is worked on.
 constexpr double kLongestRenewalSeconds = 60;

@@ -1,13 +1,20 @@
 #include "driver/store/DbConnection.h"
 
-#include <strings.h>
-
 #include "driver/Config.h"
 #include "driver/store/OdbcConnection.h"
 #include "driver/store/OdbcConnectionString.h"
 #include "driver/store/SqliteConnection.h"
+#include "shared/platform/Text.h"
 
 namespace kvo::driver {
+
+std::unique_ptr<DbConnection> OpenConnection(const CycleConfig& config, DbAccess access) {
+    auto connection = MakeConnection(config, access);
+    connection->open();
+    if (!connection->isOpen())
+        throw DbError("cannot open the database '" + config.database + "' on server '" + config.server + "'");
+    return connection;
+}
 
 std::string SqliteDatabasePath(const CycleConfig& config) {
     if (config.database.empty() || config.database.front() == '/') return config.database;
@@ -15,11 +22,10 @@ std::string SqliteDatabasePath(const CycleConfig& config) {
 }
 
 std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config, DbAccess access) {
-    const char* provider = config.provider.c_str();
-    if (strcasecmp(provider, "sqlite") == 0)
+    if (UsesEmbeddedStore(config))
         return std::make_unique<SqliteConnection>(SqliteDatabasePath(config), SqliteConnection::kDefaultBusyTimeoutMs,
                                                   access);
-    if (config.provider.empty() || strcasecmp(provider, "sqloledb") == 0) {
+    if (config.provider.empty() || EqualsIgnoringCase(config.provider, "sqloledb")) {
         if (!config.login.refusal.empty()) throw DbError("cannot use the database login: " + config.login.refusal);
         OdbcTarget target = TranslateConnectionString(config.connectionString, config.odbcDriver);
         return std::make_unique<OdbcConnection>(std::move(target.connectionString), std::move(target.server),

@@ -53,6 +53,9 @@ public:
 // one for the queue selection, one for the updates sent while the selection is walked.
 std::unique_ptr<DbConnection> MakeConnection(const CycleConfig& config, DbAccess access = DbAccess::ReadWrite);
 
+// MakeConnection, opened. Throws DbError naming the database and its server when it cannot be.
+std::unique_ptr<DbConnection> OpenConnection(const CycleConfig& config, DbAccess access = DbAccess::ReadWrite);
+
 // The SQLite database file: ZRT.ini's Database, absolute or relative to the data folder.
 std::string SqliteDatabasePath(const CycleConfig& config);
 

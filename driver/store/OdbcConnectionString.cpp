@@ -1,30 +1,25 @@
 #include "driver/store/OdbcConnectionString.h"
 
-#include <strings.h>
-
-#include <cctype>
-#include <map>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include "shared/platform/Text.h"
 
 namespace kvo::driver {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
+using Pairs = std::vector<std::pair<std::string, std::string>>;
 
-// The pairs of a connection string quoted by ConnectionStringValue, keys in lower case.
-std::map<std::string, std::string> ParsePairs(const std::string& text) {
-    std::map<std::string, std::string> values;
+// The pairs of a connection string quoted by ConnectionStringValue, in their order.
+Pairs ParsePairs(const std::string& text) {
+    Pairs values;
     std::size_t position = 0;
     while (position < text.size()) {
         const std::size_t equals = text.find('=', position);
         if (equals == std::string::npos) break;
         std::string key = Trim(text.substr(position, equals - position));
-        for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         std::string value;
         position = equals + 1;
         if (position < text.size() && text[position] == '{') {
@@ -40,11 +35,18 @@ std::map<std::string, std::string> ParsePairs(const std::string& text) {
             value = text.substr(position, end == std::string::npos ? std::string::npos : end - position);
             position = end;
         }
-        values[key] = value;
+        values.emplace_back(std::move(key), std::move(value));
         if (position == std::string::npos) break;
         ++position;
     }
     return values;
+}
+
+// The value of the last pair whose key matches without regard to case; "" when none does.
+std::string ValueOf(const Pairs& pairs, const std::string& key) {
+    for (auto pair = pairs.rbegin(); pair != pairs.rend(); ++pair)
+        if (EqualsIgnoringCase(pair->first, key)) return pair->second;
+    return "";
 }
 
 }  // namespace
@@ -60,11 +62,11 @@ std::string ConnectionStringValue(const std::string& value) {
 }
 
 OdbcTarget TranslateConnectionString(const std::string& connectionString, const std::string& odbcDriver) {
-    auto values = ParsePairs(connectionString);
+    const Pairs values = ParsePairs(connectionString);
     OdbcTarget target;
-    target.server = values["data source"];
-    target.database = values["initial catalog"];
-    target.password = values["password"];
+    target.server = ValueOf(values, "data source");
+    target.database = ValueOf(values, "initial catalog");
+    target.password = ValueOf(values, "password");
 
     std::string host = Trim(target.server);
     std::string port;
@@ -80,12 +82,12 @@ OdbcTarget TranslateConnectionString(const std::string& connectionString, const 
     out = "Driver={" + driver + "};Server=" + ConnectionStringValue(host);
     if (!port.empty()) out += ";Port=" + ConnectionStringValue(port);
     out += ";Database=" + ConnectionStringValue(target.database);
-    out += ";UID=" + ConnectionStringValue(values["user id"]) + ";PWD=" + ConnectionStringValue(values["password"]);
+    out += ";UID=" + ConnectionStringValue(ValueOf(values, "user id")) + ";PWD=" + ConnectionStringValue(target.password);
     out += ";ClientCharset=UTF-8";
     // FreeTDS's automatic version probe never gives up on a server that accepts the connection
     // but does not answer, login timeout or not; SQL Server answers a 7.4 login with the
     // version it speaks itself.
-    if (strcasecmp(driver.c_str(), kDefaultOdbcDriver) == 0) out += ";TDS_Version=7.4";
+    if (EqualsIgnoringCase(driver, kDefaultOdbcDriver)) out += ";TDS_Version=7.4";
     return target;
 }
 

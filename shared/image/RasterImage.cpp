@@ -343,15 +343,13 @@ namespace {
 
 std::optional<Raster> ReadSingleFrame(const std::string& path) {
     if (IsDirectColourBmp(path)) {
-        std::ifstream in(path, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return DecodeDirectColourBmp(bytes);
+        return DecodeDirectColourBmp(ReadWholeFile(path).value_or(""));
     }
     PixPtr pix(pixRead(path.c_str()));
     if (!pix) return std::nullopt;
     if (pixGetInputFormat(pix.get()) != IFF_JFIF_JPEG) return FromPix(pix.get());
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string file = ReadWholeFile(path).value_or("");
+    const std::vector<std::uint8_t> bytes(file.begin(), file.end());
     return Oriented(FromPix(pix.get()), OrientationOf(ExifOrientation(bytes)));
 }
 
@@ -669,10 +667,10 @@ std::optional<EncodedPicture> JpegFileData(const std::string& path) {
     if (readHeaderJpeg(path.c_str(), &width, &height, &samples, &ycck, &cmyk) != 0) return std::nullopt;
     // CMYK data needs its maker's inversion conventions guessed; such files are encoded afresh.
     if (cmyk || ycck || (samples != 1 && samples != 3)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
+    const std::optional<std::string> file = ReadWholeFile(path);
+    if (!file || file->empty()) return std::nullopt;
     EncodedPicture picture;
-    picture.data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!in || picture.data.empty()) return std::nullopt;
+    picture.data.assign(file->begin(), file->end());
     const Orientation shown = OrientationOf(ExifOrientation(picture.data));
     picture.clockwise = shown.clockwise;
     picture.mirrored = shown.mirrored;

@@ -1,4 +1,5 @@
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/Text.h"
 #include "shared/platform/WholeFile.h"
 
 #include <algorithm>
@@ -8,64 +9,16 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
-#include <locale.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
-#include <wctype.h>
 
 namespace kvo {
 
 namespace {
 
 // ---- case-blind names -------------------------------------------------------------------
-
-locale_t Utf8Locale() {
-    static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    return locale;
-}
-
-// A byte that is not part of valid UTF-8 is kept as a value no letter folds to, so it only
-// ever matches itself.
-constexpr char32_t kRawByte = 0xDC00;
-
-char32_t Fold(char32_t c) {
-    if (c < 0x80) return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
-    if ((c & 0xFF00) == kRawByte || !Utf8Locale()) return c;
-    return static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), Utf8Locale()));
-}
-
-// Decodes UTF-8 and folds every character to upper case.
-std::u32string Folded(const std::string& text) {
-    std::u32string out;
-    out.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char lead = bytes[i];
-        size_t extra = lead >= 0xF5 ? 0 : lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 ? 1 : 0;
-        if (lead >= 0x80 && extra == 0) {
-            out.push_back(kRawByte | lead);
-            ++i;
-            continue;
-        }
-        char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-        bool valid = i + extra < text.size();
-        for (size_t k = 1; valid && k <= extra; ++k) {
-            if ((bytes[i + k] & 0xC0) != 0x80) valid = false;
-            else c = (c << 6) | (bytes[i + k] & 0x3F);
-        }
-        if (!valid) {
-            out.push_back(kRawByte | lead);
-            ++i;
-            continue;
-        }
-        out.push_back(Fold(c));
-        i += extra + 1;
-    }
-    return out;
-}
 
 bool FoldedWildcardMatch(const std::u32string& pattern, const std::u32string& name, size_t from = 0) {
     size_t p = 0, n = from, star = std::u32string::npos, mark = 0;
@@ -127,10 +80,10 @@ std::vector<std::string> ListNames(const std::string& folder) {
 std::optional<std::string> ResolveEntry(const std::string& folder, const std::string& name,
                                         const std::function<bool(const std::string&)>& accept) {
     if (accept(name)) return name;
-    std::u32string wanted = Folded(name);
+    std::u32string wanted = CaseFolded(name);
     std::optional<std::string> best;
     for (const std::string& candidate : ListNames(folder)) {
-        if (Folded(candidate) != wanted || !accept(candidate)) continue;
+        if (CaseFolded(candidate) != wanted || !accept(candidate)) continue;
         if (!best || candidate < *best) best = candidate;
     }
     return best;
@@ -194,19 +147,19 @@ Matches MatchingFiles(const std::string& folder, const std::function<bool(const 
     if (!real) return result;
     result.folder = *real;
     for (const std::string& name : ListNames(result.folder))
-        if (matches(Folded(name)) && IsVisibleFile(result.folder, name)) result.names.push_back(name);
+        if (matches(CaseFolded(name)) && IsVisibleFile(result.folder, name)) result.names.push_back(name);
     return result;
 }
 
 Matches MatchingPattern(const std::string& pattern) {
     SplitPath parts = Split(pattern);
-    std::u32string wanted = Folded(parts.name);
+    std::u32string wanted = CaseFolded(parts.name);
     return MatchingFiles(parts.folder, [&](const std::u32string& name) { return FoldedWildcardMatch(wanted, name); });
 }
 
 Matches MatchingPrefix(const std::string& folder, const std::string& literalPrefix, const std::string& wildcardSuffix) {
-    std::u32string prefix = Folded(literalPrefix);
-    std::u32string suffix = Folded(wildcardSuffix);
+    std::u32string prefix = CaseFolded(literalPrefix);
+    std::u32string suffix = CaseFolded(wildcardSuffix);
     return MatchingFiles(folder, [&](const std::u32string& name) {
         return name.compare(0, prefix.size(), prefix) == 0 && FoldedWildcardMatch(suffix, name, prefix.size());
     });
@@ -242,17 +195,8 @@ std::string ResolveTarget(const std::string& path) {
 
 }  // namespace
 
-bool NamesEqualIgnoringCase(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
-
-std::string WholeCharactersWithin(const std::string& text, std::size_t bytes) {
-    if (text.size() <= bytes) return text;
-    std::size_t end = bytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end);
-}
-
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
-    return FoldedWildcardMatch(Folded(pattern), Folded(name));
+    return FoldedWildcardMatch(CaseFolded(pattern), CaseFolded(name));
 }
 
 std::optional<std::string> ResolveFile(const std::string& path) {
@@ -295,18 +239,17 @@ bool RenameFile(const std::string& from, const std::string& newName) {
     if (!source) return false;
     SplitPath parts = Split(*source);
     if (newName == parts.name) return true;
-    std::u32string wanted = Folded(newName);
+    std::u32string wanted = CaseFolded(newName);
     for (const std::string& existing : ListNames(parts.folder))
-        if (existing != parts.name && Folded(existing) == wanted) return false;
+        if (existing != parts.name && CaseFolded(existing) == wanted) return false;
     std::string target = Join(parts.folder, newName);
-    // RENAME_NOREPLACE closes the gap between the check above and the rename.
-    if (renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
-    // File systems without RENAME_NOREPLACE: a hard link also refuses an existing name.
-    if (Folded(parts.name) == wanted) return rename(source->c_str(), target.c_str()) == 0;
-    if (link(source->c_str(), target.c_str()) != 0) return false;
-    unlink(source->c_str());
-    return true;
+    // Renamed without replacing: nothing that appeared after the check above is overwritten.
+    const int error = RenameWithoutReplacing(*source, target);
+    if (error != EEXIST || CaseFolded(parts.name) != wanted) return error == 0;
+    // A change of case only, on a file system that ignores case: the new name is the file itself.
+    struct stat old {}, named {};
+    return stat(source->c_str(), &old) == 0 && stat(target.c_str(), &named) == 0 && old.st_dev == named.st_dev &&
+           old.st_ino == named.st_ino && rename(source->c_str(), target.c_str()) == 0;
 }
 
 void CopyFileReplace(const std::string& from, const std::string& to, Durability durability) {

@@ -38,13 +38,6 @@ std::vector<std::string> FindFilesWithPrefix(const std::string& folder, const st
 // Case-blind wildcard match of a whole name (`*` any run, `?` one character).
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
-// Two names compared without regard to case (UTF-8 letters beyond ASCII too; bytes that are
-// not UTF-8 must match exactly).
-bool NamesEqualIgnoringCase(const std::string& a, const std::string& b);
-
-// The text cut to at most `bytes` bytes, never inside a UTF-8 character.
-std::string WholeCharactersWithin(const std::string& text, std::size_t bytes);
-
 // The command interpreter's `del`: deletes every file that FindFiles(pattern) yields.
 // Returns the number deleted; a pattern that matches nothing is not an error.
 int DeleteFiles(const std::string& pattern);

@@ -1,8 +1,10 @@
 #include "shared/platform/Profile.h"
 
 #include "shared/platform/FileSearch.h"
+#include "shared/platform/Text.h"
+#include "shared/platform/WholeFile.h"
 
-#include <fstream>
+#include <optional>
 #include <sstream>
 
 namespace kvo {
@@ -11,13 +13,6 @@ namespace {
 
 // The longest value the profile call hands back: its buffer holds 255 characters and the NUL.
 constexpr size_t kMaxValue = 254;
-
-std::string Trimmed(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return "";
-    size_t last = text.find_last_not_of(" \t");
-    return text.substr(first, last - first + 1);
-}
 
 std::string WithoutQuotes(const std::string& value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
@@ -28,22 +23,11 @@ std::string WithoutQuotes(const std::string& value) {
 // Cuts to kMaxValue bytes, so that no UTF-8 character is split.
 std::string Cut(const std::string& value) { return WholeCharactersWithin(value, kMaxValue); }
 
-bool ReadWhole(const std::string& path, std::string& content) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream text;
-    text << in.rdbuf();
-    content = text.str();
-    return true;
-}
-
 // The file's content, its name resolved without regard to case; "" when it cannot be read.
 std::string ProfileContent(const std::string& file) {
-    std::string content;
-    if (ReadWhole(file, content)) return content;
-    auto real = ResolveFile(file);
-    if (!real || !ReadWhole(*real, content)) return "";
-    return content;
+    if (std::optional<std::string> content = ReadWholeFile(file)) return *content;
+    const std::optional<std::string> real = ResolveFile(file);
+    return real ? ReadWholeFile(*real).value_or("") : "";
 }
 
 }  // namespace
@@ -55,18 +39,18 @@ IniEntries IniSectionEntries(const std::string& content, const std::string& sect
     bool inSection = false;
     while (std::getline(lines, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        const std::string text = Trimmed(line);
+        const std::string text = Trim(line);
         if (text.empty() || text[0] == ';') continue;
         if (text[0] == '[') {
             if (inSection) break;  // only the first section of that name counts
             const size_t close = text.find(']');
-            inSection = close != std::string::npos && NamesEqualIgnoringCase(Trimmed(text.substr(1, close - 1)), section);
+            inSection = close != std::string::npos && EqualsIgnoringCase(Trim(text.substr(1, close - 1)), section);
             continue;
         }
         const size_t equals = text.find('=');
         if (!inSection || equals == std::string::npos) continue;
-        std::string key = Trimmed(text.substr(0, equals));
-        if (!key.empty()) entries.emplace_back(std::move(key), Trimmed(text.substr(equals + 1)));
+        std::string key = Trim(text.substr(0, equals));
+        if (!key.empty()) entries.emplace_back(std::move(key), Trim(text.substr(equals + 1)));
     }
     return entries;
 }
@@ -82,7 +66,7 @@ IniEntries GetIniSection(const std::string& section, const std::string& file) {
 std::string GetIniString(const std::string& section, const std::string& key, const std::string& file) {
     try {
         for (const auto& [name, value] : GetIniSection(section, file))
-            if (NamesEqualIgnoringCase(name, key)) return Cut(WithoutQuotes(value));
+            if (EqualsIgnoringCase(name, key)) return Cut(WithoutQuotes(value));
         return "";
     } catch (...) {
         return "";

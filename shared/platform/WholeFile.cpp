@@ -1,6 +1,6 @@
 #include "shared/platform/WholeFile.h"
-#include "shared/platform/FileSearch.h"
 #include "shared/platform/ProcessIdentity.h"
+#include "shared/platform/Text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +9,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <system_error>
@@ -214,19 +216,27 @@ bool WholeFileWriter::commitIfAbsent() {
         temporary_.clear();
         return false;
     };
-    if (renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) != 0) {
-        if (errno == EEXIST) return refused();
-        if (errno != EINVAL && errno != ENOSYS) Fail("cannot write", target_, errno);
-        // File systems without RENAME_NOREPLACE: a hard link also refuses an existing name.
-        if (::link(temporary_.c_str(), target_.c_str()) != 0) {
-            if (errno == EEXIST) return refused();
-            Fail("cannot write", target_, errno);
-        }
-        ::unlink(temporary_.c_str());
-    }
+    if (const int error = RenameWithoutReplacing(temporary_, target_); error == EEXIST) return refused();
+    else if (error != 0) Fail("cannot write", target_, error);
     temporary_.clear();
     flushFolder();
     return true;
+}
+
+int RenameWithoutReplacing(const std::string& from, const std::string& to) {
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return errno;
+    if (::link(from.c_str(), to.c_str()) != 0) return errno;
+    ::unlink(from.c_str());
+    return 0;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return content;
 }
 
 bool IsOurTemporaryName(const std::string& fileName) { return OwnerOf(fileName).has_value(); }

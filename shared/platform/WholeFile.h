@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kvo {
@@ -64,6 +65,15 @@ private:
     int fd_ = -1;
     bool attributesCopied_ = false;
 };
+
+// Renames `from` to `to` unless an entry named `to` exists, with no gap between a check and the
+// rename: renameat2 with RENAME_NOREPLACE, or on a file system without it a hard link (which
+// refuses an existing name too) and then the old name removed. 0 when renamed, else the error
+// number (EEXIST when `to` exists).
+int RenameWithoutReplacing(const std::string& from, const std::string& to);
+
+// The whole content of the file at `path` (used as given); nullopt when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
 
 // True for a name that WholeFileWriter gives its temporary files.
 bool IsOurTemporaryName(const std::string& fileName);

@@ -10,11 +10,12 @@
 #include <optional>
 #include <stdexcept>
 
-#include "shared/ShellModule.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/FileSearch.h"
 #include "shared/platform/Paths.h"
 #include "shared/platform/WorkFolders.h"
 #include "shared/xml/XmlDocument.h"
+#include "shared/platform/Text.h"
 
 namespace kvo::handoff {
 
@@ -42,7 +43,7 @@ std::optional<std::string> WithoutPageEnding(const std::string& fileName) {
     for (const std::string ending : {".bmp", ".bmp.xml", ".bmp.doc"}) {
         if (fileName.size() <= ending.size()) continue;
         const std::string::size_type at = fileName.size() - ending.size();
-        if (NamesEqualIgnoringCase(fileName.substr(at), ending)) return fileName.substr(0, at);
+        if (EqualsIgnoringCase(fileName.substr(at), ending)) return fileName.substr(0, at);
     }
     return std::nullopt;
 }
@@ -190,7 +191,7 @@ bool IsPageWorkFileOf(const std::string& fileName, const std::string& base) {
     // run of digits is tried.
     for (std::string::size_type labelStart = stem->size(); labelStart > 0 && IsDigit((*stem)[labelStart - 1]);) {
         --labelStart;
-        if (IsPageLabel(stem->substr(labelStart)) && NamesEqualIgnoringCase(stem->substr(0, labelStart), base)) return true;
+        if (IsPageLabel(stem->substr(labelStart)) && EqualsIgnoringCase(stem->substr(0, labelStart), base)) return true;
     }
     return false;
 }

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "driver/store/SqliteConnection.h"
-#include "shared/ShellModule.h"
+#include "shared/ChildProcess.h"
 #include "shared/platform/CommandLine.h"
 
 extern char** environ;
@@ -29,7 +29,8 @@ void RunGhostscript(const std::string& device, const std::string& options, const
     std::string command = "gs -q -dNOPAUSE -dBATCH -dSAFER -sDEVICE=" + device + " " + options +
                           " -sOutputFile=" + QuoteArgument(output.string());
     for (const std::string& pdf : corpusPdfs) command += " " + QuoteArgument((CorpusDir() / pdf).string());
-    if (SyncShell(command, kWindowHidden) != 0 || !fs::exists(output))
+    if (!RunChild({.arguments = SplitCommandLine(command)}, TimeLimit::Seconds(600)).exitedWith(0) ||
+        !fs::exists(output))
         throw std::runtime_error("Ghostscript could not make " + output.string());
 }
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "imagesplit/TestImages.h"
-#include "imagesplit/cDIBSection.h"
+#include "imagesplit/BmpWriter.h"
 #include "support/TestSupport.h"
 
 namespace kvo {
@@ -57,7 +57,7 @@ TEST(BmpLayout, HeadersHoldTheFieldsOfABottomUp24BitBitmap) {
 }
 
 TEST(DibSection, RefusesSizesItCannotWrite) {
-    cDIBSection dib;
+    BmpBitmap dib;
     EXPECT_FALSE(dib.Create(0, 10));
     EXPECT_FALSE(dib.Create(10, -1));
     EXPECT_FALSE(dib.Create(40000, 40000));  // more than the file's 32-bit size field holds
@@ -68,11 +68,11 @@ TEST(DibSection, RefusesSizesItCannotWrite) {
 
 TEST(DibSection, AnA4PageGivesTheExactFile) {
     test::ScratchDir scratch("kvo-bmp");
-    cDIBSection dib;
+    BmpBitmap dib;
     dib.SetDPI(300);
     ASSERT_TRUE(dib.Create(2480, 3508));
     EXPECT_EQ(dib.BytesPerScanLine(), 7440u);
-    dib.DIBSectionBitsPtr()[0] = 0x11;  // first byte of the bottom row
+    dib.Bits()[0] = 0x11;  // first byte of the bottom row
     const std::string path = (scratch / "page.bmp").string();
     dib.SavePicture(path);
     const BmpFile bmp = ReadBmp(path);
@@ -87,7 +87,7 @@ TEST(DibSection, OnePixelWideRowsArePaddedWithZeros) {
     image::Raster column = test::BlankRaster(1, 2, 24);
     test::SetPixel(column, 0, 0, 1, 2, 3);     // top
     test::SetPixel(column, 0, 1, 4, 5, 6);     // bottom
-    cDIBSection dib;
+    BmpBitmap dib;
     dib.SetDPI(300);
     dib.CreateFromPicture(std::make_shared<const image::Raster>(column));
     const std::string path = (scratch / "column.bmp").string();
@@ -112,11 +112,11 @@ TEST(DibSection, ConversionKeepsEveryPixelAtTwentyFourBitsAndAtThePicturesOwnDep
 
     for (const image::Raster* source : {&bilevel, &grey, &colour}) {
         SCOPED_TRACE(source->bitsPerPixel);
-        cDIBSection dib;
+        BmpBitmap dib;
         dib.CreateFromPicture(std::make_shared<const image::Raster>(*source));
         const image::Raster expected = image::ToRgb24(*source);
         for (int y = 0; y < source->height; ++y) {
-            const std::uint8_t* row = dib.DIBSectionBitsPtr() + (source->height - 1 - y) * dib.BytesPerScanLine();
+            const std::uint8_t* row = dib.Bits() + (source->height - 1 - y) * dib.BytesPerScanLine();
             for (int x = 0; x < source->width; ++x) {
                 const std::uint8_t* rgb = expected.pixels.data() + y * expected.stride + 3 * x;
                 ASSERT_EQ(row[3 * x], rgb[2]) << x << "," << y;
@@ -128,7 +128,7 @@ TEST(DibSection, ConversionKeepsEveryPixelAtTwentyFourBitsAndAtThePicturesOwnDep
 
         // At its own depth the file reads back unchanged through the image library, as the page
         // bitmaps' readers (OCR engine, builder) read it.
-        cDIBSection own;
+        BmpBitmap own;
         own.SetDPI(300);
         own.CreateFromPicture(std::make_shared<const image::Raster>(*source), PixelDepth::Own);
         const std::string path = (scratch / ("own" + std::to_string(source->bitsPerPixel) + ".bmp")).string();
@@ -153,13 +153,13 @@ TEST(DibSection, ABilevelCorpusPageGivesEqualChannels) {
     const auto page = image::ReadRaster((test::CorpusDir() / "linn.png").string());
     ASSERT_TRUE(page);
     ASSERT_EQ(page->bitsPerPixel, 1);
-    cDIBSection dib;
+    BmpBitmap dib;
     dib.CreateFromPicture(std::make_shared<const image::Raster>(*page));
     ASSERT_EQ(dib.Width(), 2550);
     ASSERT_EQ(dib.Height(), 3300);
     long black = 0, sourceBlack = 0;
     for (int y = 0; y < dib.Height(); ++y) {
-        const std::uint8_t* row = dib.DIBSectionBitsPtr() + static_cast<std::size_t>(y) * dib.BytesPerScanLine();
+        const std::uint8_t* row = dib.Bits() + static_cast<std::size_t>(y) * dib.BytesPerScanLine();
         for (int x = 0; x < dib.Width(); ++x) {
             const std::uint8_t* p = row + 3 * x;
             ASSERT_TRUE(p[0] == p[1] && p[1] == p[2]);
@@ -174,7 +174,7 @@ TEST(DibSection, ABilevelCorpusPageGivesEqualChannels) {
 
 TEST(DibSection, AFileThatCannotBeCreatedRaisesSeventeen) {
     test::ScratchDir scratch("kvo-bmp");
-    cDIBSection dib;
+    BmpBitmap dib;
     ASSERT_TRUE(dib.Create(4, 4));
     const std::string path = (scratch / "no such folder" / "page.bmp").string();
     try {
@@ -198,11 +198,11 @@ TEST(DibSection, AFileThatCannotBeCreatedRaisesSeventeen) {
 TEST(DibSectionSave, SavingTwiceGivesIdenticalFilesAndReplacesOldOnes) {
     test::ScratchDir scratch("kvo-bmp");
     image::Raster page = test::BilevelPage(301, 402, 40);
-    cDIBSection dib;
+    BmpBitmap dib;
     dib.SetDPI(300);
     dib.CreateFromPicture(std::make_shared<const image::Raster>(page));
-    cDIBSectionSave save;
-    save.SetColourDepth(cDIBSectionSave::kColourDepth24);
+    BmpSaveStage save;
+    save.SetColourDepth(BmpSaveStage::kColourDepth24);
     save.SetReductionMethod(0);
     save.Convert(dib);
     dib.ClearUp();  // the save stage holds its own copy
@@ -218,10 +218,10 @@ TEST(DibSectionSave, SavingTwiceGivesIdenticalFilesAndReplacesOldOnes) {
 
 TEST(DibSectionSave, NothingToSaveIsAnError) {
     test::ScratchDir scratch("kvo-bmp");
-    cDIBSectionSave save;
-    save.SetColourDepth(cDIBSectionSave::kColourDepth24);
+    BmpSaveStage save;
+    save.SetColourDepth(BmpSaveStage::kColourDepth24);
     EXPECT_THROW(save.Save((scratch / "a.bmp").string()), DibError);
-    cDIBSection empty;
+    BmpBitmap empty;
     save.Convert(empty);
     EXPECT_THROW(save.Save((scratch / "a.bmp").string()), DibError);
     EXPECT_THROW(empty.CreateFromPicture(nullptr), DibError);

@@ -10,7 +10,7 @@
 
 #include "imagesplit/KVOTiffSplitterMod.h"
 #include "imagesplit/TestImages.h"
-#include "shared/ShellModule.h"
+#include "shared/ChildProcess.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/xml/HandOff.h"
 #include "shared/xml/XmlDocument.h"
@@ -54,7 +54,7 @@ protected:
         order.save((temp / "KVOCurr.xml").string());
     }
 
-    void Run() { SyncShell(QuoteArgument((app / "KVOTiffSplitter").string()), kWindowHidden); }
+    void Run() { RunChild({.arguments = {(app / "KVOTiffSplitter").string()}}, TimeLimit::Seconds(600)); }
 
     xml::Document Order() const {
         xml::Document order;

@@ -12,7 +12,7 @@
 #include "support/PdfAssembly.h"
 #include "pdfsplit/KVOPDFSplitterMod.h"
 #include "shared/AppTester.h"
-#include "shared/ShellModule.h"
+#include "shared/ChildProcess.h"
 #include "shared/platform/Clock.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/xml/XmlDocument.h"
@@ -136,7 +136,7 @@ TEST_F(PdfSplitterTest, TheInstalledProgramSplitsAnIllustratedPage) {
     InstallProgram(BinDir() / "KVOPDFSplitter", app_.path(), "KVOPDFSplitter");
     fs::remove(layout_);  // the OCR program finds nothing to read: the page is listed all the same
     OrderPdf(CopyFromCorpus("c02-22.pdf").string());
-    EXPECT_EQ(SyncShell(QuoteArgument((app_ / "KVOPDFSplitter").string()), kWindowHidden), 0);
+    EXPECT_TRUE(RunChild({.arguments = {(app_ / "KVOPDFSplitter").string()}}, TimeLimit::Seconds(600)).exitedWith(0));
 
     EXPECT_THAT(ListedPages(), ElementsAre(TempPath("c02-221.bmp")));
     EXPECT_EQ(OrderMark(), "1");

@@ -2,7 +2,7 @@
 
 #include "ProcessTestSupport.h"
 #include "shared/ProgramWatch.h"
-#include "shared/ShellModule.h"
+#include "shared/ChildProcess.h"
 #include "shared/platform/Clock.h"
 #include "shared/platform/CommandLine.h"
 
@@ -39,12 +39,14 @@ class AppTesterTest : public ::testing::Test {
 protected:
     ScratchDir app{"kvo-apptester"};
     std::string Install(const std::string& name) { return InstallProgram(Helper("proc_sleeper"), app.path(), name).string(); }
+    pid_t Start(const std::string& program) {
+        children.push_back(StartChild({.arguments = {program}}));
+        return children.back().pid();
+    }
+    std::vector<Child> children;
     void TearDown() override {
         for (const char* name : {"KVOShellSleeperLong", "x.exe", "KVOGoneProgram", "KVOOtherUser"}) KillAppByName(name);
-        WaitUntil([] {
-            ReapChildren();
-            return waitpid(-1, nullptr, WNOHANG) < 0;
-        });
+        children.clear();  // killed, if still running, and reaped
     }
 };
 
@@ -55,10 +57,8 @@ TEST_F(AppTesterTest, TwoInstancesUnderALongNameAreSeenAndBothEnded) {
     EXPECT_FALSE(IsAppRunning("KVOShellSleeperLong.exe"));
     KillAppByName("KVOShellSleeperLong.exe");  // nothing to end: no effect
 
-    pid_t first = StartProgram(QuoteArgument(program), kWindowHidden);
-    pid_t second = StartProgram(QuoteArgument(program), kWindowHidden);
-    ASSERT_GT(first, 0);
-    ASSERT_GT(second, 0);
+    pid_t first = Start(program);
+    pid_t second = Start(program);
     EXPECT_EQ(ImageNameOf(first), "KVOShellSleeperLong");
     EXPECT_TRUE(IsAppRunning("KVOShellSleeperLong.exe"));
     EXPECT_TRUE(IsAppRunning("kvoshellsleeperlong"));
@@ -66,16 +66,15 @@ TEST_F(AppTesterTest, TwoInstancesUnderALongNameAreSeenAndBothEnded) {
     EXPECT_FALSE(IsAppRunning(program));             // a name with a folder never matches
 
     KillAppByName("KVOSHELLSLEEPERLONG.EXE");
-    // Both have ended (and, being our children, been reaped) by the time it returns.
+    // Both have ended by the time it returns.
     EXPECT_FALSE(IsAppRunning("KVOShellSleeperLong.exe"));
     EXPECT_EQ(ImageNameOf(first), "");
     EXPECT_EQ(ImageNameOf(second), "");
-    EXPECT_EQ(waitpid(first, nullptr, WNOHANG), -1);
+    for (Child& child : children) EXPECT_TRUE(child.poll());
 }
 
 TEST_F(AppTesterTest, AnExeNameMatchesTheBareName) {
-    pid_t pid = StartProgram(QuoteArgument(Install("x.exe")), kWindowHidden);
-    ASSERT_GT(pid, 0);
+    Start(Install("x.exe"));
     EXPECT_TRUE(IsAppRunning("X"));
     EXPECT_TRUE(IsAppRunning("x.EXE"));
     KillAppByName("X");
@@ -84,8 +83,7 @@ TEST_F(AppTesterTest, AnExeNameMatchesTheBareName) {
 
 TEST_F(AppTesterTest, AProgramWhoseFileWasDeletedKeepsItsName) {
     std::string program = Install("KVOGoneProgram");
-    pid_t pid = StartProgram(QuoteArgument(program), kWindowHidden);
-    ASSERT_GT(pid, 0);
+    pid_t pid = Start(program);
     ASSERT_TRUE(WaitUntil([&] { return ImageNameOf(pid) == "KVOGoneProgram"; }));
     fs::remove(program);
     EXPECT_EQ(ImageNameOf(pid), "KVOGoneProgram");
@@ -129,29 +127,26 @@ TEST(ChainScope, AChainEndsOnlyItsOwnProgramsAndNeverWaitsForAnothers) {
     const std::string quietStarted = (root.path() / "quiet.started").string();
 
     // Each chain runs in its own process, with its own TEMP, as a driver's worker would.
-    auto chain = [](const fs::path& app, const std::string& commandLine, const std::string& startedFile,
+    auto chain = [](const fs::path& app, const std::vector<std::string>& arguments, const std::string& startedFile,
                     bool driveTheClock) {
         const pid_t pid = fork();
         if (pid != 0) return pid;
         setenv("TEMP", (app / "temp").c_str(), 1);
-        const pid_t child = AsyncShell(commandLine, kWindowHidden);
-        if (child <= 0 || !WaitUntil([&] { return fs::exists(startedFile); })) _exit(10);
+        Child child = StartChild({.arguments = arguments});
+        if (!WaitUntil([&] { return fs::exists(startedFile); })) _exit(10);
         SteadyPoint steady{};
         if (driveTheClock)
             SetClockForTesting([] { return std::chrono::system_clock::now(); }, [&] { return steady; });
-        const WatchEnd end = WatchProgram("KVOChainChild.exe", {.pollMs = 20, .onPoll = [&] {
-                                              steady += std::chrono::hours(2);
-                                          }});
-        const std::optional<int> status = ExitStatusOf(child);
-        if (driveTheClock) _exit(end == WatchEnd::TimedOut && status == 128 + SIGKILL ? 0 : 11);
-        _exit(end == WatchEnd::Ended && status == 0 ? 0 : 12);
+        const ChildEnd end = WatchChild(child, "KVOChainChild.exe", {.pollMs = 20, .onPoll = [&] {
+                                            steady += std::chrono::hours(2);
+                                        }});
+        if (driveTheClock) _exit(end.how == ChildEnd::How::TimedOut ? 0 : 11);
+        _exit(end.exitedWith(0) ? 0 : 12);
     };
-    const pid_t quietChain =
-        chain(quietApp, QuoteArgument(quiet) + " " + QuoteArgument(go) + " " + QuoteArgument(quietStarted), quietStarted,
-              false);
+    const pid_t quietChain = chain(quietApp, {quiet, go, quietStarted}, quietStarted, false);
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(quietStarted); }));
     const std::string hungStarted = (root.path() / "hung.started").string();
-    const pid_t hungChain = chain(hungApp, QuoteArgument(hung) + " 600 " + QuoteArgument(hungStarted), hungStarted, true);
+    const pid_t hungChain = chain(hungApp, {hung, "600", hungStarted}, hungStarted, true);
 
     int status = 0;
     ASSERT_EQ(waitpid(hungChain, &status, 0), hungChain);

@@ -1,0 +1,40 @@
+#pragma once
+// Whether a PDF already carries text: the text-layer check.
+#include <functional>
+#include <string>
+
+namespace kvo::driver {
+
+// True when the PDF at `pdfPath` (its real path: it is not looked up again) has text beyond its
+// information entries, and every page that draws something carries text. When the extractor
+// cannot read the file at all, the file is rewritten with Ghostscript and looked at again; a
+// rewrite with text replaces the examined file whole, keeping its mode, owner and group. A
+// rewrite is used only when Ghostscript ended by itself with status 0 within its limit and the
+// rewrite has the pages Ghostscript counted in the original; otherwise, or when the replacement
+// fails, the answer is false, the file stays exactly as it was and `rewriteRefused` (when given)
+// says why. No rewrite is left in the work folder. `pumpMessages` is called while Ghostscript or
+// the check runs, so the progress display stays responsive. The text is read in a process of its
+// own (CheckTextIsolated); when that does not finish within ten minutes or needs more memory
+// than an inspection may, PdfBreaksLimit says so (the document's fault); when it crashes,
+// std::runtime_error (the machine's: the row is tried again).
+bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages = {},
+                     std::string* rewriteRefused = nullptr);
+
+// The cut-down rules applied to the extractor's text (pure; exposed for tests).
+std::string CutDownExtractedText(std::string text);
+
+// What the text check found.
+enum class TextVerdict { Found, Missing, Unreadable };
+
+// The check of one PDF, in this process: kExitOk when it carries text (and every page that
+// draws something does), kExitTextMissing when it does not, kExitTextUnreadable when it cannot
+// be read at all.
+int TextCheckStatus(const std::string& pdfPath);
+
+// Runs `check` (giving TextCheckStatus's statuses) in a process of its own for at most
+// `limitSeconds` and the memory of an inspection; throws PdfBreaksLimit when it breaks either,
+// std::runtime_error when it crashes or fails otherwise.
+TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::function<void()>& pumpMessages,
+                              double limitSeconds);
+
+}  // namespace kvo::driver

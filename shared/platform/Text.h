@@ -1,0 +1,32 @@
+#pragma once
+// Small rules on text that every program shares: trimming, comparison without regard to case,
+// and cutting UTF-8 text without splitting a character. No I/O.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kvo {
+
+// The text without the blanks and tabs at its ends.
+std::string Trim(std::string_view text);
+
+// The text decoded from UTF-8 with every letter in upper case, for comparisons without regard to
+// case. A byte that is not part of valid UTF-8 becomes a value no letter folds to, so that it
+// only ever matches itself.
+std::u32string CaseFolded(std::string_view text);
+
+// Two texts compared without regard to case: the one comparison the programs use, for file
+// names, keys, types and keywords alike (UTF-8 letters beyond ASCII too).
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+// Where `what` first occurs in `text` at or after byte `from`, compared without regard to case;
+// std::string::npos when it does not.
+std::size_t FindIgnoringCase(std::string_view text, std::string_view what, std::size_t from = 0);
+
+// The text cut to at most `bytes` bytes, never inside a UTF-8 character.
+std::string WholeCharactersWithin(std::string_view text, std::size_t bytes);
+
+// The characters of UTF-8 text (its bytes that do not continue a character).
+std::size_t CharacterCount(std::string_view text);
+
+}  // namespace kvo
