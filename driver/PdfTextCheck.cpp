@@ -143,12 +143,11 @@ std::string CutDownExtractedText(std::string text) {
     return text;
 }
 
-int TextCheckStatus(const std::string& pdfPath) {
+int TextCheckStatus(const std::string& pdfPath, TextNeeded needed) {
     const std::optional<pdftext::TextLayer> text = pdftext::ReadTextLayer(pdfPath);
     if (!text) return kExitTextUnreadable;
     if (CutDownExtractedText(text->extracted).empty()) return kExitTextMissing;
-    // A scan with one page of text (a typed cover sheet, a court stamp) still needs the others
-    // recognised.
+    if (needed == TextNeeded::Anywhere) return kExitOk;
     const std::optional<pdf::PdfFacts> drawn = pdf::InspectPdf(pdfPath);
     const auto pages = drawn ? pdftext::PagesOf(*text, *drawn) : std::nullopt;
     return !pages || pdftext::EveryDrawnPageCarriesText(*pages) ? kExitOk : kExitTextMissing;
@@ -164,10 +163,11 @@ TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::func
 }
 
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages,
-                     std::string* rewriteRefused) {
+                     std::string* rewriteRefused, TextNeeded needed) {
     const std::string& examined = pdfPath;
     auto check = [&](const std::string& path) {
-        return CheckTextIsolated([path] { return TextCheckStatus(path); }, pumpMessages, kTextCheckLimitSeconds);
+        return CheckTextIsolated([path, needed] { return TextCheckStatus(path, needed); }, pumpMessages,
+                                 kTextCheckLimitSeconds);
     };
     TextVerdict verdict = check(examined);
     std::optional<std::string> rewrite;

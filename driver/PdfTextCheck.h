@@ -5,8 +5,13 @@
 
 namespace kvo::driver {
 
+// Where a PDF must carry text to count as searchable: an attachment on every page that draws
+// something (a scan with a typed cover sheet still needs its other pages recognised); a result
+// of ours anywhere (a blank page of a scan was recognised too, and rightly gave no text).
+enum class TextNeeded { OnEveryDrawnPage, Anywhere };
+
 // True when the PDF at `pdfPath` (its real path: it is not looked up again) has text beyond its
-// information entries, and every page that draws something carries text. When the extractor
+// information entries, where `needed` asks for it. When the extractor
 // cannot read the file at all, the file is rewritten with Ghostscript and looked at again; a
 // rewrite with text replaces the examined file whole, keeping its mode, owner and group. A
 // rewrite is used only when Ghostscript ended by itself with status 0 within its limit and the
@@ -18,7 +23,7 @@ namespace kvo::driver {
 // than an inspection may, PdfBreaksLimit says so (the document's fault); when it crashes,
 // std::runtime_error (the machine's: the row is tried again).
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages = {},
-                     std::string* rewriteRefused = nullptr);
+                     std::string* rewriteRefused = nullptr, TextNeeded needed = TextNeeded::OnEveryDrawnPage);
 
 // The cut-down rules applied to the extractor's text (pure; exposed for tests).
 std::string CutDownExtractedText(std::string text);
@@ -26,10 +31,9 @@ std::string CutDownExtractedText(std::string text);
 // What the text check found.
 enum class TextVerdict { Found, Missing, Unreadable };
 
-// The check of one PDF, in this process: kExitOk when it carries text (and every page that
-// draws something does), kExitTextMissing when it does not, kExitTextUnreadable when it cannot
-// be read at all.
-int TextCheckStatus(const std::string& pdfPath);
+// The check of one PDF, in this process: kExitOk when it carries text where `needed` asks,
+// kExitTextMissing when it does not, kExitTextUnreadable when it cannot be read at all.
+int TextCheckStatus(const std::string& pdfPath, TextNeeded needed = TextNeeded::OnEveryDrawnPage);
 
 // Runs `check` (giving TextCheckStatus's statuses) in a process of its own for at most
 // `limitSeconds` and the memory of an inspection; throws PdfBreaksLimit when it breaks either,

@@ -70,7 +70,8 @@ ResultVerdict CheckResult(const std::string& resultPath, const RowFacts& facts,
     }
     if (!verdict.problem.empty() || facts.group != TypeGroup::Image) return verdict;
     try {
-        if (!IsPDFSearchable(resultPath, pumpMessages)) verdict.problem = "the result carries no text";
+        if (!IsPDFSearchable(resultPath, pumpMessages, nullptr, TextNeeded::Anywhere))
+            verdict.problem = "the result carries no text";
     } catch (const PdfBreaksLimit& error) {
         verdict.problem = error.what();
     } catch (const std::exception& error) {

@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kFax = 1, kJpeg = 2, kScannedPdf = 3, kSearchablePdf = 4, kDamagedPdf = 5, kEmptyTiff = 6,
               kMissing = 7, kPng = 8, kStandardFax = 9, kTurnedPhoto = 10, kUpsideDownScan = 11, kSidewaysPdf = 12,
-              kPartlySearchablePdf = 13;
+              kPartlySearchablePdf = 13, kFaxWithBlankBack = 14;
 
 // linn.png, the corpus's letter-size page at 300 dpi.
 image::Raster LinnPage() {
@@ -53,6 +53,9 @@ protected:
         const fs::path fax = w.makeG4Tiff("Dossier Müller/O'Brien fax.tif", {"ccitt.pdf", "francais.pdf", "ccitt.pdf"});
         w.addAttachment("DiaryAttachments", kFax, "tif", fax);
         w.addAttachment("CloseDiaryAttachments", kFax, "TIF", fax);
+        // A sheet scanned on both sides, its back blank.
+        w.addAttachment("DiaryAttachments", kFaxWithBlankBack, "TIF",
+                        w.makeG4Tiff("Both sides.tif", {"ccitt.pdf", "trivial.pdf"}));
         w.addAttachment("CloseDiaryAttachments", kJpeg, "JPEG", w.makeJpeg("Photo of letter.jpeg", "francais.pdf"));
         w.addAttachment("DiaryAttachments", kScannedPdf, "PDF", w.copyDocument("Product sheet.pdf", "ccitt.pdf"));
         w.addAttachment("DiaryAttachments", kSearchablePdf, "PDF", w.copyDocument("Chart.pdf", "graph_ocred.pdf"));
@@ -152,6 +155,16 @@ TEST_F(Chain, AFaxBecomesAThreePageSearchablePdfBesideItAndBothHostTablesPointAt
     EXPECT_LT(LinnRecall(PdfText(result, 2)), 0.2);
     EXPECT_NE(PdfText(result, 2).find("whisky"), std::string::npos);
     EXPECT_GE(LinnRecall(PdfText(result, 3)), 0.95);
+}
+
+// A blank page is recognised like any other and rightly gives no text; the document's other
+// pages carry it.
+TEST_F(Chain, AScanWithABlankPageIsConvertedWhole) {
+    const fs::path result = world().docPath("Both sides.PDF");
+    ASSERT_TRUE(fs::exists(result)) << report_;
+    EXPECT_EQ(status(kFaxWithBlankBack), 2);
+    ASSERT_EQ(PdfPageCount(result), 2);
+    EXPECT_GE(LinnRecall(PdfText(result, 1)), 0.95);
 }
 
 TEST_F(Chain, AScannedPdfGetsItsTextLayerAsADoubleSuffixedCopy) {
