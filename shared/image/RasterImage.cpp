@@ -79,8 +79,10 @@ PixPtr Normalise(PIX* pix) {
     }
     switch (pixGetDepth(pix)) {
         case 1:
-        case 8:
-        case 32: return PixPtr(pixClone(pix));
+        case 8: return PixPtr(pixClone(pix));
+        // A picture with an alpha channel is shown as it lies on white paper: the colour under
+        // a transparent part may be anything (libtiff gives black).
+        case 32: return PixPtr(pixGetSpp(pix) == 4 ? pixAlphaBlendUniform(pix, 0xffffff00) : pixClone(pix));
         case 16: return PixPtr(pixConvert16To8(pix, L_MS_BYTE));
         case 24: return PixPtr(pixConvert24To32(pix));
         default: return PixPtr(pixConvertTo8(pix, 0));

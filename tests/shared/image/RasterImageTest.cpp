@@ -41,9 +41,10 @@ struct TiffPage {
     std::vector<std::uint8_t> strip;
     unsigned dpi = 200;
     bool stripMissing = false;  // strip offset far beyond the end of the file
+    bool rgba = false;          // 8-bit red, green, blue and unassociated alpha instead of 1 bit
 };
 
-// A little-endian TIFF of 1-bit pages, one strip each.
+// A little-endian TIFF of 1-bit (or RGBA) pages, one strip each.
 std::string TiffFile(const std::vector<TiffPage>& pages) {
     std::string out = "II";
     Put16(out, 42);
@@ -56,19 +57,22 @@ std::string TiffFile(const std::vector<TiffPage>& pages) {
         const unsigned resolutionAt = static_cast<unsigned>(out.size());
         Put32(out, page.dpi);
         Put32(out, 1);
+        const unsigned bitsAt = static_cast<unsigned>(out.size());
+        for (int sample = 0; sample < 4; ++sample) Put16(out, 8);
         Patch32(out, linkAt, static_cast<unsigned>(out.size()));
-        struct Entry { unsigned tag, type, value; };
-        const std::vector<Entry> entries = {
+        struct Entry { unsigned tag, type, value, count = 1; };
+        std::vector<Entry> entries = {
             {256, 4, static_cast<unsigned>(page.width)}, {257, 4, static_cast<unsigned>(page.height)},
-            {258, 3, 1}, {259, 3, page.compression}, {262, 3, page.photometric}, {273, 4, stripAt},
-            {277, 3, 1}, {278, 4, static_cast<unsigned>(page.height)},
-            {279, 4, static_cast<unsigned>(page.strip.size())}, {282, 5, resolutionAt},
-            {283, 5, resolutionAt}, {296, 3, 2}};
+            page.rgba ? Entry{258, 3, bitsAt, 4} : Entry{258, 3, 1}, {259, 3, page.compression},
+            {262, 3, page.rgba ? 2u : page.photometric}, {273, 4, stripAt}, {277, 3, page.rgba ? 4u : 1u},
+            {278, 4, static_cast<unsigned>(page.height)}, {279, 4, static_cast<unsigned>(page.strip.size())},
+            {282, 5, resolutionAt}, {283, 5, resolutionAt}, {296, 3, 2}};
+        if (page.rgba) entries.push_back({338, 3, 2});
         Put16(out, static_cast<unsigned>(entries.size()));
         for (const Entry& e : entries) {
             Put16(out, e.tag);
             Put16(out, e.type);
-            Put32(out, 1);
+            Put32(out, e.count);
             Put32(out, e.value);
         }
         linkAt = out.size();
@@ -322,6 +326,17 @@ TEST(RasterImage, UncompressedTiffHonoursItsPhotometric) {
     std::optional<Raster> white0 = ReadRaster((dir / "miniswhite.tif").string());
     ASSERT_TRUE(white0);
     EXPECT_EQ(white0->pixels, black0->pixels);
+
+    // A transparent background shows as the paper it lies on, whatever colour it hides: an
+    // opaque black pixel on a transparent white one.
+    TiffPage rgba{2, 1, 1, 0, {0, 0, 0, 255, 255, 255, 255, 0}};
+    rgba.rgba = true;
+    WriteFile(dir / "rgba.tif", TiffFile({rgba}));
+    std::optional<Raster> onPaper = ReadRaster((dir / "rgba.tif").string());
+    ASSERT_TRUE(onPaper);
+    ASSERT_EQ(onPaper->bitsPerPixel, 24);
+    EXPECT_EQ(std::vector<int>(onPaper->pixels.begin(), onPaper->pixels.begin() + 6),
+              (std::vector<int>{0, 0, 0, 255, 255, 255}));
 }
 
 TEST(RasterImage, DamagedMissingAndForeignFilesHaveNoFrames) {
