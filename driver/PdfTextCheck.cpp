@@ -145,7 +145,7 @@ std::string CutDownExtractedText(std::string text) {
 
 int TextCheckStatus(const std::string& pdfPath, TextNeeded needed) {
     const std::optional<pdftext::TextLayer> text = pdftext::ReadTextLayer(pdfPath);
-    if (!text) return kExitTextUnreadable;
+    if (!text) return pdftext::OpensOnlyWithPassword(pdfPath) ? kExitTextLocked : kExitTextUnreadable;
     if (CutDownExtractedText(text->extracted).empty()) return kExitTextMissing;
     if (needed == TextNeeded::Anywhere) return kExitOk;
     const std::optional<pdf::PdfFacts> drawn = pdf::InspectPdf(pdfPath);
@@ -157,8 +157,9 @@ TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::func
                               double limitSeconds) {
     const IsolationLimits limits{.seconds = limitSeconds, .memoryBytes = kInspectionLimits.memoryBytes};
     const IsolatedEnd end = RunIsolated([&](std::string&) { return check(); }, limits, pumpMessages);
-    ExpectIsolatedEnd(end, limits, "the text check", {kExitOk, kExitTextMissing, kExitTextUnreadable});
+    ExpectIsolatedEnd(end, limits, "the text check", {kExitOk, kExitTextMissing, kExitTextUnreadable, kExitTextLocked});
     if (end.end->exitedWith(kExitOk)) return TextVerdict::Found;
+    if (end.end->exitedWith(kExitTextLocked)) return TextVerdict::Locked;
     return end.end->exitedWith(kExitTextMissing) ? TextVerdict::Missing : TextVerdict::Unreadable;
 }
 
@@ -170,6 +171,11 @@ bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pu
                                  kTextCheckLimitSeconds);
     };
     TextVerdict verdict = check(examined);
+    // Ghostscript could not read it either; its text is out of reach, not missing.
+    if (verdict == TextVerdict::Locked) {
+        if (rewriteRefused) *rewriteRefused = "it opens only with a password";
+        return false;
+    }
     std::optional<std::string> rewrite;
     std::optional<RewriteFilesGo> rewriteFiles;
     if (verdict == TextVerdict::Unreadable) {

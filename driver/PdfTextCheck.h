@@ -11,8 +11,8 @@ namespace kvo::driver {
 enum class TextNeeded { OnEveryDrawnPage, Anywhere };
 
 // True when the PDF at `pdfPath` (its real path: it is not looked up again) has text beyond its
-// information entries, where `needed` asks for it. When the extractor
-// cannot read the file at all, the file is rewritten with Ghostscript and looked at again; a
+// information entries, where `needed` asks for it. When the extractor cannot read the file at
+// all and no password locks it, the file is rewritten with Ghostscript and looked at again; a
 // rewrite with text replaces the examined file whole, keeping its mode, owner and group. A
 // rewrite is used only when Ghostscript ended by itself with status 0 within its limit and the
 // rewrite has the pages Ghostscript counted in the original; otherwise, or when the replacement
@@ -29,10 +29,11 @@ bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pu
 std::string CutDownExtractedText(std::string text);
 
 // What the text check found.
-enum class TextVerdict { Found, Missing, Unreadable };
+enum class TextVerdict { Found, Missing, Unreadable, Locked };
 
 // The check of one PDF, in this process: kExitOk when it carries text where `needed` asks,
-// kExitTextMissing when it does not, kExitTextUnreadable when it cannot be read at all.
+// kExitTextMissing when it does not, kExitTextLocked when it opens only with a password,
+// kExitTextUnreadable when it cannot be read otherwise.
 int TextCheckStatus(const std::string& pdfPath, TextNeeded needed = TextNeeded::OnEveryDrawnPage);
 
 // Runs `check` (giving TextCheckStatus's statuses) in a process of its own for at most

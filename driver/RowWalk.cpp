@@ -49,6 +49,7 @@ std::string PipelineFault(const ChildEnd& end) {
     if (end.exitedWith(kExitTooLargeForWork))
         return "its page bitmaps could never fit in the work folder " + TempFolder() + ", whose file system holds " +
                std::to_string(TotalBytesIn(TempFolder()).value_or(0) >> 20) + " MB";
+    if (end.exitedWith(kExitNoReadablePage)) return "none of its pages can be read (the file is empty or damaged)";
     if (end.exitedWith(kExitEndedFromOutside)) return "a program of its chain was ended from outside";
     if (end.exitedWith(kExitNoRoom)) return "the work folder " + TempFolder() + " ran out of room";
     return "the pipeline " + DescribeEnd(end);
@@ -201,7 +202,7 @@ bool RowWalk::runPipeline(const std::string& attachment) {
                                          display_.processMessages();
                                      }});
     pipelineSeconds_ = SecondsSince(started);
-    pipelineBlamesDocument_ = end.exitedWith(kExitTooLargeForWork);
+    pipelineBlamesDocument_ = end.exitedWith(kExitTooLargeForWork) || end.exitedWith(kExitNoReadablePage);
     if (!end.exitedWith(kExitOk)) {
         pipelineFault_ = PipelineFault(end);
         RemoveWorkOfDeadPipeline(attachment);

@@ -173,6 +173,7 @@ void Main() {
     }
     file.setAttribute("processed", "1");
     order.save(handoff::InTemp(handoff::kCurrentOrderName));
+    if (pages.empty()) throw NoReadablePage("no page of " + *name + " can be read");
 }
 
 }  // namespace kvo::KVOTiffSplitterMod

@@ -28,7 +28,8 @@ void WritePageBitmap(cBitmap& bitmap, int frameIndex, const std::string& base);
 
 // The whole run over TEMP/KVOCurr.xml. A page that cannot be written, a layout copy that cannot
 // be kept and a failure before the fallback propagate and leave "KVOCurr.xml" as it was; from
-// the fallback on, a failing step of the engine copy is skipped.
+// the fallback on, a failing step of the engine copy is skipped. An attachment of which neither
+// pass reads a single page throws NoReadablePage.
 void Main();
 
 }  // namespace kvo::KVOTiffSplitterMod

@@ -1,5 +1,6 @@
-// KVOTiffSplitter: the image page splitter. Ends with exit code 0 unless a fault of the machine
-// or a document too large for the work folder ended it; its caller judges the run by
+// KVOTiffSplitter: the image page splitter. Ends with exit code 0 unless a fault of the machine,
+// a document too large for the work folder or one without a readable page ended it; its caller
+// judges the run by
 // "KVOCurr.xml" and the page files.
 #include <exception>
 #include <iostream>

@@ -49,8 +49,8 @@ void RunStep(const char* step, Action&& action) {
 struct ChildRun {
     bool timedOut = false;
     std::string fault;
-    // kExitEndedFromOutside or kExitNoRoom, the machine's fault; kExitTooLargeForWork, the
-    // document's for good.
+    // kExitEndedFromOutside or kExitNoRoom, the machine's fault; kExitTooLargeForWork or
+    // kExitNoReadablePage, the document's for good.
     int faultStatus = 0;
 };
 
@@ -75,6 +75,7 @@ ChildRun RunChildProgram(const std::string& appFolder, const ChildProgram& progr
         case kExitEndedFromOutside: return {false, "lost a program of its own, ended from outside", end.code};
         case kExitNoRoom: return {false, "found no room in the work folder", end.code};
         case kExitTooLargeForWork: return {false, "found the pages too large for the work folder", end.code};
+        case kExitNoReadablePage: return {false, "found no page it could read", end.code};
         default: return {false, DescribeEnd(end)};
     }
 }

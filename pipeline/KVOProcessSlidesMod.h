@@ -49,7 +49,8 @@ void ProcessOrders(const std::string& appFolder);
 // The program's run: ProcessOrders with the folder of the running program. Never throws.
 // Returns the exit status: 0, or the first fault met that was the machine's (kExitEndedFromOutside
 // when a program of its chain was ended from outside, kExitNoRoom when the work folder was full)
-// or a document's too large for the work folder (kExitTooLargeForWork).
+// or a document's too large for the work folder (kExitTooLargeForWork) or without a page that can
+// be read (kExitNoReadablePage).
 int Main();
 
 }  // namespace kvo::KVOProcessSlidesMod

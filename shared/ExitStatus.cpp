@@ -9,6 +9,7 @@ int ExitStatusForError(const std::exception& error) {
     if (dynamic_cast<const EndedFromOutside*>(&error)) return kExitEndedFromOutside;
     if (dynamic_cast<const NoRoomForWork*>(&error)) return kExitNoRoom;
     if (dynamic_cast<const TooLargeForWork*>(&error)) return kExitTooLargeForWork;
+    if (dynamic_cast<const NoReadablePage*>(&error)) return kExitNoReadablePage;
     if (const auto* system = dynamic_cast<const std::system_error*>(&error)) {
         const int code = system->code().value();
         if (system->code().category() == std::generic_category() && (code == ENOSPC || code == EDQUOT))

@@ -16,6 +16,9 @@ enum ExitStatus : int {
     kExitTextMissing = 10,       // the isolated text check: the PDF carries no text (kExitOk: it does)
     kExitTextUnreadable = 11,    // the isolated text check: the text extractor cannot read the PDF
     kExitNotAPdf = 12,           // the isolated inspection: the file does not open as a PDF
+    kExitTextLocked = 13,        // the isolated text check: the PDF opens only with a password
+    kExitNoReadablePage = 72,    // a program of the chain: the attachment holds no page it can read
+                                 // (the document's fault, for good)
     kExitTooLargeForWork = 73,   // a program of the chain: the page bitmaps would need more than the work
                                  // folder's whole file system (the document's fault, for good)
     kExitNoRoom = 74,            // a program of the chain: its work folder had no room (the machine's fault)
@@ -38,10 +41,15 @@ class TooLargeForWork : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+class NoReadablePage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
 // The exit status a program of the chain ends with after `error`: kExitEndedFromOutside or
-// kExitNoRoom for a fault of the machine, kExitTooLargeForWork for a document that can never be
-// split here, kExitOk for any other (the caller judges the run by the files it left).
+// kExitNoRoom for a fault of the machine, kExitTooLargeForWork or kExitNoReadablePage for a
+// document that can never be split here, kExitOk for any other (the caller judges the run by the
+// files it left).
 int ExitStatusForError(const std::exception& error);
 
 // True for a fault of the machine: the work may succeed when it is tried again.

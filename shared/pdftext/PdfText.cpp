@@ -22,14 +22,23 @@ std::string Utf8(const poppler::ustring& text) {
 // attachment is an expected case here, and its outcome is the extracted text.
 void IgnorePopplerMessage(const std::string&, void*) {}
 
-std::unique_ptr<poppler::document> Open(const std::string& pdfPath) {
+std::unique_ptr<poppler::document> Load(const std::string& pdfPath) {
     poppler::set_debug_error_function(IgnorePopplerMessage, nullptr);
-    std::unique_ptr<poppler::document> document(poppler::document::load_from_file(pdfPath));
+    return std::unique_ptr<poppler::document>(poppler::document::load_from_file(pdfPath));
+}
+
+std::unique_ptr<poppler::document> Open(const std::string& pdfPath) {
+    std::unique_ptr<poppler::document> document = Load(pdfPath);
     if (!document || document->is_locked()) return nullptr;
     return document;
 }
 
 }  // namespace
+
+bool OpensOnlyWithPassword(const std::string& pdfPath) {
+    const std::unique_ptr<poppler::document> document = Load(pdfPath);
+    return document && document->is_locked();
+}
 
 std::optional<TextLayer> ReadTextLayer(const std::string& pdfPath) {
     const std::unique_ptr<poppler::document> document = Open(pdfPath);

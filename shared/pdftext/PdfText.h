@@ -20,6 +20,9 @@ struct TextLayer {
 // Nullopt when the file cannot be opened as a PDF (damaged, encrypted, something else).
 std::optional<TextLayer> ReadTextLayer(const std::string& pdfPath);
 
+// True when the file is a PDF that cannot be read without its user password.
+bool OpensOnlyWithPassword(const std::string& pdfPath);
+
 // What decides, for one page, whether it must be recognised.
 struct PageText {
     bool drawsContent = false;  // it paints an image or has a content stream that is not blank

@@ -217,7 +217,7 @@ TEST_F(PdfTextLayer, ASoundRewriteWithTextReplacesTheAttachmentKeepingItsPermiss
 // The attachment is replaced only by the rewrite of a Ghostscript that ended by itself with
 // status 0 inside its limit, holding every page Ghostscript counted; otherwise it stays
 // exactly as it was and the answer says why.
-TEST_F(PdfTextLayer, AnUnsoundRewriteNeverReplacesTheAttachment) {
+TEST_F(PdfTextLayer, AnUnsoundRewriteOrAPasswordNeverReplacesTheAttachment) {
     const fs::path goodRewrite = attachments_ / "rewrite.pdf";
     WriteFile(goodRewrite, HandMadePdf(kAllInformation, "BT /F1 12 Tf 20 20 Td (Hello) Tj ET"));
     const std::string oneOfOne = "Processing pages 1 through 1.\nPage 1\n";
@@ -246,6 +246,15 @@ TEST_F(PdfTextLayer, AnUnsoundRewriteNeverReplacesTheAttachment) {
     EXPECT_FALSE(IsPDFSearchable(invalid, {}, &refused));
     EXPECT_EQ(refused, "Ghostscript counted no pages in it");
     EXPECT_EQ(ReadFile(invalid), ReadFile(CorpusDir() / "invalid.pdf"));
+
+    // Nothing reads a PDF locked by a password: it is refused as such.
+    const std::string locked = (attachments_ / "Locked.pdf").string();
+    CommandOutput("gs -q -sDEVICE=pdfwrite -sOwnerPassword=owner -sUserPassword=secret -o " + ShellQuoted(locked) +
+                  " " + ShellQuoted(attachment("ccitt.pdf")));
+    const std::string lockedBytes = ReadFile(locked);
+    EXPECT_FALSE(IsPDFSearchable(locked, {}, &refused));
+    EXPECT_EQ(refused, "it opens only with a password");
+    EXPECT_EQ(ReadFile(locked), lockedBytes);
 }
 
 TEST_F(PdfTextLayer, AGhostscriptPastItsLimitIsEndedAndItsRewriteNotUsed) {

@@ -245,6 +245,7 @@ TEST_F(Chain, DamagedInputGetsAClearOutcomeAndIsNeverTouched) {
     EXPECT_EQ(status(kEmptyTiff), 5);
     EXPECT_TRUE(unchanged("Damaged.pdf"));
     EXPECT_TRUE(unchanged("Empty.tif"));
+    EXPECT_NE(report_.find("Empty.tif: status 5, none of its pages can be read"), std::string::npos) << report_;
     for (const char* name : {"Damaged.PDF.PDF", "Empty.PDF", "Empty.tif.TIFF"})
         EXPECT_FALSE(fs::exists(world().docPath(name))) << name;
     EXPECT_EQ(world().rows("DiaryAttachments").at(kDamagedPdf).filePath.value_or(""),

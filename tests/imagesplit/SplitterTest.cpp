@@ -11,6 +11,7 @@
 #include "imagesplit/KVOTiffSplitterMod.h"
 #include "imagesplit/TestImages.h"
 #include "shared/ChildProcess.h"
+#include "shared/ExitStatus.h"
 #include "shared/platform/CommandLine.h"
 #include "shared/xml/HandOff.h"
 #include "shared/xml/XmlDocument.h"
@@ -54,7 +55,7 @@ protected:
         order.save((temp / "KVOCurr.xml").string());
     }
 
-    void Run() { RunChild({.arguments = {(app / "KVOTiffSplitter").string()}}, TimeLimit::Seconds(600)); }
+    ChildEnd Run() { return RunChild({.arguments = {(app / "KVOTiffSplitter").string()}}, TimeLimit::Seconds(600)); }
 
     xml::Document Order() const {
         xml::Document order;
@@ -189,14 +190,14 @@ TEST_F(Splitter, BmpJpegAndGifAttachmentsGiveOnePageEach) {
     EXPECT_EQ(OcrRuns().size(), 3u);
 }
 
-TEST_F(Splitter, AFileNoLibraryCanReadEndsDoneWithoutPages) {
+TEST_F(Splitter, AFileNoLibraryCanReadEndsDoneWithoutPagesAndSaysSo) {
     for (const std::string content : {"this is no image at all", ""}) {
         SCOPED_TRACE(content.size());
         const fs::path source = docs / "broken.tif";
         WriteFile(source, content);
         WriteFile(temp / "broken000000.bmp", "stale page of another run");
         WriteOrder(source);
-        Run();
+        EXPECT_TRUE(Run().exitedWith(kExitNoReadablePage));
 
         EXPECT_EQ(Processed(), "1");
         EXPECT_TRUE(ImagePaths().empty());

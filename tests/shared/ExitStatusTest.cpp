@@ -22,6 +22,7 @@ TEST(ExitStatus, EachFaultEndsAProgramOfTheChainWithItsStatusAndOnlyTheMachinesP
         {std::make_exception_ptr(std::system_error(ENOSPC, std::generic_category(), "full")), kExitNoRoom, true},
         {std::make_exception_ptr(std::system_error(EDQUOT, std::generic_category(), "quota")), kExitNoRoom, true},
         {std::make_exception_ptr(TooLargeForWork("poster")), kExitTooLargeForWork, false},
+        {std::make_exception_ptr(NoReadablePage("empty")), kExitNoReadablePage, false},
         {std::make_exception_ptr(std::system_error(EACCES, std::generic_category(), "denied")), kExitOk, false},
         {std::make_exception_ptr(std::runtime_error("unreadable page")), kExitOk, false},
     };
