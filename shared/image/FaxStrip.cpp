@@ -1,10 +1,13 @@
-// The one place that reads TIFF structure directly: the stored CCITT data of a fax page and a
-// page's orientation.
+// The one place that reads TIFF structure directly: the stored CCITT data of a fax page, a
+// page's orientation, and the pages the general reader cannot decode.
 #include "shared/image/PictureEncoding.h"
 
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace kvo::image {
 
@@ -92,6 +95,37 @@ std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIn
     picture.xDpi = DotsPerInch(t, TIFFTAG_XRESOLUTION, unit);
     picture.yDpi = DotsPerInch(t, TIFFTAG_YRESOLUTION, unit);
     return picture;
+}
+
+std::optional<Raster> TiffFrameThroughRgba(const std::string& path, int frameIndex) {
+    TiffPtr tiff = OpenPage(path, frameIndex);
+    if (!tiff) return std::nullopt;
+    TIFF* t = tiff.get();
+    std::uint32_t width = 0, height = 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height)) return std::nullopt;
+    if (width == 0 || height == 0 || width > INT32_MAX / 4 || height > INT32_MAX / 4) return std::nullopt;
+    TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
+    std::vector<std::uint32_t> rgba(static_cast<std::size_t>(width) * height);
+    if (!TIFFReadRGBAImageOriented(t, width, height, rgba.data(), ORIENTATION_TOPLEFT, 1)) return std::nullopt;
+
+    Raster raster;
+    raster.width = static_cast<int>(width);
+    raster.height = static_cast<int>(height);
+    raster.bitsPerPixel = 24;
+    raster.xDpi = static_cast<int>(DotsPerInch(t, TIFFTAG_XRESOLUTION, unit) + 0.5);
+    raster.yDpi = static_cast<int>(DotsPerInch(t, TIFFTAG_YRESOLUTION, unit) + 0.5);
+    raster.stride = static_cast<std::size_t>(width) * 3;
+    raster.pixels.resize(raster.stride * height);
+    std::uint8_t* out = raster.pixels.data();
+    for (const std::uint32_t pixel : rgba) {
+        // The library gives colours weighted by their alpha: a transparent part lies on white.
+        const unsigned paper = 255 - TIFFGetA(pixel);
+        *out++ = static_cast<std::uint8_t>(std::min(255u, TIFFGetR(pixel) + paper));
+        *out++ = static_cast<std::uint8_t>(std::min(255u, TIFFGetG(pixel) + paper));
+        *out++ = static_cast<std::uint8_t>(std::min(255u, TIFFGetB(pixel) + paper));
+    }
+    return raster;
 }
 
 }  // namespace kvo::image

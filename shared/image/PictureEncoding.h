@@ -29,4 +29,9 @@ std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIn
 // The Orientation tag of a TIFF page (1 when it has none or cannot be read).
 int TiffOrientation(const std::string& path, int frameIndex);
 
+// A TIFF page decoded to 24-bit colour by the TIFF library itself, upright as far as a flip
+// makes it so, transparent parts on white: for pages the general reader cannot decode (tiled
+// pages, for one). nullopt when the library cannot either.
+std::optional<Raster> TiffFrameThroughRgba(const std::string& path, int frameIndex);
+
 }  // namespace kvo::image

@@ -384,7 +384,8 @@ std::optional<Raster> RasterFile::frame(int index) const {
     try {
         if (!impl_->tiff) return impl_->single;
         PixPtr page(pixReadTiff(impl_->path.c_str(), index));
-        if (!page) return std::nullopt;
+        // Tiled pages and codings the library does not know are left to the TIFF library.
+        if (!page) return TiffFrameThroughRgba(impl_->path, index);
         // The library shows the page as its Orientation tag asks, but leaves the resolutions
         // where they were stored.
         Raster raster = FromPix(page.get());

@@ -42,6 +42,7 @@ struct TiffPage {
     unsigned dpi = 200;
     bool stripMissing = false;  // strip offset far beyond the end of the file
     bool rgba = false;          // 8-bit red, green, blue and unassociated alpha instead of 1 bit
+    bool tiled = false;         // the strip is one tile of the page's size (a multiple of 16)
 };
 
 // A little-endian TIFF of 1-bit (or RGBA) pages, one strip each.
@@ -67,6 +68,12 @@ std::string TiffFile(const std::vector<TiffPage>& pages) {
             {262, 3, page.rgba ? 2u : page.photometric}, {273, 4, stripAt}, {277, 3, page.rgba ? 4u : 1u},
             {278, 4, static_cast<unsigned>(page.height)}, {279, 4, static_cast<unsigned>(page.strip.size())},
             {282, 5, resolutionAt}, {283, 5, resolutionAt}, {296, 3, 2}};
+        if (page.tiled) {
+            std::erase_if(entries, [](const Entry& e) { return e.tag == 273 || e.tag == 278 || e.tag == 279; });
+            entries.insert(entries.end(), {{322, 4, static_cast<unsigned>(page.width)},
+                                           {323, 4, static_cast<unsigned>(page.height)}, {324, 4, stripAt},
+                                           {325, 4, static_cast<unsigned>(page.strip.size())}});
+        }
         if (page.rgba) entries.push_back({338, 3, 2});
         Put16(out, static_cast<unsigned>(entries.size()));
         for (const Entry& e : entries) {
@@ -337,6 +344,17 @@ TEST(RasterImage, UncompressedTiffHonoursItsPhotometric) {
     ASSERT_EQ(onPaper->bitsPerPixel, 24);
     EXPECT_EQ(std::vector<int>(onPaper->pixels.begin(), onPaper->pixels.begin() + 6),
               (std::vector<int>{0, 0, 0, 255, 255, 255}));
+
+    // A tiled page (which Leptonica cannot read) shows the same pixels as in strips.
+    const Raster checkers = Checkers(128, 128, 16);
+    TiffPage tile{128, 128, 1, 1, {}};
+    for (std::uint8_t byte : checkers.pixels) tile.strip.push_back(static_cast<std::uint8_t>(~byte));
+    tile.tiled = true;
+    WriteFile(dir / "tiled.tif", TiffFile({tile}));
+    std::optional<Raster> tiled = ReadRaster((dir / "tiled.tif").string());
+    ASSERT_TRUE(tiled);
+    EXPECT_EQ(tiled->xDpi, 200);
+    EXPECT_EQ(ReduceLossless(*tiled).pixels, checkers.pixels);
 }
 
 TEST(RasterImage, DamagedMissingAndForeignFilesHaveNoFrames) {
