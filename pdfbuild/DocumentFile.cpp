@@ -150,6 +150,7 @@ std::string PageXml(const PageDocument& page) {
         if (box.font.bold) SetFlag(node, "bold", *box.font.bold);
         if (box.font.italic) SetFlag(node, "italic", *box.font.italic);
         SetNumber(node, "colour", box.font.colour);
+        if (box.baseline) SetNumber(node, "baseline", *box.baseline);
         node.setAttribute("text", box.text);
     }
     return doc.xml();
@@ -218,6 +219,7 @@ PageDocument PageFromXml(const std::string& text, bool& hasPicture) {
         box.font.italic = FlagOf(node, "italic");
         box.font.colour = static_cast<std::uint32_t>(NumberOf(node, "colour"));
         box.text = TextOf(node, "text");
+        if (node.attribute("baseline")) box.baseline = NumberOf(node, "baseline");
         page.textBoxes.push_back(std::move(box));
     }
     return page;

@@ -67,6 +67,9 @@ struct TextBoxShape {
     bool behindText = false;
     FontSettings font;
     std::string text;
+    // Where the text stands, in points from the page's top, when not where the face's ascent
+    // puts it in the box (a word written on a levelled line stands off its print).
+    std::optional<double> baseline;
 };
 
 struct PageDocument {

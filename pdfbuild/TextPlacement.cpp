@@ -47,53 +47,122 @@ std::vector<Line> LinesOf(const std::vector<LayoutWord>& words) {
     return ordered;
 }
 
-void PlaceLine(const Line& line, double pointsPerUnit, std::vector<PlacedWord>& placed) {
-    const Point first = StartOf(*line.front()), last = EndOf(*line.back());
-    // The layout's coordinates are whole units: a line rising by no more than one is level.
-    const double dx = last.x - first.x, dy = std::fabs(last.y - first.y) <= 1 ? 0 : last.y - first.y;
-    const double span = std::hypot(dx, dy);
-    const double ux = span > 0 ? dx / span : 1, uy = span > 0 ? dy / span : 0;
-
+// A line as it is written: its printed baseline (a straight line from its first word's start
+// to its last word's end) and the baseline it is written on, levelled to rise no more than
+// kKeptWholeRise of its height, through the middle of its letters' reach, crossing the printed
+// one at the line's middle, and pushed down where that keeps it below the lines above it.
+struct WrittenLine {
+    const Line* words = nullptr;
+    Point first;
+    double ux = 1, uy = 0;
     double ascent = 0, descent = 0;
+    double left = 0, right = 0;  // the words' reach across, in layout units
+    double middleAlong = 0, flattening = 1, throughMiddle = 0, pushed = 0;
+
+    double height() const { return ascent + descent; }
+    double alongAt(double x) const { return (x - first.x) / ux; }
+    double printedAt(double x) const { return first.y + alongAt(x) * uy; }
+    // How far below its print the line is written where it is `along` along its baseline.
+    double shiftAlong(double along) const { return (along - middleAlong) * uy * (flattening - 1) - throughMiddle + pushed; }
+    double writtenAt(double x) const { return printedAt(x) + shiftAlong(alongAt(x)); }
+};
+
+WrittenLine Levelled(const Line& line) {
+    WrittenLine written;
+    written.words = &line;
+    written.first = StartOf(*line.front());
+    const Point last = EndOf(*line.back());
+    // The layout's coordinates are whole units: a line rising by no more than one is level.
+    const double dx = last.x - written.first.x, dy = std::fabs(last.y - written.first.y) <= 1 ? 0 : last.y - written.first.y;
+    const double span = std::hypot(dx, dy);
+    if (span > 0) {
+        written.ux = dx / span;
+        written.uy = dy / span;
+    }
+    written.left = std::numeric_limits<double>::max();
+    written.right = std::numeric_limits<double>::lowest();
     for (const LayoutWord* word : line) {
-        ascent = std::max(ascent, word->ascent);
-        descent = std::max(descent, word->descent);
+        written.ascent = std::max(written.ascent, word->ascent);
+        written.descent = std::max(written.descent, word->descent);
+        written.left = std::min(written.left, word->left);
+        written.right = std::max(written.right, word->right);
     }
-    if (!(ascent + descent > 0)) {
+    if (!(written.ascent + written.descent > 0)) {
         // Without the line's reach, each word fills its own box above its baseline.
-        for (const LayoutWord* word : line) ascent = std::max(ascent, word->bottom - word->top);
-        descent = 0;
+        for (const LayoutWord* word : line) written.ascent = std::max(written.ascent, word->bottom - word->top);
+        written.descent = 0;
     }
-    const double height = ascent + descent;
+    written.middleAlong = span / 2;
+    const double rise = std::fabs(span * written.uy), keptRise = kKeptWholeRise * written.height();
+    if (rise > keptRise) {
+        written.flattening = keptRise / rise;
+        // A reader's box for a word reaches the baseline it is written on: through the middle of
+        // the letters' reach, the words' boxes lie on their print as far as half that reach
+        // above or below it.
+        written.throughMiddle = written.height() * (pdf::kRunAscent - pdf::kRunDescent) /
+                                (2 * (pdf::kRunAscent + pdf::kRunDescent));
+    }
+    return written;
+}
 
-    // The levelled line runs through the line's middle and rises kKeptWholeRise of its height;
-    // it is used only when no word has to move further than kMostLevelling of that height.
-    const double rise = span * uy, keptRise = kKeptWholeRise * height;
-    const bool levelled = std::fabs(rise) > keptRise && std::fabs(rise) - keptRise <= 2 * kMostLevelling * height;
-    const double flattening = levelled ? keptRise / std::fabs(rise) : 1;
+// Pushes each line down as far as it must go to stay kLeastLineSpacing of its printed distance
+// below each line above it that it shares some width with: lines levelled about their own
+// middles would otherwise cross where a short line lies under a long one.
+void KeepLinesApart(std::vector<WrittenLine>& lines) {
+    // Top to bottom as the lines lie on the page, each taken where it crosses the same upright
+    // (a short line at the left of a falling page lies above a long line's middle).
+    std::vector<WrittenLine*> downward;
+    double left = std::numeric_limits<double>::max(), right = std::numeric_limits<double>::lowest();
+    for (WrittenLine& line : lines) {
+        downward.push_back(&line);
+        left = std::min(left, line.left);
+        right = std::max(right, line.right);
+    }
+    const double upright = (left + right) / 2;
+    std::stable_sort(downward.begin(), downward.end(), [&](const WrittenLine* a, const WrittenLine* b) {
+        return a->printedAt(upright) < b->printedAt(upright);
+    });
+    for (std::size_t i = 0; i < downward.size(); ++i) {
+        WrittenLine& line = *downward[i];
+        for (std::size_t k = 0; k < i; ++k) {
+            const WrittenLine& above = *downward[k];
+            const double from = std::max(line.left, above.left), to = std::min(line.right, above.right);
+            if (!(to > from)) continue;
+            const double apart = line.printedAt((from + to) / 2) - above.printedAt((from + to) / 2);
+            if (!(apart > 0) || apart > kNeighbourLines * line.height()) continue;
+            for (const double x : {from, to}) {
+                const double short_ = kLeastLineSpacing * apart - (line.writtenAt(x) - above.writtenAt(x));
+                if (short_ > 0) line.pushed += short_;
+            }
+        }
+    }
+}
 
-    // Where each word begins along the line.
-    const auto along = [&](const Point& p) { return (p.x - first.x) * ux + (p.y - first.y) * uy; };
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const LayoutWord& word = *line[i];
+void PlaceLine(const WrittenLine& line, double pointsPerUnit, std::vector<PlacedWord>& placed) {
+    const Line& words = *line.words;
+    const double height = line.height();
+    const auto along = [&](const Point& p) { return (p.x - line.first.x) * line.ux + (p.y - line.first.y) * line.uy; };
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const LayoutWord& word = *words[i];
         const double from = along(StartOf(word));
         double length = along(EndOf(word)) - from;
         if (!(length > 0)) length = word.right - word.left;
-        if (i + 1 < line.size()) {
-            const double room = along(StartOf(*line[i + 1])) - kLeastWordGap * height - from;
+        if (i + 1 < words.size()) {
+            const double room = along(StartOf(*words[i + 1])) - kLeastWordGap * height - from;
             if (room > 0) length = std::min(length, room);
         }
         // The word is written level, from where it begins to where it ends as seen, on the
-        // baseline's height at its middle (levelled where that keeps the line whole).
+        // written line's height at its middle, rising back to the printed baseline there.
         const double middle = from + length / 2;
-        const double shift = (middle - span / 2) * uy * (flattening - 1);
+        const double shift = line.shiftAlong(middle);
         PlacedWord out;
-        out.text = word.text + (i + 1 < line.size() ? " " : "");
-        out.x = (first.x + from * ux) * pointsPerUnit;
-        out.y = (first.y + middle * uy + shift) * pointsPerUnit;
-        out.length = length * std::fabs(ux) * pointsPerUnit;
-        out.ascent = ascent * pointsPerUnit;
-        out.descent = descent * pointsPerUnit;
+        out.text = word.text + (i + 1 < words.size() ? " " : "");
+        out.x = (line.first.x + from * line.ux) * pointsPerUnit;
+        out.y = (line.first.y + middle * line.uy + shift) * pointsPerUnit;
+        out.rise = shift * pointsPerUnit;
+        out.length = length * std::fabs(line.ux) * pointsPerUnit;
+        out.ascent = line.ascent * pointsPerUnit;
+        out.descent = line.descent * pointsPerUnit;
         placed.push_back(std::move(out));
     }
 }
@@ -102,31 +171,41 @@ void PlaceLine(const Line& line, double pointsPerUnit, std::vector<PlacedWord>& 
 
 std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight) {
     const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
-    std::vector<PlacedWord> placed;
-    for (const Line& line : LinesOf(words)) {
+    const std::vector<Line> lines = LinesOf(words);
+    std::vector<WrittenLine> written;
+    std::vector<LayoutWord> uprightWords;  // words of lines set upright, each a line of its own
+    uprightWords.reserve(words.size());
+    std::vector<Line> uprightLines;
+    uprightLines.reserve(words.size());
+    for (const Line& line : lines) {
         const Point first = StartOf(*line.front()), last = EndOf(*line.back());
         if (std::fabs(last.y - first.y) <= std::fabs(last.x - first.x)) {
-            PlaceLine(line, pointsPerUnit, placed);
+            written.push_back(Levelled(line));
             continue;
         }
         // A line running steeper than it runs across (text set upright in a margin) cannot be
         // written level along its baseline: each of its words fills its own box.
         for (const LayoutWord* word : line) {
-            LayoutWord upright = *word;
+            LayoutWord& upright = uprightWords.emplace_back(*word);
             upright.baseline.reset();
             upright.ascent = upright.descent = 0;
-            PlaceLine({&upright}, pointsPerUnit, placed);
+            uprightLines.push_back({&upright});
+            written.push_back(Levelled(uprightLines.back()));
         }
     }
+    KeepLinesApart(written);
+    std::vector<PlacedWord> placed;
+    for (const WrittenLine& line : written) PlaceLine(line, pointsPerUnit, placed);
     return placed;
 }
 
 TextBoxShape TextBoxOf(const PlacedWord& word) {
     TextBoxShape box;
     box.left = word.x;
-    box.top = word.y - word.ascent;
+    box.top = word.y - word.rise - word.ascent;
     box.width = word.length;
     box.height = word.ascent + word.descent;
+    if (word.rise != 0) box.baseline = word.y;
     box.fillVisible = false;
     box.lineVisible = false;
     box.marginLeft = box.marginRight = box.marginTop = box.marginBottom = 0;
@@ -149,7 +228,9 @@ std::optional<pdf::TextRun> RunFilling(const TextBoxShape& box, const pdf::Advan
     // baseline, so that the word still ends in its box, before the next word.
     run.size = std::min(size, box.width / (advance * kLeastNarrowing));
     run.left = box.left;
-    run.baseline = box.top + pdf::kRunAscent * size;
+    const double printedBaseline = box.top + pdf::kRunAscent * size;
+    run.baseline = box.baseline.value_or(printedBaseline);
+    run.boxRise = run.baseline - printedBaseline;
     return run;
 }
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 
 namespace kvo::pdf {
@@ -204,20 +205,54 @@ public:
     }
 
     static constexpr int kStandardFont = -1;
-    // The text layer's form has resources of its own: short names cannot meet the page's.
-    static std::string NameOf(int font) { return font == kStandardFont ? "/W" : "/F" + std::to_string(font); }
+
+    // The resource name of `font` telling a box raised by `riseSteps` of kBoxRiseStep (noting
+    // that this variant is used). The text layer's form has resources of its own: short names
+    // cannot meet the page's.
+    std::string nameOf(int font, int riseSteps) {
+        if (riseSteps != 0) raised_.emplace(font, riseSteps);
+        return NameOf(font, riseSteps);
+    }
 
     // The font dictionaries, as resources; made once all runs are written.
     QPDFObjectHandle resources() {
+        std::map<int, QPDFObjectHandle> plain;
+        if (!standard_.empty()) plain[kStandardFont] = makeStandardFont();
+        for (std::size_t f = 0; f < fonts_.size(); ++f) plain[static_cast<int>(f)] = makeFont(fonts_[f]);
         QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
-        if (!standard_.empty()) fonts.replaceKey(NameOf(kStandardFont), makeStandardFont());
-        for (std::size_t f = 0; f < fonts_.size(); ++f) fonts.replaceKey(NameOf(static_cast<int>(f)), makeFont(fonts_[f]));
+        for (const auto& [font, dictionary] : plain) fonts.replaceKey(NameOf(font, 0), dictionary);
+        for (const auto& [font, riseSteps] : raised_) {
+            QPDFObjectHandle variant = plain.at(font).shallowCopy();
+            // Readers trust a description only of a face that is not one of the standard 14.
+            variant.replaceKey("/BaseFont", QPDFObjectHandle::newName(kRaisedFaceName));
+            variant.replaceKey("/FontDescriptor", RaisedDescriptor(riseSteps));
+            fonts.replaceKey(NameOf(font, riseSteps), pdf_.makeIndirectObject(variant));
+        }
         return fonts;
     }
 
 private:
     static constexpr std::size_t kCodesPerFont = 224;
     static constexpr int kFirstCode = 32;
+
+    static std::string NameOf(int font, int riseSteps) {
+        std::string name = font == kStandardFont ? "/W" : "/F" + std::to_string(font);
+        if (riseSteps != 0) name += (riseSteps > 0 ? "u" : "d") + std::to_string(std::abs(riseSteps));
+        return name;
+    }
+
+    static constexpr const char* kRaisedFaceName = "/KVOText";
+
+    // Helvetica's description but for its ascent and descent, both moved up by the rise and
+    // kept on their sides of the baseline.
+    static QPDFObjectHandle RaisedDescriptor(int riseSteps) {
+        const double rise = riseSteps * kBoxRiseStep;
+        const double ascent = std::max(0.001, kRunAscent + rise), descent = std::min(-0.001, rise - kRunDescent);
+        return QPDFObjectHandle::parse("<< /Type /FontDescriptor /FontName " + std::string(kRaisedFaceName) +
+                                       " /Flags 32 /FontBBox [-166 -225 1000 931] /ItalicAngle 0 /Ascent " +
+                                       Num(ascent * 1000, 0) + " /Descent " + Num(descent * 1000, 0) +
+                                       " /CapHeight 718 /StemV 88 >>");
+    }
 
     static std::string Utf16Hex(char32_t c) {
         char text[16];
@@ -277,6 +312,7 @@ private:
     std::map<unsigned char, char32_t> standard_;
     std::map<char32_t, std::pair<int, unsigned char>> codes_;
     std::vector<std::vector<char32_t>> fonts_;
+    std::set<std::pair<int, int>> raised_;  // font and rise steps of each raised variant in use
 };
 
 // The content that writes the runs of a page whose shown height is `shownHeight`. The first run
@@ -287,7 +323,7 @@ private:
 std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, RunFonts& fonts) {
     const auto tenth = [](double value) { return std::round(value * 10) / 10; };
     std::string content = "BT 3 Tr\n";
-    std::optional<int> font;
+    std::optional<std::string> font;
     std::optional<double> size, scale, x, y;  // the current font, size, scale and run origin
     for (const TextRun& run : runs) {
         const double writtenSize = tenth(run.size);
@@ -302,6 +338,8 @@ std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, Ru
             content += " " + Num(writtenScale, 0) + " Tz";
             scale = writtenScale;
         }
+        const int riseSteps = static_cast<int>(
+            std::lround(std::clamp(run.boxRise / writtenSize, -kMostBoxRise, kMostBoxRise) / kBoxRiseStep));
         std::string codes;
         const auto flush = [&] {
             if (!codes.empty()) content += " <" + codes + "> Tj";
@@ -309,10 +347,11 @@ std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, Ru
         };
         for (char32_t c : run.text) {
             const auto [charFont, code] = fonts.codeOf(c);
-            if (charFont != font || size != writtenSize) {
+            const std::string name = fonts.nameOf(charFont, riseSteps);
+            if (name != font || size != writtenSize) {
                 flush();
-                content += " " + RunFonts::NameOf(charFont) + " " + Num(writtenSize, 1) + " Tf";
-                font = charFont;
+                content += " " + name + " " + Num(writtenSize, 1) + " Tf";
+                font = name;
                 size = writtenSize;
             }
             char hex[4];

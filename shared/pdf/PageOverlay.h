@@ -29,7 +29,18 @@ struct TextRun {
     double left = 0, baseline = 0;
     double size = 0;             // points
     double horizontalScale = 1;  // of the face's own advances
+    // How far above its baseline the run's letters are to be taken to stand, in points (below
+    // when negative): the printed word the run covers, when the run is written off its print.
+    double boxRise = 0;
 };
+
+// Readers (poppler's, pdf.js) take a letter's box from its font's ascent and descent, which may
+// be told per font: a run written off its print gets a font that says so, and its box lies over
+// the print again. The box still reaches the run's baseline, and a reader ignores an ascent or
+// descent of three sizes or more, so the rise is told within kMostBoxRise, in steps of
+// kBoxRiseStep of the size (a font each).
+inline constexpr double kBoxRiseStep = 0.1;
+inline constexpr double kMostBoxRise = 2.2;
 
 // Ascent and descent, per point of size, of the face the runs name (Helvetica's own), so that
 // a run whose size is a box's height / (ascent + descent) fills that box for a reader.

@@ -214,38 +214,43 @@ TEST_F(PdfOutputTest, FontNamesMapToInstalledFacesAndPicturePagesEmbedNoFont) {
     EXPECT_NE(text.find("Łódź Ωmega"), std::string::npos) << text;
 }
 
-TEST_F(PdfOutputTest, LinesOfAPageScanned3DegreesAskewAreExtractedWholeInOrderAndHighlightedOnTheirWords) {
-    // Two lines a little more than a line height apart, as on a letter: their upright boxes
-    // overlap, and each line's words rise by more than extractors take for one line.
-    const std::vector<LayoutLine> lines = {
-        {600, 200, 650, 1100, "yet amazingly simple to learn", "10", "Helvetica", "normal", 3.0},
-        {662, 200, 712, 1100, "for feature rich songs in", "10", "Helvetica", "normal", 3.0},
-    };
-    const std::string bitmap = Page("Skew000000.bmp", 620, 877, BilevelPixel, lines);
-    const fs::path pdf = BuildPdf({bitmap});
-    const std::string text = test::PdfText(pdf);
-    EXPECT_EQ(text.substr(0, text.find_last_not_of("\n\f") + 1), lines[0].text + "\n" + lines[1].text);
+TEST_F(PdfOutputTest, LinesOfAPageScannedAskewAreExtractedWholeInOrderAndHighlightedOnTheirWords) {
+    for (const double degrees : {3.0, 5.0, -5.0}) {
+        SCOPED_TRACE(degrees);
+        // A page of its own each time: the builder keeps a page's document once made.
+        // Two lines a little more than a line height apart, as on a letter: their upright boxes
+        // overlap, and each line's words rise by more than extractors take for one line.
+        const std::vector<LayoutLine> lines = {
+            {600, 200, 650, 1100, "yet amazingly simple to learn", "10", "Helvetica", "normal", degrees},
+            {662, 200, 712, 1100, "for feature rich songs in", "10", "Helvetica", "normal", degrees},
+        };
+        const std::string bitmap = Page("Skew" + std::to_string(static_cast<int>(degrees + 10)) + "000000.bmp", 620, 877,
+                                        BilevelPixel, lines);
+        const fs::path pdf = BuildPdf({bitmap});
+        const std::string text = test::PdfText(pdf);
+        EXPECT_EQ(text.substr(0, text.find_last_not_of("\n\f") + 1), lines[0].text + "\n" + lines[1].text);
 
-    // Each word's box as poppler reports it lies over the word's own box in the layout: as wide,
-    // and centred within its height.
-    xml::Document layout;
-    ASSERT_TRUE(layout.load(bitmap + ".xml"));
-    const std::string boxes = test::CommandOutput("pdftotext -bbox " + test::ShellQuoted(pdf.string()) + " -");
-    for (const xml::Node& word : layout.selectNodes("pagewords/word")) {
-        const std::string text = word.attribute("text").value_or("");
-        SCOPED_TRACE(text);
-        const std::size_t at = boxes.find(">" + text + "</word>");
-        ASSERT_NE(at, std::string::npos);
-        double xMin, yMin, xMax, yMax;
-        const std::size_t open = boxes.rfind("<word", at);
-        ASSERT_EQ(std::sscanf(boxes.c_str() + open, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &xMin, &yMin,
-                              &xMax, &yMax), 4);
-        const xml::Node rect = word.selectSingleNode("RECT");
-        const auto edge = [&](const char* name) { return std::stod(rect.attribute(name).value_or("0")) * 841.9 / 3507; };
-        const double across = std::min(xMax, edge("right")) - std::max(xMin, edge("left"));
-        EXPECT_GT(across / (edge("right") - edge("left")), 0.9);
-        EXPECT_GT((yMin + yMax) / 2, edge("top"));
-        EXPECT_LT((yMin + yMax) / 2, edge("bottom"));
+        // Each word's box as poppler reports it lies over the word's own box in the layout: as
+        // wide, and centred within its height.
+        xml::Document layout;
+        ASSERT_TRUE(layout.load(bitmap + ".xml"));
+        const std::string boxes = test::CommandOutput("pdftotext -bbox " + test::ShellQuoted(pdf.string()) + " -");
+        for (const xml::Node& word : layout.selectNodes("pagewords/word")) {
+            const std::string text = word.attribute("text").value_or("");
+            SCOPED_TRACE(text);
+            const std::size_t at = boxes.find(">" + text + "</word>");
+            ASSERT_NE(at, std::string::npos);
+            double xMin, yMin, xMax, yMax;
+            const std::size_t open = boxes.rfind("<word", at);
+            ASSERT_EQ(std::sscanf(boxes.c_str() + open, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"", &xMin,
+                                  &yMin, &xMax, &yMax), 4);
+            const xml::Node rect = word.selectSingleNode("RECT");
+            const auto edge = [&](const char* name) { return std::stod(rect.attribute(name).value_or("0")) * 841.9 / 3507; };
+            const double across = std::min(xMax, edge("right")) - std::max(xMin, edge("left"));
+            EXPECT_GT(across / (edge("right") - edge("left")), 0.9);
+            EXPECT_GT((yMin + yMax) / 2, edge("top"));
+            EXPECT_LT((yMin + yMax) / 2, edge("bottom"));
+        }
     }
 }
 

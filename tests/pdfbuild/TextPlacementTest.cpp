@@ -1,5 +1,5 @@
-// Where the invisible words go: on their line's baseline, turned with it, levelled only where
-// that keeps a skewed line whole for text readers, in reading order.
+// Where the invisible words go: on their line's baseline, levelled where a skewed line would
+// otherwise be read in pieces (their boxes kept on the print), in reading order.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -38,11 +38,11 @@ std::vector<LayoutWord> Line(int line, double x, double y, double degrees, std::
 
 double Advance(char32_t) { return 500; }
 
-TEST(TextPlacement, WordsOfALineAt3DegreesAreWrittenLevelOnTheBaselineAtTheirMiddles) {
+TEST(TextPlacement, WordsOfALineRisingLittleAreWrittenLevelOnTheBaselineAtTheirMiddles) {
     // A line reaching as far above and below its baseline as the runs' face does, rising less
-    // than half its height over its length: it is placed as printed, word by word.
+    // than kKeptWholeRise of its height over its length: it is placed as printed, word by word.
     const double ascent = pdf::kRunAscent * 50, descent = pdf::kRunDescent * 50;
-    const std::vector<LayoutWord> words = Line(0, 300, 1000, 3, {{0, 100}, {125, 260}, {280, 380}}, ascent, descent);
+    const std::vector<LayoutWord> words = Line(0, 300, 1000, 1.5, {{0, 100}, {125, 260}, {280, 380}}, ascent, descent);
     const std::vector<PlacedWord> placed = PlaceWords(words, kA4Width, kA4Height);
     ASSERT_EQ(placed.size(), 3u);
     for (std::size_t i = 0; i < placed.size(); ++i) {
@@ -71,35 +71,74 @@ TEST(TextPlacement, WordsOfALineAt3DegreesAreWrittenLevelOnTheBaselineAtTheirMid
     }
 }
 
-TEST(TextPlacement, ASkewedLineIsLevelledOnlyWhereThatKeepsItWholeAndItsWordsOnThePrint) {
-    const double height = 50;
+TEST(TextPlacement, ASkewedLineIsWrittenLevelledAndItsWordsBoxesStayOnThePrint) {
+    const double ascent = 40, descent = 10, height = ascent + descent;
+    const double throughMiddle = height * (pdf::kRunAscent - pdf::kRunDescent) / (2 * (pdf::kRunAscent + pdf::kRunDescent));
     struct Case {
         double rise;      // over the line, in line heights
         double endShift;  // how far its very start moves down (its end up), in line heights
+        double lifted;    // how far the whole line is written above its letters' baseline
     } cases[] = {
-        {0.4, 0},                           // read whole as printed
-        {0.9, (0.9 - kKeptWholeRise) / 2},  // levelled to rise kKeptWholeRise about its middle
-        {2.0, 0},                           // would need more than kMostLevelling: as printed
+        {0.2, 0, 0},                                                // read whole as printed
+        {0.9, (0.9 - kKeptWholeRise) / 2, throughMiddle / height},  // levelled to rise kKeptWholeRise
+        {2.0, (2.0 - kKeptWholeRise) / 2, throughMiddle / height},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.rise);
-        EXPECT_LE(c.endShift, kMostLevelling);
         const double degrees = std::atan(c.rise * height / 1000) * 180 / M_PI;
         const double length = 1000 / std::cos(degrees * M_PI / 180);
         const double starts[] = {0, length / 2 - 50, length - 100};
         const std::vector<LayoutWord> words =
-            Line(0, 200, 1500, degrees, {{starts[0], 100}, {starts[1], starts[1] + 100}, {starts[2], length}}, 40, 10);
+            Line(0, 200, 1500, degrees, {{starts[0], 100}, {starts[1], starts[1] + 100}, {starts[2], length}}, ascent, descent);
         const std::vector<PlacedWord> placed = PlaceWords(words, kA4Width, kA4Height);
         ASSERT_EQ(placed.size(), 3u);
         for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE(i);
             // The shift shrinks evenly from the line's ends to its middle.
             const std::array<double, 4>& base = *words[i].baseline;
+            const double printed = (base[1] + base[3]) / 2 * kPointsPerUnit;
             const double middle = starts[i] + (i == 2 ? length - starts[i] : 100) / 2;
-            const double shift = c.endShift * height * (1 - 2 * middle / length);
-            EXPECT_NEAR(placed[i].y, ((base[1] + base[3]) / 2 + shift) * kPointsPerUnit, 1e-6) << i;
-            EXPECT_NEAR(placed[i].x, base[0] * kPointsPerUnit, 1e-6) << i;
+            const double shift = (c.endShift * height * (1 - 2 * middle / length) - c.lifted * height) * kPointsPerUnit;
+            EXPECT_NEAR(placed[i].y, printed + shift, 1e-6);
+            EXPECT_NEAR(placed[i].rise, shift, 1e-6);
+            EXPECT_NEAR(placed[i].x, base[0] * kPointsPerUnit, 1e-6);
+
+            // The word's box lies over its print; the run of a levelled word stands on the
+            // written baseline and tells how far its box rises from there to the print.
+            const TextBoxShape box = TextBoxOf(placed[i]);
+            EXPECT_NEAR(box.top, printed - ascent * kPointsPerUnit, 1e-6);
+            const std::optional<pdf::TextRun> run = RunFilling(box, Advance);
+            ASSERT_TRUE(run);
+            if (c.endShift > 0) {
+                EXPECT_NEAR(run->baseline, placed[i].y, 1e-6);
+            }
+            EXPECT_NEAR(run->baseline - run->boxRise, box.top + pdf::kRunAscent * run->size, 1e-6);
         }
     }
+}
+
+TEST(TextPlacement, AShortLineUnderALongOneOnASkewedPageIsPushedDownToStayBelowIt) {
+    // A long line falling 5 degrees, the short end of its paragraph under its left end, and the
+    // next long line. Levelled about its middle, the long line's left end comes down onto the
+    // short line, which is pushed down below it; the next long line keeps its distance.
+    const double ascent = 30, descent = 10, pitch = 60;
+    const std::vector<std::pair<double, double>> longSpans = {{0, 250}, {300, 700}, {750, 1100}, {1150, 1500}, {1550, 1800}};
+    std::vector<LayoutWord> words;
+    for (const auto& [line, spans] : std::vector<std::pair<int, std::vector<std::pair<double, double>>>>{
+             {0, longSpans}, {1, {{0, 250}}}, {2, longSpans}}) {
+        for (LayoutWord& word : Line(line, 200, 1000 + line * pitch, 5, spans, ascent, descent)) words.push_back(word);
+    }
+    const std::vector<PlacedWord> placed = PlaceWords(words, kA4Width, kA4Height);
+    ASSERT_EQ(placed.size(), 11u);
+    // The first words of the three lines lie over one another.
+    const PlacedWord &longStart = placed[0], &shortLine = placed[5], &nextStart = placed[6];
+    EXPECT_GT(shortLine.rise, 0) << "written below its print";
+    EXPECT_GE(shortLine.y - longStart.y, kLeastLineSpacing * pitch * kPointsPerUnit);
+    EXPECT_GE(nextStart.y - shortLine.y, kLeastLineSpacing * pitch * kPointsPerUnit);
+    EXPECT_NEAR(nextStart.y - longStart.y, 2 * pitch * kPointsPerUnit, 1e-6) << "long lines keep their distance";
+    // Each long line is still one line for a reader: its written baseline rises no more than
+    // kKeptWholeRise of its height.
+    EXPECT_LE(std::fabs(placed[4].y - placed[0].y), kKeptWholeRise * (ascent + descent) * kPointsPerUnit);
 }
 
 TEST(TextPlacement, LinesComeInReadingOrderAndWordsWithoutBaselinesFillTheirBoxes) {
