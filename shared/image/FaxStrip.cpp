@@ -25,6 +25,8 @@ unsigned char ReversedBits(unsigned char byte) {
 
 using TiffPtr = std::unique_ptr<TIFF, TiffCloser>;
 
+constexpr std::uint64_t kMostRgbaPixels = std::uint64_t{1} << 29;
+
 // The file with page `frameIndex` as its current directory; null when there is no such page.
 TiffPtr OpenPage(const std::string& path, int frameIndex) {
     // The library reports every oddity on stderr; the callers judge by results.
@@ -104,7 +106,9 @@ std::optional<Raster> TiffFrameThroughRgba(const std::string& path, int frameInd
     std::uint32_t width = 0, height = 0;
     std::uint16_t unit = RESUNIT_INCH;
     if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height)) return std::nullopt;
-    if (width == 0 || height == 0 || width > INT32_MAX / 4 || height > INT32_MAX / 4) return std::nullopt;
+    // The whole page is decoded at four bytes a pixel: a page past what the general reader
+    // would take is refused rather than left to exhaust memory.
+    if (width == 0 || height == 0 || static_cast<std::uint64_t>(width) * height > kMostRgbaPixels) return std::nullopt;
     TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
     std::vector<std::uint32_t> rgba(static_cast<std::size_t>(width) * height);
     if (!TIFFReadRGBAImageOriented(t, width, height, rgba.data(), ORIENTATION_TOPLEFT, 1)) return std::nullopt;
