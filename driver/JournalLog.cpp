@@ -11,8 +11,6 @@ namespace kvo::driver {
 
 namespace {
 
-bool StartsWith(std::string_view text, std::string_view start) { return text.substr(0, start.size()) == start; }
-
 // Reads a decimal number that fills `text` exactly.
 bool ParseWhole(std::string_view text, unsigned long long& value) {
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -29,9 +27,9 @@ bool StandardErrorIsJournal() {
 }  // namespace
 
 LogPriority OutcomePriority(std::string_view outcome) {
-    if (StartsWith(outcome, "status 5")) return LogPriority::Error;
-    if (StartsWith(outcome, "left pending") || StartsWith(outcome, "nothing recorded")) return LogPriority::Warning;
-    if (StartsWith(outcome, "status 2, not found")) return LogPriority::Notice;
+    if (outcome.starts_with("status 5")) return LogPriority::Error;
+    if (outcome.starts_with("left pending") || outcome.starts_with("nothing recorded")) return LogPriority::Warning;
+    if (outcome.starts_with("status 2, not found")) return LogPriority::Notice;
     return LogPriority::Info;
 }
 
