@@ -27,7 +27,6 @@
 namespace kvo::driver {
 namespace {
 
-constexpr const char* kPipelineImageName = "KVOProcessSlides.exe";
 constexpr int kPollMs = 50;
 // The pause after "Not found" polls the display this often instead of spinning.
 constexpr int kNotFoundPollMs = 20;
@@ -187,7 +186,7 @@ bool RowWalk::runPipeline(const std::string& attachment) {
     const SteadyPoint started = SteadyNow();
     SteadyPoint lastDot = started;
     // The pipeline limits each of its own children; its own limit only catches a hang of its own.
-    const ChildEnd end = WatchChild(*pipeline, kPipelineImageName,
+    const ChildEnd end = WatchChild(*pipeline, kPipelineProgram,
                                     {.pollMs = kPollMs,
                                      .limit = TimeLimit::Seconds(std::chrono::duration<double>(kLongestRun).count()),
                                      .onPoll = [&] {
