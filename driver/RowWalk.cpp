@@ -274,7 +274,7 @@ RowWalk::Outcome RowWalk::copyAndRecord(const RowFacts& facts, const std::string
         try {
             PendingWrite noted(std::filesystem::path(destination.local).parent_path().string());
             WholeFileWriter writer(existing.value_or(destination.local));
-            writer.copyFrom(resultPath, 0, static_cast<std::uint64_t>(std::filesystem::file_size(resultPath)));
+            writer.copyWholeFile(resultPath);
             // Whoever may not read the attachment may not read its text either.
             writer.takePermissionsOf(facts.attachment);
             if (existing) {
