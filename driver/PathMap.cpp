@@ -49,9 +49,7 @@ std::string ToLocalPath(const PathMapEntries& pathMap, const std::string& hostPa
         }
     }
     if (!best) return hostPath;
-    std::string rest = hostPath.substr(bestLength);
-    std::replace(rest.begin(), rest.end(), '\\', '/');
-    std::string local = WithoutTrailingSeparators(best->second) + rest;
+    std::string local = WithoutTrailingSeparators(best->second) + WithSlashes(hostPath.substr(bestLength));
     return local.empty() ? "/" : local;
 }
 
