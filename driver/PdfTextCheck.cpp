@@ -165,12 +165,11 @@ TextVerdict CheckTextIsolated(const std::function<int()>& check, const std::func
 
 bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pumpMessages,
                      std::string* rewriteRefused, TextNeeded needed) {
-    const std::string& examined = pdfPath;
     auto check = [&](const std::string& path) {
         return CheckTextIsolated([path, needed] { return TextCheckStatus(path, needed); }, pumpMessages,
                                  kTextCheckLimitSeconds);
     };
-    TextVerdict verdict = check(examined);
+    TextVerdict verdict = check(pdfPath);
     // Ghostscript could not read it either; its text is out of reach, not missing.
     if (verdict == TextVerdict::Locked) {
         if (rewriteRefused) *rewriteRefused = "it opens only with a password";
@@ -181,8 +180,8 @@ bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pu
     if (verdict == TextVerdict::Unreadable) {
         const std::string ghostscriptFolder = GhostscriptFolder();
         if (ghostscriptFolder.empty()) return true;
-        rewriteFiles.emplace(examined);
-        Rewrite made = RewriteWithGhostscript(ghostscriptFolder, examined, pumpMessages);
+        rewriteFiles.emplace(pdfPath);
+        Rewrite made = RewriteWithGhostscript(ghostscriptFolder, pdfPath, pumpMessages);
         if (!made.path) {
             if (rewriteRefused) *rewriteRefused = made.refusal;
             return false;
@@ -193,7 +192,7 @@ bool IsPDFSearchable(const std::string& pdfPath, const std::function<void()>& pu
     if (verdict != TextVerdict::Found) return false;
     if (rewrite) {
         try {
-            ReplaceAttachment(*rewrite, examined);
+            ReplaceAttachment(*rewrite, pdfPath);
         } catch (const std::exception& error) {
             // The attachment stays as it was, still without a text layer.
             if (rewriteRefused) *rewriteRefused = std::string("the rewrite could not replace it: ") + error.what();
