@@ -159,7 +159,7 @@ std::string PidNamespaceId() {
     const std::size_t open = text.find('['), close = text.rfind(']');
     if (open == std::string_view::npos || close == std::string_view::npos || close <= open + 1) return "";
     const std::string id(text.substr(open + 1, close - open - 1));
-    return id.find_first_not_of("0123456789") == std::string::npos ? id : "";
+    return AllDigits(id) ? id : "";
 }
 
 std::optional<std::uint64_t> AddressSpaceBytes() {
