@@ -29,9 +29,10 @@ function(kvo_program name main)
 endfunction()
 
 # kvo_test_suite(NAME DIR [WHOLE] LIBS...): one GoogleTest program from every .cpp in DIR and the
-# folders below it (which follow the folders of the code they test), built into build/tests/. Each test is its own ctest test, unless WHOLE asks for the program to run as
-# one (for suites whose tests share an expensive set-up). Suites run one after another: several
-# of them watch the machine's process list.
+# folders below it (which follow the folders of the code they test), built into build/tests/.
+# Each test is its own ctest test, unless WHOLE asks for the program to run as one (for suites
+# whose tests share an expensive set-up). Suites run one after another: several of them watch
+# the machine's process list.
 function(kvo_test_suite name dir)
   set(libs ${ARGN})
   list(FIND libs WHOLE whole)

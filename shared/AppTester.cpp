@@ -32,7 +32,11 @@ void SendKill(int pidfd) { syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullpt
 
 std::string ProcPath(pid_t pid, const char* entry) { return "/proc/" + std::to_string(pid) + "/" + entry; }
 
-// A zombie (or a process already torn down) has ended, whatever /proc still shows of it.
+// The state in /proc/<pid>/stat of a zombie or of a process being torn down: it has ended,
+// whatever /proc still shows of it.
+bool IsEndedState(char state) { return state == 'Z' || state == 'X' || state == 'x'; }
+
+// A zombie (or a process already torn down) has ended.
 bool HasEnded(pid_t pid) {
     int fd = open(ProcPath(pid, "stat").c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return true;
@@ -43,8 +47,7 @@ bool HasEnded(pid_t pid) {
     std::string stat(buffer, static_cast<size_t>(got));
     size_t nameEnd = stat.rfind(')');  // the command name in parentheses may hold anything
     if (nameEnd == std::string::npos || nameEnd + 2 >= stat.size()) return true;
-    char state = stat[nameEnd + 2];
-    return state == 'Z' || state == 'X' || state == 'x';
+    return IsEndedState(stat[nameEnd + 2]);
 }
 
 pid_t ParsePid(const char* name) {
@@ -124,17 +127,19 @@ bool ImageNamesMatch(const std::string& a, const std::string& b) {
 }
 
 std::optional<std::uint64_t> ProcessStartTicks(pid_t processId) {
-    if (processId <= 0 || HasEnded(processId)) return std::nullopt;
+    if (processId <= 0) return std::nullopt;
     std::ifstream stat(ProcPath(processId, "stat"));
     std::string line;
     if (!std::getline(stat, line)) return std::nullopt;
-    // Field 22, counted after the command name in parentheses (which may hold anything), is the
-    // start in clock ticks after boot.
+    // Counted after the command name in parentheses (which may hold anything): field 3 is the
+    // state (IsEndedState), field 22 the start in clock ticks after boot.
     const std::size_t nameEnd = line.rfind(')');
     if (nameEnd == std::string::npos) return std::nullopt;
     std::istringstream fields(line.substr(nameEnd + 1));
+    std::string state;
+    if (!(fields >> state) || IsEndedState(state[0])) return std::nullopt;
     std::string field;
-    for (int index = 3; index <= 22 && fields >> field; ++index) {
+    for (int index = 4; index <= 22 && fields >> field; ++index) {
     }
     unsigned long long ticks = 0;
     if (!fields || std::sscanf(field.c_str(), "%llu", &ticks) != 1) return std::nullopt;
@@ -159,7 +164,7 @@ std::string PidNamespaceId() {
     const std::size_t open = text.find('['), close = text.rfind(']');
     if (open == std::string_view::npos || close == std::string_view::npos || close <= open + 1) return "";
     const std::string id(text.substr(open + 1, close - open - 1));
-    return id.find_first_not_of("0123456789") == std::string::npos ? id : "";
+    return AllDigits(id) ? id : "";
 }
 
 std::optional<std::uint64_t> AddressSpaceBytes() {

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,8 +28,6 @@ class ShellError : public NumberedError {
 public:
     using NumberedError::NumberedError;
 };
-constexpr std::int32_t kShellNoExitCode = static_cast<std::int32_t>(0x8004AA00);
-constexpr std::int32_t kShellCannotOpen = static_cast<std::int32_t>(0x8004AA01);
 constexpr std::int32_t kShellCannotStart = static_cast<std::int32_t>(0x8004AA02);
 
 // A program to start.

@@ -1,6 +1,8 @@
-// What the statement sets of both stores share: how lines are joined, how a text is quoted, and
-// the fill's type lists.
+// What the statement sets of both stores share: how lines are joined, how a text is quoted, the
+// fill's type lists and the side table's added columns.
 #include "driver/queue/QueueStatements.h"
+
+#include <utility>
 
 #include "shared/AttachmentTypes.h"
 
@@ -47,6 +49,15 @@ std::string FillStatement(std::vector<std::string> head, const std::vector<std::
         lines.push_back(std::string(kCaseIndent) + "WHEN " + Quoted(type.name) + " Then 0");
     lines.insert(lines.end(), tail.begin(), tail.end());
     return JoinLines(lines);
+}
+
+std::vector<AddedColumn> AddedColumns(std::string (*add)(const std::string& column, const std::string& type)) {
+    std::vector<AddedColumn> columns;
+    for (const auto& [name, type] : {std::pair<const char*, const char*>{"Pages", "int null"},
+                                     {"OriginalType", "char(3) null"},
+                                     {"OriginalPath", "nvarchar(255) null"}})
+        columns.push_back({name, add(name, type)});
+    return columns;
 }
 
 std::string StoredConvertedTypeList() {

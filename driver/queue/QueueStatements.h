@@ -88,6 +88,9 @@ std::string JoinLines(const std::vector<std::string>& lines);
 // Then 0"), `tail`.
 std::string FillStatement(std::vector<std::string> head, const std::vector<std::string>& middle,
                           const std::vector<std::string>& tail);
+// The columns DASearchableWork gained after it was first made, in the order they came, each with
+// the statement `add` makes of its name and type ("int null").
+std::vector<AddedColumn> AddedColumns(std::string (*add)(const std::string& column, const std::string& type));
 // The stored spellings of the converted types as an IN list: "('PDF', 'BMP', …)".
 std::string StoredConvertedTypeList();
 // Every "'" doubled; nothing else escaped.

@@ -288,9 +288,7 @@ const QueueStatements& SqlServerStatements() {
             "                  PRIMARY KEY CLUSTERED ([TrackReference] ASC))",
         }),
         ColumnCount,
-        {{"Pages", AddColumn("Pages", "int null")},
-         {"OriginalType", AddColumn("OriginalType", "char(3) null")},
-         {"OriginalPath", AddColumn("OriginalPath", "nvarchar(255) null")}},
+        AddedColumns(AddColumn),
         // HOLDLOCK keeps two drivers from adding the same side row at the same time.
         JoinLines({
             "INSERT",

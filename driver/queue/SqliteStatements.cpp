@@ -258,9 +258,7 @@ const QueueStatements& SqliteStatements() {
             "                  PRIMARY KEY (TrackReference))",
         }),
         ColumnCount,
-        {{"Pages", AddColumn("Pages", "int null")},
-         {"OriginalType", AddColumn("OriginalType", "char(3) null")},
-         {"OriginalPath", AddColumn("OriginalPath", "nvarchar(255) null")}},
+        AddedColumns(AddColumn),
         JoinLines({
             "INSERT OR IGNORE",
             "  INTO DASearchableWork",

@@ -28,11 +28,7 @@ void ReportFailure(const char* statementName, const std::string& message) {
 
 // {id} goes into the statement text unquoted, so it must be a number and nothing else.
 bool IsTrackReference(const std::string& id) {
-    std::size_t digits = (!id.empty() && id[0] == '-') ? 1 : 0;
-    if (digits == id.size()) return false;
-    for (std::size_t i = digits; i < id.size(); ++i)
-        if (id[i] < '0' || id[i] > '9') return false;
-    return true;
+    return AllDigits(std::string_view(id).substr(!id.empty() && id[0] == '-' ? 1 : 0));
 }
 
 // The Total of a count query (a larger count is given as the largest 32-bit number).
@@ -61,7 +57,7 @@ constexpr double kLongestRenewalSeconds = 60;
 
 // Digits only, at most `maxDigits` of them.
 bool IsNumber(std::string_view text, std::size_t maxDigits) {
-    return !text.empty() && text.size() <= maxDigits && text.find_first_not_of("0123456789") == std::string_view::npos;
+    return text.size() <= maxDigits && AllDigits(text);
 }
 
 }  // namespace

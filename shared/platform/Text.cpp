@@ -60,6 +60,10 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
 }
 
+bool AllDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 std::u32string CaseFolded(std::string_view text) {
     std::u32string folded;
     folded.reserve(text.size());

@@ -10,6 +10,9 @@ namespace kvo {
 // The text without the blanks and tabs at its ends.
 std::string Trim(std::string_view text);
 
+// True when the text is one or more of the digits 0 to 9 and nothing else.
+bool AllDigits(std::string_view text);
+
 // The text decoded from UTF-8 with every letter in upper case, for comparisons without regard to
 // case. A byte that is not part of valid UTF-8 becomes a value no letter folds to, so that it
 // only ever matches itself.

@@ -36,10 +36,6 @@ std::string WriterPart(const ProcessIdentity& writer) {
            std::to_string(writer.pid);
 }
 
-bool AllDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // The last field of `text` after its last '.', taken off it; nullopt when there is no '.'.
 std::optional<std::string_view> TakeLastField(std::string_view& text) {
     const std::size_t dot = text.rfind('.');

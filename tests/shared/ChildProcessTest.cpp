@@ -59,7 +59,9 @@ Captured Capture(const std::function<void()>& action) {
     return {ReadFile(dir / "out"), ReadFile(dir / "err")};
 }
 
-const TimeLimit kAMinute = TimeLimit::Seconds(60);
+// A minute from the call: a limit made once would run out for every test after the first minute
+// of a run of the whole suite in one process.
+TimeLimit AMinute() { return TimeLimit::Seconds(60); }
 
 TEST(ChildProcess, EveryEndIsToldAndDescribedInOneWay) {
     const struct {
@@ -89,13 +91,13 @@ TEST(ChildProcess, EveryEndIsToldAndDescribedInOneWay) {
 TEST(ChildProcess, TheChildGetsOnlyTheDescriptorsAskedForUnderTheirNumbers) {
     int leaked = open("/dev/null", O_RDONLY);  // deliberately inheritable
     ASSERT_GE(leaked, 0);
-    EXPECT_TRUE(RunChild({.arguments = {Helper("proc_exit_with"), "fds"}}, kAMinute).exitedWith(0));
+    EXPECT_TRUE(RunChild({.arguments = {Helper("proc_exit_with"), "fds"}}, AMinute()).exitedWith(0));
     // Given the other way round from where they lie, so that placing one could overwrite the other.
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     const ChildEnd given = RunChild({.arguments = {Helper("proc_exit_with"), "fds"},
                                      .descriptors = {{pipeFds[0], pipeFds[1]}, {pipeFds[1], pipeFds[0]}}},
-                                    kAMinute);
+                                    AMinute());
     EXPECT_TRUE(given.exitedWith(2)) << DescribeEnd(given);
     for (int fd : {leaked, pipeFds[0], pipeFds[1]}) close(fd);
 }
@@ -103,10 +105,10 @@ TEST(ChildProcess, TheChildGetsOnlyTheDescriptorsAskedForUnderTheirNumbers) {
 TEST(ChildProcess, FindsProgramsOnPathAndByWindowsName) {
     ScratchDir app;
     InstallProgram(Helper("proc_exit_with"), app.path(), "KVOOCR");
-    EXPECT_TRUE(RunChild({.arguments = {app.str() + "/KVOOCR.exe", "4"}}, kAMinute).exitedWith(4));
-    EXPECT_TRUE(RunChild({.arguments = {app.str() + "/kvoocr", "5"}}, kAMinute).exitedWith(5));
+    EXPECT_TRUE(RunChild({.arguments = {app.str() + "/KVOOCR.exe", "4"}}, AMinute()).exitedWith(4));
+    EXPECT_TRUE(RunChild({.arguments = {app.str() + "/kvoocr", "5"}}, AMinute()).exitedWith(5));
     test::EnvVar path("PATH", app.str() + ":/usr/bin:/bin");
-    EXPECT_TRUE(RunChild({.arguments = {"KVOOCR", "6"}}, kAMinute).exitedWith(6));
+    EXPECT_TRUE(RunChild({.arguments = {"KVOOCR", "6"}}, AMinute()).exitedWith(6));
 }
 
 TEST(ChildProcess, AProgramThatCannotStartFailsAndLeavesNothingBehind) {
@@ -142,7 +144,7 @@ TEST(ChildProcess, AwkwardArgumentsAndTheWorkFolderReachTheChildIntact) {
     fs::path output = folder / "args out.bin";
     const std::string awkward = (folder / "Scan \"1\".tif").string();
     EXPECT_TRUE(RunChild({.arguments = {program, output.string(), awkward, "-r300", "-dash and trailing\\", ""}},
-                         kAMinute)
+                         AMinute())
                     .exitedWith(0));
     EXPECT_THAT(ArgumentsWritten(output), ElementsAre(awkward, "-r300", "-dash and trailing\\", ""));
 
@@ -150,19 +152,19 @@ TEST(ChildProcess, AwkwardArgumentsAndTheWorkFolderReachTheChildIntact) {
     const fs::path temp = dir / "work folder";
     test::EnvVar marker("KVO_CHILD_MARKER", "kept");
     const std::string script = "printf '%s %s' \"$TEMP\" \"$KVO_CHILD_MARKER\" > '" + (dir / "env").string() + "'";
-    EXPECT_TRUE(RunChild({.arguments = {"sh", "-c", script}, .workFolder = temp.string()}, kAMinute).exitedWith(0));
+    EXPECT_TRUE(RunChild({.arguments = {"sh", "-c", script}, .workFolder = temp.string()}, AMinute()).exitedWith(0));
     EXPECT_EQ(ReadFile(dir / "env"), temp.string() + " kept");
 }
 
 TEST(ChildProcess, AHiddenChildsOutputIsDiscardedAndItsErrorsWhenAsked) {
     ScratchDir dir;
     const std::vector<std::string> printArgs{Helper("proc_print_args"), (dir / "a").string(), "hello"};
-    Captured hidden = Capture([&] { RunChild({.arguments = printArgs}, kAMinute); });
+    Captured hidden = Capture([&] { RunChild({.arguments = printArgs}, AMinute()); });
     EXPECT_EQ(hidden.out, "");
     EXPECT_EQ(hidden.err, "to stderr\n");
-    Captured shown = Capture([&] { RunChild({.arguments = printArgs, .discardOutput = false}, kAMinute); });
+    Captured shown = Capture([&] { RunChild({.arguments = printArgs, .discardOutput = false}, AMinute()); });
     EXPECT_EQ(shown.out, "hello\n");
-    Captured quiet = Capture([&] { RunChild({.arguments = printArgs, .discardErrors = true}, kAMinute); });
+    Captured quiet = Capture([&] { RunChild({.arguments = printArgs, .discardErrors = true}, AMinute()); });
     EXPECT_EQ(quiet.out, "");
     EXPECT_EQ(quiet.err, "");
 }

@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace kvo::test {
@@ -54,12 +53,7 @@ std::string WithExifOrientation(std::string jpeg, int orientation) {
     return jpeg.insert(at, exif);
 }
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string ReadFile(const fs::path& file) { return ReadWholeFile(file.string()).value_or(""); }
 
 fs::path InstallProgram(const fs::path& program, const fs::path& folder, const std::string& name) {
     fs::create_directories(folder);

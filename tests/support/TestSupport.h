@@ -52,7 +52,6 @@ fs::path InstallProgram(const fs::path& program, const fs::path& folder, const s
 std::string LeftoverTemporaryName(const std::string& fileName);
 
 // Paths of the build: deliverable programs, test helper programs, the shared corpus.
-
 fs::path BinDir();
 fs::path HelperDir();
 fs::path CorpusDir();
