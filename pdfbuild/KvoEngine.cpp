@@ -1,6 +1,5 @@
 #include "pdfbuild/KvoEngine.h"
 
-#include <algorithm>
 #include <map>
 
 #include "pdfbuild/FaceMetrics.h"

@@ -3,6 +3,7 @@
 #include "pdfbuild/TextPlacement.h"
 #include "shared/image/RasterImage.h"
 #include "shared/xml/LayoutUnits.h"
+#include "shared/xml/XmlDocument.h"
 #include "shared/platform/FileSearch.h"
 
 #include <cmath>

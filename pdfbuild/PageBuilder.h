@@ -6,10 +6,8 @@
 #include <string>
 
 #include "pdfbuild/DocumentEngine.h"
-#include "shared/xml/XmlDocument.h"
 
 namespace kvo::pdfbuild {
-
 
 // Builds the page document and saves it at `documentPath`. A missing or unreadable layout
 // document leaves the text out; a picture that cannot be inserted and a failing save throw.

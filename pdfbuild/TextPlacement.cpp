@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <limits>
 #include <map>
 #include <tuple>
@@ -52,26 +53,33 @@ std::vector<Line> LinesOf(const std::vector<LayoutWord>& words) {
 // kKeptWholeRise of its height, through the middle of its letters' reach, crossing the printed
 // one at the line's middle, and pushed down where that keeps it below the lines above it.
 struct WrittenLine {
-    const Line* words = nullptr;
+    Line words;
     Point first;
     double ux = 1, uy = 0;
     double ascent = 0, descent = 0;
     double left = 0, right = 0;  // the words' reach across, in layout units
-    double middleAlong = 0, flattening = 1, throughMiddle = 0, pushed = 0;
+    double middleAlong = 0, flattening = 1, pushed = 0;
 
     double height() const { return ascent + descent; }
+    // A reader's box for a word reaches the baseline it is written on: a levelled line is
+    // written through the middle of its letters' reach, so that the words' boxes lie on their
+    // print as far as half that reach above or below it.
+    double throughMiddle() const {
+        return flattening < 1 ? height() * (pdf::kRunAscent - pdf::kRunDescent) / (2 * (pdf::kRunAscent + pdf::kRunDescent))
+                              : 0;
+    }
     double alongAt(double x) const { return (x - first.x) / ux; }
     double printedAt(double x) const { return first.y + alongAt(x) * uy; }
     // How far below its print the line is written where it is `along` along its baseline.
-    double shiftAlong(double along) const { return (along - middleAlong) * uy * (flattening - 1) - throughMiddle + pushed; }
+    double shiftAlong(double along) const { return (along - middleAlong) * uy * (flattening - 1) - throughMiddle() + pushed; }
     double writtenAt(double x) const { return printedAt(x) + shiftAlong(alongAt(x)); }
 };
 
-WrittenLine Levelled(const Line& line) {
+WrittenLine Levelled(Line line) {
     WrittenLine written;
-    written.words = &line;
-    written.first = StartOf(*line.front());
-    const Point last = EndOf(*line.back());
+    written.words = std::move(line);
+    written.first = StartOf(*written.words.front());
+    const Point last = EndOf(*written.words.back());
     // The layout's coordinates are whole units: a line rising by no more than one is level.
     const double dx = last.x - written.first.x, dy = std::fabs(last.y - written.first.y) <= 1 ? 0 : last.y - written.first.y;
     const double span = std::hypot(dx, dy);
@@ -81,27 +89,20 @@ WrittenLine Levelled(const Line& line) {
     }
     written.left = std::numeric_limits<double>::max();
     written.right = std::numeric_limits<double>::lowest();
-    for (const LayoutWord* word : line) {
+    for (const LayoutWord* word : written.words) {
         written.ascent = std::max(written.ascent, word->ascent);
         written.descent = std::max(written.descent, word->descent);
         written.left = std::min(written.left, word->left);
         written.right = std::max(written.right, word->right);
     }
-    if (!(written.ascent + written.descent > 0)) {
+    if (!(written.height() > 0)) {
         // Without the line's reach, each word fills its own box above its baseline.
-        for (const LayoutWord* word : line) written.ascent = std::max(written.ascent, word->bottom - word->top);
+        for (const LayoutWord* word : written.words) written.ascent = std::max(written.ascent, word->bottom - word->top);
         written.descent = 0;
     }
     written.middleAlong = span / 2;
     const double rise = std::fabs(span * written.uy), keptRise = kKeptWholeRise * written.height();
-    if (rise > keptRise) {
-        written.flattening = keptRise / rise;
-        // A reader's box for a word reaches the baseline it is written on: through the middle of
-        // the letters' reach, the words' boxes lie on their print as far as half that reach
-        // above or below it.
-        written.throughMiddle = written.height() * (pdf::kRunAscent - pdf::kRunDescent) /
-                                (2 * (pdf::kRunAscent + pdf::kRunDescent));
-    }
+    if (rise > keptRise) written.flattening = keptRise / rise;
     return written;
 }
 
@@ -139,7 +140,7 @@ void KeepLinesApart(std::vector<WrittenLine>& lines) {
 }
 
 void PlaceLine(const WrittenLine& line, double pointsPerUnit, std::vector<PlacedWord>& placed) {
-    const Line& words = *line.words;
+    const Line& words = line.words;
     const double height = line.height();
     const auto along = [&](const Point& p) { return (p.x - line.first.x) * line.ux + (p.y - line.first.y) * line.uy; };
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -171,16 +172,14 @@ void PlaceLine(const WrittenLine& line, double pointsPerUnit, std::vector<Placed
 
 std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double shownWidth, double shownHeight) {
     const double pointsPerUnit = 1 / handoff::PageScale(shownWidth, shownHeight);
-    const std::vector<Line> lines = LinesOf(words);
     std::vector<WrittenLine> written;
-    std::vector<LayoutWord> uprightWords;  // words of lines set upright, each a line of its own
-    uprightWords.reserve(words.size());
-    std::vector<Line> uprightLines;
-    uprightLines.reserve(words.size());
-    for (const Line& line : lines) {
+    // Words of lines set upright, each a line of its own; a deque keeps them where the lines
+    // point at them.
+    std::deque<LayoutWord> uprightWords;
+    for (Line& line : LinesOf(words)) {
         const Point first = StartOf(*line.front()), last = EndOf(*line.back());
         if (std::fabs(last.y - first.y) <= std::fabs(last.x - first.x)) {
-            written.push_back(Levelled(line));
+            written.push_back(Levelled(std::move(line)));
             continue;
         }
         // A line running steeper than it runs across (text set upright in a margin) cannot be
@@ -189,8 +188,7 @@ std::vector<PlacedWord> PlaceWords(const std::vector<LayoutWord>& words, double 
             LayoutWord& upright = uprightWords.emplace_back(*word);
             upright.baseline.reset();
             upright.ascent = upright.descent = 0;
-            uprightLines.push_back({&upright});
-            written.push_back(Levelled(uprightLines.back()));
+            written.push_back(Levelled({&upright}));
         }
     }
     KeepLinesApart(written);

@@ -37,10 +37,12 @@ TiffPtr OpenPage(const std::string& path, int frameIndex) {
     return tiff;
 }
 
-// Dots per inch from a resolution tag and its unit; 0 when not given.
-double DotsPerInch(TIFF* t, ttag_t tag, std::uint16_t unit) {
+// Dots per inch from a resolution tag and the page's resolution unit; 0 when not given.
+double DotsPerInch(TIFF* t, ttag_t tag) {
     float value = 0;
     if (!TIFFGetField(t, tag, &value) || !(value > 0)) return 0;
+    std::uint16_t unit = RESUNIT_INCH;
+    TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
     if (unit == RESUNIT_CENTIMETER) return value * 2.54;
     return unit == RESUNIT_NONE ? 0 : value;
 }
@@ -59,7 +61,7 @@ std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIn
     if (!tiff) return std::nullopt;
     TIFF* t = tiff.get();
     std::uint16_t compression = 0, photometric = PHOTOMETRIC_MINISWHITE, fillOrder = FILLORDER_MSB2LSB,
-                  orientation = ORIENTATION_TOPLEFT, bits = 1, samples = 1, unit = RESUNIT_INCH;
+                  orientation = ORIENTATION_TOPLEFT, bits = 1, samples = 1;
     std::uint32_t width = 0, height = 0, group3Options = 0;
     TIFFGetFieldDefaulted(t, TIFFTAG_COMPRESSION, &compression);
     if (compression != COMPRESSION_CCITTFAX3 && compression != COMPRESSION_CCITTFAX4) return std::nullopt;
@@ -71,7 +73,6 @@ std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIn
     TIFFGetFieldDefaulted(t, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
     if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height)) return std::nullopt;
-    TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
     if (bits != 1 || samples != 1 || width == 0 || height == 0) return std::nullopt;
     if (compression == COMPRESSION_CCITTFAX3) TIFFGetFieldDefaulted(t, TIFFTAG_GROUP3OPTIONS, &group3Options);
 
@@ -94,8 +95,8 @@ std::optional<EncodedPicture> StoredFaxData(const std::string& path, int frameIn
     const Orientation shown = OrientationOf(orientation);
     picture.clockwise = shown.clockwise;
     picture.mirrored = shown.mirrored;
-    picture.xDpi = DotsPerInch(t, TIFFTAG_XRESOLUTION, unit);
-    picture.yDpi = DotsPerInch(t, TIFFTAG_YRESOLUTION, unit);
+    picture.xDpi = DotsPerInch(t, TIFFTAG_XRESOLUTION);
+    picture.yDpi = DotsPerInch(t, TIFFTAG_YRESOLUTION);
     return picture;
 }
 
@@ -104,12 +105,10 @@ std::optional<Raster> TiffFrameThroughRgba(const std::string& path, int frameInd
     if (!tiff) return std::nullopt;
     TIFF* t = tiff.get();
     std::uint32_t width = 0, height = 0;
-    std::uint16_t unit = RESUNIT_INCH;
     if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) || !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height)) return std::nullopt;
     // The whole page is decoded at four bytes a pixel: a page past what the general reader
     // would take is refused rather than left to exhaust memory.
     if (width == 0 || height == 0 || static_cast<std::uint64_t>(width) * height > kMostRgbaPixels) return std::nullopt;
-    TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
     std::vector<std::uint32_t> rgba(static_cast<std::size_t>(width) * height);
     if (!TIFFReadRGBAImageOriented(t, width, height, rgba.data(), ORIENTATION_TOPLEFT, 1)) return std::nullopt;
 
@@ -117,8 +116,8 @@ std::optional<Raster> TiffFrameThroughRgba(const std::string& path, int frameInd
     raster.width = static_cast<int>(width);
     raster.height = static_cast<int>(height);
     raster.bitsPerPixel = 24;
-    raster.xDpi = static_cast<int>(DotsPerInch(t, TIFFTAG_XRESOLUTION, unit) + 0.5);
-    raster.yDpi = static_cast<int>(DotsPerInch(t, TIFFTAG_YRESOLUTION, unit) + 0.5);
+    raster.xDpi = static_cast<int>(DotsPerInch(t, TIFFTAG_XRESOLUTION) + 0.5);
+    raster.yDpi = static_cast<int>(DotsPerInch(t, TIFFTAG_YRESOLUTION) + 0.5);
     raster.stride = static_cast<std::size_t>(width) * 3;
     raster.pixels.resize(raster.stride * height);
     std::uint8_t* out = raster.pixels.data();

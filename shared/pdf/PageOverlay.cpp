@@ -323,8 +323,8 @@ private:
 std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, RunFonts& fonts) {
     const auto tenth = [](double value) { return std::round(value * 10) / 10; };
     std::string content = "BT 3 Tr\n";
-    std::optional<std::string> font;
-    std::optional<double> size, scale, x, y;  // the current font, size, scale and run origin
+    std::optional<std::pair<int, int>> face;  // the current font and its rise steps
+    std::optional<double> size, scale, x, y;  // the current size, scale and run origin
     for (const TextRun& run : runs) {
         const double writtenSize = tenth(run.size);
         if (run.text.empty() || !(writtenSize > 0) || !(run.horizontalScale > 0)) continue;
@@ -347,11 +347,10 @@ std::string RunsContent(const std::vector<TextRun>& runs, double shownHeight, Ru
         };
         for (char32_t c : run.text) {
             const auto [charFont, code] = fonts.codeOf(c);
-            const std::string name = fonts.nameOf(charFont, riseSteps);
-            if (name != font || size != writtenSize) {
+            if (face != std::pair{charFont, riseSteps} || size != writtenSize) {
                 flush();
-                content += " " + name + " " + Num(writtenSize, 1) + " Tf";
-                font = name;
+                content += " " + fonts.nameOf(charFont, riseSteps) + " " + Num(writtenSize, 1) + " Tf";
+                face = {charFont, riseSteps};
                 size = writtenSize;
             }
             char hex[4];
