@@ -3,19 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdlib>
 #include <iostream>
+
+#include "shared/platform/Text.h"
 
 namespace kvo::driver {
 
 namespace {
-
-// Reads a decimal number that fills `text` exactly.
-bool ParseWhole(std::string_view text, unsigned long long& value) {
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return !text.empty() && error == std::errc() && end == text.data() + text.size();
-}
 
 bool StandardErrorIsJournal() {
     const char* journalStream = std::getenv("JOURNAL_STREAM");
@@ -35,10 +30,9 @@ LogPriority OutcomePriority(std::string_view outcome) {
 
 bool IsJournalStream(std::string_view journalStream, unsigned long long device, unsigned long long inode) {
     const auto colon = journalStream.find(':');
-    unsigned long long streamDevice = 0, streamInode = 0;
-    return colon != std::string_view::npos && ParseWhole(journalStream.substr(0, colon), streamDevice) &&
-           ParseWhole(journalStream.substr(colon + 1), streamInode) && streamDevice == device &&
-           streamInode == inode;
+    return colon != std::string_view::npos &&
+           WholeNumber<unsigned long long>(journalStream.substr(0, colon)) == device &&
+           WholeNumber<unsigned long long>(journalStream.substr(colon + 1)) == inode;
 }
 
 std::string WithPriority(LogPriority priority, std::string_view text) {

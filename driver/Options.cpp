@@ -1,10 +1,10 @@
 #include "driver/Options.h"
 
-#include <charconv>
 #include <string_view>
 #include <vector>
 
 #include "driver/WorkerRules.h"
+#include "shared/platform/Text.h"
 
 namespace kvo::driver {
 
@@ -51,14 +51,6 @@ private:
     std::vector<std::string_view> arguments_;
     std::size_t next_ = 0;
 };
-
-template <typename Number>
-std::optional<Number> WholeNumber(std::string_view text) {
-    Number number = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return number;
-}
 
 int CountOf(std::string_view option, std::string_view value) {
     const std::optional<int> count = ParseWorkerCount(value);

@@ -78,12 +78,13 @@ std::optional<ProcessIdentity> ProcessOfWorker(const std::string& worker) {
         rest.remove_prefix(colon + 1);
     }
     if (fields.size() != 6 || fields[0].empty() || !IsNumber(fields[1], 9) || !IsNumber(fields[2], 2) ||
-        !IsNumber(fields[5], 20) || (!fields[4].empty() && !IsNumber(fields[4], 20)))
+        !AllDigits(fields[5]) || (!fields[4].empty() && !IsNumber(fields[4], 20)))
         return std::nullopt;
-    const long long pid = std::stoll(std::string(fields[1]));
-    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return std::nullopt;
-    return ProcessIdentity{std::string(fields[0]), std::string(fields[3]), std::string(fields[4]),
-                           static_cast<pid_t>(pid), std::stoull(std::string(fields[5]))};
+    const std::optional<pid_t> pid = WholeNumber<pid_t>(fields[1]);
+    // A start too large for any clock names no process.
+    const std::optional<unsigned long long> start = WholeNumber<unsigned long long>(fields[5]);
+    if (!pid || *pid <= 0 || !start) return std::nullopt;
+    return ProcessIdentity{std::string(fields[0]), std::string(fields[3]), std::string(fields[4]), *pid, *start};
 }
 
 void AddMissingSideColumns(DbConnection& connection) {

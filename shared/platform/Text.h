@@ -1,7 +1,9 @@
 #pragma once
 // Small rules on text that every program shares: trimming, comparison without regard to case,
 // and cutting UTF-8 text without splitting a character. No I/O.
+#include <charconv>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,16 @@ std::string Trim(std::string_view text);
 
 // True when the text is one or more of the digits 0 to 9 and nothing else.
 bool AllDigits(std::string_view text);
+
+// The decimal number that fills `text` exactly (a sign only where Number has one); nullopt for
+// any other text and for a number Number cannot hold.
+template <typename Number>
+std::optional<Number> WholeNumber(std::string_view text) {
+    Number number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return number;
+}
 
 // The text decoded from UTF-8 with every letter in upper case, for comparisons without regard to
 // case. A byte that is not part of valid UTF-8 becomes a value no letter folds to, so that it

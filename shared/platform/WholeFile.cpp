@@ -69,10 +69,11 @@ std::optional<TemporaryOwner> OwnerOf(const std::string& fileName) {
                             (pidNamespace->empty() || AllDigits(*pidNamespace)) &&
                             (boot->empty() || (boot->size() == 8 && boot->find_first_not_of("0123456789abcdef") ==
                                                                         std::string_view::npos));
-    if (!identified) return TemporaryOwner{};
+    // A start too large for any clock names no process: such a writer is judged by age only.
+    const std::optional<unsigned long long> started = identified ? WholeNumber<unsigned long long>(*start) : std::nullopt;
+    if (!started) return TemporaryOwner{};
     return TemporaryOwner{ProcessIdentity{std::string(host), std::string(*boot), std::string(*pidNamespace),
-                                          static_cast<pid_t>(std::stol(std::string(*pid))),
-                                          std::stoull(std::string(*start))}};
+                                          *WholeNumber<pid_t>(*pid), *started}};
 }
 
 void WriteAll(int fd, const char* data, std::size_t size, const std::string& path) {

@@ -215,7 +215,7 @@ TEST(WorkerNames, CarryHostProcessIndexAndWhereTheProcessIdHoldsGood) {
     EXPECT_EQ(driver::ProcessOfWorker(driver::ThisWorkerName(3)), ThisProcess());
     for (const char* other : {"scan-01:4711:2", "scan-01:x:2:b:1:3", ":4711:2:b:1:3", "scan-01:0:1:b:1:3",
                               "scan-01:4711:2:b:1:x", "scan-01:4711:2:b:x:3", "scan-01:4711:123:b:1:3",
-                              "scan-01:4711:2:b:1:3:4"})
+                              "scan-01:4711:2:b:1:3:4", "scan-01:4711:2:b:1:99999999999999999999"})
         EXPECT_EQ(driver::ProcessOfWorker(other), std::nullopt) << other;
 }
 

@@ -94,6 +94,8 @@ TEST(WholeFile, OnlyOurOwnLeftoversAreRemoved) {
         {".client.tmp", true, false},
         {"a.kvotmp.b.1.2", true, false},
         {".z.pdf.kvotmp." + me.host + ".notapid.3", true, false},
+        // A start beyond any clock names no writer: judged by its age, like the earlier form.
+        {".g.pdf.kvotmp." + me.host + ".1234abcd.1.99999999999999999999999.5.0", false, false},
     };
     const auto old = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now() - kLongestRun - std::chrono::hours(1));
     for (const Case& c : cases) {
