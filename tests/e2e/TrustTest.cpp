@@ -58,8 +58,8 @@ protected:
         w.addAttachment("DiaryAttachments", kBombAttachment, "PDF", "D:\\Docs\\Bomb.pdf");
 
         // A page without a word, beside a user's own file of the name the engine's copy once took.
-        image::Raster white{.width = 1700, .height = 2200, .bitsPerPixel = 1, .xDpi = 200, .yDpi = 200, .stride = 213};
-        white.pixels.assign(white.stride * white.height, 0);
+        image::Raster white{.width = 1700, .height = 2200, .bitsPerPixel = 1, .xDpi = 200, .yDpi = 200, .stride = 213,
+                            .pixels = std::vector<std::uint8_t>(213 * 2200, 0)};
         image::WriteRasterFile(white, w.docPath("Blank.tif").string(), image::FileFormat::TiffG4);
         WriteFile(w.docPath("Blank.tif.TIFF"), "the user's own file");
         add(kBlank, "D:\\Docs\\Blank.tif");
