@@ -221,11 +221,14 @@ public:
         for (std::size_t f = 0; f < fonts_.size(); ++f) plain[static_cast<int>(f)] = makeFont(fonts_[f]);
         QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
         for (const auto& [font, dictionary] : plain) fonts.replaceKey(NameOf(font, 0), dictionary);
+        // One description per rise, shared by the fonts raised so much (it must be an indirect object).
+        std::map<int, QPDFObjectHandle> descriptors;
         for (const auto& [font, riseSteps] : raised_) {
+            if (!descriptors.count(riseSteps)) descriptors[riseSteps] = pdf_.makeIndirectObject(RaisedDescriptor(riseSteps));
             QPDFObjectHandle variant = plain.at(font).shallowCopy();
             // Readers trust a description only of a face that is not one of the standard 14.
             variant.replaceKey("/BaseFont", QPDFObjectHandle::newName(kRaisedFaceName));
-            variant.replaceKey("/FontDescriptor", RaisedDescriptor(riseSteps));
+            variant.replaceKey("/FontDescriptor", descriptors[riseSteps]);
             fonts.replaceKey(NameOf(font, riseSteps), pdf_.makeIndirectObject(variant));
         }
         return fonts;
